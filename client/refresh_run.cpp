@@ -1,0 +1,3 @@
+#include "client/refresh_run.h"
+
+void RunRefresh() {}

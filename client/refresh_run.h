@@ -1,0 +1,4 @@
+// The refresh run behind "-q".
+#pragma once
+
+void RunRefresh();

@@ -1,0 +1,30 @@
+// Structured-exception guard for work that can run printer-driver code.
+//
+// A driver may fault (an access violation inside DeviceCapabilitiesW, say).
+// The work runs under __try / __except(EXCEPTION_EXECUTE_HANDLER); the caller
+// learns whether it faulted and puts its fallback in place.
+//
+// The guarded callable must not own objects with destructors: a fault leaves
+// its frame without running them. Capture by reference and write results into
+// plain variables of the caller.
+#pragma once
+
+#include <type_traits>
+
+#include "platform/platform.h"
+
+namespace platform {
+
+// Runs fn(context) under the guard. Returns true when it ran to its end and
+// false when a structured exception was caught; *code, when given, receives
+// the exception code (0 when nothing faulted).
+bool RunGuarded(void (*fn)(void* context), void* context, DWORD* code = nullptr);
+
+template <class F>
+bool Guarded(F&& work, DWORD* code = nullptr) {
+    using Work = std::remove_reference_t<F>;
+    return RunGuarded([](void* context) { (*static_cast<Work*>(context))(); },
+                      const_cast<void*>(static_cast<const void*>(&work)), code);
+}
+
+}  // namespace platform

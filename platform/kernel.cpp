@@ -1,0 +1,29 @@
+#include "platform/kernel.h"
+
+namespace platform {
+
+void* HeapAllocZero(size_t bytes) { return ::HeapAlloc(::GetProcessHeap(), HEAP_ZERO_MEMORY, bytes); }
+
+void HeapFreeBlock(void* block) {
+    if (block) ::HeapFree(::GetProcessHeap(), 0, block);
+}
+
+void CopyString(WCHAR* target, size_t capacity, const WCHAR* source) {
+    if (!target || capacity == 0) return;
+    size_t i = 0;
+    if (source) {
+        for (; i + 1 < capacity && source[i]; ++i) target[i] = source[i];
+    }
+    target[i] = L'\0';
+}
+
+void CopyString(char* target, size_t capacity, const char* source) {
+    if (!target || capacity == 0) return;
+    size_t i = 0;
+    if (source) {
+        for (; i + 1 < capacity && source[i]; ++i) target[i] = source[i];
+    }
+    target[i] = '\0';
+}
+
+}  // namespace platform

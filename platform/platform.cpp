@@ -1,0 +1,50 @@
+#include "platform/platform.h"
+
+namespace platform {
+
+const SpoolerApi& RealSpooler() {
+    static const SpoolerApi api = {
+        ::EnumPrintersW,
+        ::OpenPrinterW,
+        ::ClosePrinter,
+        ::DocumentPropertiesW,
+        ::GetPrinterW,
+        ::SetPrinterW,
+        ::GetPrinterDriverW,
+        ::EnumPrinterDriversW,
+        ::DeviceCapabilitiesW,
+        ::GetPrinterDataW,
+        ::SetPrinterDataW,
+        ::DeletePrinterDataW,
+        ::FindFirstPrinterChangeNotification,
+        ::FindNextPrinterChangeNotification,
+        ::FreePrinterNotifyInfo,
+        ::FindClosePrinterChangeNotification,
+    };
+    return api;
+}
+
+const GdiApi& RealGdi() {
+    static const GdiApi api = {::CreateDCW, ::GetDeviceCaps, ::ExtEscape, ::DeleteDC};
+    return api;
+}
+
+const VersionApi& RealVersion() {
+    static const VersionApi api = {::GetVersionExW};
+    return api;
+}
+
+const RegistryApi& RealRegistry() {
+    static const RegistryApi api = {
+        ::RegOpenKeyExW, ::RegOpenKeyExA,   ::RegQueryValueExW, ::RegQueryValueExA, ::RegCreateKeyExW,
+        ::RegSetValueExW, ::RegDeleteValueW, ::RegCloseKey,      ::SHDeleteKeyW,     ::CommandLineToArgvW,
+    };
+    return api;
+}
+
+SpoolerApi spooler = RealSpooler();
+GdiApi gdi = RealGdi();
+VersionApi version = RealVersion();
+RegistryApi registry = RealRegistry();
+
+}  // namespace platform

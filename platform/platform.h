@@ -1,0 +1,97 @@
+// The one door to the operating system.
+//
+// Spooler, GDI, version and registry/shell operations are reached through plain
+// tables of function pointers. Each table is bound to the real Win32 functions at
+// start-up; a test installs a table of its own with ScopedApi and gets the real
+// one back when the scope ends. Kernel services (heap, files, events, code pages)
+// are thin functions in platform/kernel.h.
+#pragma once
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#include <winspool.h>
+#include <shellapi.h>
+#include <shlwapi.h>
+
+namespace platform {
+
+// Print spooler. Every operation that can run printer-driver code is called
+// by the library inside a structured-exception guard (see guard.h).
+struct SpoolerApi {
+    decltype(&::EnumPrintersW) EnumPrintersW;
+    decltype(&::OpenPrinterW) OpenPrinterW;
+    decltype(&::ClosePrinter) ClosePrinter;
+    decltype(&::DocumentPropertiesW) DocumentPropertiesW;
+    decltype(&::GetPrinterW) GetPrinterW;
+    decltype(&::SetPrinterW) SetPrinterW;
+    decltype(&::GetPrinterDriverW) GetPrinterDriverW;
+    decltype(&::EnumPrinterDriversW) EnumPrinterDriversW;
+    decltype(&::DeviceCapabilitiesW) DeviceCapabilitiesW;
+    decltype(&::GetPrinterDataW) GetPrinterDataW;
+    decltype(&::SetPrinterDataW) SetPrinterDataW;
+    decltype(&::DeletePrinterDataW) DeletePrinterDataW;
+    decltype(&::FindFirstPrinterChangeNotification) FindFirstPrinterChangeNotification;
+    decltype(&::FindNextPrinterChangeNotification) FindNextPrinterChangeNotification;
+    decltype(&::FreePrinterNotifyInfo) FreePrinterNotifyInfo;
+    decltype(&::FindClosePrinterChangeNotification) FindClosePrinterChangeNotification;
+};
+
+// GDI device contexts.
+struct GdiApi {
+    decltype(&::CreateDCW) CreateDCW;
+    decltype(&::GetDeviceCaps) GetDeviceCaps;
+    decltype(&::ExtEscape) ExtEscape;
+    decltype(&::DeleteDC) DeleteDC;
+};
+
+// Operating-system version.
+struct VersionApi {
+    decltype(&::GetVersionExW) GetVersionExW;
+};
+
+// Registry and shell.
+struct RegistryApi {
+    decltype(&::RegOpenKeyExW) RegOpenKeyExW;
+    decltype(&::RegOpenKeyExA) RegOpenKeyExA;
+    decltype(&::RegQueryValueExW) RegQueryValueExW;
+    decltype(&::RegQueryValueExA) RegQueryValueExA;
+    decltype(&::RegCreateKeyExW) RegCreateKeyExW;
+    decltype(&::RegSetValueExW) RegSetValueExW;
+    decltype(&::RegDeleteValueW) RegDeleteValueW;
+    decltype(&::RegCloseKey) RegCloseKey;
+    decltype(&::SHDeleteKeyW) SHDeleteKeyW;
+    decltype(&::CommandLineToArgvW) CommandLineToArgvW;
+};
+
+extern SpoolerApi spooler;
+extern GdiApi gdi;
+extern VersionApi version;
+extern RegistryApi registry;
+
+// The tables bound to the real Win32 functions.
+const SpoolerApi& RealSpooler();
+const GdiApi& RealGdi();
+const VersionApi& RealVersion();
+const RegistryApi& RealRegistry();
+
+// Installs a replacement table for the lifetime of the object and puts the
+// previous one back afterwards. Scopes nest.
+template <class Api>
+class ScopedApi {
+public:
+    ScopedApi(Api& slot, const Api& replacement) : slot_(slot), saved_(slot) { slot_ = replacement; }
+    ~ScopedApi() { slot_ = saved_; }
+    ScopedApi(const ScopedApi&) = delete;
+    ScopedApi& operator=(const ScopedApi&) = delete;
+
+private:
+    Api& slot_;
+    Api saved_;
+};
+
+}  // namespace platform

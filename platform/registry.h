@@ -1,0 +1,42 @@
+// Small registry helpers over platform::registry.
+#pragma once
+
+#include "platform/platform.h"
+
+namespace platform {
+
+// Reads a value as exactly 4 bytes, whatever its registry type. Returns the
+// registry status; *value is written only on success.
+LSTATUS QueryDword(HKEY key, const WCHAR* name, DWORD* value);
+LSTATUS QueryDwordA(HKEY key, const CHAR* name, DWORD* value);
+
+// Reads a value into a fixed byte buffer (string values keep their terminator
+// when it fits). On success the buffer is terminated within its last character.
+LSTATUS QueryString(HKEY key, const WCHAR* name, WCHAR* buffer, DWORD bufferBytes);
+LSTATUS QueryStringA(HKEY key, const CHAR* name, CHAR* buffer, DWORD bufferBytes);
+
+// Closes a key when the scope ends.
+class ScopedKey {
+public:
+    ScopedKey() = default;
+    explicit ScopedKey(HKEY key) : key_(key) {}
+    ~ScopedKey() { Reset(); }
+    ScopedKey(const ScopedKey&) = delete;
+    ScopedKey& operator=(const ScopedKey&) = delete;
+
+    HKEY get() const { return key_; }
+    HKEY* receive() {
+        Reset();
+        return &key_;
+    }
+    explicit operator bool() const { return key_ != nullptr; }
+    void Reset() {
+        if (key_) registry.RegCloseKey(key_);
+        key_ = nullptr;
+    }
+
+private:
+    HKEY key_ = nullptr;
+};
+
+}  // namespace platform

@@ -1,0 +1,45 @@
+# Shared by the project's scripts: build folder, Wine prefix, wineserver.
+# shellcheck shell=bash
+
+KV_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+KV_BUILD=${KV_BUILD:-$KV_ROOT/build}
+export WINEPREFIX=${WINEPREFIX_OVERRIDE:-$KV_BUILD/wineprefix}
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEARCH=win64
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+unset DISPLAY
+
+kv_build() {
+  cmake -S "$KV_ROOT" -B "$KV_BUILD" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$KV_ROOT/cmake/mingw-clang.cmake" >/dev/null
+  cmake --build "$KV_BUILD" "$@"
+}
+
+KV_WINESERVER_PID=
+# A persistent wineserver for this run, so every program started below shares
+# one server instead of starting its own. Stopped by kv_stop_wine.
+kv_start_wine() {
+  mkdir -p "$WINEPREFIX"
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "preparing the Wine prefix $WINEPREFIX"
+    wineboot -i >/dev/null 2>&1 || true
+    wineserver -w
+  fi
+  wineserver -p -f >/dev/null 2>&1 &
+  KV_WINESERVER_PID=$!
+  # Wait until the server answers.
+  for _ in $(seq 1 50); do
+    wine cmd /c exit >/dev/null 2>&1 && break
+    sleep 0.2
+  done
+}
+
+kv_stop_wine() {
+  if [ -n "$KV_WINESERVER_PID" ] && kill -0 "$KV_WINESERVER_PID" 2>/dev/null; then
+    # Ask the server to end its clients, then stop the server we started.
+    wineserver -k >/dev/null 2>&1 || true
+    kill "$KV_WINESERVER_PID" 2>/dev/null || true
+    wait "$KV_WINESERVER_PID" 2>/dev/null || true
+  fi
+  KV_WINESERVER_PID=
+}

@@ -1,0 +1,39 @@
+#include <gtest/gtest.h>
+
+#include "platform/guard.h"
+
+namespace {
+
+void TouchNull() {
+    volatile int* volatile target = nullptr;
+    *target = 1;
+}
+
+TEST(Guard, ReportsCleanRunAndRealAccessViolation) {
+    int steps = 0;
+    DWORD code = 123;
+    EXPECT_TRUE(platform::Guarded([&] { ++steps; }, &code));
+    EXPECT_EQ(code, 0u);
+
+    EXPECT_FALSE(platform::Guarded(
+        [&] {
+            ++steps;
+            TouchNull();
+            ++steps;  // never reached
+        },
+        &code));
+    EXPECT_EQ(code, static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION));
+    EXPECT_EQ(steps, 2);  // work done before the fault is kept
+}
+
+TEST(Guard, CatchesRaisedExceptionsWithTheirCode) {
+    DWORD code = 0;
+    EXPECT_FALSE(platform::Guarded([] { ::RaiseException(0xE0000001u, 0, 0, nullptr); }, &code));
+    EXPECT_EQ(code, 0xE0000001u);
+    // A guard nested inside guarded work keeps the fault to itself.
+    bool inner = true;
+    EXPECT_TRUE(platform::Guarded([&] { inner = platform::Guarded([] { TouchNull(); }); }));
+    EXPECT_FALSE(inner);
+}
+
+}  // namespace
