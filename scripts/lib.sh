@@ -12,7 +12,10 @@ unset DISPLAY
 kv_build() {
   cmake -S "$KV_ROOT" -B "$KV_BUILD" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$KV_ROOT/cmake/mingw-clang.cmake" >/dev/null
-  cmake --build "$KV_BUILD" "$@"
+  # The mingw linker warns about type-name sections that clang and the
+  # prebuilt libstdc++ lay out differently ("duplicate section ... has
+  # different size"); they are harmless and drown the real diagnostics.
+  cmake --build "$KV_BUILD" "$@" 2>&1 | grep -v "duplicate section" ; return "${PIPESTATUS[0]}"
 }
 
 KV_WINESERVER_PID=

@@ -1,0 +1,241 @@
+// A scripted print system for the tests. Installing a FakePrintSystem replaces
+// the spooler, GDI and version tables of platform/ with functions that answer
+// from the printers, drivers and quirks a test sets up; the real tables come
+// back when it goes out of scope. Only one FakePrintSystem may live at a time.
+//
+// Driver quirks that real drivers show and the library must survive:
+// - a count that changes between the counting call and the fetch,
+// - -1 answers,
+// - access violations inside a call (FaultOn / CapAnswer::faultOnCalls / faulting
+//   device-capability indexes and escapes): the fake performs a real write to
+//   address zero, as a broken driver would.
+#pragma once
+
+#include <climits>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace fake {
+
+enum class Op {
+    EnumPrinters,
+    OpenPrinter,
+    ClosePrinter,
+    DocumentProperties,
+    GetPrinter,
+    SetPrinter,
+    GetPrinterDriver,
+    EnumPrinterDrivers,
+    DeviceCapabilities,
+    GetPrinterData,
+    SetPrinterData,
+    DeletePrinterData,
+    FindFirstChange,
+    FindNextChange,
+    FreeNotifyInfo,
+    FindCloseChange,
+    CreateDC,
+    GetDeviceCaps,
+    ExtEscape,
+    DeleteDC,
+    GetVersionEx,
+    kCount
+};
+
+// One recorded platform call.
+struct Call {
+    Op op;
+    std::wstring printer;  // printer name (or the name behind the handle / device context)
+    int arg = 0;           // DC_ index, GetDeviceCaps index, escape number, info level or DocumentProperties mode
+    bool withOutput = false;  // DeviceCapabilitiesW / DocumentPropertiesW: an output buffer was given
+    std::wstring text;        // CreateDCW: the driver string; printer data: the value name
+    // DocumentPropertiesW with an input DEVMODE and CreateDCW with a DEVMODE:
+    // the fields that matter to the measurements, as passed.
+    short quality = 0, yResolution = 0, paperSize = 0, orientation = 0;
+    DWORD fields = 0;
+};
+
+// What DeviceCapabilitiesW answers for one index.
+struct CapAnswer {
+    // Answers of the calls without an output buffer, in order; the last one
+    // repeats. Empty: the number of entries.
+    std::vector<int> counts;
+    // Entries a call with an output buffer copies out, entryWidth bytes each.
+    std::vector<BYTE> entries;
+    size_t entryWidth = 0;
+    // Answer of a call with an output buffer; INT_MIN: the number of entries
+    // copied. The fake never copies more entries than its last counting answer
+    // (the caller sized its buffer from that).
+    int fetchAnswer = INT_MIN;
+    // Calls of this index (counting 1, 2, ... over all calls of the index)
+    // that fault inside the driver.
+    std::set<int> faultOnCalls;
+    int calls = 0;  // how many calls of this index were made
+};
+
+struct FakePaper {
+    WORD id;
+    std::wstring name;
+    LONG width;   // tenths of a millimetre, portrait
+    LONG length;
+};
+
+struct FakeBin {
+    WORD id;
+    std::wstring name;
+};
+
+struct FakePrinter {
+    std::wstring name;
+    std::wstring serverName;
+    std::wstring shareName;
+    std::wstring portName = L"FILE:";
+    std::wstring driverName = L"Fake Laser Driver";
+    std::wstring comment = L"fake printer";
+    std::wstring location = L"lab";
+    std::wstring sepFile;
+    std::wstring printProcessor = L"winprint";
+    std::wstring datatype = L"RAW";
+    std::wstring parameters;
+    DWORD attributes = PRINTER_ATTRIBUTE_LOCAL;
+    DWORD status = 0;
+    DWORD priority = 1;
+    bool connection = false;  // listed under PRINTER_ENUM_CONNECTIONS instead of PRINTER_ENUM_LOCAL
+    bool openable = true;     // OpenPrinterW succeeds
+    bool nullComment = false; // level-2 information carries a null comment
+
+    // The driver's default DEVMODE (public part and driver extra). Empty:
+    // DocumentPropertiesW answers 0 to the size request.
+    std::vector<BYTE> devmode;
+    // Answer of DocumentPropertiesW mode 0 when set; otherwise the DEVMODE's size.
+    int documentPropertiesSize = INT_MIN;
+    // DEVMODEs of GetPrinterW / SetPrinterW levels 8 (global) and 9 (per user).
+    std::vector<BYTE> globalDevmode;
+    std::vector<BYTE> userDevmode;
+
+    std::map<WORD, CapAnswer> caps;  // DeviceCapabilitiesW, by index
+    std::vector<FakePaper> papers;   // also drive the page metrics of device contexts
+
+    // Device contexts.
+    bool ignoresOrientation = false;         // validation keeps the default orientation
+    std::map<int, int> indexedDpi = {{-1, 150}, {-2, 300}, {-3, 600}, {-4, 1200}};
+    LONG marginLeft = 0, marginTop = 0, marginRight = 0, marginBottom = 0;  // tenths of a millimetre
+    std::map<int, int> deviceCaps;           // fixed GetDeviceCaps answers (TECHNOLOGY, RASTERCAPS, ...)
+    std::set<int> faultingDeviceCaps;        // GetDeviceCaps indexes that fault
+    std::map<int, int> escapes;              // QUERYESCSUPPORT answers by escape number
+    std::set<int> faultingEscapes;           // escapes whose probe faults
+    bool createDCFails = false;
+
+    // Printer data values: name -> (type, bytes).
+    std::map<std::wstring, std::pair<DWORD, std::vector<BYTE>>> data;
+
+    // Scripting helpers: each sets the DeviceCapabilitiesW answers of its lists.
+    void SetPapers(const std::vector<FakePaper>& list);
+    void SetBins(const std::vector<FakeBin>& list);
+    void SetMedia(const std::vector<std::pair<DWORD, std::wstring>>& list);
+    void SetResolutions(const std::vector<std::pair<LONG, LONG>>& list);
+    void SetScalar(WORD index, int value);
+    // A list of fixed-width names (DC_FILEDEPENDENCIES, DC_PERSONALITY, ...).
+    void SetNames(WORD index, size_t slotChars, const std::vector<std::wstring>& names);
+    // A list of 32-bit values (DC_NUP, ...).
+    void SetValues(WORD index, const std::vector<DWORD>& values);
+    CapAnswer& Cap(WORD index) { return caps[index]; }
+};
+
+struct FakeDriver {
+    std::wstring name = L"Fake Laser Driver";
+    std::wstring environment = L"Windows NT x86";
+    DWORD version = 3;
+    std::wstring driverPath = L"C:\\windows\\system32\\spool\\drivers\\x64\\3\\fakedrv.dll";
+    std::wstring dataFile = L"C:\\windows\\system32\\spool\\drivers\\x64\\3\\fake.ppd";
+    std::wstring configFile = L"C:\\windows\\system32\\spool\\drivers\\x64\\3\\fakeui.dll";
+    std::wstring helpFile = L"C:\\windows\\system32\\spool\\drivers\\x64\\3\\fake.hlp";
+    std::vector<std::wstring> dependentFiles = {L"fake1.dll", L"fake2.dat"};
+    std::wstring monitorName;
+    std::wstring defaultDataType = L"RAW";
+    std::vector<std::wstring> previousNames;
+    std::wstring manufacturer = L"Fake Corp";
+    std::wstring oemUrl = L"http://localhost/fake";
+    std::wstring hardwareId = L"fake_laser";
+    std::wstring provider = L"Fake Provider";
+    DWORDLONG driverVersion = 0x0003000000000001ull;
+};
+
+// A wide DEVMODE as a driver would return it: dmSize 220, dmSpecVersion 0x0401,
+// Letter portrait at 300 dpi, with driverExtra bytes of private data after it.
+std::vector<BYTE> MakeDevmode(const std::wstring& deviceName, WORD driverExtra = 64);
+inline DEVMODEW* AsDevmode(std::vector<BYTE>& bytes) { return reinterpret_cast<DEVMODEW*>(bytes.data()); }
+
+class FakePrintSystem {
+public:
+    FakePrintSystem();
+    ~FakePrintSystem();
+    FakePrintSystem(const FakePrintSystem&) = delete;
+    FakePrintSystem& operator=(const FakePrintSystem&) = delete;
+
+    // A printer with a default DEVMODE, Letter and A4 papers, 300 and 600 dpi,
+    // and a driver entry (added when the driver name is new).
+    FakePrinter& AddPrinter(const std::wstring& name);
+    // A printer with nothing set up: no DEVMODE, no capabilities.
+    FakePrinter& AddBarePrinter(const std::wstring& name);
+    FakePrinter* Find(const std::wstring& name);
+    FakeDriver& AddDriver(const std::wstring& name);
+    std::vector<FakeDriver>& drivers() { return drivers_; }
+
+    void SetVersion(DWORD platformId, DWORD major, DWORD minor, DWORD build, const std::wstring& servicePack);
+
+    // The nth call (1-based) of the operation faults inside the "driver".
+    void FaultOn(Op op, int nthCall);
+    // The nth call (1-based) of the operation fails with the error code.
+    void FailOn(Op op, int nthCall, DWORD error);
+
+    int Count(Op op) const { return counts_[static_cast<int>(op)]; }
+    const std::vector<Call>& calls() const { return calls_; }
+    void ClearCalls();
+    // Handles and device contexts handed out and not yet closed / deleted.
+    int OpenPrinterHandles() const { return static_cast<int>(handles_.size()); }
+    int OpenDCs() const { return static_cast<int>(dcs_.size()); }
+
+    static FakePrintSystem& Current();
+
+    // Used by the table functions.
+    struct DeviceContext {
+        std::wstring printer;
+        std::vector<BYTE> devmode;
+    };
+    int Enter(Op op, const Call& call);  // records the call, applies FaultOn; returns the call number
+    bool ShouldFail(Op op, int callNo, DWORD* error) const;
+    FakePrinter* PrinterOf(HANDLE handle);
+    HANDLE OpenHandle(const std::wstring& name);
+    bool CloseHandle(HANDLE handle);
+    HDC NewDC(const std::wstring& printer, std::vector<BYTE> devmode);
+    DeviceContext* DCOf(HDC dc);
+    bool DeleteDC(HDC dc);
+    std::vector<std::unique_ptr<FakePrinter>>& printers() { return printers_; }
+    OSVERSIONINFOW& versionInfo() { return version_; }
+
+private:
+    std::vector<std::unique_ptr<FakePrinter>> printers_;
+    std::vector<FakeDriver> drivers_;
+    OSVERSIONINFOW version_{};
+    int counts_[static_cast<int>(Op::kCount)] = {};
+    std::map<std::pair<int, int>, DWORD> failures_;  // (op, call) -> error; 0 = fault
+    std::vector<Call> calls_;
+    std::map<HANDLE, std::wstring> handles_;
+    std::map<HDC, std::unique_ptr<DeviceContext>> dcs_;
+    uintptr_t nextHandle_ = 0x1000;
+
+    platform::ScopedApi<platform::SpoolerApi> spooler_;
+    platform::ScopedApi<platform::GdiApi> gdi_;
+    platform::ScopedApi<platform::VersionApi> version_api_;
+};
+
+// Raises a real access violation, as a faulting driver does.
+[[noreturn]] void DriverFault();
+
+}  // namespace fake
