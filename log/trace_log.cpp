@@ -21,48 +21,65 @@ int FormatInto(WCHAR* buffer, size_t capacity, const WCHAR* format, va_list args
 int FormatInto(CHAR* buffer, size_t capacity, const CHAR* format, va_list args) {
     return _vsnprintf(buffer, capacity, format, args);
 }
+int CountFormatted(const WCHAR* format, va_list args) { return _vscwprintf(format, args); }
+int CountFormatted(const CHAR* format, va_list args) { return _vscprintf(format, args); }
 
-// One formatted message. The Microsoft-named formatters keep %s meaning the
-// format's own width and %S the other one; a message longer than the first
-// buffer is formatted again into a larger one.
+// Formats one message into text. The Microsoft-named formatters keep %s
+// meaning the format's own width and %S the other one. Returns false when the
+// runtime refuses the message: a narrow format given a wide argument with a
+// character the narrow character set cannot hold fails as a whole, at any
+// buffer size.
 template <class Ch>
-class Message {
-public:
-    Message(const Ch* format, va_list args) {
-        size_t capacity = kInline;
-        Ch* buffer = inline_;
-        for (;;) {
-            va_list copy;
-            va_copy(copy, args);
-            const int written = FormatInto(buffer, capacity, format, copy);
-            va_end(copy);
-            if (written >= 0 && static_cast<size_t>(written) < capacity) {
-                length_ = static_cast<size_t>(written);
-                buffer[length_] = 0;
-                break;
-            }
-            if (capacity >= kLimit) {  // cut an oversized message
-                length_ = capacity - 1;
-                buffer[length_] = 0;
-                break;
-            }
-            capacity *= 8;
-            heap_.assign(capacity, 0);
-            buffer = heap_.data();
-        }
-        text_ = buffer;
-    }
-    const Ch* text() const { return text_; }
-    size_t length() const { return length_; }
+bool FormatText(std::vector<Ch>& text, const Ch* format, va_list args) {
+    va_list copy;
+    va_copy(copy, args);
+    const int needed = CountFormatted(format, copy);
+    va_end(copy);
+    if (needed < 0) return false;
+    text.assign(static_cast<size_t>(needed) + 1, 0);
+    va_copy(copy, args);
+    const int written = FormatInto(text.data(), text.size(), format, copy);
+    va_end(copy);
+    if (written != needed) return false;
+    text.resize(static_cast<size_t>(needed));
+    return true;
+}
 
-private:
-    static constexpr size_t kInline = 1024;
-    static constexpr size_t kLimit = 1u << 22;
-    Ch inline_[kInline];
-    std::vector<Ch> heap_;
-    const Ch* text_ = nullptr;
-    size_t length_ = 0;
-};
+// The wide twin of a narrow format: %s, %S, %c and %C without a size prefix
+// swap their width so that every argument is read as the caller passed it.
+std::vector<WCHAR> WidenFormat(const CHAR* format) {
+    std::vector<WCHAR> wide;
+    const int needed = ::MultiByteToWideChar(CP_ACP, 0, format, -1, nullptr, 0);
+    if (needed <= 0) return wide;
+    wide.resize(static_cast<size_t>(needed));
+    ::MultiByteToWideChar(CP_ACP, 0, format, -1, wide.data(), needed);
+    for (size_t i = 0; i < wide.size() && wide[i]; ++i) {
+        if (wide[i] != L'%') continue;
+        size_t j = i + 1;
+        if (wide[j] == L'%') {
+            i = j;
+            continue;
+        }
+        while (wide[j] && wcschr(L"-+ #0", wide[j])) ++j;
+        while (wide[j] == L'*' || (wide[j] >= L'0' && wide[j] <= L'9') || wide[j] == L'.') ++j;
+        bool sized = false;
+        while (wide[j] && wcschr(L"hlwLI3264", wide[j])) {
+            sized = true;
+            ++j;
+        }
+        if (!sized) {
+            switch (wide[j]) {
+                case L's': wide[j] = L'S'; break;
+                case L'S': wide[j] = L's'; break;
+                case L'c': wide[j] = L'C'; break;
+                case L'C': wide[j] = L'c'; break;
+                default: break;
+            }
+        }
+        i = j;
+    }
+    return wide;
+}
 
 // Wide text is stored as 8-bit text in the ANSI code page; characters the
 // code page cannot hold become the system's default character, so every line
@@ -91,34 +108,39 @@ DWORD SessionNumber() {
     return session;
 }
 
+// The bracketed local time, with the thread id or session number of the
+// thread and session forms. Returns the length written into head.
+int FormatStamp(Stamp stamp, char* head, size_t capacity) {
+    if (stamp == Stamp::None) return 0;
+    SYSTEMTIME now;
+    ::GetLocalTime(&now);
+    int length = 0;
+    if (stamp == Stamp::Thread) {
+        length = _snprintf(head, capacity, "[%04d/%02d/%02d %02d:%02d:%02d Thread:%lu] ", now.wYear, now.wMonth,
+                           now.wDay, now.wHour, now.wMinute, now.wSecond,
+                           static_cast<unsigned long>(::GetCurrentThreadId()));
+    } else if (stamp == Stamp::Session) {
+        // The session forms print the Terminal Services session of this process.
+        length = _snprintf(head, capacity, "[%04d/%02d/%02d %02d:%02d:%02d Session:%lu] ", now.wYear, now.wMonth,
+                           now.wDay, now.wHour, now.wMinute, now.wSecond, static_cast<unsigned long>(SessionNumber()));
+    } else {
+        length = _snprintf(head, capacity, "[%04d/%02d/%02d %02d:%02d:%02d] ", now.wYear, now.wMonth, now.wDay,
+                           now.wHour, now.wMinute, now.wSecond);
+    }
+    return length < 0 ? 0 : length;
+}
+
 // Writes one line: stamp, indentation, message bytes, under the lock with its
 // own open and close of the file. A file that cannot be opened drops the line.
+// The time is taken once the file is open, so the stamps of one file never go
+// backwards when several threads write.
 template <class Log>
 void EmitLine(Log* log, Stamp stamp, const char* message, size_t length) {
-    char head[96];
-    int headLength = 0;
-    if (stamp != Stamp::None) {
-        SYSTEMTIME now;
-        ::GetLocalTime(&now);
-        if (stamp == Stamp::Thread) {
-            headLength = _snprintf(head, sizeof(head), "[%04d/%02d/%02d %02d:%02d:%02d Thread:%lu] ", now.wYear,
-                                   now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond,
-                                   static_cast<unsigned long>(::GetCurrentThreadId()));
-        } else if (stamp == Stamp::Session) {
-            // The session forms print the Terminal Services session of this process.
-            headLength = _snprintf(head, sizeof(head), "[%04d/%02d/%02d %02d:%02d:%02d Session:%lu] ", now.wYear,
-                                   now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond,
-                                   static_cast<unsigned long>(SessionNumber()));
-        } else {
-            headLength = _snprintf(head, sizeof(head), "[%04d/%02d/%02d %02d:%02d:%02d] ", now.wYear, now.wMonth,
-                                   now.wDay, now.wHour, now.wMinute, now.wSecond);
-        }
-        if (headLength < 0) headLength = 0;
-    }
-
     ::EnterCriticalSection(&log->lock);
     log->file = OpenForAppend(log->path);
     if (log->file) {
+        char head[96];
+        const int headLength = FormatStamp(stamp, head, sizeof(head));
         if (headLength > 0) fwrite(head, 1, static_cast<size_t>(headLength), log->file);
         for (SHORT step = 0; step < log->depth; ++step) fwrite("  ", 1, 2, log->file);
         if (length > 0) fwrite(message, 1, length, log->file);
@@ -131,16 +153,28 @@ void EmitLine(Log* log, Stamp stamp, const char* message, size_t length) {
 template <class Log>
 void WriteWide(Log* log, int level, Stamp stamp, const WCHAR* format, va_list args) {
     if (!Passes(log, level) || !format) return;
-    const Message<WCHAR> message(format, args);
-    const std::vector<char> bytes = ToAnsi(message.text(), message.length());
+    std::vector<WCHAR> message;
+    if (!FormatText(message, format, args)) return;
+    const std::vector<char> bytes = ToAnsi(message.data(), message.size());
     EmitLine(log, stamp, bytes.data(), bytes.size());
 }
 
 template <class Log>
 void WriteNarrow(Log* log, int level, Stamp stamp, const CHAR* format, va_list args) {
     if (!Passes(log, level) || !format) return;
-    const Message<CHAR> message(format, args);
-    EmitLine(log, stamp, message.text(), message.length());
+    std::vector<CHAR> message;
+    if (FormatText(message, format, args)) {
+        EmitLine(log, stamp, message.data(), message.size());
+        return;
+    }
+    // A wide argument the narrow character set cannot hold: the message is
+    // formatted wide and stored like every wide message, so the line still
+    // arrives whole (the character becomes the code page's default one).
+    const std::vector<WCHAR> wideFormat = WidenFormat(format);
+    std::vector<WCHAR> wide;
+    if (wideFormat.empty() || !FormatText(wide, wideFormat.data(), args)) return;
+    const std::vector<char> bytes = ToAnsi(wide.data(), wide.size());
+    EmitLine(log, stamp, bytes.data(), bytes.size());
 }
 
 template <class Log, class Ch>
