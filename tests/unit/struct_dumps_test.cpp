@@ -1,38 +1,17 @@
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "log/trace_log.h"
 #include "print/struct_dumps.h"
-#include "support/temp_dir.h"
+#include "trace_capture.h"
 
 namespace {
 
-// Points LibraryLog and a local logger at a fresh file for one test.
-class LogFile {
-public:
-    LogFile() : path_(dir_.File(L"trace.log")), log_(TraceLogCreate(path_.c_str(), 0)) { LibraryLog = log_; }
-    ~LogFile() {
-        LibraryLog = nullptr;
-        TraceLogDestroy(log_);
-    }
-    TraceLog* log() const { return log_; }
-    std::vector<std::string> Lines() const { return testsupport::ReadLogLines(path_); }
-
-private:
-    testsupport::TempDir dir_;
-    std::wstring path_;
-    TraceLog* log_;
-};
-
-std::string Hex(const void* p) {
-    char text[32];
-    std::snprintf(text, sizeof(text), "%X", static_cast<unsigned>(reinterpret_cast<uintptr_t>(p)));
-    return text;
-}
+using LogFile = testsupport::TraceCapture;
+using testsupport::HexAddress;
 
 DEVMODEW FilledDevmodeW(WORD size) {
     DEVMODEW dm;
@@ -87,7 +66,7 @@ std::vector<std::string> ExpectedDevmodeDump(const void* address, unsigned size,
                                               DM_DITHERTYPE | DM_PANNINGWIDTH);
     std::vector<std::string> lines = {
         "LogDevmode => --------------------------",
-        "LogDevmode => " + Hex(address),
+        "LogDevmode => " + HexAddress(address),
         "LogDevmode => --------------------------",
         "LogDevmode => dmDeviceName:    Office Laser",
         "LogDevmode => dmDriverVersion: 65534",
@@ -218,7 +197,7 @@ TEST(LogPrinterInfo, Level2And4DumpEveryFieldWithTheirLineEnds) {
 
     std::vector<std::string> expected = {
         "vlibPRINT_LogPI2 => =======================================",
-        "vlibPRINT_LogPI2 => " + Hex(&pi2),
+        "vlibPRINT_LogPI2 => " + HexAddress(&pi2),
         // Text lines end in CR LF of their own; the text-mode file turns the
         // LF into another CR LF, so one CR stays on the line.
         "vlibPRINT_LogPI2 => pServerName:  \\\\spool\r",
@@ -254,7 +233,7 @@ TEST(LogPrinterInfo, Level2And4DumpEveryFieldWithTheirLineEnds) {
     vlibPRINT_LogPI4(file.log(), nullptr);  // nothing
     expected.insert(expected.end(), {
                                         "vlibPRINT_LogPI4 => =======================================",
-                                        "vlibPRINT_LogPI4 => " + Hex(&pi4),
+                                        "vlibPRINT_LogPI4 => " + HexAddress(&pi4),
                                         "vlibPRINT_LogPI4 => pServerName:  \\\\spool\r",
                                         "vlibPRINT_LogPI4 => pPrinterName:  Office Laser\r",
                                         "vlibPRINT_LogPI4 => Attributes:  64",
