@@ -12,32 +12,26 @@ namespace {
 constexpr const WCHAR* kForms = L"vlibPRINT_QueryDevCap_Forms";
 constexpr size_t kFormNameChars = 31;  // dmFormName holds 32 units with its terminator
 
-// The three lists of a paper block. Each list has its own count: the size
-// list drives the loops, and an index beyond a shorter id or name list has no
-// id (0) and no name (empty).
+// The papers of a block as the loops walk them: the size list drives the
+// loops, and an index beyond a shorter id or name list has no id (0) and no
+// name (empty).
 struct PaperLists {
-    const WORD* ids;
-    DWORD numIds;
-    const WCHAR* names;  // kPaperNameChars units each, not always terminated
-    DWORD numNames;
-    const PaperSize* sizes;
+    const PaperBuffer* block;
     DWORD numSizes;
 };
 
-PaperLists ListsOf(const PaperBuffer* papers) {
-    PaperLists lists = {};
-    if (!papers) return lists;
-    const BYTE* base = reinterpret_cast<const BYTE*>(papers);
-    lists.ids = reinterpret_cast<const WORD*>(base + papers->dwOffsetToPapers);
-    lists.numIds = papers->dwNumPapers;
-    lists.names = reinterpret_cast<const WCHAR*>(base + papers->dwOffsetToPaperNames);
-    lists.numNames = papers->dwNumPaperNames;
-    lists.sizes = reinterpret_cast<const PaperSize*>(base + papers->dwOffsetToPaperSize);
-    lists.numSizes = papers->dwNumPaperSize;
-    return lists;
+PaperLists ListsOf(const PaperBuffer* papers) { return {papers, papers ? papers->dwNumPaperSize : 0}; }
+
+WORD IdOf(const PaperLists& lists, DWORD j) {
+    WORD id = 0;
+    return PaperIdAt(lists.block, j, &id) ? id : 0;
 }
 
-WORD IdOf(const PaperLists& lists, DWORD j) { return j < lists.numIds ? lists.ids[j] : 0; }
+PaperSize SizeOf(const PaperLists& lists, DWORD j) {
+    PaperSize size = {};
+    PaperSizeAt(lists.block, j, &size);
+    return size;
+}
 
 // The low 16 bits of a list value, sign-extended, as a 16-bit DEVMODE field holds it.
 LONG Low16(LONG value) { return static_cast<short>(value & 0xFFFF); }
@@ -95,8 +89,9 @@ void DefaultForms(FormEntry* forms, const PaperLists& papers, const ResolutionPa
             f.formNo = static_cast<LONG>(r * P + j);
             f.orientFlag = 0;
             f.paprI = IdOf(papers, j);
-            f.paprW = Low16(papers.sizes[j].width);
-            f.paprL = Low16(papers.sizes[j].length);
+            const PaperSize size = SizeOf(papers, j);
+            f.paprW = Low16(size.width);
+            f.paprL = Low16(size.length);
             TraceLogWriteRaw(LibraryLog, 0, L"[%5d,%5d] ", f.paprW, f.paprL);
             f.resX = f.aspX = f.logX = x;
             f.resY = f.aspY = f.logY = y;
@@ -116,12 +111,12 @@ void SelectPaper(DEVMODEW* work, const PaperLists& papers, DWORD j) {
     work->dmFields |= DM_PAPERSIZE | DM_PAPERLENGTH | DM_PAPERWIDTH | DM_FORMNAME;
     work->dmPaperSize = static_cast<short>(IdOf(papers, j));
     for (WCHAR& c : work->dmFormName) c = L'\0';
-    if (j < papers.numNames) {
-        const WCHAR* name = papers.names + static_cast<size_t>(j) * kPaperNameChars;
+    if (const WCHAR* name = PaperNameAt(papers.block, j)) {
         for (size_t i = 0; i < kFormNameChars && name[i]; ++i) work->dmFormName[i] = name[i];
     }
-    work->dmPaperLength = static_cast<short>(papers.sizes[j].length);
-    work->dmPaperWidth = static_cast<short>(papers.sizes[j].width);
+    const PaperSize size = SizeOf(papers, j);
+    work->dmPaperLength = static_cast<short>(size.length);
+    work->dmPaperWidth = static_cast<short>(size.width);
 }
 
 // The logical pixels per inch of resolution r taken from the lists: the
