@@ -75,7 +75,7 @@ constexpr DWORD kGroup1 = DM_ORIENTATION | DM_PAPERSIZE | DM_PAPERLENGTH | DM_PA
                           DM_DISPLAYFREQUENCY;
 constexpr DWORD kGroup2 =
     DM_ICMMETHOD | DM_ICMINTENT | DM_MEDIATYPE | DM_DITHERTYPE | DM_PANNINGWIDTH | DM_PANNINGHEIGHT;
-constexpr DWORD kNeverMerged = DM_POSITION | DM_DISPLAYORIENTATION | DM_DISPLAYFIXEDOUTPUT;
+constexpr DWORD kNeverMerged = DM_POSITION | DM_DISPLAYORIENTATION | DM_DISPLAYFLAGS | DM_DISPLAYFIXEDOUTPUT;
 
 // A source that carries every mergeable field, plus bits no merge passes on.
 template <class DM>
