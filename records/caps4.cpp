@@ -126,6 +126,9 @@ const BYTE* At(const void* block, DWORD offset) { return static_cast<const BYTE*
 // ------------------------------------------------------------ dumps
 
 // A name from a fixed slot that may be filled without a terminator.
+static_assert(kBinNameChars <= kPaperNameChars && kFileNameChars <= kPaperNameChars &&
+              kMediaReadyChars <= kPaperNameChars && kMediaNameChars <= kPaperNameChars &&
+              kPersonalityChars <= kPaperNameChars);
 struct SlotName {
     WCHAR text[kPaperNameChars + 1];  // the widest slot
     SlotName() { text[0] = L'\0'; }
