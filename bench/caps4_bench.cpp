@@ -23,24 +23,24 @@ void FillLarge(QueryBuffers& b) {
     const DWORD papers = 118, resolutions = 4, bins = 8, media = 12;
     b.bFilled = 1;
 
-    const DWORD binBytes = sizeof(BinBuffer) + bins * (kBinBytes + kBinNameBytes);
+    const DWORD binBytes = sizeof(BinBuffer) + bins * (kBinIdBytes + kBinNameBytes);
     b.pBins = Block<BinBuffer>(binBytes);
-    *b.pBins = {binBytes, bins, bins * kBinBytes, sizeof(BinBuffer), bins, bins * kBinNameBytes,
-                static_cast<DWORD>(sizeof(BinBuffer) + bins * kBinBytes)};
+    *b.pBins = {binBytes, bins, bins * kBinIdBytes, sizeof(BinBuffer), bins, bins * kBinNameBytes,
+                static_cast<DWORD>(sizeof(BinBuffer) + bins * kBinIdBytes)};
     FillNames(reinterpret_cast<WCHAR*>(reinterpret_cast<BYTE*>(b.pBins) + b.pBins->dwOffsetToBinNames), bins,
               kBinNameChars, L"Tray");
 
-    const DWORD mediaBytes = sizeof(MediaBuffer) + media * (kMediaTypeBytes + kMediaNameBytes);
+    const DWORD mediaBytes = sizeof(MediaBuffer) + media * (kMediaIdBytes + kMediaNameBytes);
     b.pMedias = Block<MediaBuffer>(mediaBytes);
-    *b.pMedias = {mediaBytes, media, media * kMediaTypeBytes, sizeof(MediaBuffer), media, media * kMediaNameBytes,
-                  static_cast<DWORD>(sizeof(MediaBuffer) + media * kMediaTypeBytes)};
+    *b.pMedias = {mediaBytes, media, media * kMediaIdBytes, sizeof(MediaBuffer), media, media * kMediaNameBytes,
+                  static_cast<DWORD>(sizeof(MediaBuffer) + media * kMediaIdBytes)};
 
-    const DWORD paperBytes = sizeof(PaperBuffer) + papers * (kPaperBytes + kPaperNameBytes + kPaperSizeBytes);
+    const DWORD paperBytes = sizeof(PaperBuffer) + papers * (kPaperIdBytes + kPaperNameBytes + kPaperSizeBytes);
     b.pPapers = Block<PaperBuffer>(paperBytes);
     PaperBuffer& p = *b.pPapers;
     p.dwSize = paperBytes;
     p.dwNumPapers = p.dwNumPaperNames = p.dwNumPaperSize = papers;
-    p.dwSizeOfPapers = papers * kPaperBytes;
+    p.dwSizeOfPapers = papers * kPaperIdBytes;
     p.dwSizeOfPaperNames = papers * kPaperNameBytes;
     p.dwSizeOfPaperSize = papers * kPaperSizeBytes;
     p.dwOffsetToPapers = sizeof(PaperBuffer);
@@ -56,13 +56,13 @@ void FillLarge(QueryBuffers& b) {
     b.dwSizeOfResolutionsIndexed = 4 * kResolutionBytes;
     b.pResolutionsIndexed = Block<ResolutionPair>(b.dwSizeOfResolutionsIndexed);
     b.dwNumFiles = 6;
-    b.dwSizeOfFiles = 6 * kFileBytes;
+    b.dwSizeOfFiles = 6 * kFileNameBytes;
     b.pFiles = Block<WCHAR>(b.dwSizeOfFiles);
     b.dwNumMediaReady = 3;
     b.dwSizeOfMediaReady = 3 * kMediaReadyBytes;
     b.pMediaReady = Block<WCHAR>(b.dwSizeOfMediaReady);
     b.dwNumNUP = 6;
-    b.dwSizeOfNUP = 6 * kNUPBytes;
+    b.dwSizeOfNUP = 6 * kNupBytes;
     b.pNUP = Block<DWORD>(b.dwSizeOfNUP);
     b.dwNumPersonality = 2;
     b.dwSizeOfPersonality = 2 * kPersonalityBytes;

@@ -43,16 +43,16 @@ enum Caps4Section {
 
 const SectionField kCaps4Sections[kCaps4SectionCount] = {
     KV_SECTION(caps4, L"bin name", BinNames, kBinNameBytes),
-    KV_SECTION(caps4, L"bin", Bins, kBinBytes),
+    KV_SECTION(caps4, L"bin", Bins, kBinIdBytes),
     KV_SECTION(caps4, L"resolution", Resolutions, kResolutionBytes),
     KV_SECTION(caps4, L"indexed resolution", ResolutionsIndexed, kResolutionBytes),
-    KV_SECTION(caps4, L"file", Files, kFileBytes),
+    KV_SECTION(caps4, L"file", Files, kFileNameBytes),
     KV_SECTION(caps4, L"media ready", MediaReady, kMediaReadyBytes),
     KV_SECTION(caps4, L"media type name", MediaTypeNames, kMediaNameBytes),
-    KV_SECTION(caps4, L"media type", MediaTypes, kMediaTypeBytes),
-    KV_SECTION(caps4, L"N-up", NUP, kNUPBytes),
+    KV_SECTION(caps4, L"media type", MediaTypes, kMediaIdBytes),
+    KV_SECTION(caps4, L"N-up", NUP, kNupBytes),
     KV_SECTION(caps4, L"paper name", PaperNames, kPaperNameBytes),
-    KV_SECTION(caps4, L"paper", Papers, kPaperBytes),
+    KV_SECTION(caps4, L"paper", Papers, kPaperIdBytes),
     KV_SECTION(caps4, L"paper size", PaperSize, kPaperSizeBytes),
     KV_SECTION(caps4, L"personality", Personality, kPersonalityBytes),
     KV_SECTION(caps4, L"form", Forms, kFormBytes),
@@ -63,10 +63,10 @@ enum Caps2Section { kSec2BinNames, kSec2Bins, kSec2Resolutions, kSec2PaperNames,
 
 const SectionField kCaps2Sections[kCaps2SectionCount] = {
     KV_SECTION(caps2, L"bin name", BinNames, kBinNameBytes),
-    KV_SECTION(caps2, L"bin", Bins, kBinBytes),
+    KV_SECTION(caps2, L"bin", Bins, kBinIdBytes),
     KV_SECTION(caps2, L"resolution", Resolutions, kResolutionBytes),
     KV_SECTION(caps2, L"paper name", PaperNames, kPaperNameBytes),
-    KV_SECTION(caps2, L"paper", Papers, kPaperBytes),
+    KV_SECTION(caps2, L"paper", Papers, kPaperIdBytes),
     KV_SECTION(caps2, L"paper size", PaperSize, kPaperSizeBytes),
     KV_SECTION(caps2, L"form", Forms, kForm2Bytes),
 };
@@ -126,6 +126,9 @@ const BYTE* At(const void* block, DWORD offset) { return static_cast<const BYTE*
 // ------------------------------------------------------------ dumps
 
 // A name from a fixed slot that may be filled without a terminator.
+static_assert(kBinNameChars <= kPaperNameChars && kFileNameChars <= kPaperNameChars &&
+              kMediaReadyChars <= kPaperNameChars && kMediaNameChars <= kPaperNameChars &&
+              kPersonalityChars <= kPaperNameChars);
 struct SlotName {
     WCHAR text[kPaperNameChars + 1];  // the widest slot
     SlotName() { text[0] = L'\0'; }
@@ -428,7 +431,7 @@ void DumpRecord(TraceLog* log, const void* record, size_t available, DWORD heade
         case After::Bins: ListBins(view, lists.bins, lists.binNames); break;
         case After::Resolutions: ListResolutions(view, lists.resolutions); break;
         case After::ResolutionsIndexed: ListResolutions(view, lists.resolutionsIndexed); break;
-        case After::Files: ListNames(view, lists.files, kFileBytes, L"\t\tFile %d: %s\n"); break;
+        case After::Files: ListNames(view, lists.files, kFileNameBytes, L"\t\tFile %d: %s\n"); break;
         case After::MediaReady: ListNames(view, lists.mediaReady, kMediaReadyBytes, L"\t\tMediaReady %d: %s\n"); break;
         case After::Media:
             if (view.Listable(lists.mediaTypes)) {

@@ -6,23 +6,11 @@
 #include "devcaps/devcaps_types.h"
 #include "platform/platform.h"
 
-// Widths of the elements of the counted arrays and list sections, in bytes.
-inline constexpr DWORD kBinNameBytes = static_cast<DWORD>(kBinNameChars * sizeof(WCHAR));       // 48
-inline constexpr DWORD kBinBytes = sizeof(WORD);                                                // 2
-inline constexpr DWORD kResolutionBytes = sizeof(ResolutionPair);                               // 8
-inline constexpr DWORD kFileBytes = static_cast<DWORD>(kFileNameChars * sizeof(WCHAR));         // 128
-inline constexpr DWORD kMediaReadyBytes = static_cast<DWORD>(kMediaReadyChars * sizeof(WCHAR)); // 128
-inline constexpr DWORD kMediaNameBytes = static_cast<DWORD>(kMediaNameChars * sizeof(WCHAR));   // 128
-inline constexpr DWORD kMediaTypeBytes = sizeof(DWORD);                                         // 4
-inline constexpr DWORD kNUPBytes = sizeof(DWORD);                                               // 4
-inline constexpr DWORD kPaperNameBytes = static_cast<DWORD>(kPaperNameChars * sizeof(WCHAR));   // 128
-inline constexpr DWORD kPaperBytes = sizeof(WORD);                                              // 2
-inline constexpr DWORD kPaperSizeBytes = sizeof(PaperSize);                                     // 8
-inline constexpr DWORD kPersonalityBytes = static_cast<DWORD>(kPersonalityChars * sizeof(WCHAR)); // 64
-inline constexpr DWORD kFormBytes = sizeof(FormEntry);                                          // 84
-
-static_assert(kBinNameBytes == 48 && kFileBytes == 128 && kMediaReadyBytes == 128 && kMediaNameBytes == 128);
-static_assert(kPaperNameBytes == 128 && kPersonalityBytes == 64 && kFormBytes == 84);
+// Widths of the elements of the counted arrays that have no list block of
+// their own (the list widths are in devcaps_types.h), in bytes.
+inline constexpr DWORD kResolutionBytes = sizeof(ResolutionPair);  // 8
+inline constexpr DWORD kFormBytes = sizeof(FormEntry);             // 84
+static_assert(kResolutionBytes == 8 && kFormBytes == 84);
 
 // Every pointer is a zero-filled process-heap block owned by the holder; a null
 // pointer goes with a count and size of 0, and a size is always its count

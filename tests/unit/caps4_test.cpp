@@ -10,6 +10,10 @@
 #include "log/trace_log.h"
 #include "platform/guard.h"
 #include "platform/kernel.h"
+#include "devcaps/list_queries.h"
+#include "devcaps/lowlevel_query.h"
+#include "devcaps/named_lists.h"
+#include "devcaps/scalar_queries.h"
 #include "records/caps4.h"
 #include "support/temp_dir.h"
 
@@ -237,33 +241,72 @@ void FillEmpty(QueryBuffers& b) {
     b.pLowLevel = platform::HeapAllocZeroAs<LowLevelCaps>(sizeof(LowLevelCaps));
 }
 
-// What the queries give for a printer name of null: every query's defaults.
-// Scalars carry the defaults, no list carries anything, and the forms table
-// holds the default paper at the indexed resolutions.
-void FillDefaultsLike(QueryBuffers& b) {
-    FillEmpty(b);
-    b.dwCopies = 1;
-    b.dwDriver = 0x0400;
-    b.dwExtra = 0;
-    b.dwFields = DM_ORIENTATION | DM_PAPERSIZE | DM_COPIES;
-    b.dwMaxExtent = MAKELONG(2159, 3556);
-    b.dwMinExtent = MAKELONG(762, 1270);
-    b.dwOrientation = 90;
-    b.dwDevModeSize = 220;
-    b.dwTrueType = DCTT_BITMAP;
-    b.dwVersion = 0x0401;
-    b.dwIndexedResolutionsOnly = 1;
-    SetArray(std::vector<ResolutionPair>{{150, 150}, {300, 300}, {600, 600}, {1200, 1200}}, &b.pResolutionsIndexed,
-             &b.dwNumResolutionsIndexed, &b.dwSizeOfResolutionsIndexed);
-    std::vector<FormEntry> forms(4);
-    for (int r = 0; r < 4; ++r) {
-        forms[r].paprI = DMPAPER_LETTER;
-        forms[r].paprW = 2159;
-        forms[r].paprL = 2794;
-        forms[r].resX = forms[r].resY = 150 << r;
-        forms[r].resNo = -(r + 1);
+// What the capability queries give for a printer name of null: their
+// built-in defaults (default paper and bin tables, default scalars, the
+// default low-level record, empty named lists, no media). The resolution
+// lists and the forms table come from queries built elsewhere; they are
+// filled here as those queries answer for defaults: the four default
+// resolutions in both lists and one form per paper and resolution.
+void FillFromNullNameQueries(QueryBuffers& b) {
+    b.bFilled = 1;
+    b.pBins = vlibPRINT_QueryDevCap_Bins(nullptr, nullptr, nullptr);
+    b.dwCollate = vlibPRINT_QueryDevCap_Collate(nullptr, nullptr, nullptr);
+    b.dwCopies = vlibPRINT_QueryDevCap_Copies(nullptr, nullptr, nullptr);
+    b.dwDriver = vlibPRINT_QueryDevCap_Driver(nullptr, nullptr, nullptr);
+    b.dwDuplex = vlibPRINT_QueryDevCap_Duplex(nullptr, nullptr, nullptr);
+    b.dwExtra = vlibPRINT_QueryDevCap_Extra(nullptr, nullptr, nullptr);
+    b.dwFields = vlibPRINT_QueryDevCap_Fields(nullptr, nullptr, nullptr);
+    b.pFiles = vlibPRINT_QueryDevCap_Files(nullptr, nullptr, nullptr, &b.dwNumFiles, &b.dwSizeOfFiles);
+    b.dwMaxExtent = vlibPRINT_QueryDevCap_MaxExtent(nullptr, nullptr, nullptr);
+    b.dwMinExtent = vlibPRINT_QueryDevCap_MinExtent(nullptr, nullptr, nullptr);
+    b.dwOrientation = vlibPRINT_QueryDevCap_Orientation(nullptr, nullptr, nullptr);
+    b.dwDevModeSize = vlibPRINT_QueryDevCap_Size(nullptr, nullptr, nullptr);
+    b.dwTrueType = vlibPRINT_QueryDevCap_TrueType(nullptr, nullptr, nullptr);
+    b.dwVersion = vlibPRINT_QueryDevCap_Version(nullptr, nullptr, nullptr);
+    b.dwColor = vlibPRINT_QueryDevCap_Color(nullptr, nullptr, nullptr);
+    b.pNUP = vlibPRINT_QueryDevCap_NUP(nullptr, nullptr, nullptr, &b.dwNumNUP, &b.dwSizeOfNUP);
+    b.pPersonality =
+        vlibPRINT_QueryDevCap_Personality(nullptr, nullptr, nullptr, &b.dwNumPersonality, &b.dwSizeOfPersonality);
+    b.dwPrinterMem = vlibPRINT_QueryDevCap_PrinterMem(nullptr, nullptr, nullptr);
+    b.dwPrintRate = vlibPRINT_QueryDevCap_PrintRate(nullptr, nullptr, nullptr);
+    b.dwPrintRatePPM = vlibPRINT_QueryDevCap_PrintRatePPM(nullptr, nullptr, nullptr);
+    b.dwPrintRateUnit = vlibPRINT_QueryDevCap_PrintRateUnit(nullptr, nullptr, nullptr);
+    b.dwStaple = vlibPRINT_QueryDevCap_Staple(nullptr, nullptr, nullptr);
+    b.pMediaReady =
+        vlibPRINT_QueryDevCap_MediaReady(nullptr, nullptr, nullptr, &b.dwNumMediaReady, &b.dwSizeOfMediaReady);
+    b.pMedias = vlibPRINT_QueryDevCap_Medias(nullptr, nullptr, nullptr);
+    b.dwDatatype = vlibPRINT_QueryDevCap_Datatype(nullptr, nullptr, nullptr);
+    b.dwEMF = vlibPRINT_QueryDevCap_EMF(nullptr, nullptr, nullptr);
+    b.dwManufacturer = vlibPRINT_QueryDevCap_Manufacturer(nullptr, nullptr, nullptr);
+    b.dwModel = vlibPRINT_QueryDevCap_Model(nullptr, nullptr, nullptr);
+    b.pPapers = vlibPRINT_QueryDevCap_Papers(nullptr, nullptr, nullptr);
+    const std::vector<ResolutionPair> defaults = {{150, 150}, {300, 300}, {600, 600}, {1200, 1200}};
+    SetArray(defaults, &b.pResolutions, &b.dwNumResolutions, &b.dwSizeOfResolutions);
+    SetArray(defaults, &b.pResolutionsIndexed, &b.dwNumResolutionsIndexed, &b.dwSizeOfResolutionsIndexed);
+    std::vector<FormEntry> forms;
+    if (b.pPapers) {
+        const BYTE* block = reinterpret_cast<const BYTE*>(b.pPapers);
+        for (DWORD r = 0; r < defaults.size(); ++r)
+            for (DWORD p = 0; p < b.pPapers->dwNumPapers; ++p) {
+                FormEntry f{};
+                WORD id = 0;
+                PaperSize size{};
+                std::memcpy(&id, block + b.pPapers->dwOffsetToPapers + p * kPaperIdBytes, sizeof(id));
+                std::memcpy(&size, block + b.pPapers->dwOffsetToPaperSize + p * kPaperSizeBytes, sizeof(size));
+                f.formNo = static_cast<LONG>(forms.size());
+                f.paprI = id;
+                f.paprW = size.width;
+                f.paprL = size.length;
+                f.resX = defaults[r].x;
+                f.resY = defaults[r].y;
+                f.resNo = static_cast<LONG>(r);
+                f.physW = size.width * defaults[r].x / 254;
+                f.physH = size.length * defaults[r].y / 254;
+                forms.push_back(f);
+            }
     }
     SetArray(forms, &b.pForms, &b.dwNumForms, &b.dwSizeOfForms);
+    b.pLowLevel = vlibPRINT_QueryDevCap_LowLevel(nullptr, nullptr, nullptr);
 }
 
 // A packed record as bytes.
@@ -335,20 +378,20 @@ void ExpectConsistent(const QueryBuffers& b) {
     };
     array(b.pResolutions, b.dwNumResolutions, b.dwSizeOfResolutions, kResolutionBytes, "resolutions");
     array(b.pResolutionsIndexed, b.dwNumResolutionsIndexed, b.dwSizeOfResolutionsIndexed, kResolutionBytes, "indexed");
-    array(b.pFiles, b.dwNumFiles, b.dwSizeOfFiles, kFileBytes, "files");
+    array(b.pFiles, b.dwNumFiles, b.dwSizeOfFiles, kFileNameBytes, "files");
     array(b.pMediaReady, b.dwNumMediaReady, b.dwSizeOfMediaReady, kMediaReadyBytes, "media ready");
-    array(b.pNUP, b.dwNumNUP, b.dwSizeOfNUP, kNUPBytes, "nup");
+    array(b.pNUP, b.dwNumNUP, b.dwSizeOfNUP, kNupBytes, "nup");
     array(b.pPersonality, b.dwNumPersonality, b.dwSizeOfPersonality, kPersonalityBytes, "personality");
     array(b.pForms, b.dwNumForms, b.dwSizeOfForms, kFormBytes, "forms");
     if (b.pBins) {
         EXPECT_EQ(b.pBins->dwSize, sizeof(BinBuffer) + b.pBins->dwSizeOfBins + b.pBins->dwSizeOfBinNames);
-        EXPECT_EQ(b.pBins->dwSizeOfBins, b.pBins->dwNumBins * kBinBytes);
+        EXPECT_EQ(b.pBins->dwSizeOfBins, b.pBins->dwNumBins * kBinIdBytes);
         EXPECT_EQ(b.pBins->dwSizeOfBinNames, b.pBins->dwNumBinNames * kBinNameBytes);
         EXPECT_LE(b.pBins->dwOffsetToBinNames + b.pBins->dwSizeOfBinNames, b.pBins->dwSize);
     }
     if (b.pMedias) {
         EXPECT_EQ(b.pMedias->dwSize, sizeof(MediaBuffer) + b.pMedias->dwSizeOfMediaTypes + b.pMedias->dwSizeOfMediaTypeNames);
-        EXPECT_EQ(b.pMedias->dwSizeOfMediaTypes, b.pMedias->dwNumMediaTypes * kMediaTypeBytes);
+        EXPECT_EQ(b.pMedias->dwSizeOfMediaTypes, b.pMedias->dwNumMediaTypes * kMediaIdBytes);
         EXPECT_EQ(b.pMedias->dwSizeOfMediaTypeNames, b.pMedias->dwNumMediaTypeNames * kMediaNameBytes);
     }
     if (b.pPapers) {
@@ -544,14 +587,22 @@ TEST(Caps4RoundTrip, RealisticRecordComesBackByteForByte) {
     EXPECT_EQ(loaded.b.dwAnsiOnly, 1u);
 }
 
-TEST(Caps4RoundTrip, DefaultsRecordComesBackByteForByte) {
+TEST(Caps4RoundTrip, NullNameDefaultsComeBackByteForByte) {
     Set set;
-    FillDefaultsLike(set.b);
+    FillFromNullNameQueries(set.b);
+    ASSERT_NE(set.b.pPapers, nullptr);
+    ASSERT_NE(set.b.pBins, nullptr);
+    ASSERT_NE(set.b.pLowLevel, nullptr);
+    EXPECT_EQ(set.b.pMedias, nullptr);
+    EXPECT_EQ(set.b.pFiles, nullptr);
     ExpectRoundTrip(set.b);
     const caps4 h = Header(Pack(set.b));
-    EXPECT_EQ(h.dwOffsetToBinNames, 412u);
-    EXPECT_EQ(h.dwOffsetToResolutionsIndexed, 412u);
-    EXPECT_EQ(h.dwIndexedResolutionsOnly, 1u);
+    EXPECT_EQ(h.dwNumPapers, set.b.pPapers->dwNumPapers);
+    EXPECT_EQ(h.dwNumForms, 4 * h.dwNumPapers);
+    // No files and no media ready: the media offsets follow the indexed resolutions directly.
+    EXPECT_EQ(h.dwOffsetToMediaTypeNames, h.dwOffsetToResolutionsIndexed + 32);
+    EXPECT_EQ(h.dwOffsetToMediaTypes, h.dwOffsetToMediaTypeNames);
+    EXPECT_EQ(h.dwCopies, static_cast<DWORD>(vlibPRINT_QueryDevCap_Copies(nullptr, nullptr, nullptr)));
 }
 
 TEST(Caps4RoundTrip, EmptyRecordComesBackByteForByte) {
