@@ -1,3 +1,38 @@
 #include "client/refresh_run.h"
 
-void RunRefresh() {}
+#include <string>
+
+#include "log/trace_log.h"
+#include "print/printer_enum.h"
+#include "printer/printer.h"
+
+namespace {
+
+// One printer: build the object (which reads the printer, loads its cache
+// entry and its options), force a full query (which rewrites the cache entry)
+// and destroy it before the next one is built. Failures are traced by the
+// object itself and end with this printer.
+void RefreshPrinter(const VLIB_PRINTER_ENUM_1W& record) {
+    TraceLogWrite(ClientLog, 0, L"KVCLIENT => creating printer (name = %s)\n", record.szPrinterName);
+    CPrinter printer(ClientLog, std::wstring(record.szPrinterName), 1, 0);
+    TraceLogWrite(ClientLog, 0, L"KVCLIENT => forcing requery of printer (name = %s)\n", record.szPrinterName);
+    printer.Query(1, nullptr, nullptr);
+}
+
+}  // namespace
+
+void RunRefresh() {
+    // Local and network printers alike; the record's kind is not looked at.
+    VLIB_PRINTER_ENUM_LIST printers = vlibPRINT_EnumeratePrinters(kEnumSelectLocal | kEnumSelectNetwork);
+    for (const boost::shared_ptr<VLIB_PRINTER_ENUM_1W>& entry : printers) {
+        boost::shared_ptr<VLIB_PRINTER_ENUM_1W> held = entry;  // kept for the whole of this printer
+        if (!held) continue;
+        try {
+            RefreshPrinter(*held);
+        } catch (...) {
+            // Out of memory for a name or a list: this printer is given up,
+            // the run goes on with the next one.
+            TraceLogWrite(ClientLog, 0, L"KVCLIENT => refresh of printer failed (name = %s)\n", held->szPrinterName);
+        }
+    }
+}

@@ -307,5 +307,3 @@ CPrinter::~CPrinter() {
 
 void CPrinter::SetUpNotification() {}
 void CPrinter::TearDownNotification() {}
-BOOL CPrinter::LoadFromCache() { return 0; }
-void CPrinter::GetLocalOptions() {}

@@ -12,6 +12,9 @@
 #include "records/caps4.h"
 #include "records/query_buffers.h"
 
+// Progress reports of a capability query: (context, text, percent).
+typedef void (*PFN_QUERY_PROGRESS)(LPVOID context, std::wstring text, DWORD percent);
+
 class CPrinter {
 public:
     // log may be null. The refresh run passes ClientLog, the enumerated name,
@@ -48,6 +51,26 @@ public:
     void DeserializeCaps4(const caps4* record, size_t available);
     void DeserializeCaps4(const caps4* record);
 
+    // Capability query: unless forced, an object that holds a set (from its
+    // cache, say) is not asked again. The result is stored in the cache.
+    void Query(BOOL force, PFN_QUERY_PROGRESS progress, LPVOID context);
+    // The 33 capability requests in their fixed order; with defaultsOnly
+    // every request answers its built-in defaults.
+    void QueryCapabilities(BOOL defaultsOnly, PFN_QUERY_PROGRESS progress, LPVOID context);
+    // Dumps the capability record into a log file of its own.
+    void ExportCapsLog(std::wstring path);
+
+    // Cache store of the capability record, chosen by dwCacheMethod.
+    // Each returns 1 on success (method 2: always), 0 otherwise.
+    BOOL SaveToCache();
+    BOOL LoadFromCache();
+    BOOL FlushCache();
+    // <CachePath><registry-safe name>.kvp, or empty when CachePath cannot be read.
+    std::wstring GetCacheFilePath();
+
+    // Reads the four construction-time local print options.
+    void GetLocalOptions();
+
     // The members are open to the other operations of the printer object and
     // to its users (the printer info records, the refresh run).
     TraceLog* pLog;
@@ -64,8 +87,14 @@ public:
     QueryBuffers queryBuffers;
     DWORD dwIgnoreLogPixels;
     DWORD dwCacheMethod;
-    // The change-notification state follows here, then the local print
-    // options (bSecondDialog, bPrintAsImage, dwPrintAsImageDPI, dwFontEmbed).
+    // The change-notification state follows here.
+
+    // Local print options, read at construction; the query and the cache do
+    // not use them.
+    DWORD bSecondDialog = 0;
+    DWORD bPrintAsImage = 0;
+    DWORD dwPrintAsImageDPI = 0;
+    DWORD dwFontEmbed = 0;
 
 private:
     DWORD ReadCacheMethod(DWORD defaultMethod);
@@ -73,11 +102,24 @@ private:
     void SetDefaultDM(DWORD level, DEVMODEW* pDevMode, const WCHAR* function);
 
     // Steps of construction and destruction that belong to the change
-    // notification, the cache store and the local options. They do nothing in
-    // this build: no notification is set up, no cached record is loaded and
-    // no local option is read.
+    // notification. They do nothing in this build: no notification is set up.
     void SetUpNotification();
     void TearDownNotification();
-    BOOL LoadFromCache();
-    void GetLocalOptions();
+
+    // Local options: the four values below one Printers key, and the
+    // query-time lookup of one value (per machine, then per user).
+    void ReadLocalOptionValues(HKEY printersKey, BOOL perUser);
+    BOOL LookUpOptionIn(HKEY hive, const WCHAR* valueName, DWORD* member, const WCHAR* valueLine);
+    void LookUpQueryOption(const WCHAR* valueName, DWORD* member, const WCHAR* valueLine);
+
+    // The stores of the cache.
+    BOOL SaveRecordToRegistry(const caps4* record);
+    BOOL SaveRecordToFile(const caps4* record);
+    BOOL SaveRecordToPrinter(const caps4* record);
+    BOOL LoadRecordFromRegistry();
+    BOOL LoadRecordFromFile();
+    BOOL LoadRecordFromPrinter();
+    BOOL FlushRegistry();
+    BOOL FlushFile();
+    BOOL FlushPrinterData();
 };

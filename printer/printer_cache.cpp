@@ -1,0 +1,388 @@
+// The cache store: where a printer object keeps its last capability record
+// (one caps4 record, as raw bytes) so that a later object for the same
+// printer, and the server side, can use it without asking the device again.
+//
+//   dwCacheMethod 1  registry value "PrinterData" in the printer's subkey of
+//                    the Printers key, per machine, per user as the fallback
+//                 2  nothing is cached; every operation succeeds at once
+//                 3  the printer's own data value "KVPrinterInfo"
+//                 4  the file <CachePath><registry-safe name>.kvp
+//   anything else    every operation fails ("unknown cache method")
+#include "platform/guard.h"
+#include "platform/kernel.h"
+#include "platform/registry.h"
+#include "print/printer_names.h"
+#include "printer/printer.h"
+#include "printer/printer_keys.h"
+
+namespace {
+
+constexpr const WCHAR* kRegistryValue = L"PrinterData";
+constexpr const WCHAR* kAnsiOnlyValue = L"dwAnsiOnly";
+constexpr const WCHAR* kPrinterDataValue = L"KVPrinterInfo";
+constexpr DWORD kCachePathBytes = 520;
+
+// Creates or opens hive\path (or a subkey of an open key) with full access,
+// non-volatile.
+LSTATUS CreateFullAccess(HKEY parent, const WCHAR* path, platform::ScopedKey* key) {
+    return platform::registry.RegCreateKeyExW(parent, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                                              nullptr, key->receive(), nullptr);
+}
+
+// Opens a printer inside the driver guard; null when it could not be opened
+// or the open faulted.
+HANDLE OpenPrinterGuarded(const std::wstring& name, PRINTER_DEFAULTSW* defaults) {
+    LPWSTR printerName = const_cast<LPWSTR>(name.c_str());
+    HANDLE printer = nullptr;
+    BOOL opened = FALSE;
+    if (!platform::Guarded([&] { opened = platform::spooler.OpenPrinterW(printerName, &printer, defaults); }))
+        return nullptr;
+    return opened ? printer : nullptr;
+}
+
+void ClosePrinterGuarded(HANDLE printer) {
+    platform::Guarded([&] { platform::spooler.ClosePrinter(printer); });
+}
+
+// A zero-filled block of at least one byte, so that an empty value still
+// gets a buffer and its read reports what the store says.
+BYTE* AllocRecordBuffer(DWORD bytes) { return platform::HeapAllocZeroAs<BYTE>(bytes ? bytes : 1); }
+
+}  // namespace
+
+std::wstring CPrinter::GetCacheFilePath() {
+    // The trace lines of this step carry SaveToCache's name for every caller.
+    platform::ScopedKey product;
+    if (CreateFullAccess(HKEY_LOCAL_MACHINE, kProductKey, &product) != ERROR_SUCCESS) {
+        TraceLogWrite(LibraryLog, 0, L"CPrinter::SaveToCache => failed to open corvane printing key\n");
+        return std::wstring();
+    }
+    TraceLogWrite(LibraryLog, 0, L"CPrinter::SaveToCache => opened corvane printing key\n");
+    WCHAR folder[kCachePathBytes / sizeof(WCHAR)] = {};
+    if (platform::QueryString(product.get(), L"CachePath", folder, kCachePathBytes) != ERROR_SUCCESS) {
+        TraceLogWrite(LibraryLog, 0, L"CPrinter::SaveToCache => failed to get cache path\n");
+        return std::wstring();
+    }
+    TraceLogWrite(LibraryLog, 0, L"CPrinter::SaveToCache => cache path: %s\n", folder);
+    product.Reset();
+    // No separator is put in: a CachePath meant as a folder ends in a backslash.
+    return std::wstring(folder) + vlibPRINT_PrinterNameToRegistrySafeName(strPrinterName) + L".kvp";
+}
+
+// ------------------------------------------------------------ saving
+
+BOOL CPrinter::SaveRecordToRegistry(const caps4* record) {
+    TraceLogWrite(LibraryLog, 0, L"CPrinter::SaveToCache => caching to registry\n");
+    const std::wstring subkey = vlibPRINT_PrinterNameToRegistrySafeName(strPrinterName);
+    BOOL stored = FALSE;
+    for (HKEY hive : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+        // The per-user hive only when the per-machine one did not take the
+        // record; a failed "dwAnsiOnly" does not count.
+        if (stored) break;
+        platform::ScopedKey printers;
+        if (CreateFullAccess(hive, kPrintersKey, &printers) != ERROR_SUCCESS) continue;
+        platform::ScopedKey printerKey;
+        if (CreateFullAccess(printers.get(), subkey.c_str(), &printerKey) != ERROR_SUCCESS) {
+            TraceLogWrite(LibraryLog, 0, L"CPrinter::SaveToCache => couldn't create printer key\n");
+            continue;
+        }
+        if (platform::registry.RegSetValueExW(printerKey.get(), kRegistryValue, 0, REG_BINARY,
+                                              reinterpret_cast<const BYTE*>(record), record->dwSize) == ERROR_SUCCESS) {
+            TraceLogWrite(LibraryLog, 0, L"CPrinter::SaveToCache => cached!\n");
+            stored = TRUE;
+        } else {
+            TraceLogWrite(LibraryLog, 0, L"CPrinter::SaveToCache => couldn't set value\n");
+        }
+        // A zero dwAnsiOnly writes nothing: an earlier non-zero value stays.
+        if (record->dwAnsiOnly != 0) {
+            const DWORD ansiOnly = record->dwAnsiOnly;
+            if (platform::registry.RegSetValueExW(printerKey.get(), kAnsiOnlyValue, 0, REG_DWORD,
+                                                  reinterpret_cast<const BYTE*>(&ansiOnly),
+                                                  sizeof(ansiOnly)) == ERROR_SUCCESS)
+                TraceLogWrite(LibraryLog, 0, L"CPrinter::SaveToCache => saved dwAnsiOnly setting\n");
+            else
+                TraceLogWrite(LibraryLog, 0, L"CPrinter::SaveToCache => could not save dwAnsiOnly setting\n");
+        }
+    }
+    return stored;
+}
+
+BOOL CPrinter::SaveRecordToFile(const caps4* record) {
+    const std::wstring path = GetCacheFilePath();
+    TraceLogWrite(LibraryLog, 0, L"CPrinter::SaveToCache => caching to file\n");
+    // Not shared: while one process writes the file nobody else opens it.
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        TraceLogWrite(LibraryLog, 0, L"CPrinter::SaveToCache => couldn't open file: %s\n", path.c_str());
+        return FALSE;
+    }
+    BOOL result = TRUE;
+    DWORD written = 0;
+    if (!::WriteFile(file, record, record->dwSize, &written, nullptr)) {
+        TraceLogError(LibraryLog, 0, ::GetLastError());
+        TraceLogWrite(LibraryLog, 0, L"CPrinter::SaveToCache => failed to write file, read %d bytes\n",
+                      static_cast<int>(written));
+        result = FALSE;
+    }
+    ::CloseHandle(file);
+    return result;
+}
+
+BOOL CPrinter::SaveRecordToPrinter(const caps4* record) {
+    TraceLogWrite(LibraryLog, 0, L"CPrinter::SaveToCache => caching to printer\n");
+    PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ACCESS_ADMINISTER};
+    HANDLE printer = OpenPrinterGuarded(strPrinterName, &defaults);
+    if (!printer) {
+        TraceLogWrite(LibraryLog, 0, L"CPrinter::SaveToCache => failed to open printer\n");
+        return FALSE;
+    }
+    DWORD status = ERROR_INVALID_FUNCTION;
+    LPWSTR valueName = const_cast<LPWSTR>(kPrinterDataValue);
+    LPBYTE data = reinterpret_cast<LPBYTE>(const_cast<caps4*>(record));
+    const DWORD size = record->dwSize;
+    platform::Guarded([&] { status = platform::spooler.SetPrinterDataW(printer, valueName, REG_BINARY, data, size); });
+    BOOL result = FALSE;
+    if (status == ERROR_SUCCESS) {
+        TraceLogWrite(LibraryLog, 0, L"CPrinter::SaveToCache => cached!\n");
+        result = TRUE;
+    } else {
+        TraceLogWrite(LibraryLog, 0, L"CPrinter::SaveToCache => failed to cache printer info\n");
+    }
+    ClosePrinterGuarded(printer);
+    return result;
+}
+
+BOOL CPrinter::SaveToCache() {
+    TraceLogWrite(LibraryLog, 0, L"CPrinter::SaveToCache =>\n");
+    if (!queryBuffers.bFilled) {
+        TraceLogWrite(LibraryLog, 0, L"CPrinter::SaveToCache => nothing to cache!\n");
+        return FALSE;
+    }
+    if (dwCacheMethod == 2) {
+        TraceLogWrite(LibraryLog, 0, L"CPrinter::SaveToCache => set to not cache!\n");
+        return TRUE;
+    }
+    caps4* record = SerializeCaps4();
+    if (!record) {
+        TraceLogWrite(LibraryLog, 0, L"CPrinter::SaveToCache => don't have caps, failing\n");
+        return FALSE;
+    }
+    TraceLogWrite(LibraryLog, 0, L"CPrinter::SaveToCache => caps is %d bytes\n", static_cast<int>(record->dwSize));
+    BOOL result = FALSE;
+    switch (dwCacheMethod) {
+    case 1:
+        result = SaveRecordToRegistry(record);
+        break;
+    case 4:
+        result = SaveRecordToFile(record);
+        break;
+    case 3:
+        result = SaveRecordToPrinter(record);
+        break;
+    default:
+        TraceLogWrite(LibraryLog, 0, L"CPrinter::SaveToCache => unknown cache method\n");
+        break;
+    }
+    platform::HeapFreeBlock(record);
+    return result;
+}
+
+// ------------------------------------------------------------ loading
+
+BOOL CPrinter::LoadRecordFromRegistry() {
+    TraceLogWrite(LibraryLog, 0, L"CPrinter::LoadFromCache => loading cache from registry\n");
+    const std::wstring subkey = vlibPRINT_PrinterNameToRegistrySafeName(strPrinterName);
+    BOOL loaded = FALSE;
+    for (HKEY hive : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+        if (loaded) break;
+        platform::ScopedKey printers;
+        if (CreateFullAccess(hive, kPrintersKey, &printers) != ERROR_SUCCESS) {
+            TraceLogWrite(LibraryLog, 0, L"CPrinter::LoadFromCache => couldn't open kvprinters key\n");
+            continue;
+        }
+        TraceLogWrite(LibraryLog, 0, L"CPrinter::LoadFromCache => opened kvprinters key\n");
+        platform::ScopedKey printerKey;
+        if (platform::registry.RegOpenKeyExW(printers.get(), subkey.c_str(), 0, KEY_QUERY_VALUE,
+                                             printerKey.receive()) != ERROR_SUCCESS) {
+            TraceLogWrite(LibraryLog, 0, L"CPrinter::LoadFromCache => couldn't open printer key\n");
+            continue;
+        }
+        DWORD size = 0;
+        platform::registry.RegQueryValueExW(printerKey.get(), kRegistryValue, nullptr, nullptr, nullptr, &size);
+        BYTE* buffer = AllocRecordBuffer(size);
+        if (!buffer) {
+            TraceLogWrite(LibraryLog, 0, L"CPrinter::LoadFromCache => failed to allocate memory for pcaps\n");
+            continue;
+        }
+        TraceLogWrite(LibraryLog, 0, L"CPrinter::LoadFromCache => size required: %d\n", static_cast<int>(size));
+        if (platform::registry.RegQueryValueExW(printerKey.get(), kRegistryValue, nullptr, nullptr, buffer, &size) ==
+            ERROR_SUCCESS) {
+            TraceLogWrite(LibraryLog, 0, L"CPrinter::LoadFromCache => loaded!\n");
+            DeserializeCaps4(reinterpret_cast<const caps4*>(buffer), size);
+            loaded = TRUE;
+        } else {
+            TraceLogWrite(LibraryLog, 0, L"CPrinter::LoadFromCache => couldn't get value\n");
+        }
+        platform::HeapFreeBlock(buffer);
+    }
+    return loaded;
+}
+
+BOOL CPrinter::LoadRecordFromFile() {
+    const std::wstring path = GetCacheFilePath();
+    TraceLogWrite(LibraryLog, 0, L"CPrinter::LoadFromCache => loading cache from file\n");
+    HANDLE file =
+        ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        TraceLogWrite(LibraryLog, 0, L"CPrinter::LoadFromCache => couldn't open file: %s\n", path.c_str());
+        return FALSE;
+    }
+    BOOL result = FALSE;
+    const DWORD size = ::GetFileSize(file, nullptr);
+    BYTE* buffer = size == INVALID_FILE_SIZE ? nullptr : AllocRecordBuffer(size);
+    if (!buffer) {
+        TraceLogError(LibraryLog, 0, ::GetLastError());
+        TraceLogWrite(LibraryLog, 0, L"CPrinter::LoadFromCache => failed to allocate memory\n");
+    } else {
+        DWORD read = 0;
+        if (!::ReadFile(file, buffer, size, &read, nullptr)) {
+            TraceLogError(LibraryLog, 0, ::GetLastError());
+            TraceLogWrite(LibraryLog, 0, L"CPrinter::LoadFromCache => failed to read file, read %d bytes\n",
+                          static_cast<int>(read));
+        } else {
+            DeserializeCaps4(reinterpret_cast<const caps4*>(buffer), read);
+            result = TRUE;
+        }
+    }
+    platform::HeapFreeBlock(buffer);
+    ::CloseHandle(file);
+    return result;
+}
+
+BOOL CPrinter::LoadRecordFromPrinter() {
+    TraceLogWrite(LibraryLog, 0, L"CPrinter::LoadFromCache => loading cache from printer\n");
+    HANDLE printer = OpenPrinterGuarded(strPrinterName, nullptr);
+    if (!printer) {
+        TraceLogWrite(LibraryLog, 0, L"CPrinter::LoadFromCache => failed to open printer\n");
+        return FALSE;
+    }
+    LPWSTR valueName = const_cast<LPWSTR>(kPrinterDataValue);
+    DWORD type = 0;
+    DWORD needed = 0;
+    platform::Guarded([&] { platform::spooler.GetPrinterDataW(printer, valueName, &type, nullptr, 0, &needed); });
+    BYTE* buffer = AllocRecordBuffer(needed);
+    if (!buffer) {
+        TraceLogWrite(LibraryLog, 0, L"CPrinter::LoadFromCache => failed to allocate memory for printer info\n");
+        ClosePrinterGuarded(printer);
+        return FALSE;
+    }
+    DWORD status = ERROR_INVALID_FUNCTION;
+    const DWORD capacity = needed;
+    platform::Guarded(
+        [&] { status = platform::spooler.GetPrinterDataW(printer, valueName, &type, buffer, capacity, &needed); });
+    BOOL result = FALSE;
+    if (status != ERROR_SUCCESS) {
+        TraceLogWrite(LibraryLog, 0, L"CPrinter::LoadFromCache => failed GetPrinterData\n");
+    } else {
+        TraceLogWrite(LibraryLog, 0, L"CPrinter::LoadFromCache => got cached info\n");
+        DeserializeCaps4(reinterpret_cast<const caps4*>(buffer), needed < capacity ? needed : capacity);
+        result = TRUE;
+    }
+    platform::HeapFreeBlock(buffer);
+    ClosePrinterGuarded(printer);
+    return result;
+}
+
+BOOL CPrinter::LoadFromCache() {
+    TraceLogWrite(LibraryLog, 0, L"CPrinter::LoadFromCache =>\n");
+    switch (dwCacheMethod) {
+    case 1:
+        return LoadRecordFromRegistry();
+    case 4:
+        return LoadRecordFromFile();
+    case 3:
+        return LoadRecordFromPrinter();
+    case 2:
+        TraceLogWrite(LibraryLog, 0, L"CPrinter::LoadFromCache => set to not cache!\n");
+        return TRUE;
+    default:
+        TraceLogWrite(LibraryLog, 0, L"CPrinter::LoadFromCache => unknown cache method\n");
+        return FALSE;
+    }
+}
+
+// ------------------------------------------------------------ removing
+
+BOOL CPrinter::FlushRegistry() {
+    TraceLogWrite(LibraryLog, 0, L"CPrinter::FlushCache => registry\n");
+    const std::wstring subkey = vlibPRINT_PrinterNameToRegistrySafeName(strPrinterName);
+    BOOL result = FALSE;
+    for (HKEY hive : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+        if (result) break;
+        platform::ScopedKey printers;
+        if (platform::registry.RegOpenKeyExW(hive, kPrintersKey, 0, KEY_ALL_ACCESS, printers.receive()) !=
+            ERROR_SUCCESS)
+            continue;
+        platform::ScopedKey printerKey;
+        if (platform::registry.RegOpenKeyExW(printers.get(), subkey.c_str(), 0, KEY_ALL_ACCESS,
+                                             printerKey.receive()) != ERROR_SUCCESS) {
+            TraceLogWrite(LibraryLog, 0, L"CPrinter::FlushCache => couldn't open printer key\n");
+            continue;
+        }
+        // Removed as far as this store is concerned, whether or not a value
+        // was there.
+        platform::registry.RegDeleteValueW(printerKey.get(), kRegistryValue);
+        result = TRUE;
+    }
+    return result;
+}
+
+BOOL CPrinter::FlushFile() {
+    const std::wstring path = GetCacheFilePath();
+    TraceLogWrite(LibraryLog, 0, L"CPrinter::FlushCache => deleting file: %s\n", path.c_str());
+    if (!::DeleteFileW(path.c_str())) {
+        TraceLogError(LibraryLog, 0, ::GetLastError());
+        TraceLogWrite(LibraryLog, 0, L"CPrinter::FlushCache => failed to delete file\n");
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CPrinter::FlushPrinterData() {
+    TraceLogWrite(LibraryLog, 0, L"CPrinter::FlushCache => caching to printer\n");
+    PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ACCESS_ADMINISTER};
+    HANDLE printer = OpenPrinterGuarded(strPrinterName, &defaults);
+    if (!printer) {
+        TraceLogWrite(LibraryLog, 0, L"CPrinter::FlushCache => failed to open printer\n");
+        return FALSE;
+    }
+    LPWSTR valueName = const_cast<LPWSTR>(kPrinterDataValue);
+    DWORD status = ERROR_INVALID_FUNCTION;
+    platform::Guarded([&] { status = platform::spooler.DeletePrinterDataW(printer, valueName); });
+    BOOL result = FALSE;
+    if (status == ERROR_SUCCESS) {
+        TraceLogWrite(LibraryLog, 0, L"CPrinter::FlushCache => deleted!\n");
+        result = TRUE;
+    } else {
+        TraceLogWrite(LibraryLog, 0, L"CPrinter::FlushCache => failed to delete cache\n");
+    }
+    ClosePrinterGuarded(printer);
+    return result;
+}
+
+BOOL CPrinter::FlushCache() {
+    switch (dwCacheMethod) {
+    case 1:
+        return FlushRegistry();
+    case 4:
+        return FlushFile();
+    case 3:
+        return FlushPrinterData();
+    case 2:
+        TraceLogWrite(LibraryLog, 0, L"CPrinter::FlushCache => set to not cache!\n");
+        return TRUE;
+    default:
+        TraceLogWrite(LibraryLog, 0, L"CPrinter::FlushCache => unknown cache method\n");
+        return FALSE;
+    }
+}
