@@ -14,12 +14,15 @@
 #include <vector>
 
 #include "platform/guard.h"
+#include "platform/kernel.h"
 #include "platform/platform.h"
 #include "print/printer_names.h"
+#include "printer/printer.h"
 #include "printer/printer_keys.h"
 #include "records/caps4.h"
 #include "records/caps4_check.h"
 #include "support/temp_dir.h"
+#include "unit/trace_capture.h"
 
 namespace {
 
@@ -282,6 +285,50 @@ TEST_P(RefreshStack, EveryPrinterGetsACheckedRecordInItsStore) {
     EXPECT_EQ(RunProgram(L"kvclient.exe", L"-d -x").exitCode, 1u);
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kPrintersKey));
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kPrintersKey));
+}
+
+// The printer-data store inside this process: Wine keeps the value with the
+// printer (SetPrinterDataW / GetPrinterDataW work), but has no
+// DeletePrinterDataW; its call raises an exception that the guard catches, so
+// removing the entry fails and the value stays. Also times each printer's
+// forced query with the trace log off.
+TEST_F(RefreshStack, PrinterDataStoreInProcess) {
+    SetDword(HKEY_LOCAL_MACHINE, kPrintersKey, L"CacheMethod", 3);
+    for (const std::wstring& printer : printers_) {
+        SCOPED_TRACE(Narrow(printer));
+        std::string stored;
+        {
+            CPrinter object(nullptr, printer, 1, 0);
+            ASSERT_EQ(object.dwCacheMethod, 3u);
+            ASSERT_EQ(object.bAvailable, 1u);
+            const auto start = std::chrono::steady_clock::now();
+            object.Query(1, nullptr, nullptr);
+            const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+            std::printf("[ timing   ] %s: forced query and cache write in process, log off: %.0f ms, %lu forms\n",
+                        Narrow(printer).c_str(), ms, static_cast<unsigned long>(object.queryBuffers.dwNumForms));
+            ASSERT_EQ(object.queryBuffers.bFilled, 1u);
+            caps4* record = object.SerializeCaps4();
+            ASSERT_NE(record, nullptr);
+            stored.assign(reinterpret_cast<const char*>(record), record->dwSize);
+            platform::HeapFreeBlock(record);
+        }
+        EXPECT_EQ(PrinterDataRecord(printer), stored);
+
+        testsupport::TraceCapture trace;
+        CPrinter loaded(nullptr, printer, 1, 0);
+        EXPECT_EQ(loaded.queryBuffers.bFilled, 1u);
+        const BOOL flushed = loaded.FlushCache();
+        const auto lines = trace.Lines();
+        EXPECT_NE(std::find(lines.begin(), lines.end(), "CPrinter::LoadFromCache => got cached info"), lines.end());
+        if (flushed) {
+            EXPECT_TRUE(PrinterDataRecord(printer).empty());
+        } else {
+            EXPECT_NE(std::find(lines.begin(), lines.end(), "CPrinter::FlushCache => failed to delete cache"), lines.end());
+            EXPECT_EQ(PrinterDataRecord(printer), stored);
+            std::printf("[ wine     ] DeletePrinterDataW is not available: the printer-data entry of %s stays\n",
+                        Narrow(printer).c_str());
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Stores, RefreshStack, ::testing::Values(1u, 3u, 4u),
