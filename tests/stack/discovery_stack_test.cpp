@@ -2,9 +2,10 @@
 // private CUPS scheduler that scripts/cups-harness starts.
 //
 // The harness describes its printers through the environment:
-//   KV_CUPS_PRINTERS     comma-separated printer names, in the spooler's order (required;
-//                        without it every test here is skipped)
-//   KV_CUPS_CONNECTIONS  comma-separated names of the printers set up as connections
+//   KV_CUPS_PRINTERS     printer names separated by commas or blanks (required; without
+//                        it every test here is skipped). The harness lists them in its own
+//                        order; the tests put them in the order EnumPrintersW gives.
+//   KV_CUPS_CONNECTIONS  names of the printers set up as connections, separated the same way
 //                        (optional; without it the kind of each printer is taken from the
 //                        NETWORK attribute the spooler reports, and exactly one printer
 //                        must carry it)
@@ -39,15 +40,32 @@ std::vector<std::wstring> SplitList(const std::wstring& text) {
     std::vector<std::wstring> items;
     size_t start = 0;
     while (start <= text.size()) {
-        size_t end = text.find(L',', start);
+        size_t end = text.find_first_of(L", ", start);
         if (end == std::wstring::npos) end = text.size();
         std::wstring item = text.substr(start, end - start);
-        while (!item.empty() && item.front() == L' ') item.erase(item.begin());
-        while (!item.empty() && item.back() == L' ') item.pop_back();
         if (!item.empty()) items.push_back(item);
         start = end + 1;
     }
     return items;
+}
+
+// The names in the order the spooler lists them (EnumPrintersW level 4, local
+// and connections); names it does not list keep their place at the end.
+std::vector<std::wstring> InSpoolerOrder(const std::vector<std::wstring>& names) {
+    DWORD needed = 0, returned = 0;
+    ::EnumPrintersW(PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS, nullptr, 4, nullptr, 0, &needed, &returned);
+    std::vector<BYTE> buffer(needed ? needed : 1);
+    std::vector<std::wstring> ordered;
+    if (needed && ::EnumPrintersW(PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS, nullptr, 4, buffer.data(), needed,
+                                  &needed, &returned)) {
+        const auto* info = reinterpret_cast<const PRINTER_INFO_4W*>(buffer.data());
+        for (DWORD i = 0; i < returned; ++i)
+            if (info[i].pPrinterName && std::find(names.begin(), names.end(), info[i].pPrinterName) != names.end())
+                ordered.push_back(info[i].pPrinterName);
+    }
+    for (const auto& name : names)
+        if (std::find(ordered.begin(), ordered.end(), name) == ordered.end()) ordered.push_back(name);
+    return ordered;
 }
 
 bool Has(const std::vector<std::wstring>& list, const std::wstring& name) {
@@ -87,6 +105,7 @@ protected:
     void SetUp() override {
         printers_ = SplitList(Environment(L"KV_CUPS_PRINTERS"));
         if (printers_.empty()) GTEST_SKIP() << "KV_CUPS_PRINTERS is not set: no CUPS harness running";
+        printers_ = InSpoolerOrder(printers_);
         connections_ = SplitList(Environment(L"KV_CUPS_CONNECTIONS"));
         driver_ = Environment(L"KV_CUPS_DRIVER");
         log_ = TraceLogCreate(dir_.File(L"library.log").c_str(), 0);
