@@ -89,6 +89,14 @@ TEST_F(Query, AnUnavailablePrinterIsNotQueried) {
     EXPECT_EQ(env.trace.Since(), (Lines{"CPrinter::Query => ", "CPrinter::Query => printer is not available for query"}));
     EXPECT_EQ(env.fake.Count(Op::DeviceCapabilities), 0);
     EXPECT_EQ(printer.queryBuffers.bFilled, 0u);
+
+    // Asked directly, the capability query has no printer information to go by.
+    env.trace.Mark();
+    printer.QueryCapabilities(0, nullptr, nullptr);
+    EXPECT_EQ(env.trace.Since(), (Lines{"CPrinter::QueryCapabilities => ",
+                                        "CPrinter::QueryCapabilities => no printer info?  how do we query?"}));
+    EXPECT_EQ(env.fake.Count(Op::DeviceCapabilities), 0);
+    EXPECT_EQ(printer.queryBuffers.pPapers, nullptr);
 }
 
 TEST_F(Query, OnlyTheExactGenericTextDriverNameSetsAnsiOnly) {
@@ -260,6 +268,16 @@ TEST_F(Query, ExportBeforeAnyQueryWritesNoFile) {
     std::snprintf(sizeLine, sizeof(sizeLine), "dwSize: %u", static_cast<unsigned>(record->dwSize));
     platform::HeapFreeBlock(record);
     EXPECT_TRUE(InOrder(exported, {"Printer Capabilities", sizeLine, "dwAnsiOnly: 0", "dwEnd: 0"}));
+
+    // A file that cannot be created: nothing is written, nothing breaks.
+    const std::wstring nowhere = env.dir.File(L"missing\\export.log");
+    env.trace.Mark();
+    printer.ExportCapsLog(nowhere);
+    const Lines lines = env.trace.Since();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.front(), "CPrinter::ExportCapsLog => " + testsupport::Narrow(nowhere));
+    for (size_t i = 1; i < lines.size(); ++i) EXPECT_EQ(lines[i].rfind("CPrinter::SerializeCaps4 => ", 0), 0u) << lines[i];
+    EXPECT_FALSE(testsupport::FileExists(nowhere));
 }
 
 }  // namespace
