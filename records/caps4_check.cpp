@@ -57,6 +57,11 @@ BOOL vlibPRINT_CheckCaps4(const void* record, size_t available, WCHAR* why, size
             kHeaderBytes);
         return FALSE;
     }
+    if (At(record, 4) != kHeaderBytes) {
+        Say(why, whyChars, L"the first section is said to start at %u instead of %u (not a capability record)",
+            At(record, 4), kHeaderBytes);
+        return FALSE;
+    }
     const DWORD size = At(record, 0);
     if (size != available) {
         Say(why, whyChars, L"the record says it is %u bytes long but %u bytes are there", size,

@@ -22,7 +22,7 @@ inline constexpr int kCaps4SectionCount = 14;
 void vlibPRINT_Caps4Sections(const void* record, Caps4Section sections[kCaps4SectionCount]);
 
 // Returns TRUE when the `available` bytes at `record` hold exactly one record:
-// header present, dwSize equal to `available`, the first section at 412, the
+// header present, dwOffsetToBinNames 412, dwSize equal to `available`, the first section at 412, the
 // sections back to back in their order, each inside the record and as long as
 // its count times its element width (names and numbers of a list may differ
 // in count), the last one ending at dwSize, dwEnd 0. Otherwise FALSE, with

@@ -50,7 +50,7 @@ TEST_F(Caps4Check, DamagedAndForeignBytesAreRefusedWithTheReason) {
     std::string cut = record_.substr(0, record_.size() - 1);
     EXPECT_NE(Why(cut).find("says it is"), std::string::npos);
     std::string text(600, 'x');
-    EXPECT_NE(Why(text), "ok");
+    EXPECT_NE(Why(text).find("(not a capability record)"), std::string::npos) << Why(text);
 
     std::string bad = record_;
     Put(bad, 408, 1);  // dwEnd
