@@ -1,0 +1,50 @@
+// A trace log on a scratch file for one test: LibraryLog points at it while
+// the object lives and is null again afterwards.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "log/trace_log.h"
+#include "support/temp_dir.h"
+
+namespace testsupport {
+
+class TraceCapture {
+public:
+    TraceCapture() : path_(dir_.File(L"trace.log")), log_(TraceLogCreate(path_.c_str(), 0)) { LibraryLog = log_; }
+    ~TraceCapture() {
+        LibraryLog = nullptr;
+        TraceLogDestroy(log_);
+    }
+    TraceCapture(const TraceCapture&) = delete;
+    TraceCapture& operator=(const TraceCapture&) = delete;
+
+    TraceLog* log() const { return log_; }
+    // Every line written so far, time stamps removed.
+    std::vector<std::string> Lines() const { return ReadLogLines(path_); }
+    // The lines that begin with the given prefix.
+    std::vector<std::string> LinesStartingWith(const std::string& prefix) const {
+        std::vector<std::string> picked;
+        for (const std::string& line : Lines())
+            if (line.compare(0, prefix.size(), prefix) == 0) picked.push_back(line);
+        return picked;
+    }
+
+private:
+    TempDir dir_;
+    std::wstring path_;
+    TraceLog* log_;
+};
+
+// An address the way the dumps print it ("%X", low 32 bits).
+inline std::string HexAddress(const void* p) {
+    char text[32];
+    std::snprintf(text, sizeof(text), "%X", static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(p)));
+    return text;
+}
+
+}  // namespace testsupport
