@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
+#include <type_traits>
 
 #include "platform/platform.h"
 
@@ -198,3 +200,121 @@ static_assert(offsetof(LowLevelCaps, Passthrough) == 104);
 static_assert(offsetof(LowLevelCaps, PostscriptIdentify) == 112);
 static_assert(offsetof(LowLevelCaps, SpclPassthrough2) == 124);
 static_assert(offsetof(LowLevelCaps, QueryDibSupport) == 136);
+
+// Entry widths of the lists in bytes.
+inline constexpr DWORD kPaperNameBytes = kPaperNameChars * sizeof(WCHAR);   // 128
+inline constexpr DWORD kPaperIdBytes = sizeof(WORD);                         // 2
+inline constexpr DWORD kPaperSizeBytes = sizeof(PaperSize);                  // 8
+inline constexpr DWORD kBinNameBytes = kBinNameChars * sizeof(WCHAR);       // 48
+inline constexpr DWORD kBinIdBytes = sizeof(WORD);                           // 2
+inline constexpr DWORD kMediaNameBytes = kMediaNameChars * sizeof(WCHAR);   // 128
+inline constexpr DWORD kMediaIdBytes = sizeof(DWORD);                        // 4
+inline constexpr DWORD kFileNameBytes = kFileNameChars * sizeof(WCHAR);     // 128
+inline constexpr DWORD kMediaReadyBytes = kMediaReadyChars * sizeof(WCHAR); // 128
+inline constexpr DWORD kPersonalityBytes = kPersonalityChars * sizeof(WCHAR);  // 64
+inline constexpr DWORD kNupBytes = sizeof(DWORD);                            // 4
+
+static_assert(kPaperNameBytes == 128 && kPaperIdBytes == 2 && kPaperSizeBytes == 8);
+static_assert(kBinNameBytes == 48 && kBinIdBytes == 2);
+static_assert(kMediaNameBytes == 128 && kMediaIdBytes == 4);
+static_assert(kFileNameBytes == 128 && kMediaReadyBytes == 128 && kPersonalityBytes == 64 && kNupBytes == 4);
+static_assert(offsetof(PaperSize, length) == 4 && offsetof(ResolutionPair, y) == 4);
+static_assert(offsetof(LowLevelCaps, BitsPixel) == 8 && offsetof(LowLevelCaps, Planes) == 12);
+static_assert(offsetof(LowLevelCaps, NumPens) == 20 && offsetof(LowLevelCaps, NumFonts) == 24);
+static_assert(offsetof(LowLevelCaps, NumColors) == 28 && offsetof(LowLevelCaps, ClipCaps) == 36);
+static_assert(offsetof(LowLevelCaps, NumReserved) == 44 && offsetof(LowLevelCaps, ColorRes) == 48);
+static_assert(offsetof(LowLevelCaps, ScalingFactorY) == 56 && offsetof(LowLevelCaps, BltAlignment) == 60);
+static_assert(offsetof(LowLevelCaps, CurveCaps) == 72 && offsetof(LowLevelCaps, LineCaps) == 76);
+static_assert(offsetof(LowLevelCaps, PolygonalCaps) == 80 && offsetof(LowLevelCaps, PngSupport) == 96);
+static_assert(offsetof(LowLevelCaps, GetPsFeatureSetting) == 100 && offsetof(LowLevelCaps, PostscriptData) == 108);
+static_assert(offsetof(LowLevelCaps, PostscriptInjection) == 116);
+static_assert(offsetof(LowLevelCaps, PostscriptPassthrough) == 120);
+static_assert(offsetof(LowLevelCaps, PostscriptIgnore) == 128);
+static_assert(offsetof(LowLevelCaps, EncapsulatedPostscript) == 132);
+static_assert(offsetof(BinBuffer, dwSize) == 0 && offsetof(MediaBuffer, dwSize) == 0);
+
+// ---------------------------------------------------------------- list access
+//
+// Readers find the lists of a block only through the header's offsets (the
+// record unpacking lays them out in another order than the queries do).
+// The paper size list may start at an odd multiple of two bytes (after an
+// odd number of 16-bit ids): read sizes through PaperSizeAt, which copies.
+
+namespace devcaps_detail {
+template <class T, class Block>
+T* At(Block* block, DWORD offset) {
+    using Byte = std::conditional_t<std::is_const_v<Block>, const BYTE, BYTE>;
+    return reinterpret_cast<T*>(reinterpret_cast<Byte*>(block) + offset);
+}
+// True when entry i lies below the list's count and inside its byte size.
+inline bool Has(DWORD count, DWORD bytes, DWORD width, DWORD i) {
+    return i < count && (static_cast<unsigned long long>(i) + 1) * width <= bytes;
+}
+}  // namespace devcaps_detail
+
+inline WCHAR* PaperNames(PaperBuffer* b) { return devcaps_detail::At<WCHAR>(b, b->dwOffsetToPaperNames); }
+inline const WCHAR* PaperNames(const PaperBuffer* b) { return devcaps_detail::At<const WCHAR>(b, b->dwOffsetToPaperNames); }
+inline WORD* PaperIds(PaperBuffer* b) { return devcaps_detail::At<WORD>(b, b->dwOffsetToPapers); }
+inline const WORD* PaperIds(const PaperBuffer* b) { return devcaps_detail::At<const WORD>(b, b->dwOffsetToPapers); }
+inline BYTE* PaperSizeBytes(PaperBuffer* b) { return devcaps_detail::At<BYTE>(b, b->dwOffsetToPaperSize); }
+inline const BYTE* PaperSizeBytes(const PaperBuffer* b) { return devcaps_detail::At<const BYTE>(b, b->dwOffsetToPaperSize); }
+
+inline WCHAR* BinNames(BinBuffer* b) { return devcaps_detail::At<WCHAR>(b, b->dwOffsetToBinNames); }
+inline const WCHAR* BinNames(const BinBuffer* b) { return devcaps_detail::At<const WCHAR>(b, b->dwOffsetToBinNames); }
+inline WORD* BinIds(BinBuffer* b) { return devcaps_detail::At<WORD>(b, b->dwOffsetToBins); }
+inline const WORD* BinIds(const BinBuffer* b) { return devcaps_detail::At<const WORD>(b, b->dwOffsetToBins); }
+
+inline WCHAR* MediaNames(MediaBuffer* b) { return devcaps_detail::At<WCHAR>(b, b->dwOffsetToMediaTypeNames); }
+inline const WCHAR* MediaNames(const MediaBuffer* b) { return devcaps_detail::At<const WCHAR>(b, b->dwOffsetToMediaTypeNames); }
+inline DWORD* MediaIds(MediaBuffer* b) { return devcaps_detail::At<DWORD>(b, b->dwOffsetToMediaTypes); }
+inline const DWORD* MediaIds(const MediaBuffer* b) { return devcaps_detail::At<const DWORD>(b, b->dwOffsetToMediaTypes); }
+
+// Entry i of a list, or null / false when that list has no entry i (the
+// lists of one block may have different counts). Name slots are returned as
+// they are: they may be unterminated, copy them with CopyNameSlot.
+inline const WCHAR* PaperNameAt(const PaperBuffer* b, DWORD i) {
+    return devcaps_detail::Has(b->dwNumPaperNames, b->dwSizeOfPaperNames, kPaperNameBytes, i)
+               ? PaperNames(b) + static_cast<size_t>(i) * kPaperNameChars
+               : nullptr;
+}
+inline bool PaperIdAt(const PaperBuffer* b, DWORD i, WORD* id) {
+    if (!devcaps_detail::Has(b->dwNumPapers, b->dwSizeOfPapers, kPaperIdBytes, i)) return false;
+    std::memcpy(id, PaperIds(b) + i, sizeof(WORD));
+    return true;
+}
+inline bool PaperSizeAt(const PaperBuffer* b, DWORD i, PaperSize* size) {
+    if (!devcaps_detail::Has(b->dwNumPaperSize, b->dwSizeOfPaperSize, kPaperSizeBytes, i)) return false;
+    std::memcpy(size, PaperSizeBytes(b) + static_cast<size_t>(i) * kPaperSizeBytes, sizeof(PaperSize));
+    return true;
+}
+inline const WCHAR* BinNameAt(const BinBuffer* b, DWORD i) {
+    return devcaps_detail::Has(b->dwNumBinNames, b->dwSizeOfBinNames, kBinNameBytes, i)
+               ? BinNames(b) + static_cast<size_t>(i) * kBinNameChars
+               : nullptr;
+}
+inline bool BinIdAt(const BinBuffer* b, DWORD i, WORD* id) {
+    if (!devcaps_detail::Has(b->dwNumBins, b->dwSizeOfBins, kBinIdBytes, i)) return false;
+    std::memcpy(id, BinIds(b) + i, sizeof(WORD));
+    return true;
+}
+inline const WCHAR* MediaNameAt(const MediaBuffer* b, DWORD i) {
+    return devcaps_detail::Has(b->dwNumMediaTypeNames, b->dwSizeOfMediaTypeNames, kMediaNameBytes, i)
+               ? MediaNames(b) + static_cast<size_t>(i) * kMediaNameChars
+               : nullptr;
+}
+inline bool MediaIdAt(const MediaBuffer* b, DWORD i, DWORD* id) {
+    if (!devcaps_detail::Has(b->dwNumMediaTypes, b->dwSizeOfMediaTypes, kMediaIdBytes, i)) return false;
+    std::memcpy(id, MediaIds(b) + i, sizeof(DWORD));
+    return true;
+}
+
+// Copies a driver-filled name slot of slotChars units into target, which
+// holds slotChars + 1 units, and terminates it: a name that fills its whole
+// slot has no terminator of its own. A null slot gives an empty string.
+inline void CopyNameSlot(WCHAR* target, const WCHAR* slot, size_t slotChars) {
+    size_t i = 0;
+    if (slot) {
+        for (; i < slotChars && slot[i]; ++i) target[i] = slot[i];
+    }
+    target[i] = L'\0';
+}
