@@ -213,9 +213,10 @@ BOOL WINAPI FakeEnumPrinters(DWORD flags, LPWSTR, DWORD level, LPBYTE buffer, DW
     return ok;
 }
 
-BOOL WINAPI FakeOpenPrinter(LPWSTR name, LPHANDLE handle, LPPRINTER_DEFAULTSW) {
+BOOL WINAPI FakeOpenPrinter(LPWSTR name, LPHANDLE handle, LPPRINTER_DEFAULTSW defaults) {
     FakePrintSystem& fake = FakePrintSystem::Current();
-    const int callNo = fake.Enter(Op::OpenPrinter, MakeCall(Op::OpenPrinter, Str(name)));
+    const int access = defaults ? static_cast<int>(defaults->DesiredAccess) : 0;
+    const int callNo = fake.Enter(Op::OpenPrinter, MakeCall(Op::OpenPrinter, Str(name), access));
     if (handle) *handle = nullptr;
     DWORD error = 0;
     if (fake.ShouldFail(Op::OpenPrinter, callNo, &error)) {
@@ -385,6 +386,7 @@ BOOL WINAPI FakeEnumPrinterDrivers(LPWSTR, LPWSTR environment, DWORD level, LPBY
         ::SetLastError(error);
         return FALSE;
     }
+    level = fake.DriverLevelAnswered(level);
     const size_t recordSize = DriverRecordSize(level);
     if (!recordSize) {
         ::SetLastError(ERROR_INVALID_LEVEL);

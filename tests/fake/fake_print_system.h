@@ -51,7 +51,8 @@ enum class Op {
 struct Call {
     Op op;
     std::wstring printer;  // printer name (or the name behind the handle / device context)
-    int arg = 0;           // DC_ index, GetDeviceCaps index, escape number, info level or DocumentProperties mode
+    int arg = 0;           // DC_ index, GetDeviceCaps index, escape number, info level, DocumentProperties mode
+                           // or OpenPrinterW's desired access
     bool withOutput = false;  // DeviceCapabilitiesW / DocumentPropertiesW: an output buffer was given
     std::wstring text;        // CreateDCW: the driver string; printer data: the value name
     // DocumentPropertiesW with an input DEVMODE and CreateDCW with a DEVMODE:
@@ -189,6 +190,14 @@ public:
 
     void SetVersion(DWORD platformId, DWORD major, DWORD minor, DWORD build, const std::wstring& servicePack);
 
+    // EnumPrinterDriversW answers a request for level `asked` with records laid
+    // out as level `answered` (a spooler that knows more levels than the caller).
+    void AnswerDriverLevelAs(DWORD asked, DWORD answered) { driverLevelAs_[asked] = answered; }
+    DWORD DriverLevelAnswered(DWORD asked) const {
+        auto found = driverLevelAs_.find(asked);
+        return found == driverLevelAs_.end() ? asked : found->second;
+    }
+
     // The nth call (1-based) of the operation faults inside the "driver".
     void FaultOn(Op op, int nthCall);
     // The nth call (1-based) of the operation fails with the error code.
@@ -225,6 +234,7 @@ private:
     OSVERSIONINFOW version_{};
     int counts_[static_cast<int>(Op::kCount)] = {};
     std::map<std::pair<int, int>, DWORD> failures_;  // (op, call) -> error; 0 = fault
+    std::map<DWORD, DWORD> driverLevelAs_;
     std::vector<Call> calls_;
     std::map<HANDLE, std::wstring> handles_;
     std::map<HDC, std::unique_ptr<DeviceContext>> dcs_;

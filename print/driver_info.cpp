@@ -1,0 +1,378 @@
+#include "print/driver_info.h"
+
+#include <cstddef>
+#include <cstring>
+#include <cwchar>
+
+#include "platform/guard.h"
+#include "platform/kernel.h"
+
+// DRIVER_INFO_n record sizes. The 32-bit spooler lays them out in 4, 24, 40,
+// 44, 36 and 80 bytes; a 64-bit process sees pointer-sized string fields.
+#if defined(_WIN64)
+static_assert(sizeof(DRIVER_INFO_1W) == 8);
+static_assert(sizeof(DRIVER_INFO_2W) == 48);
+static_assert(sizeof(DRIVER_INFO_3W) == 80);
+static_assert(sizeof(DRIVER_INFO_4W) == 88);
+static_assert(sizeof(DRIVER_INFO_5W) == 64);
+static_assert(sizeof(DRIVER_INFO_6W) == 136);
+#else
+static_assert(sizeof(DRIVER_INFO_1W) == 4);
+static_assert(sizeof(DRIVER_INFO_2W) == 24);
+static_assert(sizeof(DRIVER_INFO_3W) == 40);
+static_assert(sizeof(DRIVER_INFO_4W) == 44);
+static_assert(sizeof(DRIVER_INFO_5W) == 36);
+static_assert(sizeof(DRIVER_INFO_6W) == 80);
+#endif
+// In every level but 1 the driver name follows the version.
+static_assert(offsetof(DRIVER_INFO_2W, pName) == sizeof(void*));
+static_assert(offsetof(DRIVER_INFO_5W, pName) == offsetof(DRIVER_INFO_2W, pName));
+static_assert(offsetof(DRIVER_INFO_6W, pName) == offsetof(DRIVER_INFO_2W, pName));
+// Levels 3 and 4 are prefixes of level 6.
+static_assert(offsetof(DRIVER_INFO_4W, pszzPreviousNames) == offsetof(DRIVER_INFO_6W, pszzPreviousNames));
+static_assert(offsetof(DRIVER_INFO_3W, pDefaultDataType) == offsetof(DRIVER_INFO_6W, pDefaultDataType));
+
+namespace {
+
+// Environment of the drivers asked for on a print server.
+const WCHAR kDriverEnvironment[] = L"Windows NT x86";
+
+// Opens the printer for use with no data type and no DEVMODE. Null when it
+// cannot be opened; a fault inside the driver counts as that.
+HANDLE OpenForUse(std::wstring& name, const WCHAR* caller) {
+    PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ACCESS_USE};
+    LPWSTR rawName = name.data();
+    HANDLE handle = nullptr;
+    BOOL opened = FALSE;
+    if (!platform::Guarded([&] { opened = platform::spooler.OpenPrinterW(rawName, &handle, &defaults); })) {
+        TraceLogWrite(LibraryLog, 0, L"%s => exception occurred during OpenPrinter\n", caller);
+        return nullptr;  // whatever the driver left in the handle is not trusted
+    }
+    return opened ? handle : nullptr;
+}
+
+// A string field of a DRIVER_INFO_n record; a multi-string is a list of
+// strings ended by an empty one.
+struct StringField {
+    size_t offset;
+    bool multi;
+};
+
+// Fills the string fields of a level's driver record and returns their count.
+size_t StringFieldsOf(DWORD level, StringField* fields) {
+    size_t n = 0;
+    if (level == 1) {
+        fields[n++] = {offsetof(DRIVER_INFO_1W, pName), false};
+        return n;
+    }
+    fields[n++] = {offsetof(DRIVER_INFO_2W, pName), false};
+    fields[n++] = {offsetof(DRIVER_INFO_2W, pEnvironment), false};
+    fields[n++] = {offsetof(DRIVER_INFO_2W, pDriverPath), false};
+    fields[n++] = {offsetof(DRIVER_INFO_2W, pDataFile), false};
+    fields[n++] = {offsetof(DRIVER_INFO_2W, pConfigFile), false};
+    if (level == 2 || level == 5) return n;  // level 5 shares level 2's strings
+    fields[n++] = {offsetof(DRIVER_INFO_6W, pHelpFile), false};
+    fields[n++] = {offsetof(DRIVER_INFO_6W, pDependentFiles), true};
+    fields[n++] = {offsetof(DRIVER_INFO_6W, pMonitorName), false};
+    fields[n++] = {offsetof(DRIVER_INFO_6W, pDefaultDataType), false};
+    if (level == 3) return n;
+    fields[n++] = {offsetof(DRIVER_INFO_6W, pszzPreviousNames), true};
+    if (level == 4) return n;
+    fields[n++] = {offsetof(DRIVER_INFO_6W, pszMfgName), false};
+    fields[n++] = {offsetof(DRIVER_INFO_6W, pszOEMUrl), false};
+    fields[n++] = {offsetof(DRIVER_INFO_6W, pszHardwareID), false};
+    fields[n++] = {offsetof(DRIVER_INFO_6W, pszProvider), false};
+    return n;
+}
+constexpr size_t kMaxStringFields = 14;
+
+WCHAR* FieldAt(BYTE* record, size_t offset) {
+    WCHAR* value = nullptr;
+    std::memcpy(&value, record + offset, sizeof(value));
+    return value;
+}
+
+void SetFieldAt(BYTE* record, size_t offset, WCHAR* value) { std::memcpy(record + offset, &value, sizeof(value)); }
+
+// Characters of a string field, terminators included; a multi-string gets
+// room for a second terminator even when it is empty.
+size_t FieldChars(const WCHAR* text, bool multi) {
+    if (!text) return 0;
+    if (!multi) return std::wcslen(text) + 1;
+    size_t n = 0;
+    for (;;) {
+        const size_t length = std::wcslen(text + n);
+        n += length + 1;
+        if (length == 0) break;
+    }
+    return n + 1;
+}
+
+// A copy of one driver record whose strings live in the same block, so that
+// the block stands on its own once the enumeration data is freed.
+BYTE* CopyDriverRecord(const BYTE* record, DWORD level) {
+    const size_t recordSize = vlibPRINT_DriverInfoRecordSize(level);
+    StringField fields[kMaxStringFields];
+    const size_t count = StringFieldsOf(level, fields);
+    BYTE* source = const_cast<BYTE*>(record);
+    size_t total = recordSize;
+    for (size_t i = 0; i < count; ++i) total += FieldChars(FieldAt(source, fields[i].offset), fields[i].multi) * sizeof(WCHAR);
+
+    BYTE* copy = platform::HeapAllocZeroAs<BYTE>(total);
+    if (!copy) return nullptr;
+    std::memcpy(copy, record, recordSize);
+    size_t used = recordSize;
+    for (size_t i = 0; i < count; ++i) {
+        const WCHAR* text = FieldAt(source, fields[i].offset);
+        if (!text) continue;  // a null field stays null
+        const size_t chars = FieldChars(text, fields[i].multi);
+        WCHAR* at = reinterpret_cast<WCHAR*>(copy + used);
+        // The last character of a multi-string's room is the zero-filled extra terminator.
+        std::memcpy(at, text, (fields[i].multi ? chars - 1 : chars) * sizeof(WCHAR));
+        SetFieldAt(copy, fields[i].offset, at);
+        used += chars * sizeof(WCHAR);
+    }
+    return copy;
+}
+
+const WCHAR* DriverNameOf(const BYTE* record, DWORD level) {
+    if (level == 1) return reinterpret_cast<const DRIVER_INFO_1W*>(record)->pName;
+    return reinterpret_cast<const DRIVER_INFO_2W*>(record)->pName;
+}
+
+using DiskFreeExW = BOOL(WINAPI*)(LPCWSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
+using DiskFreeExA = BOOL(WINAPI*)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
+
+template <class Fn>
+Fn LookUpKernel32(HMODULE kernel, const char* name) {
+    if (!kernel) return nullptr;
+    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(::GetProcAddress(kernel, name)));
+}
+
+}  // namespace
+
+size_t vlibPRINT_DriverInfoRecordSize(DWORD dwLevel) {
+    switch (dwLevel) {
+    case 1: return sizeof(DRIVER_INFO_1W);
+    case 2: return sizeof(DRIVER_INFO_2W);
+    case 3: return sizeof(DRIVER_INFO_3W);
+    case 4: return sizeof(DRIVER_INFO_4W);
+    case 5: return sizeof(DRIVER_INFO_5W);
+    case 6: return sizeof(DRIVER_INFO_6W);
+    default: return 0;
+    }
+}
+
+LPBYTE vlibPRINT_GetPrinterInfo(HANDLE hPrinter, DWORD dwLevel) {
+    TraceLogWrite(LibraryLog, 0, L"vlibPRINT_GetPrinterInfo => \n");
+    DWORD needed = 0, error = 0;
+    if (!platform::Guarded([&] {
+            platform::spooler.GetPrinterW(hPrinter, dwLevel, nullptr, 0, &needed);
+            error = ::GetLastError();
+        })) {
+        TraceLogWrite(LibraryLog, 0, L"vlibPRINT_GetPrinterInfo => exception occurred during GetPrinter\n");
+        return nullptr;
+    }
+    if (error != ERROR_INSUFFICIENT_BUFFER) {
+        TraceLogWrite(LibraryLog, 0,
+                      L"vlibPRINT_GetPrinterInfo => Not Insufficient Buffer? impossible i say. (no printer info available)\n");
+        return nullptr;
+    }
+    LPBYTE block = platform::HeapAllocZeroAs<BYTE>(needed);
+    if (!block) {
+        TraceLogError(LibraryLog, 0, ::GetLastError());
+        TraceLogWrite(LibraryLog, 0, L"vlibPRINT_GetPrinterInfo => alloc failed.\n");
+        return nullptr;
+    }
+    BOOL ok = FALSE;
+    if (!platform::Guarded([&] { ok = platform::spooler.GetPrinterW(hPrinter, dwLevel, block, needed, &needed); })) {
+        TraceLogWrite(LibraryLog, 0, L"vlibPRINT_GetPrinterInfo => exception occurred during GetPrinter\n");
+        platform::HeapFreeBlock(block);
+        return nullptr;
+    }
+    if (!ok) {
+        TraceLogWrite(LibraryLog, 0, L"vlibPRINT_GetPrinterInfo => error\n");
+        platform::HeapFreeBlock(block);
+        return nullptr;
+    }
+    TraceLogWrite(LibraryLog, 0, L"vlibPRINT_GetPrinterInfo => Got Printer Info successfully, returning\n");
+    return block;
+}
+
+LPBYTE GetDriverInfo(HANDLE hPrinter, DWORD dwLevel) {
+    TraceLogWrite(LibraryLog, 0, L"GetDriverInfo => entering\n");
+    DWORD needed = 0;
+    platform::spooler.GetPrinterDriverW(hPrinter, nullptr, dwLevel, nullptr, 0, &needed);
+    DWORD error = ::GetLastError();
+    if (error != ERROR_INSUFFICIENT_BUFFER) {
+        TraceLogError(LibraryLog, 0, error);
+        TraceLogWrite(LibraryLog, 0, L"GetDriverInfo => didn't get size required?\n");
+        return nullptr;
+    }
+    LPBYTE block = platform::HeapAllocZeroAs<BYTE>(needed);
+    if (!block) {
+        TraceLogError(LibraryLog, 0, ::GetLastError());
+        TraceLogWrite(LibraryLog, 0, L"GetDriverInfo => alloc failed\n");
+        return nullptr;
+    }
+    if (platform::spooler.GetPrinterDriverW(hPrinter, nullptr, dwLevel, block, needed, &needed)) return block;
+    TraceLogError(LibraryLog, 0, ::GetLastError());
+    TraceLogWrite(LibraryLog, 0, L"GetDriverInfo => error:\n");
+    platform::HeapFreeBlock(block);
+    return nullptr;
+}
+
+std::wstring vlibPRINT_GetDriverName(std::wstring printerName) {
+    TraceLogWrite(LibraryLog, 0, L"vlibPRINT_GetDriverName => printer: %s\n", printerName.c_str());
+    std::wstring driverName;
+    HANDLE printer = OpenForUse(printerName, L"vlibPRINT_GetDriverName");
+    if (!printer) {
+        TraceLogWrite(LibraryLog, 0, L"vlibPRINT_GetDriverName => OpenPrinter failed\n");
+        return driverName;
+    }
+    TraceLogWrite(LibraryLog, 0, L"vlibPRINT_GetDriverName => printer Opened\n");
+    LPBYTE info = GetDriverInfo(printer, 1);
+    if (info) {
+        const WCHAR* name = reinterpret_cast<DRIVER_INFO_1W*>(info)->pName;
+        if (name) driverName = name;
+        TraceLogWrite(LibraryLog, 0, L"vlibPRINT_GetDriverName => driver name: %s\n", driverName.c_str());
+        platform::HeapFreeBlock(info);
+    }
+    platform::spooler.ClosePrinter(printer);
+    return driverName;
+}
+
+LPBYTE NDGetRemoteDriverInfo(std::wstring serverName, std::wstring driverName, DWORD dwLevel) {
+    TraceLogWrite(LibraryLog, 0, L"NDGetRemoteDriverInfo => %s; %s\n", serverName.c_str(), driverName.c_str());
+    // An empty server name asks this machine's spooler.
+    LPWSTR server = serverName.empty() ? nullptr : serverName.data();
+    WCHAR environment[sizeof(kDriverEnvironment) / sizeof(WCHAR)];
+    std::memcpy(environment, kDriverEnvironment, sizeof(kDriverEnvironment));
+
+    LPBYTE found = nullptr;
+    DWORD needed = 0, returned = 0;
+    platform::spooler.EnumPrinterDriversW(server, environment, dwLevel, nullptr, 0, &needed, &returned);
+    BYTE* buffer = platform::HeapAllocZeroAs<BYTE>(needed);
+    bool failed = false;
+    if (!buffer) {
+        TraceLogWrite(LibraryLog, 0, L"NDGetRemoteDriverInfo => couldn't allocate memory\n");
+        failed = true;
+    } else if (!platform::spooler.EnumPrinterDriversW(server, environment, dwLevel, buffer, needed, &needed,
+                                                     &returned)) {
+        TraceLogWrite(LibraryLog, 0, L"NDGetRemoteDriverInfo => enumeration failed\n");
+        failed = true;
+    } else {
+        TraceLogWrite(LibraryLog, 0, L"NDGetRemoteDriverInfo => drivers enumerated\n");
+        TraceLogWrite(LibraryLog, 0, L"NDGetRemoteDriverInfo => number of drivers: %d\n", static_cast<int>(returned));
+        if (returned == 0) {
+            TraceLogWrite(LibraryLog, 0, L"NDGetRemoteDriverInfo => no drivers, failing out\n");
+            failed = true;
+        }
+    }
+
+    const size_t recordSize = vlibPRINT_DriverInfoRecordSize(dwLevel);
+    for (DWORD i = 0; !failed && i < returned; ++i) {
+        if (recordSize == 0) {
+            TraceLogWrite(LibraryLog, 0, L"NDGetRemoteDriverInfo => unknown info level: %d\n", static_cast<int>(dwLevel));
+            failed = true;
+            break;
+        }
+        const BYTE* record = buffer + i * recordSize;
+        const WCHAR* name = DriverNameOf(record, dwLevel);
+        TraceLogWrite(LibraryLog, 0, L"NDGetRemoteDriverInfo => driver: %s\n", name);
+        if (name && ::lstrcmpiW(name, driverName.c_str()) == 0) {
+            // Keep walking: of several matching versions the last one listed wins.
+            platform::HeapFreeBlock(found);
+            found = CopyDriverRecord(record, dwLevel);
+        }
+    }
+
+    platform::HeapFreeBlock(buffer);
+    if (failed) {
+        platform::HeapFreeBlock(found);
+        TraceLogWrite(LibraryLog, 0, L"NDGetRemoteDriverInfo => returning failure\n");
+        return nullptr;
+    }
+    TraceLogWrite(LibraryLog, 0, L"NDGetRemoteDriverInfo => returning info\n");
+    return found;
+}
+
+std::wstring vlibPRINT_GetNativePrinterShareName(std::wstring printerName) {
+    TraceLogWrite(LibraryLog, 0, L"vlibPRINT_GetNativePrinterShareName => %s\n", printerName.c_str());
+    std::wstring shareName;
+    HANDLE printer = OpenForUse(printerName, L"vlibPRINT_GetNativePrinterShareName");
+    if (!printer) {
+        TraceLogWrite(LibraryLog, 0, L"vlibPRINT_GetNativePrinterShareName => OpenPrinter failed\n");
+        return shareName;
+    }
+    TraceLogWrite(LibraryLog, 0, L"vlibPRINT_GetNativePrinterShareName => printer Opened\n");
+    LPBYTE block = vlibPRINT_GetPrinterInfo(printer, 2);
+    std::wstring share, server;
+    if (block) {
+        const PRINTER_INFO_2W* info = reinterpret_cast<const PRINTER_INFO_2W*>(block);
+        if (info->pShareName) share = info->pShareName;
+        if (info->pServerName) server = info->pServerName;
+    }
+    shareName = server.empty() ? share : server + L"\\" + share;
+    TraceLogWrite(LibraryLog, 0, L"vlibPRINT_GetNativePrinterShareName => share name: %s\n", shareName.c_str());
+    platform::HeapFreeBlock(block);
+    platform::spooler.ClosePrinter(printer);
+    return shareName;
+}
+
+std::wstring vlibPRINT_GetNativePrinterFullName(std::wstring printerName) {
+    TraceLogWrite(LibraryLog, 0, L"vlibPRINT_GetNativePrinterFullName => %s\n", printerName.c_str());
+    std::wstring fullName = printerName;
+    HANDLE printer = OpenForUse(printerName, L"vlibPRINT_GetNativePrinterFullName");
+    if (!printer) {
+        TraceLogWrite(LibraryLog, 0, L"vlibPRINT_GetNativePrinterFullName => OpenPrinter failed\n");
+        return std::wstring();
+    }
+    TraceLogWrite(LibraryLog, 0, L"vlibPRINT_GetNativePrinterFullName => printer Opened\n");
+    LPBYTE block = vlibPRINT_GetPrinterInfo(printer, 2);
+    if (block) {
+        const WCHAR* name = reinterpret_cast<const PRINTER_INFO_2W*>(block)->pPrinterName;
+        if (name) fullName = name;
+    }
+    TraceLogWrite(LibraryLog, 0, L"vlibPRINT_GetNativePrinterFullName => full name: %s\n", fullName.c_str());
+    platform::HeapFreeBlock(block);
+    platform::spooler.ClosePrinter(printer);
+    return fullName;
+}
+
+namespace vlibprint_detail {
+
+void LogFreeSpaceW(LPCWSTR path, TraceLog* log, bool useExtended) {
+    const DiskFreeExW extended =
+        useExtended ? LookUpKernel32<DiskFreeExW>(::GetModuleHandleW(L"kernel32.dll"), "GetDiskFreeSpaceExW") : nullptr;
+    if (extended) {
+        ULARGE_INTEGER available = {}, total = {}, free = {};
+        extended(path, &available, &total, &free);
+        TraceLogWrite(log, 0, L"LogFreeSpaceW => free bytes ex = %I64d\n", static_cast<LONGLONG>(free.QuadPart));
+        return;
+    }
+    DWORD sectorsPerCluster = 0, bytesPerSector = 0, freeClusters = 0, totalClusters = 0;
+    ::GetDiskFreeSpaceW(path, &sectorsPerCluster, &bytesPerSector, &freeClusters, &totalClusters);
+    const LONGLONG bytes = static_cast<LONGLONG>(sectorsPerCluster) * bytesPerSector * freeClusters;
+    TraceLogWrite(log, 0, L"LogFreeSpaceW => free bytes = %I64d\n", bytes);
+}
+
+void LogFreeSpaceA(LPCSTR path, TraceLog* log, bool useExtended) {
+    const DiskFreeExA extended =
+        useExtended ? LookUpKernel32<DiskFreeExA>(::GetModuleHandleA("kernel32.dll"), "GetDiskFreeSpaceExA") : nullptr;
+    if (extended) {
+        ULARGE_INTEGER available = {}, total = {}, free = {};
+        extended(path, &available, &total, &free);
+        TraceLogWrite(log, 0, L"LogFreeSpaceA => free bytes ex = %I64d\n", static_cast<LONGLONG>(free.QuadPart));
+        return;
+    }
+    DWORD sectorsPerCluster = 0, bytesPerSector = 0, freeClusters = 0, totalClusters = 0;
+    ::GetDiskFreeSpaceA(path, &sectorsPerCluster, &bytesPerSector, &freeClusters, &totalClusters);
+    const LONGLONG bytes = static_cast<LONGLONG>(sectorsPerCluster) * bytesPerSector * freeClusters;
+    TraceLogWrite(log, 0, L"LogFreeSpaceA => free bytes = %I64d\n", bytes);
+}
+
+}  // namespace vlibprint_detail
+
+void LogFreeSpaceW(LPCWSTR path, TraceLog* log) { vlibprint_detail::LogFreeSpaceW(path, log, true); }
+void LogFreeSpaceA(LPCSTR path, TraceLog* log) { vlibprint_detail::LogFreeSpaceA(path, log, true); }

@@ -1,0 +1,110 @@
+#include "print/printer_enum.h"
+
+#include <boost/make_shared.hpp>
+
+#include "log/trace_log.h"
+#include "platform/kernel.h"
+
+static_assert(sizeof(OSVERSIONINFOW) == 276);
+
+namespace {
+
+// The kind a printer is listed as under the selection, or 0 to skip it.
+// A printer that is both local and shared from the network counts as a
+// network printer.
+DWORD ClassifyPrinter(DWORD attributes, DWORD selection) {
+    const bool local = (attributes & PRINTER_ATTRIBUTE_LOCAL) != 0;
+    const bool network = (attributes & PRINTER_ATTRIBUTE_NETWORK) != 0;
+    if (local && (selection & kEnumSelectLocal)) {
+        if (!network) return kPrinterTypeLocal;
+        return (selection & kEnumSelectNetwork) ? kPrinterTypeNetwork : 0;
+    }
+    return (network && (selection & kEnumSelectNetwork)) ? kPrinterTypeNetwork : 0;
+}
+
+bool IsNtBased() {
+    // A failed version query leaves the platform id at 0 and so takes the
+    // 9x path, the one that asks the least of the spooler.
+    OSVERSIONINFOW info = {};
+    info.dwOSVersionInfoSize = sizeof(info);
+    platform::version.GetVersionExW(&info);
+    return info.dwPlatformId == VER_PLATFORM_WIN32_NT;
+}
+
+}  // namespace
+
+VLIB_PRINTER_ENUM_LIST vlibPRINT_EnumeratePrinters(DWORD dwFlags) {
+    VLIB_PRINTER_ENUM_LIST printers;
+    TraceLogWrite(LibraryLog, 0, L"vlibPRINT_EnumeratePrinters =>\n");
+
+    const bool nt = IsNtBased();
+    DWORD enumFlags = PRINTER_ENUM_LOCAL;
+    if (nt) {
+        TraceLogWrite(LibraryLog, 0, L"vlibPRINT_EnumeratePrinters => NT-based system, enumerating\n");
+        enumFlags = 0;
+        if (dwFlags & kEnumSelectLocal) enumFlags = PRINTER_ENUM_LOCAL;
+        if (dwFlags & kEnumSelectNetwork) enumFlags |= PRINTER_ENUM_CONNECTIONS;
+        TraceLogWrite(LibraryLog, 0, L"vlibPRINT_EnumeratePrinters => dwEnumFlags = %lu\n",
+                      static_cast<unsigned long>(enumFlags));
+    } else {
+        // The 9x spooler has no connections of its own: network printers show
+        // up among the local ones.
+        TraceLogWrite(LibraryLog, 0, L"vlibPRINT_EnumeratePrinters => 9x-based system, enumerating\n");
+    }
+
+    // The size query is expected to fail with an insufficient-buffer status;
+    // only the size it reports matters.
+    DWORD needed = 0, returned = 0;
+    platform::spooler.EnumPrintersW(enumFlags, nullptr, 2, nullptr, 0, &needed, &returned);
+    BYTE* buffer = platform::HeapAllocZeroAs<BYTE>(needed);
+    if (!buffer) {
+        TraceLogWrite(LibraryLog, 0, L"vlibPRINT_EnumeratePrinters => couldn't allocate memory\n");
+        TraceLogWrite(LibraryLog, 0, L"vlibPRINT_EnumeratePrinters => returning failure\n");
+        return printers;
+    }
+    returned = 0;
+    if (!platform::spooler.EnumPrintersW(enumFlags, nullptr, 2, buffer, needed, &needed, &returned)) {
+        TraceLogWrite(LibraryLog, 0, L"vlibPRINT_EnumeratePrinters => enumeration failed\n");
+        platform::HeapFreeBlock(buffer);
+        TraceLogWrite(LibraryLog, 0, L"vlibPRINT_EnumeratePrinters => returning failure\n");
+        return printers;
+    }
+    if (nt)
+        TraceLogWrite(LibraryLog, 0, L"vlibPRINT_EnumeratePrinters => printers enumerated, %d\n",
+                      static_cast<int>(returned));
+    else
+        TraceLogWrite(LibraryLog, 0, L"vlibPRINT_EnumeratePrinters => printers enumerated\n");
+
+    TraceLogWrite(LibraryLog, 0, L"vlibPRINT_EnumeratePrinters => number of printers: %d\n",
+                  static_cast<int>(returned));
+    if (returned == 0) {
+        TraceLogWrite(LibraryLog, 0, L"vlibPRINT_EnumeratePrinters => no printers, failing out\n");
+        platform::HeapFreeBlock(buffer);
+        TraceLogWrite(LibraryLog, 0, L"vlibPRINT_EnumeratePrinters => returning failure\n");
+        return printers;
+    }
+
+    const PRINTER_INFO_2W* info = reinterpret_cast<const PRINTER_INFO_2W*>(buffer);
+    for (DWORD i = 0; i < returned; ++i) {
+        const PRINTER_INFO_2W& printer = info[i];
+        if (nt)
+            TraceLogWrite(LibraryLog, 0,
+                          L"vlibPRINT_EnumeratePrinters => printer: %s; server: %s; attributes: %d; driver: %s\n",
+                          printer.pPrinterName, printer.pServerName, static_cast<int>(printer.Attributes),
+                          printer.pDriverName);
+        else
+            TraceLogWrite(LibraryLog, 0, L"vlibPRINT_EnumeratePrinters => printer: %s; attributes: %d; driver: %s\n",
+                          printer.pPrinterName, static_cast<int>(printer.Attributes), printer.pDriverName);
+
+        const DWORD type = ClassifyPrinter(printer.Attributes, dwFlags);
+        if (type == 0) continue;
+        boost::shared_ptr<VLIB_PRINTER_ENUM_1W> record = boost::make_shared<VLIB_PRINTER_ENUM_1W>();
+        record->dwType = type;
+        platform::CopyString(record->szPrinterName, 260, printer.pPrinterName);
+        printers.push_back(record);
+    }
+
+    platform::HeapFreeBlock(buffer);
+    TraceLogWrite(LibraryLog, 0, L"vlibPRINT_EnumeratePrinters => returning success\n");
+    return printers;
+}
