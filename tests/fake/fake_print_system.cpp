@@ -171,7 +171,10 @@ void NoteDevmode(Call& call, const DEVMODEW* dm) {
     call.yResolution = dm->dmYResolution;
     call.paperSize = dm->dmPaperSize;
     call.orientation = dm->dmOrientation;
+    call.paperWidth = dm->dmPaperWidth;
+    call.paperLength = dm->dmPaperLength;
     call.fields = dm->dmFields;
+    call.formName.assign(dm->dmFormName, wcsnlen(dm->dmFormName, CCHFORMNAME));
 }
 
 std::vector<BYTE> CopyDevmode(const DEVMODEW* dm) {

@@ -58,7 +58,9 @@ struct Call {
     // DocumentPropertiesW with an input DEVMODE and CreateDCW with a DEVMODE:
     // the fields that matter to the measurements, as passed.
     short quality = 0, yResolution = 0, paperSize = 0, orientation = 0;
+    short paperWidth = 0, paperLength = 0;
     DWORD fields = 0;
+    std::wstring formName;
 };
 
 // What DeviceCapabilitiesW answers for one index.
