@@ -46,3 +46,26 @@ kv_stop_wine() {
   fi
   KV_WINESERVER_PID=
 }
+
+KV_CUPS_STARTED=
+# The private CUPS scheduler with the project's printers (scripts/cups-harness),
+# and its environment in this shell: every Wine process started from here on
+# sees the printers. Wine deletes the printers from the prefix when a process
+# loads winspool.drv without reaching the scheduler, so keep the environment
+# for every Wine process until kv_stop_cups.
+kv_start_cups() {
+  # Marked first, so that kv_stop_cups also cleans up after a start that failed
+  # or was interrupted half-way.
+  KV_CUPS_STARTED=1
+  "$KV_ROOT/scripts/cups-harness" start || return 1
+  # shellcheck source=/dev/null
+  . "$KV_BUILD/cups/env"
+}
+
+kv_stop_cups() {
+  if [ -n "$KV_CUPS_STARTED" ]; then
+    "$KV_ROOT/scripts/cups-harness" stop || true
+  fi
+  KV_CUPS_STARTED=
+  unset CUPS_SERVER KV_CUPS_PRINTERS KV_CUPS_CONNECTION KV_CUPS_PPD_DIR
+}
