@@ -32,6 +32,8 @@ protected:
             GTEST_SKIP() << "the CUPS harness is not running (KV_CUPS_PRINTERS, KV_CUPS_PPD_DIR or CUPS_SERVER "
                             "not set); run scripts/test, or scripts/cups-harness start and . build/cups/env";
         }
+        for (WCHAR& c : names)
+            if (c == L',') c = L' ';  // the list is comma-separated
         std::wistringstream split(names);
         for (std::wstring name; split >> name;) printers_.push_back(name);
         ASSERT_EQ(printers_.size(), 4u) << "the harness adds four printers";
