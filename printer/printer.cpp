@@ -1,0 +1,311 @@
+#include "printer/printer.h"
+
+#include <cstring>
+
+#include "platform/guard.h"
+#include "platform/kernel.h"
+#include "platform/registry.h"
+#include "print/driver_info.h"
+#include "print/struct_dumps.h"
+#include "printer/printer_keys.h"
+
+// ------------------------------------------------------------ construction
+
+CPrinter::CPrinter(TraceLog* log, std::wstring name, DWORD defaultCacheMethod, DWORD notifyId)
+    : pLog(log),
+      bInfoChanged(0),
+      osvi{},
+      dwNotifyId(notifyId),
+      pDefDM(nullptr),
+      bAvailable(0),
+      pPI2(nullptr),
+      pDriverInfo(nullptr),
+      strPrinterName(std::move(name)),
+      queryBuffers{},
+      dwIgnoreLogPixels(0),
+      dwCacheMethod(defaultCacheMethod) {
+    osvi.dwOSVersionInfoSize = sizeof(osvi);
+    platform::version.GetVersionExW(&osvi);
+
+    dwCacheMethod = ReadCacheMethod(defaultCacheMethod);
+    SetUpNotification();
+
+    TraceLogWrite(pLog, 0, L"CPrinter => =============================================================\n");
+    TraceLogWrite(pLog, 0, L"CPrinter => printer: %s\n", strPrinterName.c_str());
+    InitializeInfo();
+    MirrorPrinterInfo2(pPI2);
+    LoadFromCache();
+    GetLocalOptions();
+}
+
+static_assert(sizeof(OSVERSIONINFOW) == 276);
+
+DWORD CPrinter::ReadCacheMethod(DWORD defaultMethod) {
+    DWORD method = defaultMethod;
+    platform::ScopedKey key;
+    // Per machine first; the per-user key only when the machine key cannot be
+    // opened, not when it merely lacks the value.
+    if (platform::registry.RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPrintersKey, 0, KEY_QUERY_VALUE, key.receive()) !=
+        ERROR_SUCCESS) {
+        key.Reset();
+        if (platform::registry.RegOpenKeyExW(HKEY_CURRENT_USER, kPrintersKey, 0, KEY_QUERY_VALUE, key.receive()) !=
+            ERROR_SUCCESS)
+            key.Reset();
+    }
+    if (key) platform::QueryDword(key.get(), L"CacheMethod", &method);
+    if (method == 2) TraceLogWrite(pLog, 0, L"CPrinter::CPrinter => not using caching!\n");
+    return method;
+}
+
+// ------------------------------------------------------------ information
+
+void CPrinter::InitializeInfo() {
+    // A second call starts from nothing rather than leaking what the first read.
+    platform::HeapFreeBlock(pDefDM);
+    platform::HeapFreeBlock(pPI2);
+    platform::HeapFreeBlock(pDriverInfo);
+    pDefDM = nullptr;
+    pPI2 = nullptr;
+    pDriverInfo = nullptr;
+
+    bAvailable = 0;
+    TraceLogWrite(pLog, 0, L"CPrinter::InitializeInfo => opening printer...\n");
+
+    LPWSTR name = const_cast<LPWSTR>(strPrinterName.c_str());
+    HANDLE printer = nullptr;
+    BOOL opened = FALSE;
+    if (!platform::Guarded([&] { opened = platform::spooler.OpenPrinterW(name, &printer, nullptr); })) {
+        TraceLogWrite(pLog, 0, L"CPrinter::InitializeInfo => exception occurred during OpenPrinter\n");
+        TraceLogWrite(pLog, 0, L"CPrinter::InitializeInfo => finished\n");
+        return;
+    }
+    if (!opened || !printer) {
+        TraceLogWrite(pLog, 0, L"CPrinter::InitializeInfo => failed to open printer\n");
+        TraceLogWrite(pLog, 0, L"CPrinter::InitializeInfo => finished\n");
+        return;
+    }
+
+    // The driver's default DEVMODE.
+    bAvailable = 1;
+    TraceLogWrite(pLog, 0, L"CPrinter::InitializeInfo => Getting required size of devmode\n");
+    LONG required = 0;
+    bool faulted =
+        !platform::Guarded([&] { required = platform::spooler.DocumentPropertiesW(nullptr, printer, name, nullptr, nullptr, 0); });
+    if (!faulted) {
+        TraceLogWrite(pLog, 0, L"CPrinter::InitializeInfo => required size of devmode: %d\n", required);
+        // A negative or zero size leaves nothing to fill. The block is never
+        // smaller than the public DEVMODE, so its dump cannot read past it.
+        if (required > 0) {
+            const size_t bytes = static_cast<size_t>(required) < sizeof(DEVMODEW) ? sizeof(DEVMODEW) : static_cast<size_t>(required);
+            pDefDM = platform::HeapAllocZeroAs<DEVMODEW>(bytes);
+        }
+        if (!pDefDM) {
+            TraceLogWrite(pLog, 0, L"CPrinter::InitializeInfo => couldn't allocate memory for pDefDM\n");
+        } else {
+            TraceLogWrite(pLog, 0, L"CPrinter::InitializeInfo => having driver fill in devmode with default values\n");
+            LONG filled = 0;
+            DWORD error = 0;
+            DEVMODEW* out = pDefDM;
+            faulted = !platform::Guarded([&] {
+                filled = platform::spooler.DocumentPropertiesW(nullptr, printer, name, out, nullptr, DM_OUT_BUFFER);
+                error = ::GetLastError();
+            });
+            if (!faulted) {
+                // Only 0 is a failure: drivers answer IDOK or other positive values.
+                if (filled == 0) {
+                    TraceLogError(pLog, 0, error);
+                    TraceLogWrite(pLog, 0,
+                                  L"CPrinter::InitializeInfo => DocumentProperties function failed to get default devmode\n");
+                }
+                LogDevmode(pDefDM, pLog);
+            }
+        }
+    }
+    if (faulted) {
+        TraceLogWrite(pLog, 0, L"CPrinter::InitializeInfo => exception occurred during DocumentProperties\n");
+        platform::HeapFreeBlock(pDefDM);
+        pDefDM = nullptr;
+        bAvailable = 0;
+    }
+
+    // Level-2 printer information.
+    if (bAvailable) {
+        TraceLogWrite(pLog, 0, L"CPrinter::InitializeInfo => getting printer info 2\n");
+        LPBYTE info = nullptr;
+        if (!platform::Guarded([&] { info = vlibPRINT_GetPrinterInfo(printer, 2); })) {
+            TraceLogWrite(pLog, 0, L"CPrinter::InitializeInfo => exception occurred during GetPrinter\n");
+            bAvailable = 0;
+        } else if (!info) {
+            TraceLogWrite(pLog, 0, L"CPrinter::InitializeInfo => assuming printer isn't available\n");
+            bAvailable = 0;
+        } else {
+            pPI2 = reinterpret_cast<PRINTER_INFO_2W*>(info);
+            vlibPRINT_LogPI2(pLog, pPI2);
+        }
+    }
+
+    // Driver information.
+    if (bAvailable) {
+        TraceLogWrite(pLog, 0, L"CPrinter::InitializeInfo => getting driver info\n");
+        LPBYTE info = nullptr;
+        if (!platform::Guarded([&] { info = GetDriverInfo(printer, 1); })) {
+            TraceLogWrite(pLog, 0, L"CPrinter::InitializeInfo => exception occurred during GetPrinter\n");
+            bAvailable = 0;
+        } else if (info) {
+            pDriverInfo = reinterpret_cast<DRIVER_INFO_1W*>(info);
+            TraceLogWrite(pLog, 0, L"CPrinter::InitializeInfo => driver: %s\n", pDriverInfo->pName);
+        } else {
+            TraceLogWrite(pLog, 0, L"CPrinter::InitializeInfo => failed to get driver info\n");
+        }
+    }
+
+    TraceLogWrite(pLog, 0, L"CPrinter::InitializeInfo => closing printer\n");
+    if (!platform::Guarded([&] { platform::spooler.ClosePrinter(printer); }))
+        TraceLogWrite(pLog, 0, L"CPrinter::InitializeInfo => exception occurred during ClosePrinter\n");
+    TraceLogWrite(pLog, 0, L"CPrinter::InitializeInfo => finished\n");
+}
+
+void CPrinter::MirrorPrinterInfo2(PRINTER_INFO_2W* pi2) {
+    TraceLogWrite(pLog, 0, L"CPrinter::MirrorPrinterInfo2 => \n");
+    if (!pi2) {
+        TraceLogWrite(pLog, 0, L"CPrinter::MirrorPrinterInfo2 => PI2 is NULL!?!?\n");
+        return;
+    }
+    if (pi2->pPrinterName) strPrinterName = pi2->pPrinterName;
+    if (pi2->pComment) strComment = pi2->pComment;
+    if (pi2->pLocation) strLocation = pi2->pLocation;
+    TraceLogWrite(pLog, 0, L"CPrinter::MirrorPrinterInfo2 => finished\n");
+}
+
+void CPrinter::UpdatePrinterInfo() {
+    if (!bInfoChanged) return;
+    LPWSTR name = const_cast<LPWSTR>(strPrinterName.c_str());
+    HANDLE printer = nullptr;
+    BOOL opened = FALSE;
+    if (!platform::Guarded([&] { opened = platform::spooler.OpenPrinterW(name, &printer, nullptr); })) {
+        TraceLogWrite(pLog, 0, L"CPrinter::UpdatePrinterInfo => exception occurred during OpenPrinter\n");
+        opened = FALSE;
+    }
+    if (opened && printer) {
+        LPBYTE info = nullptr;
+        if (!platform::Guarded([&] { info = vlibPRINT_GetPrinterInfo(printer, 2); })) {
+            TraceLogWrite(pLog, 0, L"CPrinter::UpdatePrinterInfo => exception occurred during GetPrinter\n");
+            info = nullptr;
+        }
+        MirrorPrinterInfo2(reinterpret_cast<PRINTER_INFO_2W*>(info));
+        platform::HeapFreeBlock(info);
+        if (!platform::Guarded([&] { platform::spooler.ClosePrinter(printer); }))
+            TraceLogWrite(pLog, 0, L"CPrinter::UpdatePrinterInfo => exception occurred during ClosePrinter\n");
+    }
+    bInfoChanged = 0;
+}
+
+// ------------------------------------------------------------ default DEVMODEs
+
+DEVMODEW* CPrinter::GetGlobalDefaultDM() { return GetDefaultDM(8, L"CPrinter::GetGlobalDefaultDM"); }
+DEVMODEW* CPrinter::GetUserDefaultDM() { return GetDefaultDM(9, L"CPrinter::GetUserDefaultDM"); }
+
+DEVMODEW* CPrinter::GetDefaultDM(DWORD level, const WCHAR* function) {
+    LPWSTR name = const_cast<LPWSTR>(strPrinterName.c_str());
+    HANDLE printer = nullptr;
+    BOOL opened = FALSE;
+    if (!platform::Guarded([&] { opened = platform::spooler.OpenPrinterW(name, &printer, nullptr); })) {
+        TraceLogWrite(pLog, 0, L"%s => exception occurred during OpenPrinter\n", function);
+        return nullptr;
+    }
+    if (!opened || !printer) return nullptr;
+
+    TraceLogWrite(pLog, 0, L"%s => getting printer info %d\n", function, level);
+    LPBYTE info = nullptr;
+    DEVMODEW* copy = nullptr;
+    const bool clean = platform::Guarded([&] {
+        info = vlibPRINT_GetPrinterInfo(printer, level);
+        // Levels 8 and 9 hold nothing but the DEVMODE pointer.
+        const DEVMODEW* dm = info ? reinterpret_cast<PRINTER_INFO_8W*>(info)->pDevMode : nullptr;
+        if (dm) {
+            const size_t bytes = static_cast<size_t>(dm->dmSize) + dm->dmDriverExtra;
+            copy = platform::HeapAllocZeroAs<DEVMODEW>(bytes < sizeof(DEVMODEW) ? sizeof(DEVMODEW) : bytes);
+            if (copy) std::memcpy(copy, dm, bytes);
+        }
+    });
+    if (!clean) TraceLogWrite(pLog, 0, L"%s => exception occurred during GetPrinter\n", function);
+    if (copy) LogDevmode(copy, pLog);
+    platform::HeapFreeBlock(info);
+    platform::Guarded([&] { platform::spooler.ClosePrinter(printer); });
+    return copy;
+}
+
+void CPrinter::SetGlobalDefaultDM(DEVMODEW* pDevMode) { SetDefaultDM(8, pDevMode, L"CPrinter::SetGlobalDefaultDM"); }
+void CPrinter::SetUserDefaultDM(DEVMODEW* pDevMode) { SetDefaultDM(9, pDevMode, L"CPrinter::SetUserDefaultDM"); }
+
+// The level-8 setter traces the same steps as the level-9 one, under its own name.
+void CPrinter::SetDefaultDM(DWORD level, DEVMODEW* pDevMode, const WCHAR* function) {
+    LPWSTR name = const_cast<LPWSTR>(strPrinterName.c_str());
+    PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
+    HANDLE printer = nullptr;
+    BOOL opened = FALSE;
+    if (!platform::Guarded([&] { opened = platform::spooler.OpenPrinterW(name, &printer, &defaults); })) {
+        TraceLogWrite(pLog, 0, L"%s => exception occurred during OpenPrinter\n", function);
+        return;
+    }
+    if (!opened || !printer) return;
+
+    TraceLogWrite(pLog, 0, L"%s => setting printer info %d\n", function, level);
+    // PRINTER_INFO_8W and PRINTER_INFO_9W are the same single pointer.
+    auto* info = platform::HeapAllocZeroAs<PRINTER_INFO_9W>(sizeof(PRINTER_INFO_9W));
+    if (info) {
+        info->pDevMode = pDevMode;
+        LogDevmode(pDevMode, pLog);
+        BOOL set = FALSE;
+        if (!platform::Guarded([&] { set = platform::spooler.SetPrinterW(printer, level, reinterpret_cast<LPBYTE>(info), 0); }))
+            TraceLogWrite(pLog, 0, L"%s => exception occurred during SetPrinter\n", function);
+        else if (!set)
+            TraceLogWrite(pLog, 0, L"%s => failed to set printer info %d\n", function, level);
+        platform::HeapFreeBlock(info);
+    }
+    platform::Guarded([&] { platform::spooler.ClosePrinter(printer); });
+}
+
+// ------------------------------------------------------------ capability set
+
+void CPrinter::ClearQueryBuffers() {
+    vlibPRINT_FreeQueryBuffers(&queryBuffers);
+    dwIgnoreLogPixels = 0;
+}
+
+caps4* CPrinter::SerializeCaps4() { return vlibPRINT_PackCaps4(&queryBuffers); }
+
+void CPrinter::DeserializeCaps4(const caps4* record, size_t available) {
+    if (!vlibPRINT_Caps4Loadable(record, available)) return;
+    if (queryBuffers.bFilled) {
+        TraceLogWrite(LibraryLog, 0, L"CPrinter::DeserializeCaps4 => query buffers already filled! clearing\n");
+        ClearQueryBuffers();
+    } else {
+        vlibPRINT_FreeQueryBuffers(&queryBuffers);  // what an unfinished query left behind
+    }
+    vlibPRINT_LoadCaps4(&queryBuffers, record);
+}
+
+void CPrinter::DeserializeCaps4(const caps4* record) { DeserializeCaps4(record, record ? record->dwSize : 0); }
+
+// ------------------------------------------------------------ destruction
+
+CPrinter::~CPrinter() {
+    TraceLogWrite(pLog, 0, L"~CPrinter => deleting object: %s\n", strPrinterName.c_str());
+    TearDownNotification();
+    platform::HeapFreeBlock(pDefDM);
+    platform::HeapFreeBlock(pPI2);
+    platform::HeapFreeBlock(pDriverInfo);
+    pDefDM = nullptr;
+    pPI2 = nullptr;
+    pDriverInfo = nullptr;
+    ClearQueryBuffers();
+    TraceLogWrite(pLog, 0, L"~CPrinter => deleted\n");
+}
+
+// ------------------------------------------------------------ steps of other parts
+
+void CPrinter::SetUpNotification() {}
+void CPrinter::TearDownNotification() {}
+BOOL CPrinter::LoadFromCache() { return 0; }
+void CPrinter::GetLocalOptions() {}

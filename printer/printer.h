@@ -1,0 +1,83 @@
+// The printer object: one per printer installed on the machine. It reads at
+// construction what the spooler and the driver tell about the printer
+// (availability, the driver's default DEVMODE, level-2 information, driver
+// information) and holds the printer's capability set in its query buffers.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "log/trace_log.h"
+#include "platform/platform.h"
+#include "records/caps4.h"
+#include "records/query_buffers.h"
+
+class CPrinter {
+public:
+    // log may be null. The refresh run passes ClientLog, the enumerated name,
+    // cache method 1 and notify id 0.
+    CPrinter(TraceLog* log, std::wstring name, DWORD defaultCacheMethod, DWORD notifyId);
+    ~CPrinter();
+    CPrinter(const CPrinter&) = delete;
+    CPrinter& operator=(const CPrinter&) = delete;
+
+    // Reads availability, default DEVMODE, level-2 and driver information
+    // (called by the constructor).
+    void InitializeInfo();
+    // Copies name, comment and location of the information into the strings.
+    void MirrorPrinterInfo2(PRINTER_INFO_2W* pi2);
+    // Reads the level-2 information again when bInfoChanged is set.
+    void UpdatePrinterInfo();
+    // Frees every query buffer and zeroes the set, dwIgnoreLogPixels included.
+    void ClearQueryBuffers();
+
+    // Heap copies of the printer's global (level 8) or per-user (level 9)
+    // default DEVMODE, or null; the caller frees them to the process heap.
+    DEVMODEW* GetGlobalDefaultDM();
+    DEVMODEW* GetUserDefaultDM();
+    // Store a DEVMODE as the printer's global or per-user default.
+    void SetGlobalDefaultDM(DEVMODEW* pDevMode);
+    void SetUserDefaultDM(DEVMODEW* pDevMode);
+
+    // The capability set packed into a new record (the caller frees it to
+    // the process heap), or null when the set is not filled.
+    caps4* SerializeCaps4();
+    // Unpacks a record into the query buffers. `available` is the number of
+    // bytes the caller holds; a record read from storage must come with it.
+    // The one-argument form trusts the record's dwSize.
+    void DeserializeCaps4(const caps4* record, size_t available);
+    void DeserializeCaps4(const caps4* record);
+
+    // The members are open to the other operations of the printer object and
+    // to its users (the printer info records, the refresh run).
+    TraceLog* pLog;
+    DWORD bInfoChanged;
+    OSVERSIONINFOW osvi;
+    DWORD dwNotifyId;
+    DEVMODEW* pDefDM;
+    DWORD bAvailable;
+    PRINTER_INFO_2W* pPI2;
+    DRIVER_INFO_1W* pDriverInfo;
+    std::wstring strPrinterName;
+    std::wstring strComment;
+    std::wstring strLocation;
+    QueryBuffers queryBuffers;
+    DWORD dwIgnoreLogPixels;
+    DWORD dwCacheMethod;
+    // The change-notification state follows here, then the local print
+    // options (bSecondDialog, bPrintAsImage, dwPrintAsImageDPI, dwFontEmbed).
+
+private:
+    DWORD ReadCacheMethod(DWORD defaultMethod);
+    DEVMODEW* GetDefaultDM(DWORD level, const WCHAR* function);
+    void SetDefaultDM(DWORD level, DEVMODEW* pDevMode, const WCHAR* function);
+
+    // Steps of construction and destruction that belong to the change
+    // notification, the cache store and the local options. They do nothing in
+    // this build: no notification is set up, no cached record is loaded and
+    // no local option is read.
+    void SetUpNotification();
+    void TearDownNotification();
+    BOOL LoadFromCache();
+    void GetLocalOptions();
+};
