@@ -101,27 +101,22 @@ TEST_F(DiscoveryStack, LookUpsAnswerForRealPrinters) {
     EXPECT_EQ(vlibPRINT_GetNativePrinterShareName(L"KV_No_Such_Printer"), L"");
 }
 
-// The driver lists one paper per PageSize entry of the printer's PPD.
-TEST_F(DiscoveryStack, PaperCountMatchesThePageSizesOfThePpd) {
-    for (const std::wstring& name : printers_) {
-        SCOPED_TRACE(testsupport::Narrow(name));
-        std::istringstream ppd(testsupport::ReadFileBytes(ppdDir_ + L"\\" + name + L".ppd"));
-        int expected = 0;
-        for (std::string line; std::getline(ppd, line);)
-            if (line.rfind("*PageSize ", 0) == 0) ++expected;
-        ASSERT_GT(expected, 0) << "no PageSize entries in the PPD under " << testsupport::Narrow(ppdDir_);
-        const std::wstring port = L"CUPS:" + name;
-        int count = -1;
-        ASSERT_TRUE(platform::Guarded([&] {
-            count = platform::spooler.DeviceCapabilitiesW(name.c_str(), port.c_str(), DC_PAPERS, nullptr, nullptr);
-        }));
-        EXPECT_EQ(count, expected);
-    }
-}
-
-TEST_F(DiscoveryStack, DefaultDevmodeAndDeviceContext) {
+// The driver's papers, default DEVMODE and device context for each printer.
+TEST_F(DiscoveryStack, PapersDefaultDevmodeAndDeviceContext) {
     for (std::wstring name : printers_) {
         SCOPED_TRACE(testsupport::Narrow(name));
+        // One paper per PageSize entry of the printer's PPD.
+        std::istringstream ppd(testsupport::ReadFileBytes(ppdDir_ + L"\\" + name + L".ppd"));
+        int pageSizes = 0, papers = -1;
+        for (std::string line; std::getline(ppd, line);)
+            if (line.rfind("*PageSize ", 0) == 0) ++pageSizes;
+        EXPECT_GT(pageSizes, 0) << "no PageSize entries in the PPD under " << testsupport::Narrow(ppdDir_);
+        const std::wstring port = L"CUPS:" + name;
+        ASSERT_TRUE(platform::Guarded([&] {
+            papers = platform::spooler.DeviceCapabilitiesW(name.c_str(), port.c_str(), DC_PAPERS, nullptr, nullptr);
+        }));
+        EXPECT_EQ(papers, pageSizes);
+
         HANDLE printer = nullptr;
         ASSERT_TRUE(::OpenPrinterW(name.data(), &printer, nullptr));
         LONG size = 0, result = 0;

@@ -226,29 +226,25 @@ TEST(NativeNames, ShareAndFullNames) {
     EXPECT_EQ(fake.OpenPrinterHandles(), 0);
 }
 
+// Other processes write meanwhile; a product wrapped at 32 bits would be far off.
 TEST(FreeSpace, BothPathsReportTheDisksFreeBytes) {
-    testsupport::TempDir dir;
     testsupport::TraceCapture trace;
+    testsupport::TempDir dir;
     const std::wstring folder = dir.path() + L"\\";
-    const std::string narrow = testsupport::Narrow(folder);
     ULARGE_INTEGER available = {}, total = {}, free = {};
     ASSERT_TRUE(::GetDiskFreeSpaceExW(folder.c_str(), &available, &total, &free));
-
-    LogFreeSpaceW(folder.c_str(), trace.log());
-    LogFreeSpaceA(narrow.c_str(), trace.log());
-    vlibprint_detail::LogFreeSpaceW(folder.c_str(), trace.log(), false);
-    vlibprint_detail::LogFreeSpaceA(narrow.c_str(), trace.log(), false);
-
+    for (bool extended : {true, false}) {
+        vlibprint_detail::LogFreeSpaceW(folder.c_str(), trace.log(), extended);
+        vlibprint_detail::LogFreeSpaceA(testsupport::Narrow(folder).c_str(), trace.log(), extended);
+    }
     const Lines lines = trace.Lines();
     const std::string prefixes[] = {"LogFreeSpaceW => free bytes ex = ", "LogFreeSpaceA => free bytes ex = ",
                                     "LogFreeSpaceW => free bytes = ", "LogFreeSpaceA => free bytes = "};
     ASSERT_EQ(lines.size(), 4u);
     for (int i = 0; i < 4; ++i) {
-        SCOPED_TRACE(lines[i]);
-        ASSERT_EQ(lines[i].rfind(prefixes[i], 0), 0u);
-        // Other processes write meanwhile; a product wrapped at 32 bits would be far off.
+        ASSERT_EQ(lines[i].rfind(prefixes[i], 0), 0u) << lines[i];
         EXPECT_LT(std::llabs(std::stoll(lines[i].substr(prefixes[i].size())) - static_cast<long long>(free.QuadPart)),
-                  256ll << 20);
+                  256ll << 20) << lines[i];
     }
 }
 
