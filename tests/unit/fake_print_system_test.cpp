@@ -59,7 +59,7 @@ TEST(FakePrintSystem, ScriptsChangingCountsFaultsAndPageMetrics) {
     EXPECT_EQ(fake.OpenDCs(), 0);
 }
 
-TEST(FakePrintSystem, ValidatesChangedDevmodesAndKeepsPrinterData) {
+TEST(FakePrintSystem, ValidatesChangedDevmodes) {
     fake::FakePrintSystem fake;
     fake.AddPrinter(L"P");
     HANDLE handle = nullptr;
@@ -73,12 +73,6 @@ TEST(FakePrintSystem, ValidatesChangedDevmodesAndKeepsPrinterData) {
     EXPECT_EQ(fake::AsDevmode(out)->dmPrintQuality, -3);
     EXPECT_EQ(fake.calls().back().quality, -3);
 
-    BYTE record[3] = {1, 2, 3};
-    EXPECT_EQ(platform::spooler.SetPrinterDataW(handle, const_cast<LPWSTR>(L"V"), REG_BINARY, record, 3), 0u);
-    DWORD type = 0, needed = 0;
-    EXPECT_EQ(platform::spooler.GetPrinterDataW(handle, const_cast<LPWSTR>(L"V"), &type, nullptr, 0, &needed),
-              static_cast<DWORD>(ERROR_MORE_DATA));
-    EXPECT_EQ(needed, 3u);
     EXPECT_TRUE(platform::spooler.ClosePrinter(handle));
     EXPECT_EQ(fake.OpenPrinterHandles(), 0);
 }
