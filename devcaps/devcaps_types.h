@@ -145,7 +145,7 @@ static_assert(offsetof(PaperBuffer, dwNumPaperSize) == 28);
 static_assert(offsetof(PaperBuffer, dwSizeOfPaperSize) == 32);
 static_assert(offsetof(PaperBuffer, dwOffsetToPaperSize) == 36);
 
-static_assert(sizeof(BinBuffer) == 28);
+static_assert(sizeof(BinBuffer) == 28 && offsetof(BinBuffer, dwSize) == 0);
 static_assert(offsetof(BinBuffer, dwNumBins) == 4);
 static_assert(offsetof(BinBuffer, dwSizeOfBins) == 8);
 static_assert(offsetof(BinBuffer, dwOffsetToBins) == 12);
@@ -153,7 +153,7 @@ static_assert(offsetof(BinBuffer, dwNumBinNames) == 16);
 static_assert(offsetof(BinBuffer, dwSizeOfBinNames) == 20);
 static_assert(offsetof(BinBuffer, dwOffsetToBinNames) == 24);
 
-static_assert(sizeof(MediaBuffer) == 28);
+static_assert(sizeof(MediaBuffer) == 28 && offsetof(MediaBuffer, dwSize) == 0);
 static_assert(offsetof(MediaBuffer, dwNumMediaTypes) == 4);
 static_assert(offsetof(MediaBuffer, dwSizeOfMediaTypes) == 8);
 static_assert(offsetof(MediaBuffer, dwOffsetToMediaTypes) == 12);
@@ -162,6 +162,7 @@ static_assert(offsetof(MediaBuffer, dwSizeOfMediaTypeNames) == 20);
 static_assert(offsetof(MediaBuffer, dwOffsetToMediaTypeNames) == 24);
 
 static_assert(sizeof(PaperSize) == 8 && sizeof(ResolutionPair) == 8);
+static_assert(offsetof(PaperSize, length) == 4 && offsetof(ResolutionPair, y) == 4);
 
 static_assert(sizeof(FormEntry) == 84);
 static_assert(offsetof(FormEntry, orientFlag) == 4);
@@ -186,19 +187,23 @@ static_assert(offsetof(FormEntry, offX) == 76);
 static_assert(offsetof(FormEntry, offY) == 80);
 
 static_assert(sizeof(LowLevelCaps) == 140);
-static_assert(offsetof(LowLevelCaps, Technology) == 4);
-static_assert(offsetof(LowLevelCaps, NumBrushes) == 16);
-static_assert(offsetof(LowLevelCaps, PDeviceSize) == 32);
-static_assert(offsetof(LowLevelCaps, SizePalette) == 40);
-static_assert(offsetof(LowLevelCaps, ScalingFactorX) == 52);
-static_assert(offsetof(LowLevelCaps, ShadeBlendCaps) == 64);
-static_assert(offsetof(LowLevelCaps, RasterCaps) == 68);
-static_assert(offsetof(LowLevelCaps, TextCaps) == 84);
-static_assert(offsetof(LowLevelCaps, ColorMgmtCaps) == 88);
-static_assert(offsetof(LowLevelCaps, JpegSupport) == 92);
-static_assert(offsetof(LowLevelCaps, Passthrough) == 104);
-static_assert(offsetof(LowLevelCaps, PostscriptIdentify) == 112);
-static_assert(offsetof(LowLevelCaps, SpclPassthrough2) == 124);
+static_assert(offsetof(LowLevelCaps, DriverVersion) == 0 && offsetof(LowLevelCaps, Technology) == 4);
+static_assert(offsetof(LowLevelCaps, BitsPixel) == 8 && offsetof(LowLevelCaps, Planes) == 12);
+static_assert(offsetof(LowLevelCaps, NumBrushes) == 16 && offsetof(LowLevelCaps, NumPens) == 20);
+static_assert(offsetof(LowLevelCaps, NumFonts) == 24 && offsetof(LowLevelCaps, NumColors) == 28);
+static_assert(offsetof(LowLevelCaps, PDeviceSize) == 32 && offsetof(LowLevelCaps, ClipCaps) == 36);
+static_assert(offsetof(LowLevelCaps, SizePalette) == 40 && offsetof(LowLevelCaps, NumReserved) == 44);
+static_assert(offsetof(LowLevelCaps, ColorRes) == 48 && offsetof(LowLevelCaps, ScalingFactorX) == 52);
+static_assert(offsetof(LowLevelCaps, ScalingFactorY) == 56 && offsetof(LowLevelCaps, BltAlignment) == 60);
+static_assert(offsetof(LowLevelCaps, ShadeBlendCaps) == 64 && offsetof(LowLevelCaps, RasterCaps) == 68);
+static_assert(offsetof(LowLevelCaps, CurveCaps) == 72 && offsetof(LowLevelCaps, LineCaps) == 76);
+static_assert(offsetof(LowLevelCaps, PolygonalCaps) == 80 && offsetof(LowLevelCaps, TextCaps) == 84);
+static_assert(offsetof(LowLevelCaps, ColorMgmtCaps) == 88 && offsetof(LowLevelCaps, JpegSupport) == 92);
+static_assert(offsetof(LowLevelCaps, PngSupport) == 96 && offsetof(LowLevelCaps, GetPsFeatureSetting) == 100);
+static_assert(offsetof(LowLevelCaps, Passthrough) == 104 && offsetof(LowLevelCaps, PostscriptData) == 108);
+static_assert(offsetof(LowLevelCaps, PostscriptIdentify) == 112 && offsetof(LowLevelCaps, PostscriptInjection) == 116);
+static_assert(offsetof(LowLevelCaps, PostscriptPassthrough) == 120 && offsetof(LowLevelCaps, SpclPassthrough2) == 124);
+static_assert(offsetof(LowLevelCaps, PostscriptIgnore) == 128 && offsetof(LowLevelCaps, EncapsulatedPostscript) == 132);
 static_assert(offsetof(LowLevelCaps, QueryDibSupport) == 136);
 
 // Entry widths of the lists in bytes.
@@ -218,20 +223,6 @@ static_assert(kPaperNameBytes == 128 && kPaperIdBytes == 2 && kPaperSizeBytes ==
 static_assert(kBinNameBytes == 48 && kBinIdBytes == 2);
 static_assert(kMediaNameBytes == 128 && kMediaIdBytes == 4);
 static_assert(kFileNameBytes == 128 && kMediaReadyBytes == 128 && kPersonalityBytes == 64 && kNupBytes == 4);
-static_assert(offsetof(PaperSize, length) == 4 && offsetof(ResolutionPair, y) == 4);
-static_assert(offsetof(LowLevelCaps, BitsPixel) == 8 && offsetof(LowLevelCaps, Planes) == 12);
-static_assert(offsetof(LowLevelCaps, NumPens) == 20 && offsetof(LowLevelCaps, NumFonts) == 24);
-static_assert(offsetof(LowLevelCaps, NumColors) == 28 && offsetof(LowLevelCaps, ClipCaps) == 36);
-static_assert(offsetof(LowLevelCaps, NumReserved) == 44 && offsetof(LowLevelCaps, ColorRes) == 48);
-static_assert(offsetof(LowLevelCaps, ScalingFactorY) == 56 && offsetof(LowLevelCaps, BltAlignment) == 60);
-static_assert(offsetof(LowLevelCaps, CurveCaps) == 72 && offsetof(LowLevelCaps, LineCaps) == 76);
-static_assert(offsetof(LowLevelCaps, PolygonalCaps) == 80 && offsetof(LowLevelCaps, PngSupport) == 96);
-static_assert(offsetof(LowLevelCaps, GetPsFeatureSetting) == 100 && offsetof(LowLevelCaps, PostscriptData) == 108);
-static_assert(offsetof(LowLevelCaps, PostscriptInjection) == 116);
-static_assert(offsetof(LowLevelCaps, PostscriptPassthrough) == 120);
-static_assert(offsetof(LowLevelCaps, PostscriptIgnore) == 128);
-static_assert(offsetof(LowLevelCaps, EncapsulatedPostscript) == 132);
-static_assert(offsetof(BinBuffer, dwSize) == 0 && offsetof(MediaBuffer, dwSize) == 0);
 
 // ---------------------------------------------------------------- list access
 //

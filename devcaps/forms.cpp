@@ -12,24 +12,16 @@ namespace {
 constexpr const WCHAR* kForms = L"vlibPRINT_QueryDevCap_Forms";
 constexpr size_t kFormNameChars = 31;  // dmFormName holds 32 units with its terminator
 
-// The papers of a block as the loops walk them: the size list drives the
-// loops, and an index beyond a shorter id or name list has no id (0) and no
-// name (empty).
-struct PaperLists {
-    const PaperBuffer* block;
-    DWORD numSizes;
-};
-
-PaperLists ListsOf(const PaperBuffer* papers) { return {papers, papers ? papers->dwNumPaperSize : 0}; }
-
-WORD IdOf(const PaperLists& lists, DWORD j) {
+// The size list drives the loops; an index beyond a shorter id or name list
+// has no id (0) and no name (empty).
+WORD IdOf(const PaperBuffer* papers, DWORD j) {
     WORD id = 0;
-    return PaperIdAt(lists.block, j, &id) ? id : 0;
+    return PaperIdAt(papers, j, &id) ? id : 0;
 }
 
-PaperSize SizeOf(const PaperLists& lists, DWORD j) {
+PaperSize SizeOf(const PaperBuffer* papers, DWORD j) {
     PaperSize size = {};
-    PaperSizeAt(lists.block, j, &size);
+    PaperSizeAt(papers, j, &size);
     return size;
 }
 
@@ -76,9 +68,9 @@ void WriteFormRow(const FormEntry& f) {
                      f.hres, f.vres, f.physW, f.physH, f.offX, f.offY);
 }
 
-void DefaultForms(FormEntry* forms, const PaperLists& papers, const ResolutionPair* resolutions, DWORD numResolutions) {
+void DefaultForms(FormEntry* forms, const PaperBuffer* papers, DWORD P, const ResolutionPair* resolutions,
+                  DWORD numResolutions) {
     TraceLogWrite(LibraryLog, 0, L"using defaults\n");
-    const DWORD P = papers.numSizes;
     for (DWORD r = 0; r < numResolutions; ++r) {
         const LONG x = Low16(resolutions[r].x);
         const LONG y = Low16(resolutions[r].y);
@@ -107,11 +99,11 @@ void DefaultForms(FormEntry* forms, const PaperLists& papers, const ResolutionPa
 }
 
 // Points the working DEVMODE at paper j: id, name (at most 31 units) and size.
-void SelectPaper(DEVMODEW* work, const PaperLists& papers, DWORD j) {
+void SelectPaper(DEVMODEW* work, const PaperBuffer* papers, DWORD j) {
     work->dmFields |= DM_PAPERSIZE | DM_PAPERLENGTH | DM_PAPERWIDTH | DM_FORMNAME;
     work->dmPaperSize = static_cast<short>(IdOf(papers, j));
     for (WCHAR& c : work->dmFormName) c = L'\0';
-    if (const WCHAR* name = PaperNameAt(papers.block, j)) {
+    if (const WCHAR* name = PaperNameAt(papers, j)) {
         for (size_t i = 0; i < kFormNameChars && name[i]; ++i) work->dmFormName[i] = name[i];
     }
     const PaperSize size = SizeOf(papers, j);
@@ -138,10 +130,27 @@ void LogPixelsFromLists(PerResolution& per, short quality, DWORD r, const Resolu
         TraceLogWrite(LibraryLog, 0, L"%s => Resolution: LogX = %d, LogY = %d\n", kForms, per.logX, per.logY);
 }
 
+// The flip test. The device context lives in *phdc while it is open, so that
+// a caller guarding the test can give it back after a fault in the driver.
+BOOL TurnedPageDiffers(LPCWSTR pDevice, LPCWSTR pDriver, DEVMODEW* pDevMode, LONG physW, LONG physH, LONG offX,
+                       LONG offY, HDC* phdc) {
+    pDevMode->dmFields |= DM_ORIENTATION;
+    pDevMode->dmOrientation = pDevMode->dmOrientation == DMORIENT_PORTRAIT ? DMORIENT_LANDSCAPE : DMORIENT_PORTRAIT;
+    *phdc = platform::gdi.CreateDCW(pDriver, pDevice, nullptr, pDevMode);
+    const LONG turnedW = platform::gdi.GetDeviceCaps(*phdc, PHYSICALWIDTH);
+    const LONG turnedH = platform::gdi.GetDeviceCaps(*phdc, PHYSICALHEIGHT);
+    const LONG turnedX = platform::gdi.GetDeviceCaps(*phdc, PHYSICALOFFSETX);
+    const LONG turnedY = platform::gdi.GetDeviceCaps(*phdc, PHYSICALOFFSETY);
+    if (*phdc) platform::gdi.DeleteDC(*phdc);
+    *phdc = nullptr;
+    return (turnedW == physW && turnedH == physH && turnedX == offX && turnedY == offY) ? 0 : 1;
+}
+
 struct MeasureInput {
     LPCWSTR pDevice;
     LPCWSTR pDriver;
-    const PaperLists* papers;
+    const PaperBuffer* papers;
+    DWORD numPapers;
     const ResolutionPair* inUse;
     DWORD numInUse;
     bool indexedOnly;
@@ -169,7 +178,7 @@ bool MeasuredForms(FormEntry* forms, const MeasureInput& in) {
     LONG flip = 1;
     bool flipPending = true;
     PerResolution per = {};
-    const DWORD P = in.papers->numSizes;
+    const DWORD P = in.numPapers;
 
     for (DWORD r = 0; r < in.numInUse; ++r) {
         if (in.indexedOnly) {
@@ -184,7 +193,7 @@ bool MeasuredForms(FormEntry* forms, const MeasureInput& in) {
         WriteResolutionHeader(static_cast<int>(r), work->dmPrintQuality, work->dmYResolution);
 
         for (DWORD j = 0; j < P; ++j) {
-            SelectPaper(work, *in.papers, j);
+            SelectPaper(work, in.papers, j);
             TraceLogWriteRaw(LibraryLog, 0, L"[%5d,%5d] ", static_cast<int>(work->dmPaperWidth),
                              static_cast<int>(work->dmPaperLength));
 
@@ -241,8 +250,8 @@ bool MeasuredForms(FormEntry* forms, const MeasureInput& in) {
                         fallback = true;
                         return;
                     } else {
-                        flip = OrientationChangesPage(in.pDevice, in.pDriver, driver.pDevMode, f.physW, f.physH,
-                                                      f.offX, f.offY);
+                        flip = TurnedPageDiffers(in.pDevice, in.pDriver, driver.pDevMode, f.physW, f.physH, f.offX,
+                                                 f.offY, &dc);
                         if (flip == 1) TraceLogWriteRaw(LibraryLog, 0, L"!");
                         flipPending = false;
                     }
@@ -275,8 +284,8 @@ FormEntry* vlibPRINT_QueryDevCap_Forms(LPCWSTR pDevice, LPCWSTR /*pPort*/, LPCWS
 
     const ResolutionPair* inUse = bIndexedOnly ? pResolutionsIndexed : pResolutions;
     const DWORD R = inUse ? (bIndexedOnly ? dwNumResolutionsIndexed : dwNumResolutions) : 0;
-    const PaperLists papers = ListsOf(pPapers);
-    const DWORD N = papers.numSizes * R;
+    const DWORD P = pPapers ? pPapers->dwNumPaperSize : 0;
+    const DWORD N = P * R;
     const DWORD bytes = N * static_cast<DWORD>(sizeof(FormEntry));
     if (pdwNum) *pdwNum = N;
     if (pdwSize) *pdwSize = bytes;
@@ -291,11 +300,12 @@ FormEntry* vlibPRINT_QueryDevCap_Forms(LPCWSTR pDevice, LPCWSTR /*pPort*/, LPCWS
     TraceLogWrite(LibraryLog, 0, L"%s => num: %d (size: %d)\n", kForms, static_cast<int>(N), static_cast<int>(bytes));
 
     if (!pDevice) {
-        DefaultForms(forms, papers, inUse, R);
+        DefaultForms(forms, pPapers, P, inUse, R);
     } else {
         const MeasureInput in = {pDevice,
                                  pDriver,
-                                 &papers,
+                                 pPapers,
+                                 P,
                                  inUse,
                                  R,
                                  bIndexedOnly != 0,
@@ -318,13 +328,6 @@ FormEntry* vlibPRINT_QueryDevCap_Forms(LPCWSTR pDevice, LPCWSTR /*pPort*/, LPCWS
 
 BOOL OrientationChangesPage(LPCWSTR pDevice, LPCWSTR pDriver, DEVMODEW* pDevMode, LONG physW, LONG physH, LONG offX,
                             LONG offY) {
-    pDevMode->dmFields |= DM_ORIENTATION;
-    pDevMode->dmOrientation = pDevMode->dmOrientation == DMORIENT_PORTRAIT ? DMORIENT_LANDSCAPE : DMORIENT_PORTRAIT;
-    HDC dc = platform::gdi.CreateDCW(pDriver, pDevice, nullptr, pDevMode);
-    const LONG turnedW = platform::gdi.GetDeviceCaps(dc, PHYSICALWIDTH);
-    const LONG turnedH = platform::gdi.GetDeviceCaps(dc, PHYSICALHEIGHT);
-    const LONG turnedX = platform::gdi.GetDeviceCaps(dc, PHYSICALOFFSETX);
-    const LONG turnedY = platform::gdi.GetDeviceCaps(dc, PHYSICALOFFSETY);
-    if (dc) platform::gdi.DeleteDC(dc);
-    return (turnedW == physW && turnedH == physH && turnedX == offX && turnedY == offY) ? 0 : 1;
+    HDC dc = nullptr;
+    return TurnedPageDiffers(pDevice, pDriver, pDevMode, physW, physH, offX, offY, &dc);
 }

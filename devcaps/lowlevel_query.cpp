@@ -1,5 +1,7 @@
 #include "devcaps/lowlevel_query.h"
 
+#include <iterator>
+
 #include "log/trace_log.h"
 #include "platform/guard.h"
 #include "platform/kernel.h"
@@ -73,13 +75,14 @@ static_assert(PASSTHROUGH == 19 && POSTSCRIPT_DATA == 37 && POSTSCRIPT_IGNORE ==
               POSTSCRIPT_INJECTION == 4118 && CHECKJPEGFORMAT == 4119 && CHECKPNGFORMAT == 4120 &&
               GET_PS_FEATURESETTING == 4121 && SPCLPASSTHROUGH2 == 4568 && QUERYESCSUPPORT == 8);
 
-// The escape lines after "JPEG/PNG support", in record order.
-struct EscapeLine {
+// One traced value: its line and its field.
+struct FieldLine {
     const WCHAR* format;
     Field field;
 };
 
-const EscapeLine kEscapeLines[] = {
+// The escape lines after "JPEG/PNG support", in record order.
+const FieldLine kEscapeLines[] = {
     {L"vlibPRINT_QueryDevCap_LowLevel => GET_PS_FEATURESETTING: %d\n", &LowLevelCaps::GetPsFeatureSetting},
     {L"vlibPRINT_QueryDevCap_LowLevel => PASSTHROUGH: %d\n", &LowLevelCaps::Passthrough},
     {L"vlibPRINT_QueryDevCap_LowLevel => POSTSCRIPT_DATA: %d\n", &LowLevelCaps::PostscriptData},
@@ -93,12 +96,7 @@ const EscapeLine kEscapeLines[] = {
 };
 
 // The plain values between Technology and the masks, in record order.
-struct ValueLine {
-    const WCHAR* format;
-    Field field;
-};
-
-const ValueLine kValueLines[] = {
+const FieldLine kValueLines[] = {
     {L"vlibPRINT_QueryDevCap_LowLevel => BitsPixel: %d\n", &LowLevelCaps::BitsPixel},
     {L"vlibPRINT_QueryDevCap_LowLevel => Planes: %d\n", &LowLevelCaps::Planes},
     {L"vlibPRINT_QueryDevCap_LowLevel => NumBrushes: %d\n", &LowLevelCaps::NumBrushes},
@@ -167,23 +165,18 @@ struct MaskLine {
     size_t count;
 };
 
-template <size_t N>
-constexpr size_t CountOf(const BitName (&)[N]) {
-    return N;
-}
-
 const MaskLine kMaskLines[] = {
     {L"vlibPRINT_QueryDevCap_LowLevel => ShadeBlendCaps: %d: ", &LowLevelCaps::ShadeBlendCaps, kShadeBlendNames,
-     CountOf(kShadeBlendNames)},
+     std::size(kShadeBlendNames)},
     {L"vlibPRINT_QueryDevCap_LowLevel => RasterCaps: %d: ", &LowLevelCaps::RasterCaps, kRasterNames,
-     CountOf(kRasterNames)},
-    {L"vlibPRINT_QueryDevCap_LowLevel => CurveCaps: %d: ", &LowLevelCaps::CurveCaps, kCurveNames, CountOf(kCurveNames)},
-    {L"vlibPRINT_QueryDevCap_LowLevel => LineCaps: %d: ", &LowLevelCaps::LineCaps, kLineNames, CountOf(kLineNames)},
+     std::size(kRasterNames)},
+    {L"vlibPRINT_QueryDevCap_LowLevel => CurveCaps: %d: ", &LowLevelCaps::CurveCaps, kCurveNames, std::size(kCurveNames)},
+    {L"vlibPRINT_QueryDevCap_LowLevel => LineCaps: %d: ", &LowLevelCaps::LineCaps, kLineNames, std::size(kLineNames)},
     {L"vlibPRINT_QueryDevCap_LowLevel => PolygonalCaps: %d: ", &LowLevelCaps::PolygonalCaps, kPolygonalNames,
-     CountOf(kPolygonalNames)},
-    {L"vlibPRINT_QueryDevCap_LowLevel => TextCaps: %d: ", &LowLevelCaps::TextCaps, kTextNames, CountOf(kTextNames)},
+     std::size(kPolygonalNames)},
+    {L"vlibPRINT_QueryDevCap_LowLevel => TextCaps: %d: ", &LowLevelCaps::TextCaps, kTextNames, std::size(kTextNames)},
     {L"vlibPRINT_QueryDevCap_LowLevel => ColorMgmtCaps: %d:", &LowLevelCaps::ColorMgmtCaps, kColorMgmtNames,
-     CountOf(kColorMgmtNames)},
+     std::size(kColorMgmtNames)},
 };
 
 const WCHAR* TechnologyName(LONG technology) {
@@ -206,7 +199,7 @@ void TraceRecord(const LowLevelCaps& caps) {
     TraceLogWrite(LibraryLog, 0, L"vlibPRINT_QueryDevCap_LowLevel => Technology: %d: ",
                   static_cast<int>(caps.Technology));
     TraceLogWriteRaw(LibraryLog, 0, L"%s", TechnologyName(caps.Technology));
-    for (const ValueLine& line : kValueLines) TraceLogWrite(LibraryLog, 0, line.format, static_cast<int>(caps.*line.field));
+    for (const FieldLine& line : kValueLines) TraceLogWrite(LibraryLog, 0, line.format, static_cast<int>(caps.*line.field));
     for (const MaskLine& line : kMaskLines) {
         const LONG mask = caps.*line.field;
         TraceLogWrite(LibraryLog, 0, line.format, static_cast<int>(mask));
@@ -217,7 +210,7 @@ void TraceRecord(const LowLevelCaps& caps) {
     }
     TraceLogWrite(LibraryLog, 0, L"vlibPRINT_QueryDevCap_LowLevel => JPEG/PNG support: %d/%d\n",
                   static_cast<int>(caps.JpegSupport), static_cast<int>(caps.PngSupport));
-    for (const EscapeLine& line : kEscapeLines) TraceLogWrite(LibraryLog, 0, line.format, static_cast<int>(caps.*line.field));
+    for (const FieldLine& line : kEscapeLines) TraceLogWrite(LibraryLog, 0, line.format, static_cast<int>(caps.*line.field));
 }
 
 }  // namespace

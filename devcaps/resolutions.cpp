@@ -106,7 +106,6 @@ ResolutionPair* vlibPRINT_QueryDevCap_Resolutions(LPCWSTR pDevice, LPCWSTR pPort
 void vlibPRINT_FetchDriverDevMode(const WCHAR* pszCaller, LPCWSTR pDevice, DEVMODEW* pWork, DriverDevMode* pOut) {
     pOut->hPrinter = nullptr;
     pOut->pDevMode = nullptr;
-    pOut->bOpened = FALSE;
     pOut->bAllocFailed = FALSE;
 
     LPWSTR device = const_cast<LPWSTR>(pDevice);
@@ -115,7 +114,6 @@ void vlibPRINT_FetchDriverDevMode(const WCHAR* pszCaller, LPCWSTR pDevice, DEVMO
         TraceLogWrite(LibraryLog, 0, L"%s => couldn't get a handle to the printer\n", pszCaller);
         return;
     }
-    pOut->bOpened = TRUE;
 
     const LONG size = platform::spooler.DocumentPropertiesW(nullptr, pOut->hPrinter, device, nullptr, nullptr, 0);
     // A size of 0 or less (the driver has no DEVMODE, or the call failed)

@@ -32,7 +32,6 @@ ResolutionPair* vlibPRINT_QueryDevCap_ResolutionsIndexed(LPCWSTR pDevice, LPCWST
 struct DriverDevMode {
     HANDLE hPrinter;      // open only while the fetch runs (and after a fault in it)
     DEVMODEW* pDevMode;   // the validated DEVMODE (process heap), or null
-    BOOL bOpened;         // OpenPrinterW succeeded
     BOOL bAllocFailed;    // the DEVMODE could not be allocated
 };
 
@@ -40,8 +39,8 @@ struct DriverDevMode {
 // allocates it, fills it with the driver's default, merges pWork into it and
 // lets the driver validate the result, then closes the printer. Failures are
 // traced with pszCaller's name in front of the arrow. A printer that cannot be
-// opened leaves pDevMode null with bOpened 0; a DEVMODE that cannot be
-// allocated leaves it null with bAllocFailed 1.
+// opened leaves pDevMode null; a DEVMODE that cannot be allocated leaves it
+// null with bAllocFailed 1.
 void vlibPRINT_FetchDriverDevMode(const WCHAR* pszCaller, LPCWSTR pDevice, DEVMODEW* pWork, DriverDevMode* pOut);
 
 // Releases what a fetch (and the device context made from it) still holds:

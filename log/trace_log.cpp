@@ -2,8 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <cwchar>
-#include <vector>
+#include <string>
 
 #include "platform/kernel.h"
 #include "platform/registry.h"
@@ -24,73 +23,30 @@ int FormatInto(CHAR* buffer, size_t capacity, const CHAR* format, va_list args) 
 int CountFormatted(const WCHAR* format, va_list args) { return _vscwprintf(format, args); }
 int CountFormatted(const CHAR* format, va_list args) { return _vscprintf(format, args); }
 
-// Formats one message into text. The Microsoft-named formatters keep %s
-// meaning the format's own width and %S the other one. Returns false when the
-// runtime refuses the message: a narrow format given a wide argument with a
-// character the narrow character set cannot hold fails as a whole, at any
-// buffer size.
+// Formats one message, sized exactly by a counting pass. The Microsoft-named
+// formatters keep %s meaning the format's own width and %S the other one.
+// Returns false when the runtime refuses the message: a narrow format given a
+// wide argument with a character the narrow character set cannot hold fails
+// as a whole.
 template <class Ch>
-bool FormatText(std::vector<Ch>& text, const Ch* format, va_list args) {
+bool FormatText(std::basic_string<Ch>& text, const Ch* format, va_list args) {
     va_list copy;
     va_copy(copy, args);
     const int needed = CountFormatted(format, copy);
     va_end(copy);
     if (needed < 0) return false;
-    text.assign(static_cast<size_t>(needed) + 1, 0);
-    va_copy(copy, args);
-    const int written = FormatInto(text.data(), text.size(), format, copy);
-    va_end(copy);
-    if (written != needed) return false;
-    text.resize(static_cast<size_t>(needed));
-    return true;
-}
-
-// The wide twin of a narrow format: %s, %S, %c and %C without a size prefix
-// swap their width so that every argument is read as the caller passed it.
-std::vector<WCHAR> WidenFormat(const CHAR* format) {
-    std::vector<WCHAR> wide;
-    const int needed = ::MultiByteToWideChar(CP_ACP, 0, format, -1, nullptr, 0);
-    if (needed <= 0) return wide;
-    wide.resize(static_cast<size_t>(needed));
-    ::MultiByteToWideChar(CP_ACP, 0, format, -1, wide.data(), needed);
-    for (size_t i = 0; i < wide.size() && wide[i]; ++i) {
-        if (wide[i] != L'%') continue;
-        size_t j = i + 1;
-        if (wide[j] == L'%') {
-            i = j;
-            continue;
-        }
-        while (wide[j] && wcschr(L"-+ #0", wide[j])) ++j;
-        while (wide[j] == L'*' || (wide[j] >= L'0' && wide[j] <= L'9') || wide[j] == L'.') ++j;
-        bool sized = false;
-        while (wide[j] && wcschr(L"hlwLI3264", wide[j])) {
-            sized = true;
-            ++j;
-        }
-        if (!sized) {
-            switch (wide[j]) {
-                case L's': wide[j] = L'S'; break;
-                case L'S': wide[j] = L's'; break;
-                case L'c': wide[j] = L'C'; break;
-                case L'C': wide[j] = L'c'; break;
-                default: break;
-            }
-        }
-        i = j;
-    }
-    return wide;
+    text.resize(static_cast<size_t>(needed));  // the string keeps room for the terminator
+    return FormatInto(text.data(), text.size() + 1, format, args) == needed;
 }
 
 // Wide text is stored as 8-bit text in the ANSI code page; characters the
 // code page cannot hold become the system's default character, so every line
 // arrives whole.
-std::vector<char> ToAnsi(const WCHAR* text, size_t length) {
-    std::vector<char> bytes;
-    if (length == 0) return bytes;
-    const int needed = ::WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
-    if (needed <= 0) return bytes;
-    bytes.resize(static_cast<size_t>(needed));
-    ::WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), bytes.data(), needed, nullptr, nullptr);
+std::string ToAnsi(const std::wstring& text) {
+    const int length = static_cast<int>(text.size());
+    const int needed = length ? ::WideCharToMultiByte(CP_ACP, 0, text.data(), length, nullptr, 0, nullptr, nullptr) : 0;
+    std::string bytes(static_cast<size_t>(needed > 0 ? needed : 0), '\0');
+    if (needed > 0) ::WideCharToMultiByte(CP_ACP, 0, text.data(), length, bytes.data(), needed, nullptr, nullptr);
     return bytes;
 }
 
@@ -153,28 +109,21 @@ void EmitLine(Log* log, Stamp stamp, const char* message, size_t length) {
 template <class Log>
 void WriteWide(Log* log, int level, Stamp stamp, const WCHAR* format, va_list args) {
     if (!Passes(log, level) || !format) return;
-    std::vector<WCHAR> message;
+    std::wstring message;
     if (!FormatText(message, format, args)) return;
-    const std::vector<char> bytes = ToAnsi(message.data(), message.size());
+    const std::string bytes = ToAnsi(message);
     EmitLine(log, stamp, bytes.data(), bytes.size());
 }
 
+// A message the narrow runtime refuses (a wide argument the narrow character
+// set cannot hold) is written as its unexpanded format: the line is not lost
+// and the next entry still starts on a line of its own.
 template <class Log>
 void WriteNarrow(Log* log, int level, Stamp stamp, const CHAR* format, va_list args) {
     if (!Passes(log, level) || !format) return;
-    std::vector<CHAR> message;
-    if (FormatText(message, format, args)) {
-        EmitLine(log, stamp, message.data(), message.size());
-        return;
-    }
-    // A wide argument the narrow character set cannot hold: the message is
-    // formatted wide and stored like every wide message, so the line still
-    // arrives whole (the character becomes the code page's default one).
-    const std::vector<WCHAR> wideFormat = WidenFormat(format);
-    std::vector<WCHAR> wide;
-    if (wideFormat.empty() || !FormatText(wide, wideFormat.data(), args)) return;
-    const std::vector<char> bytes = ToAnsi(wide.data(), wide.size());
-    EmitLine(log, stamp, bytes.data(), bytes.size());
+    std::string message;
+    if (!FormatText(message, format, args)) message = format;
+    EmitLine(log, stamp, message.data(), message.size());
 }
 
 template <class Log, class Ch>

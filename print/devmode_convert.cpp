@@ -12,24 +12,19 @@ using dumptext::SlotText;
 
 // Code-page conversion of one text slot into another of the same character
 // count. The source is read only up to its slot's end; a result that does not
-// fit is left as the conversion leaves it.
-template <size_t N, size_t M>
-void ConvertText(const WCHAR (&source)[N], BYTE (&target)[M]) {
+// fit is left as the conversion leaves it. Narrow slots are BYTE in the public
+// DEVMODEA and CHAR in the private record.
+template <class Narrow, size_t N, size_t M>
+void ConvertText(const WCHAR (&source)[N], Narrow (&target)[M]) {
+    static_assert(sizeof(Narrow) == 1);
     ::WideCharToMultiByte(CP_ACP, 0, SlotText(source).get(), -1, reinterpret_cast<LPSTR>(target),
                           static_cast<int>(M), nullptr, nullptr);
 }
-template <size_t N, size_t M>
-void ConvertText(const WCHAR (&source)[N], CHAR (&target)[M]) {
-    ::WideCharToMultiByte(CP_ACP, 0, SlotText(source).get(), -1, target, static_cast<int>(M), nullptr, nullptr);
-}
-template <size_t N, size_t M>
-void ConvertText(const BYTE (&source)[N], WCHAR (&target)[M]) {
+template <class Narrow, size_t N, size_t M>
+void ConvertText(const Narrow (&source)[N], WCHAR (&target)[M]) {
+    static_assert(sizeof(Narrow) == 1);
     ::MultiByteToWideChar(CP_ACP, 0, reinterpret_cast<LPCSTR>(SlotText(source).get()), -1, target,
                           static_cast<int>(M));
-}
-template <size_t N, size_t M>
-void ConvertText(const CHAR (&source)[N], WCHAR (&target)[M]) {
-    ::MultiByteToWideChar(CP_ACP, 0, SlotText(source).get(), -1, target, static_cast<int>(M));
 }
 
 // The public fields, in one direction or the other. dmDisplayFrequency,

@@ -51,86 +51,60 @@ HANDLE OpenForUse(std::wstring& name, const WCHAR* caller) {
     return opened ? handle : nullptr;
 }
 
-// A string field of a DRIVER_INFO_n record; a multi-string is a list of
-// strings ended by an empty one.
+// The string fields of the driver records in DRIVER_INFO_6W order. Levels 2
+// to 6 share the offsets of their common fields and hold the first
+// kStringFieldCount[level] of them (level 5 only level 2's); level 1 has its
+// name alone, at the start. A multi-string is a list ended by an empty string.
 struct StringField {
     size_t offset;
     bool multi;
 };
-
-// Fills the string fields of a level's driver record and returns their count.
-size_t StringFieldsOf(DWORD level, StringField* fields) {
-    size_t n = 0;
-    if (level == 1) {
-        fields[n++] = {offsetof(DRIVER_INFO_1W, pName), false};
-        return n;
-    }
-    fields[n++] = {offsetof(DRIVER_INFO_2W, pName), false};
-    fields[n++] = {offsetof(DRIVER_INFO_2W, pEnvironment), false};
-    fields[n++] = {offsetof(DRIVER_INFO_2W, pDriverPath), false};
-    fields[n++] = {offsetof(DRIVER_INFO_2W, pDataFile), false};
-    fields[n++] = {offsetof(DRIVER_INFO_2W, pConfigFile), false};
-    if (level == 2 || level == 5) return n;  // level 5 shares level 2's strings
-    fields[n++] = {offsetof(DRIVER_INFO_6W, pHelpFile), false};
-    fields[n++] = {offsetof(DRIVER_INFO_6W, pDependentFiles), true};
-    fields[n++] = {offsetof(DRIVER_INFO_6W, pMonitorName), false};
-    fields[n++] = {offsetof(DRIVER_INFO_6W, pDefaultDataType), false};
-    if (level == 3) return n;
-    fields[n++] = {offsetof(DRIVER_INFO_6W, pszzPreviousNames), true};
-    if (level == 4) return n;
-    fields[n++] = {offsetof(DRIVER_INFO_6W, pszMfgName), false};
-    fields[n++] = {offsetof(DRIVER_INFO_6W, pszOEMUrl), false};
-    fields[n++] = {offsetof(DRIVER_INFO_6W, pszHardwareID), false};
-    fields[n++] = {offsetof(DRIVER_INFO_6W, pszProvider), false};
-    return n;
-}
-constexpr size_t kMaxStringFields = 14;
-
-WCHAR* FieldAt(BYTE* record, size_t offset) {
-    WCHAR* value = nullptr;
-    std::memcpy(&value, record + offset, sizeof(value));
-    return value;
-}
-
-void SetFieldAt(BYTE* record, size_t offset, WCHAR* value) { std::memcpy(record + offset, &value, sizeof(value)); }
+const StringField kStringFields[] = {
+    {offsetof(DRIVER_INFO_6W, pName), false},          {offsetof(DRIVER_INFO_6W, pEnvironment), false},
+    {offsetof(DRIVER_INFO_6W, pDriverPath), false},    {offsetof(DRIVER_INFO_6W, pDataFile), false},
+    {offsetof(DRIVER_INFO_6W, pConfigFile), false},    {offsetof(DRIVER_INFO_6W, pHelpFile), false},
+    {offsetof(DRIVER_INFO_6W, pDependentFiles), true}, {offsetof(DRIVER_INFO_6W, pMonitorName), false},
+    {offsetof(DRIVER_INFO_6W, pDefaultDataType), false}, {offsetof(DRIVER_INFO_6W, pszzPreviousNames), true},
+    {offsetof(DRIVER_INFO_6W, pszMfgName), false},     {offsetof(DRIVER_INFO_6W, pszOEMUrl), false},
+    {offsetof(DRIVER_INFO_6W, pszHardwareID), false},  {offsetof(DRIVER_INFO_6W, pszProvider), false},
+};
+const size_t kStringFieldCount[] = {0, 1, 5, 9, 10, 5, 14};
+const StringField kLevel1Name = {offsetof(DRIVER_INFO_1W, pName), false};
+static_assert(offsetof(DRIVER_INFO_5W, pConfigFile) == offsetof(DRIVER_INFO_6W, pConfigFile));
 
 // Characters of a string field, terminators included; a multi-string gets
-// room for a second terminator even when it is empty.
+// room for a second terminator, so that even a bare "\0" ends as a list.
 size_t FieldChars(const WCHAR* text, bool multi) {
     if (!text) return 0;
     if (!multi) return std::wcslen(text) + 1;
     size_t n = 0;
-    for (;;) {
-        const size_t length = std::wcslen(text + n);
-        n += length + 1;
-        if (length == 0) break;
-    }
-    return n + 1;
+    while (text[n]) n += std::wcslen(text + n) + 1;
+    return n + 2;
 }
 
 // A copy of one driver record whose strings live in the same block, so that
 // the block stands on its own once the enumeration data is freed.
 BYTE* CopyDriverRecord(const BYTE* record, DWORD level) {
     const size_t recordSize = vlibPRINT_DriverInfoRecordSize(level);
-    StringField fields[kMaxStringFields];
-    const size_t count = StringFieldsOf(level, fields);
-    BYTE* source = const_cast<BYTE*>(record);
+    const StringField* fields = level == 1 ? &kLevel1Name : kStringFields;
+    const size_t count = kStringFieldCount[level];
+    WCHAR* texts[14] = {};
     size_t total = recordSize;
-    for (size_t i = 0; i < count; ++i) total += FieldChars(FieldAt(source, fields[i].offset), fields[i].multi) * sizeof(WCHAR);
-
+    for (size_t i = 0; i < count; ++i) {
+        std::memcpy(&texts[i], record + fields[i].offset, sizeof(WCHAR*));
+        total += FieldChars(texts[i], fields[i].multi) * sizeof(WCHAR);
+    }
     BYTE* copy = platform::HeapAllocZeroAs<BYTE>(total);
     if (!copy) return nullptr;
     std::memcpy(copy, record, recordSize);
-    size_t used = recordSize;
+    BYTE* at = copy + recordSize;
     for (size_t i = 0; i < count; ++i) {
-        const WCHAR* text = FieldAt(source, fields[i].offset);
-        if (!text) continue;  // a null field stays null
-        const size_t chars = FieldChars(text, fields[i].multi);
-        WCHAR* at = reinterpret_cast<WCHAR*>(copy + used);
-        // The last character of a multi-string's room is the zero-filled extra terminator.
-        std::memcpy(at, text, (fields[i].multi ? chars - 1 : chars) * sizeof(WCHAR));
-        SetFieldAt(copy, fields[i].offset, at);
-        used += chars * sizeof(WCHAR);
+        if (!texts[i]) continue;  // a null field stays null
+        // The zero-filled block supplies a multi-string's second terminator.
+        const size_t chars = FieldChars(texts[i], fields[i].multi);
+        std::memcpy(at, texts[i], (fields[i].multi ? chars - 1 : chars) * sizeof(WCHAR));
+        std::memcpy(copy + fields[i].offset, &at, sizeof(at));
+        at += chars * sizeof(WCHAR);
     }
     return copy;
 }

@@ -35,10 +35,13 @@ inline constexpr DWORD PDM_SERVERDESTINATION = 0x2000;
 inline constexpr DWORD PDM_CLIENTDESTINATION = 0x4000;
 inline constexpr DWORD PDM_CLIENTARGS = 0x8000;  // dm3 form only
 
-// The private DEVMODE in its dm3 form (printer info records 400 to 402, job
-// DEVMODEs). dmSize 220 + dmDriverExtra 3688 in the wide form.
-struct PRIVATE_DEVMODEW {
-    DEVMODEW dm;
+// The private DEVMODE in one width: DM is the public DEVMODE of that width,
+// Ch the character of the seven string slots (UTF-16 wide, ANSI code page
+// narrow). Form tells the two generations of field naming apart, so that each
+// has its own dump (LogDM is chosen by the record's type).
+template <class DM, class Ch, class Form>
+struct PrivateDevmode {
+    DM dm;
     DWORD dwSignatureStart;
     DWORD dwPrivateFields;
     DWORD dwFlags;
@@ -50,107 +53,41 @@ struct PRIVATE_DEVMODEW {
     DWORD dwSaveModeClient;
     DWORD dwIfExistsServer;
     DWORD dwIfExistsClient;
-    WCHAR szServerCommandLine[kPrivateDMStringChars];
-    WCHAR szServerArgs[kPrivateDMStringChars];
-    WCHAR szClientCommandLine[kPrivateDMStringChars];
-    WCHAR szClientArgs[kPrivateDMStringChars];
-    WCHAR szNativePrinterName[kPrivateDMStringChars];
-    WCHAR szServerDestination[kPrivateDMStringChars];
-    WCHAR szClientDestination[kPrivateDMStringChars];
+    Ch szServerCommandLine[kPrivateDMStringChars];
+    Ch szServerArgs[kPrivateDMStringChars];
+    Ch szClientCommandLine[kPrivateDMStringChars];
+    Ch szClientArgs[kPrivateDMStringChars];  // dm3 form only; means nothing in the earlier form
+    union {
+        Ch szNativePrinterName[kPrivateDMStringChars];  // dm3 form
+        Ch szPrinterName[kPrivateDMStringChars];        // the same slot in the earlier form
+    };
+    Ch szServerDestination[kPrivateDMStringChars];
+    Ch szClientDestination[kPrivateDMStringChars];
     DWORD dwSignatureEnd;
 };
 
-// The narrow form: dmSize 156 + dmDriverExtra 1868 when built natively; one
-// converted from a wide record keeps the wide sizes (220 + 3688). Strings are
-// in the ANSI code page.
-struct PRIVATE_DEVMODEA {
-    DEVMODEA dm;
-    DWORD dwSignatureStart;
-    DWORD dwPrivateFields;
-    DWORD dwFlags;
-    DWORD dwSessionID;
-    DWORD dwSpoolType;
-    DWORD dwExportMethod;
-    DWORD dwExportType;
-    DWORD dwSaveModeServer;
-    DWORD dwSaveModeClient;
-    DWORD dwIfExistsServer;
-    DWORD dwIfExistsClient;
-    CHAR szServerCommandLine[kPrivateDMStringChars];
-    CHAR szServerArgs[kPrivateDMStringChars];
-    CHAR szClientCommandLine[kPrivateDMStringChars];
-    CHAR szClientArgs[kPrivateDMStringChars];
-    CHAR szNativePrinterName[kPrivateDMStringChars];
-    CHAR szServerDestination[kPrivateDMStringChars];
-    CHAR szClientDestination[kPrivateDMStringChars];
-    DWORD dwSignatureEnd;
-};
+struct PrivateDevmodeDm3Form;      // printer info records 400 to 402, job DEVMODEs
+struct PrivateDevmodeEarlierForm;  // the earlier printer info record
 
-// The earlier form of the same layout (inside the earlier printer info record):
-// the fifth slot is the printer name, the fourth slot and bit 15 mean nothing.
-// A type of its own so that its dump (LogDM) is chosen by the record's type.
-struct PRIVATE_DEVMODE2W {
-    DEVMODEW dm;
-    DWORD dwSignatureStart;
-    DWORD dwPrivateFields;
-    DWORD dwFlags;
-    DWORD dwSessionID;
-    DWORD dwSpoolType;
-    DWORD dwExportMethod;
-    DWORD dwExportType;
-    DWORD dwSaveModeServer;
-    DWORD dwSaveModeClient;
-    DWORD dwIfExistsServer;
-    DWORD dwIfExistsClient;
-    WCHAR szServerCommandLine[kPrivateDMStringChars];
-    WCHAR szServerArgs[kPrivateDMStringChars];
-    WCHAR szClientCommandLine[kPrivateDMStringChars];
-    WCHAR szUnused[kPrivateDMStringChars];
-    WCHAR szPrinterName[kPrivateDMStringChars];
-    WCHAR szServerDestination[kPrivateDMStringChars];
-    WCHAR szClientDestination[kPrivateDMStringChars];
-    DWORD dwSignatureEnd;
-};
-
-struct PRIVATE_DEVMODE2A {
-    DEVMODEA dm;
-    DWORD dwSignatureStart;
-    DWORD dwPrivateFields;
-    DWORD dwFlags;
-    DWORD dwSessionID;
-    DWORD dwSpoolType;
-    DWORD dwExportMethod;
-    DWORD dwExportType;
-    DWORD dwSaveModeServer;
-    DWORD dwSaveModeClient;
-    DWORD dwIfExistsServer;
-    DWORD dwIfExistsClient;
-    CHAR szServerCommandLine[kPrivateDMStringChars];
-    CHAR szServerArgs[kPrivateDMStringChars];
-    CHAR szClientCommandLine[kPrivateDMStringChars];
-    CHAR szUnused[kPrivateDMStringChars];
-    CHAR szPrinterName[kPrivateDMStringChars];
-    CHAR szServerDestination[kPrivateDMStringChars];
-    CHAR szClientDestination[kPrivateDMStringChars];
-    DWORD dwSignatureEnd;
-};
+// dmSize 220 + dmDriverExtra 3688.
+using PRIVATE_DEVMODEW = PrivateDevmode<DEVMODEW, WCHAR, PrivateDevmodeDm3Form>;
+// dmSize 156 + dmDriverExtra 1868 when built natively; one converted from a
+// wide record keeps the wide sizes (220 + 3688).
+using PRIVATE_DEVMODEA = PrivateDevmode<DEVMODEA, CHAR, PrivateDevmodeDm3Form>;
+using PRIVATE_DEVMODE2W = PrivateDevmode<DEVMODEW, WCHAR, PrivateDevmodeEarlierForm>;
+using PRIVATE_DEVMODE2A = PrivateDevmode<DEVMODEA, CHAR, PrivateDevmodeEarlierForm>;
 
 // The Tess DEVMODE: public DEVMODE, session, printer name, spool type, print method.
-struct TESS_DEVMODEW {
-    DEVMODEW dm;
+template <class DM, class Ch>
+struct TessDevmode {
+    DM dm;
     DWORD dwSessionID;
-    WCHAR szPrinterName[kPrivateDMStringChars];
+    Ch szPrinterName[kPrivateDMStringChars];
     DWORD dwSpoolType;
     DWORD dwPrintMethod;
 };
-
-struct TESS_DEVMODEA {
-    DEVMODEA dm;
-    DWORD dwSessionID;
-    CHAR szPrinterName[kPrivateDMStringChars];
-    DWORD dwSpoolType;
-    DWORD dwPrintMethod;
-};
+using TESS_DEVMODEW = TessDevmode<DEVMODEW, WCHAR>;
+using TESS_DEVMODEA = TessDevmode<DEVMODEA, CHAR>;
 
 #define KV_PIN(type, field, offset) static_assert(offsetof(type, field) == (offset), #type "::" #field)
 
@@ -198,31 +135,10 @@ KV_PIN(PRIVATE_DEVMODEA, szServerDestination, 1500);
 KV_PIN(PRIVATE_DEVMODEA, szClientDestination, 1760);
 KV_PIN(PRIVATE_DEVMODEA, dwSignatureEnd, 2020);
 
-// The earlier form shares the layout slot for slot.
-static_assert(sizeof(PRIVATE_DEVMODE2W) == 3908);
-KV_PIN(PRIVATE_DEVMODE2W, dwSignatureStart, 220);
-KV_PIN(PRIVATE_DEVMODE2W, dwPrivateFields, 224);
-KV_PIN(PRIVATE_DEVMODE2W, dwIfExistsClient, 260);
-KV_PIN(PRIVATE_DEVMODE2W, szServerCommandLine, 264);
-KV_PIN(PRIVATE_DEVMODE2W, szServerArgs, 784);
-KV_PIN(PRIVATE_DEVMODE2W, szClientCommandLine, 1304);
-KV_PIN(PRIVATE_DEVMODE2W, szUnused, 1824);
+// The earlier form is the same layout under its own type.
+static_assert(sizeof(PRIVATE_DEVMODE2W) == 3908 && sizeof(PRIVATE_DEVMODE2A) == 2024);
 KV_PIN(PRIVATE_DEVMODE2W, szPrinterName, 2344);
-KV_PIN(PRIVATE_DEVMODE2W, szServerDestination, 2864);
-KV_PIN(PRIVATE_DEVMODE2W, szClientDestination, 3384);
-KV_PIN(PRIVATE_DEVMODE2W, dwSignatureEnd, 3904);
-static_assert(sizeof(PRIVATE_DEVMODE2A) == 2024);
-KV_PIN(PRIVATE_DEVMODE2A, dwSignatureStart, 156);
-KV_PIN(PRIVATE_DEVMODE2A, dwPrivateFields, 160);
-KV_PIN(PRIVATE_DEVMODE2A, dwIfExistsClient, 196);
-KV_PIN(PRIVATE_DEVMODE2A, szServerCommandLine, 200);
-KV_PIN(PRIVATE_DEVMODE2A, szServerArgs, 460);
-KV_PIN(PRIVATE_DEVMODE2A, szClientCommandLine, 720);
-KV_PIN(PRIVATE_DEVMODE2A, szUnused, 980);
 KV_PIN(PRIVATE_DEVMODE2A, szPrinterName, 1240);
-KV_PIN(PRIVATE_DEVMODE2A, szServerDestination, 1500);
-KV_PIN(PRIVATE_DEVMODE2A, szClientDestination, 1760);
-KV_PIN(PRIVATE_DEVMODE2A, dwSignatureEnd, 2020);
 
 static_assert(sizeof(TESS_DEVMODEW) == 752);
 KV_PIN(TESS_DEVMODEW, dm, 0);

@@ -8,7 +8,8 @@
 #include "platform/platform.h"
 
 // Banner, address, then the public fields. A null DEVMODE gives the banner
-// and the address line only. Fields behind dmSize are not read.
+// and the address line only. The ICM .. reserved and the panning fields are
+// read only when dmSize reaches past them.
 void LogDevmode(const DEVMODEW* pDevMode, TraceLog* log);
 void LogDevmode(const DEVMODEA* pDevMode, TraceLog* log);
 

@@ -9,18 +9,44 @@ namespace {
 
 // ------------------------------------------------------------ sections
 
-// Where a section's offset, size and count sit in a record header, and the
-// width of one element.
+template <class T>
+T LoadAt(const void* base, size_t offset) {
+    T value;
+    std::memcpy(&value, static_cast<const BYTE*>(base) + offset, sizeof(value));
+    return value;
+}
+
+template <class T>
+void StoreAt(void* base, size_t offset, T value) {
+    std::memcpy(static_cast<BYTE*>(base) + offset, &value, sizeof(value));
+}
+
+// Where the set keeps a section: as a counted array of its own, or as one of
+// the lists of a list block.
+enum class Holder { None, Array, Bins, Media, Papers };
+
+// One section: where its offset, size and count sit in the record header, the
+// width of one element, and where the set keeps it. For an array, `at`,
+// `size` and `count` are the pointer, size and count members of QueryBuffers;
+// for a list, the offset, size and count fields of the list block's header.
 struct SectionField {
     const WCHAR* name;
     size_t offsetField;
     size_t sizeField;
     size_t countField;
     DWORD width;
+    Holder holder;
+    size_t at;
+    size_t size;
+    size_t count;
 };
 
-#define KV_SECTION(record, label, stem, width) \
-    {label, offsetof(record, dwOffsetTo##stem), offsetof(record, dwSizeOf##stem), offsetof(record, dwNum##stem), width}
+#define KV_RECORD(record, stem) offsetof(record, dwOffsetTo##stem), offsetof(record, dwSizeOf##stem), offsetof(record, dwNum##stem)
+#define KV_ARRAY(stem) \
+    Holder::Array, offsetof(QueryBuffers, p##stem), offsetof(QueryBuffers, dwSizeOf##stem), offsetof(QueryBuffers, dwNum##stem)
+#define KV_LIST(holder, block, stem) \
+    Holder::holder, offsetof(block, dwOffsetTo##stem), offsetof(block, dwSizeOf##stem), offsetof(block, dwNum##stem)
+#define KV_NOT_HELD Holder::None, 0, 0, 0
 
 // caps4 sections in record order.
 enum Caps4Section {
@@ -42,42 +68,84 @@ enum Caps4Section {
 };
 
 const SectionField kCaps4Sections[kCaps4SectionCount] = {
-    KV_SECTION(caps4, L"bin name", BinNames, kBinNameBytes),
-    KV_SECTION(caps4, L"bin", Bins, kBinIdBytes),
-    KV_SECTION(caps4, L"resolution", Resolutions, kResolutionBytes),
-    KV_SECTION(caps4, L"indexed resolution", ResolutionsIndexed, kResolutionBytes),
-    KV_SECTION(caps4, L"file", Files, kFileNameBytes),
-    KV_SECTION(caps4, L"media ready", MediaReady, kMediaReadyBytes),
-    KV_SECTION(caps4, L"media type name", MediaTypeNames, kMediaNameBytes),
-    KV_SECTION(caps4, L"media type", MediaTypes, kMediaIdBytes),
-    KV_SECTION(caps4, L"N-up", NUP, kNupBytes),
-    KV_SECTION(caps4, L"paper name", PaperNames, kPaperNameBytes),
-    KV_SECTION(caps4, L"paper", Papers, kPaperIdBytes),
-    KV_SECTION(caps4, L"paper size", PaperSize, kPaperSizeBytes),
-    KV_SECTION(caps4, L"personality", Personality, kPersonalityBytes),
-    KV_SECTION(caps4, L"form", Forms, kFormBytes),
+    {L"bin name", KV_RECORD(caps4, BinNames), kBinNameBytes, KV_LIST(Bins, BinBuffer, BinNames)},
+    {L"bin", KV_RECORD(caps4, Bins), kBinIdBytes, KV_LIST(Bins, BinBuffer, Bins)},
+    {L"resolution", KV_RECORD(caps4, Resolutions), kResolutionBytes, KV_ARRAY(Resolutions)},
+    {L"indexed resolution", KV_RECORD(caps4, ResolutionsIndexed), kResolutionBytes, KV_ARRAY(ResolutionsIndexed)},
+    {L"file", KV_RECORD(caps4, Files), kFileNameBytes, KV_ARRAY(Files)},
+    {L"media ready", KV_RECORD(caps4, MediaReady), kMediaReadyBytes, KV_ARRAY(MediaReady)},
+    {L"media type name", KV_RECORD(caps4, MediaTypeNames), kMediaNameBytes, KV_LIST(Media, MediaBuffer, MediaTypeNames)},
+    {L"media type", KV_RECORD(caps4, MediaTypes), kMediaIdBytes, KV_LIST(Media, MediaBuffer, MediaTypes)},
+    {L"N-up", KV_RECORD(caps4, NUP), kNupBytes, KV_ARRAY(NUP)},
+    {L"paper name", KV_RECORD(caps4, PaperNames), kPaperNameBytes, KV_LIST(Papers, PaperBuffer, PaperNames)},
+    {L"paper", KV_RECORD(caps4, Papers), kPaperIdBytes, KV_LIST(Papers, PaperBuffer, Papers)},
+    {L"paper size", KV_RECORD(caps4, PaperSize), kPaperSizeBytes, KV_LIST(Papers, PaperBuffer, PaperSize)},
+    {L"personality", KV_RECORD(caps4, Personality), kPersonalityBytes, KV_ARRAY(Personality)},
+    {L"form", KV_RECORD(caps4, Forms), kFormBytes, KV_ARRAY(Forms)},
 };
 
 enum Caps2Section { kSec2BinNames, kSec2Bins, kSec2Resolutions, kSec2PaperNames, kSec2Papers, kSec2PaperSize, kSec2Forms,
                     kCaps2SectionCount };
 
 const SectionField kCaps2Sections[kCaps2SectionCount] = {
-    KV_SECTION(caps2, L"bin name", BinNames, kBinNameBytes),
-    KV_SECTION(caps2, L"bin", Bins, kBinIdBytes),
-    KV_SECTION(caps2, L"resolution", Resolutions, kResolutionBytes),
-    KV_SECTION(caps2, L"paper name", PaperNames, kPaperNameBytes),
-    KV_SECTION(caps2, L"paper", Papers, kPaperIdBytes),
-    KV_SECTION(caps2, L"paper size", PaperSize, kPaperSizeBytes),
-    KV_SECTION(caps2, L"form", Forms, kForm2Bytes),
+    {L"bin name", KV_RECORD(caps2, BinNames), kBinNameBytes, KV_NOT_HELD},
+    {L"bin", KV_RECORD(caps2, Bins), kBinIdBytes, KV_NOT_HELD},
+    {L"resolution", KV_RECORD(caps2, Resolutions), kResolutionBytes, KV_NOT_HELD},
+    {L"paper name", KV_RECORD(caps2, PaperNames), kPaperNameBytes, KV_NOT_HELD},
+    {L"paper", KV_RECORD(caps2, Papers), kPaperIdBytes, KV_NOT_HELD},
+    {L"paper size", KV_RECORD(caps2, PaperSize), kPaperSizeBytes, KV_NOT_HELD},
+    {L"form", KV_RECORD(caps2, Forms), kForm2Bytes, KV_NOT_HELD},
 };
 
-#undef KV_SECTION
+#undef KV_NOT_HELD
+#undef KV_LIST
+#undef KV_ARRAY
+#undef KV_RECORD
 
-DWORD FieldAt(const void* header, size_t offset) {
-    DWORD value;
-    std::memcpy(&value, static_cast<const BYTE*>(header) + offset, sizeof(value));
-    return value;
+// The three list blocks. The record holds a block's lists names first; the
+// unpacked block holds them numbers first (`sections`, -1 where there is no
+// third list), right behind its header.
+struct ListBlock {
+    const WCHAR* name;  // in the "missing ..." and "copying ..." lines
+    Holder holder;
+    size_t member;      // the block pointer in QueryBuffers
+    DWORD headerBytes;
+    int first;          // its first section in record order
+    int sections[3];
+};
+
+const ListBlock kListBlocks[] = {
+    {L"bin", Holder::Bins, offsetof(QueryBuffers, pBins), sizeof(BinBuffer), kSecBinNames, {kSecBins, kSecBinNames, -1}},
+    {L"media", Holder::Media, offsetof(QueryBuffers, pMedias), sizeof(MediaBuffer), kSecMediaTypeNames,
+     {kSecMediaTypes, kSecMediaTypeNames, -1}},
+    {L"paper", Holder::Papers, offsetof(QueryBuffers, pPapers), sizeof(PaperBuffer), kSecPaperNames,
+     {kSecPapers, kSecPaperNames, kSecPaperSize}},
+};
+
+const ListBlock* ListOf(Holder holder) {
+    for (const ListBlock& list : kListBlocks)
+        if (list.holder == holder) return &list;
+    return nullptr;
 }
+
+// The scalar values, copied as they are between the set and the record.
+struct ScalarField {
+    size_t record;
+    size_t set;
+};
+
+#define KV_SCALAR(field) {offsetof(caps4, field), offsetof(QueryBuffers, field)}
+const ScalarField kCaps4Scalars[] = {
+    KV_SCALAR(dwCollate),      KV_SCALAR(dwColor),        KV_SCALAR(dwCopies),         KV_SCALAR(dwDriver),
+    KV_SCALAR(dwDatatype),     KV_SCALAR(dwDuplex),       KV_SCALAR(dwEMF),            KV_SCALAR(dwIndexedResolutionsOnly),
+    KV_SCALAR(dwExtra),        KV_SCALAR(dwFields),       KV_SCALAR(dwManufacturer),   KV_SCALAR(dwMaxExtent),
+    KV_SCALAR(dwMinExtent),    KV_SCALAR(dwModel),        KV_SCALAR(dwOrientation),    KV_SCALAR(dwPrinterMem),
+    KV_SCALAR(dwPrintRate),    KV_SCALAR(dwPrintRatePPM), KV_SCALAR(dwPrintRateUnit),  KV_SCALAR(dwDevModeSize),
+    KV_SCALAR(dwStaple),       KV_SCALAR(dwTrueType),     KV_SCALAR(dwVersion),        KV_SCALAR(dwAnsiOnly),
+};
+#undef KV_SCALAR
+
+DWORD FieldAt(const void* header, size_t offset) { return LoadAt<DWORD>(header, offset); }
 
 // One section of a record, checked against the record's bounds.
 struct Section {
@@ -108,20 +176,23 @@ Section ReadSection(const void* header, const SectionField& field, DWORD headerS
 
 // ------------------------------------------------------------ packing
 
-struct Packer {
-    BYTE* record;
-    DWORD next;  // where the next section starts
-
-    // Copies one section and returns its offset.
-    DWORD Put(const void* data, DWORD size) {
-        const DWORD at = next;
-        if (size && data) std::memcpy(record + at, data, size);
-        next += size;
-        return at;
-    }
+// A section as the set holds it; an absent array or list block is empty.
+struct Span {
+    const BYTE* data = nullptr;
+    DWORD size = 0;
+    DWORD count = 0;
 };
 
-const BYTE* At(const void* block, DWORD offset) { return static_cast<const BYTE*>(block) + offset; }
+Span SetSpan(const QueryBuffers* b, const SectionField& f) {
+    if (f.holder == Holder::Array) {
+        const BYTE* data = LoadAt<const BYTE*>(b, f.at);
+        if (!data) return {};
+        return {data, LoadAt<DWORD>(b, f.size), LoadAt<DWORD>(b, f.count)};
+    }
+    const BYTE* block = LoadAt<const BYTE*>(b, ListOf(f.holder)->member);
+    if (!block) return {};
+    return {block + LoadAt<DWORD>(block, f.at), LoadAt<DWORD>(block, f.size), LoadAt<DWORD>(block, f.count)};
+}
 
 // ------------------------------------------------------------ dumps
 
@@ -461,93 +532,43 @@ void DumpRecord(TraceLog* log, const void* record, size_t available, DWORD heade
 
 // ------------------------------------------------------------ unpacking
 
-// A copy of a checked section in a new block; null for an empty or dropped one.
-void* CopySection(const BYTE* record, const Section& s) {
-    if (!s.valid || s.size == 0) return nullptr;
-    void* block = platform::HeapAllocZero(s.size);
-    if (block) std::memcpy(block, record + s.offset, s.size);
-    return block;
-}
-
-// An array member set from a section: the block, its count and its size, or
-// null with count and size 0 when the section is empty, dropped or cannot be
-// allocated.
-template <class T>
-void TakeArray(const BYTE* record, const Section& s, T** pointer, DWORD* count, DWORD* size) {
-    *pointer = static_cast<T*>(CopySection(record, s));
-    *count = *pointer ? s.count : 0;
-    *size = *pointer ? s.size : 0;
-}
-
 DWORD UsableSize(const Section& s) { return s.valid ? s.size : 0; }
 DWORD UsableCount(const Section& s) { return s.valid ? s.count : 0; }
 
-// Bins and media: the numbers directly behind the 28-byte header, the names
-// behind them.
-template <class Buffer>
-Buffer* TakePairedList(const BYTE* record, const Section& numbers, const Section& names) {
-    const DWORD numberBytes = UsableSize(numbers);
-    const DWORD nameBytes = UsableSize(names);
-    if (numberBytes + nameBytes == 0) return nullptr;
-    const DWORD total = static_cast<DWORD>(sizeof(Buffer)) + numberBytes + nameBytes;
-    Buffer* buffer = platform::HeapAllocZeroAs<Buffer>(total);
-    if (!buffer) return nullptr;
-    buffer->dwSize = total;
-    BYTE* bytes = reinterpret_cast<BYTE*>(buffer);
-    if (numberBytes) std::memcpy(bytes + sizeof(Buffer), record + numbers.offset, numberBytes);
-    if (nameBytes) std::memcpy(bytes + sizeof(Buffer) + numberBytes, record + names.offset, nameBytes);
-    return buffer;
+// An array member set from a checked section: a copy of its bytes with its
+// count and size, or null with count and size 0 when the section is empty,
+// dropped or cannot be allocated.
+void TakeArray(QueryBuffers* b, const BYTE* record, const SectionField& f, const Section& s) {
+    void* block = UsableSize(s) ? platform::HeapAllocZero(s.size) : nullptr;
+    if (block) std::memcpy(block, record + s.offset, s.size);
+    StoreAt<void*>(b, f.at, block);
+    StoreAt<DWORD>(b, f.size, block ? s.size : 0);
+    StoreAt<DWORD>(b, f.count, block ? s.count : 0);
 }
 
-BinBuffer* TakeBins(const BYTE* record, const Section* s) {
-    BinBuffer* bins = TakePairedList<BinBuffer>(record, s[kSecBins], s[kSecBinNames]);
-    if (!bins) return nullptr;
-    bins->dwNumBins = UsableCount(s[kSecBins]);
-    bins->dwSizeOfBins = UsableSize(s[kSecBins]);
-    bins->dwOffsetToBins = sizeof(BinBuffer);
-    bins->dwNumBinNames = UsableCount(s[kSecBinNames]);
-    bins->dwSizeOfBinNames = UsableSize(s[kSecBinNames]);
-    bins->dwOffsetToBinNames = sizeof(BinBuffer) + bins->dwSizeOfBins;
-    return bins;
-}
-
-MediaBuffer* TakeMedia(const BYTE* record, const Section* s) {
-    MediaBuffer* media = TakePairedList<MediaBuffer>(record, s[kSecMediaTypes], s[kSecMediaTypeNames]);
-    if (!media) return nullptr;
-    media->dwNumMediaTypes = UsableCount(s[kSecMediaTypes]);
-    media->dwSizeOfMediaTypes = UsableSize(s[kSecMediaTypes]);
-    media->dwOffsetToMediaTypes = sizeof(MediaBuffer);
-    media->dwNumMediaTypeNames = UsableCount(s[kSecMediaTypeNames]);
-    media->dwSizeOfMediaTypeNames = UsableSize(s[kSecMediaTypeNames]);
-    media->dwOffsetToMediaTypeNames = sizeof(MediaBuffer) + media->dwSizeOfMediaTypes;
-    return media;
-}
-
-// Papers directly behind the 40-byte header, then the names, then the sizes.
-PaperBuffer* TakePapers(const BYTE* record, const Section* s) {
-    const Section& papers = s[kSecPapers];
-    const Section& names = s[kSecPaperNames];
-    const Section& sizes = s[kSecPaperSize];
-    const DWORD paperBytes = UsableSize(papers), nameBytes = UsableSize(names), sizeBytes = UsableSize(sizes);
-    if (paperBytes + nameBytes + sizeBytes == 0) return nullptr;
-    const DWORD total = static_cast<DWORD>(sizeof(PaperBuffer)) + paperBytes + nameBytes + sizeBytes;
-    PaperBuffer* buffer = platform::HeapAllocZeroAs<PaperBuffer>(total);
-    if (!buffer) return nullptr;
-    BYTE* bytes = reinterpret_cast<BYTE*>(buffer);
-    buffer->dwSize = total;
-    buffer->dwNumPapers = UsableCount(papers);
-    buffer->dwSizeOfPapers = paperBytes;
-    buffer->dwOffsetToPapers = sizeof(PaperBuffer);
-    buffer->dwNumPaperNames = UsableCount(names);
-    buffer->dwSizeOfPaperNames = nameBytes;
-    buffer->dwOffsetToPaperNames = buffer->dwOffsetToPapers + paperBytes;
-    buffer->dwNumPaperSize = UsableCount(sizes);
-    buffer->dwSizeOfPaperSize = sizeBytes;
-    buffer->dwOffsetToPaperSize = buffer->dwOffsetToPaperNames + nameBytes;
-    if (paperBytes) std::memcpy(bytes + buffer->dwOffsetToPapers, record + papers.offset, paperBytes);
-    if (nameBytes) std::memcpy(bytes + buffer->dwOffsetToPaperNames, record + names.offset, nameBytes);
-    if (sizeBytes) std::memcpy(bytes + buffer->dwOffsetToPaperSize, record + sizes.offset, sizeBytes);
-    return buffer;
+// A list block built from its checked sections, its lists right behind the
+// header in the block's order; null when all of them are empty or dropped.
+void TakeList(QueryBuffers* b, const BYTE* record, const ListBlock& list, const Section* s) {
+    uint64_t total = list.headerBytes;
+    for (int k : list.sections)
+        if (k >= 0) total += UsableSize(s[k]);
+    BYTE* block = nullptr;
+    if (total > list.headerBytes && total <= 0x7FFFFFFF)
+        block = static_cast<BYTE*>(platform::HeapAllocZero(static_cast<size_t>(total)));
+    StoreAt<void*>(b, list.member, block);
+    if (!block) return;
+    StoreAt<DWORD>(block, 0, static_cast<DWORD>(total));  // dwSize
+    DWORD at = list.headerBytes;
+    for (int k : list.sections) {
+        if (k < 0) continue;
+        const SectionField& f = kCaps4Sections[k];
+        const DWORD size = UsableSize(s[k]);
+        StoreAt<DWORD>(block, f.at, at);
+        StoreAt<DWORD>(block, f.size, size);
+        StoreAt<DWORD>(block, f.count, UsableCount(s[k]));
+        if (size) std::memcpy(block + at, record + s[k].offset, size);
+        at += size;
+    }
 }
 
 }  // namespace
@@ -581,135 +602,43 @@ caps4* vlibPRINT_PackCaps4(const QueryBuffers* b) {
     }
 
     // The list blocks are our own (the queries' or the unpacking's): their
-    // headers are trusted.
+    // headers are trusted. An array whose pointer is missing contributes
+    // nothing, whatever its size says.
+    for (const ListBlock& list : kListBlocks)
+        if (!LoadAt<const void*>(b, list.member))
+            TraceLogWrite(log, 0, L"CPrinter::SerializeCaps4 => missing %s information for the caps!\n", list.name);
     uint64_t total = kCaps4HeaderSize;
-    if (!b->pBins) {
-        TraceLogWrite(log, 0, L"CPrinter::SerializeCaps4 => missing bin information for the caps!\n");
-    } else {
-        total += static_cast<uint64_t>(b->pBins->dwSizeOfBinNames) + b->pBins->dwSizeOfBins;
-    }
-    if (!b->pMedias) {
-        TraceLogWrite(log, 0, L"CPrinter::SerializeCaps4 => missing media information for the caps!\n");
-    } else {
-        total += static_cast<uint64_t>(b->pMedias->dwSizeOfMediaTypeNames) + b->pMedias->dwSizeOfMediaTypes;
-    }
-    if (!b->pPapers) {
-        TraceLogWrite(log, 0, L"CPrinter::SerializeCaps4 => missing paper information for the caps!\n");
-    } else {
-        total += static_cast<uint64_t>(b->pPapers->dwSizeOfPaperNames) + b->pPapers->dwSizeOfPapers +
-                 b->pPapers->dwSizeOfPaperSize;
-    }
-    // An array whose pointer is missing contributes nothing, whatever its size says.
-    auto arrayBytes = [](const void* p, DWORD size) -> uint64_t { return p ? size : 0; };
-    total += arrayBytes(b->pResolutions, b->dwSizeOfResolutions) +
-             arrayBytes(b->pResolutionsIndexed, b->dwSizeOfResolutionsIndexed) + arrayBytes(b->pFiles, b->dwSizeOfFiles) +
-             arrayBytes(b->pMediaReady, b->dwSizeOfMediaReady) + arrayBytes(b->pNUP, b->dwSizeOfNUP) +
-             arrayBytes(b->pPersonality, b->dwSizeOfPersonality) + arrayBytes(b->pForms, b->dwSizeOfForms);
+    for (const SectionField& f : kCaps4Sections) total += SetSpan(b, f).size;
     TraceLogWrite(log, 0, L"CPrinter::SerializeCaps4 => devcaps4 size: %d\n", static_cast<DWORD>(total));
     if (total > 0x7FFFFFFF) return nullptr;
 
     caps4* record = platform::HeapAllocZeroAs<caps4>(static_cast<size_t>(total));
     if (!record) return nullptr;
     BYTE* bytes = reinterpret_cast<BYTE*>(record);
-    Packer pack{bytes, kCaps4HeaderSize};
-    caps4 h{};
-    h.dwSize = static_cast<DWORD>(total);
+    StoreAt<DWORD>(bytes, offsetof(caps4, dwSize), static_cast<DWORD>(total));
 
-    // Bins.
-    if (const BinBuffer* bins = b->pBins) {
-        TraceLogWrite(log, 0, L"CPrinter::SerializeCaps4 => copying bin information\n");
-        h.dwSizeOfBinNames = bins->dwSizeOfBinNames;
-        h.dwNumBinNames = bins->dwNumBinNames;
-        h.dwOffsetToBinNames = pack.Put(At(bins, bins->dwOffsetToBinNames), bins->dwSizeOfBinNames);
-        h.dwSizeOfBins = bins->dwSizeOfBins;
-        h.dwNumBins = bins->dwNumBins;
-        h.dwOffsetToBins = pack.Put(At(bins, bins->dwOffsetToBins), bins->dwSizeOfBins);
-    } else {
-        h.dwOffsetToBinNames = h.dwOffsetToBins = pack.next;
+    // Every section starts where the previous one ends; an absent one is
+    // empty and takes the next offset.
+    DWORD next = kCaps4HeaderSize;
+    for (int i = 0; i < kCaps4SectionCount; ++i) {
+        const SectionField& f = kCaps4Sections[i];
+        const Span span = SetSpan(b, f);
+        const ListBlock* list = ListOf(f.holder);
+        if (list && list->first == i && LoadAt<const void*>(b, list->member))
+            TraceLogWrite(log, 0, L"CPrinter::SerializeCaps4 => copying %s information\n", list->name);
+        if (i == kSecForms)
+            TraceLogWrite(log, 0, L"CPrinter::SerializeCaps4 => copying form information (%d, %d, %d)\n", next,
+                          span.size, span.count);
+        StoreAt<DWORD>(bytes, f.offsetField, next);
+        StoreAt<DWORD>(bytes, f.sizeField, span.size);
+        StoreAt<DWORD>(bytes, f.countField, span.count);
+        if (span.size) std::memcpy(bytes + next, span.data, span.size);
+        next += span.size;
     }
 
-    h.dwCollate = b->dwCollate;
-    h.dwColor = b->dwColor;
-    h.dwCopies = b->dwCopies;
-    h.dwDriver = b->dwDriver;
-    h.dwDatatype = b->dwDatatype;
-    h.dwDuplex = b->dwDuplex;
-    h.dwEMF = b->dwEMF;
-    h.dwIndexedResolutionsOnly = b->dwIndexedResolutionsOnly;
-
-    auto putArray = [&pack](const void* p, DWORD num, DWORD size, DWORD* offset, DWORD* recNum, DWORD* recSize) {
-        *recSize = p ? size : 0;
-        *recNum = p ? num : 0;
-        *offset = pack.Put(p, *recSize);
-    };
-    putArray(b->pResolutions, b->dwNumResolutions, b->dwSizeOfResolutions, &h.dwOffsetToResolutions, &h.dwNumResolutions,
-             &h.dwSizeOfResolutions);
-    putArray(b->pResolutionsIndexed, b->dwNumResolutionsIndexed, b->dwSizeOfResolutionsIndexed,
-             &h.dwOffsetToResolutionsIndexed, &h.dwNumResolutionsIndexed, &h.dwSizeOfResolutionsIndexed);
-    h.dwExtra = b->dwExtra;
-    h.dwFields = b->dwFields;
-    putArray(b->pFiles, b->dwNumFiles, b->dwSizeOfFiles, &h.dwOffsetToFiles, &h.dwNumFiles, &h.dwSizeOfFiles);
-    h.dwManufacturer = b->dwManufacturer;
-    h.dwMaxExtent = b->dwMaxExtent;
-    putArray(b->pMediaReady, b->dwNumMediaReady, b->dwSizeOfMediaReady, &h.dwOffsetToMediaReady, &h.dwNumMediaReady,
-             &h.dwSizeOfMediaReady);
-
-    // Media: names first, then the type numbers.
-    if (const MediaBuffer* media = b->pMedias) {
-        TraceLogWrite(log, 0, L"CPrinter::SerializeCaps4 => copying media information\n");
-        h.dwSizeOfMediaTypeNames = media->dwSizeOfMediaTypeNames;
-        h.dwNumMediaTypeNames = media->dwNumMediaTypeNames;
-        h.dwOffsetToMediaTypeNames = pack.Put(At(media, media->dwOffsetToMediaTypeNames), media->dwSizeOfMediaTypeNames);
-        h.dwSizeOfMediaTypes = media->dwSizeOfMediaTypes;
-        h.dwNumMediaTypes = media->dwNumMediaTypes;
-        h.dwOffsetToMediaTypes = pack.Put(At(media, media->dwOffsetToMediaTypes), media->dwSizeOfMediaTypes);
-    } else {
-        h.dwOffsetToMediaTypeNames = h.dwOffsetToMediaTypes = pack.next;
-    }
-
-    h.dwMinExtent = b->dwMinExtent;
-    h.dwModel = b->dwModel;
-    h.dwOrientation = b->dwOrientation;
-    putArray(b->pNUP, b->dwNumNUP, b->dwSizeOfNUP, &h.dwOffsetToNUP, &h.dwNumNUP, &h.dwSizeOfNUP);
-
-    // Papers: names, numbers, sizes.
-    if (const PaperBuffer* papers = b->pPapers) {
-        TraceLogWrite(log, 0, L"CPrinter::SerializeCaps4 => copying paper information\n");
-        h.dwSizeOfPaperNames = papers->dwSizeOfPaperNames;
-        h.dwNumPaperNames = papers->dwNumPaperNames;
-        h.dwOffsetToPaperNames = pack.Put(At(papers, papers->dwOffsetToPaperNames), papers->dwSizeOfPaperNames);
-        h.dwSizeOfPapers = papers->dwSizeOfPapers;
-        h.dwNumPapers = papers->dwNumPapers;
-        h.dwOffsetToPapers = pack.Put(At(papers, papers->dwOffsetToPapers), papers->dwSizeOfPapers);
-        h.dwSizeOfPaperSize = papers->dwSizeOfPaperSize;
-        h.dwNumPaperSize = papers->dwNumPaperSize;
-        h.dwOffsetToPaperSize = pack.Put(At(papers, papers->dwOffsetToPaperSize), papers->dwSizeOfPaperSize);
-    } else {
-        h.dwOffsetToPaperNames = h.dwOffsetToPapers = h.dwOffsetToPaperSize = pack.next;
-    }
-
-    putArray(b->pPersonality, b->dwNumPersonality, b->dwSizeOfPersonality, &h.dwOffsetToPersonality,
-             &h.dwNumPersonality, &h.dwSizeOfPersonality);
-    h.dwPrinterMem = b->dwPrinterMem;
-    h.dwPrintRate = b->dwPrintRate;
-    h.dwPrintRatePPM = b->dwPrintRatePPM;
-    h.dwPrintRateUnit = b->dwPrintRateUnit;
-    h.dwDevModeSize = b->dwDevModeSize;
-    h.dwStaple = b->dwStaple;
-    h.dwTrueType = b->dwTrueType;
-    h.dwVersion = b->dwVersion;
-
-    h.dwOffsetToForms = pack.next;
-    h.dwSizeOfForms = b->pForms ? b->dwSizeOfForms : 0;
-    h.dwNumForms = b->pForms ? b->dwNumForms : 0;
-    TraceLogWrite(log, 0, L"CPrinter::SerializeCaps4 => copying form information (%d, %d, %d)\n", h.dwOffsetToForms,
-                  h.dwSizeOfForms, h.dwNumForms);
-    pack.Put(b->pForms, h.dwSizeOfForms);
-
-    if (b->pLowLevel) std::memcpy(&h.lowLevel, b->pLowLevel, sizeof(LowLevelCaps));
-    h.dwAnsiOnly = b->dwAnsiOnly;
-    h.dwEnd = 0;
-    std::memcpy(bytes, &h, sizeof(h));
+    for (const ScalarField& scalar : kCaps4Scalars) StoreAt<DWORD>(bytes, scalar.record, LoadAt<DWORD>(b, scalar.set));
+    if (b->pLowLevel) std::memcpy(&record->lowLevel, b->pLowLevel, sizeof(LowLevelCaps));
+    // dwEnd stays 0.
     TraceLogWrite(log, 0, L"CPrinter::SerializeCaps4 => finished\n");
     return record;
 }
@@ -751,51 +680,19 @@ void vlibPRINT_LoadCaps4(QueryBuffers* b, const caps4* record) {
 
     Section s[kCaps4SectionCount];
     for (int i = 0; i < kCaps4SectionCount; ++i) {
-        s[i] = ReadSection(&h, kCaps4Sections[i], kCaps4HeaderSize, h.dwSize);
+        const SectionField& f = kCaps4Sections[i];
+        s[i] = ReadSection(&h, f, kCaps4HeaderSize, h.dwSize);
         if (!s[i].valid)
             TraceLogWrite(log, 0,
                           L"CPrinter::DeserializeCaps4 => dropping damaged %s section (offset %d, size %d, count %d)\n",
-                          kCaps4Sections[i].name, s[i].offset, s[i].size, s[i].count);
+                          f.name, s[i].offset, s[i].size, s[i].count);
+        if (f.holder == Holder::Array) TakeArray(b, bytes, f, s[i]);
     }
-
-    b->pBins = TakeBins(bytes, s);
-    b->dwCollate = h.dwCollate;
-    b->dwColor = h.dwColor;
-    b->dwCopies = h.dwCopies;
-    b->dwDriver = h.dwDriver;
-    b->dwDatatype = h.dwDatatype;
-    b->dwDuplex = h.dwDuplex;
-    b->dwEMF = h.dwEMF;
-    b->dwIndexedResolutionsOnly = h.dwIndexedResolutionsOnly;
-    TakeArray(bytes, s[kSecResolutions], &b->pResolutions, &b->dwNumResolutions, &b->dwSizeOfResolutions);
-    TakeArray(bytes, s[kSecResolutionsIndexed], &b->pResolutionsIndexed, &b->dwNumResolutionsIndexed,
-              &b->dwSizeOfResolutionsIndexed);
-    b->dwExtra = h.dwExtra;
-    b->dwFields = h.dwFields;
-    TakeArray(bytes, s[kSecFiles], &b->pFiles, &b->dwNumFiles, &b->dwSizeOfFiles);
-    b->dwManufacturer = h.dwManufacturer;
-    b->dwMaxExtent = h.dwMaxExtent;
-    TakeArray(bytes, s[kSecMediaReady], &b->pMediaReady, &b->dwNumMediaReady, &b->dwSizeOfMediaReady);
-    b->pMedias = TakeMedia(bytes, s);
-    b->dwMinExtent = h.dwMinExtent;
-    b->dwModel = h.dwModel;
-    b->dwOrientation = h.dwOrientation;
-    TakeArray(bytes, s[kSecNUP], &b->pNUP, &b->dwNumNUP, &b->dwSizeOfNUP);
-    b->pPapers = TakePapers(bytes, s);
-    TakeArray(bytes, s[kSecPersonality], &b->pPersonality, &b->dwNumPersonality, &b->dwSizeOfPersonality);
-    b->dwPrinterMem = h.dwPrinterMem;
-    b->dwPrintRate = h.dwPrintRate;
-    b->dwPrintRatePPM = h.dwPrintRatePPM;
-    b->dwPrintRateUnit = h.dwPrintRateUnit;
-    b->dwDevModeSize = h.dwDevModeSize;
-    b->dwStaple = h.dwStaple;
-    b->dwTrueType = h.dwTrueType;
-    b->dwVersion = h.dwVersion;
-    TakeArray(bytes, s[kSecForms], &b->pForms, &b->dwNumForms, &b->dwSizeOfForms);
+    for (const ListBlock& list : kListBlocks) TakeList(b, bytes, list, s);
+    for (const ScalarField& scalar : kCaps4Scalars) StoreAt<DWORD>(b, scalar.set, LoadAt<DWORD>(&h, scalar.record));
 
     b->pLowLevel = platform::HeapAllocZeroAs<LowLevelCaps>(sizeof(LowLevelCaps));
     if (b->pLowLevel) std::memcpy(b->pLowLevel, &h.lowLevel, sizeof(LowLevelCaps));
-    b->dwAnsiOnly = h.dwAnsiOnly;
     // A filled set always carries its low-level block; without memory for it
     // the set stays unfilled.
     b->bFilled = b->pLowLevel ? 1 : 0;

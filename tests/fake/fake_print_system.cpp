@@ -60,14 +60,10 @@ void FillPrinterInfo2(PRINTER_INFO_2W* info, Packer& pack, const FakePrinter& p)
     value.pComment = p.nullComment ? nullptr : pack.String(p.comment, false);
     value.pLocation = pack.String(p.location, false);
     value.pDevMode = pack.Devmode(p.devmode);
-    value.pSepFile = pack.String(p.sepFile);
     value.pPrintProcessor = pack.String(p.printProcessor);
     value.pDatatype = pack.String(p.datatype);
-    value.pParameters = pack.String(p.parameters);
     value.Attributes = p.attributes;
-    value.Priority = p.priority;
-    value.DefaultPriority = p.priority;
-    value.Status = p.status;
+    value.Priority = value.DefaultPriority = 1;
     if (info) *info = value;
 }
 
@@ -82,15 +78,9 @@ void FillDriverCommon(Info& info, Packer& pack, const FakeDriver& d) {
 }
 
 size_t DriverRecordSize(DWORD level) {
-    switch (level) {
-    case 1: return sizeof(DRIVER_INFO_1W);
-    case 2: return sizeof(DRIVER_INFO_2W);
-    case 3: return sizeof(DRIVER_INFO_3W);
-    case 4: return sizeof(DRIVER_INFO_4W);
-    case 5: return sizeof(DRIVER_INFO_5W);
-    case 6: return sizeof(DRIVER_INFO_6W);
-    default: return 0;
-    }
+    const size_t sizes[] = {0, sizeof(DRIVER_INFO_1W), sizeof(DRIVER_INFO_2W), sizeof(DRIVER_INFO_3W),
+                            sizeof(DRIVER_INFO_4W), sizeof(DRIVER_INFO_5W), sizeof(DRIVER_INFO_6W)};
+    return level < std::size(sizes) ? sizes[level] : 0;
 }
 
 void FillDriverInfo(BYTE* record, DWORD level, Packer& pack, const FakeDriver& d) {
@@ -188,10 +178,9 @@ std::vector<BYTE> CopyDevmode(const DEVMODEW* dm) {
 BOOL WINAPI FakeEnumPrinters(DWORD flags, LPWSTR, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed,
                              LPDWORD returned) {
     FakePrintSystem& fake = FakePrintSystem::Current();
-    const int callNo = fake.Enter(Op::EnumPrinters, MakeCall(Op::EnumPrinters, L"", static_cast<int>(flags)));
+    const DWORD error = fake.Enter(MakeCall(Op::EnumPrinters, L"", static_cast<int>(flags)));
     if (returned) *returned = 0;
-    DWORD error = 0;
-    if (fake.ShouldFail(Op::EnumPrinters, callNo, &error)) {
+    if (error) {
         if (needed) *needed = 0;
         ::SetLastError(error);
         return FALSE;
@@ -219,10 +208,9 @@ BOOL WINAPI FakeEnumPrinters(DWORD flags, LPWSTR, DWORD level, LPBYTE buffer, DW
 BOOL WINAPI FakeOpenPrinter(LPWSTR name, LPHANDLE handle, LPPRINTER_DEFAULTSW defaults) {
     FakePrintSystem& fake = FakePrintSystem::Current();
     const int access = defaults ? static_cast<int>(defaults->DesiredAccess) : 0;
-    const int callNo = fake.Enter(Op::OpenPrinter, MakeCall(Op::OpenPrinter, Str(name), access));
+    const DWORD error = fake.Enter(MakeCall(Op::OpenPrinter, Str(name), access));
     if (handle) *handle = nullptr;
-    DWORD error = 0;
-    if (fake.ShouldFail(Op::OpenPrinter, callNo, &error)) {
+    if (error) {
         ::SetLastError(error);
         return FALSE;
     }
@@ -238,7 +226,7 @@ BOOL WINAPI FakeOpenPrinter(LPWSTR name, LPHANDLE handle, LPPRINTER_DEFAULTSW de
 BOOL WINAPI FakeClosePrinter(HANDLE handle) {
     FakePrintSystem& fake = FakePrintSystem::Current();
     FakePrinter* printer = fake.PrinterOf(handle);
-    fake.Enter(Op::ClosePrinter, MakeCall(Op::ClosePrinter, printer ? printer->name : L""));
+    fake.Enter(MakeCall(Op::ClosePrinter, printer ? printer->name : L""));
     if (!fake.CloseHandle(handle)) {
         ::SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
@@ -279,9 +267,8 @@ LONG WINAPI FakeDocumentProperties(HWND, HANDLE handle, LPWSTR name, PDEVMODEW o
     Call call = MakeCall(Op::DocumentProperties, printer ? printer->name : Str(name), static_cast<int>(mode));
     call.withOutput = out != nullptr;
     if (mode & DM_IN_BUFFER) NoteDevmode(call, in);
-    const int callNo = fake.Enter(Op::DocumentProperties, call);
-    DWORD error = 0;
-    if (fake.ShouldFail(Op::DocumentProperties, callNo, &error) || !printer) {
+    const DWORD error = fake.Enter(call);
+    if (error || !printer) {
         ::SetLastError(error ? error : ERROR_INVALID_HANDLE);
         return error ? 0 : -1;
     }
@@ -302,10 +289,8 @@ LONG WINAPI FakeDocumentProperties(HWND, HANDLE handle, LPWSTR name, PDEVMODEW o
 BOOL WINAPI FakeGetPrinter(HANDLE handle, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed) {
     FakePrintSystem& fake = FakePrintSystem::Current();
     FakePrinter* printer = fake.PrinterOf(handle);
-    const int callNo =
-        fake.Enter(Op::GetPrinter, MakeCall(Op::GetPrinter, printer ? printer->name : L"", static_cast<int>(level)));
-    DWORD error = 0;
-    if (fake.ShouldFail(Op::GetPrinter, callNo, &error) || !printer) {
+    const DWORD error = fake.Enter(MakeCall(Op::GetPrinter, printer ? printer->name : L"", static_cast<int>(level)));
+    if (error || !printer) {
         if (needed) *needed = 0;
         ::SetLastError(error ? error : ERROR_INVALID_HANDLE);
         return FALSE;
@@ -329,10 +314,8 @@ BOOL WINAPI FakeGetPrinter(HANDLE handle, DWORD level, LPBYTE buffer, DWORD size
 BOOL WINAPI FakeSetPrinter(HANDLE handle, DWORD level, LPBYTE buffer, DWORD) {
     FakePrintSystem& fake = FakePrintSystem::Current();
     FakePrinter* printer = fake.PrinterOf(handle);
-    const int callNo =
-        fake.Enter(Op::SetPrinter, MakeCall(Op::SetPrinter, printer ? printer->name : L"", static_cast<int>(level)));
-    DWORD error = 0;
-    if (fake.ShouldFail(Op::SetPrinter, callNo, &error) || !printer || !buffer) {
+    const DWORD error = fake.Enter(MakeCall(Op::SetPrinter, printer ? printer->name : L"", static_cast<int>(level)));
+    if (error || !printer || !buffer) {
         ::SetLastError(error ? error : ERROR_INVALID_PARAMETER);
         return FALSE;
     }
@@ -354,11 +337,10 @@ const FakeDriver* DriverNamed(FakePrintSystem& fake, const std::wstring& name) {
 BOOL WINAPI FakeGetPrinterDriver(HANDLE handle, LPWSTR, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed) {
     FakePrintSystem& fake = FakePrintSystem::Current();
     FakePrinter* printer = fake.PrinterOf(handle);
-    const int callNo = fake.Enter(Op::GetPrinterDriver, MakeCall(Op::GetPrinterDriver, printer ? printer->name : L"",
+    const DWORD error = fake.Enter(MakeCall(Op::GetPrinterDriver, printer ? printer->name : L"",
                                                                  static_cast<int>(level)));
-    DWORD error = 0;
     if (needed) *needed = 0;
-    if (fake.ShouldFail(Op::GetPrinterDriver, callNo, &error) || !printer) {
+    if (error || !printer) {
         ::SetLastError(error ? error : ERROR_INVALID_HANDLE);
         return FALSE;
     }
@@ -381,10 +363,9 @@ BOOL WINAPI FakeEnumPrinterDrivers(LPWSTR, LPWSTR environment, DWORD level, LPBY
     FakePrintSystem& fake = FakePrintSystem::Current();
     Call call = MakeCall(Op::EnumPrinterDrivers, L"", static_cast<int>(level));
     call.text = Str(environment);
-    const int callNo = fake.Enter(Op::EnumPrinterDrivers, call);
+    const DWORD error = fake.Enter(call);
     if (returned) *returned = 0;
-    DWORD error = 0;
-    if (fake.ShouldFail(Op::EnumPrinterDrivers, callNo, &error)) {
+    if (error) {
         if (needed) *needed = 0;
         ::SetLastError(error);
         return FALSE;
@@ -408,9 +389,8 @@ int WINAPI FakeDeviceCapabilities(LPCWSTR device, LPCWSTR, WORD index, LPWSTR ou
     FakePrintSystem& fake = FakePrintSystem::Current();
     Call call = MakeCall(Op::DeviceCapabilities, Str(device), index);
     call.withOutput = output != nullptr;
-    const int callNo = fake.Enter(Op::DeviceCapabilities, call);
-    DWORD error = 0;
-    if (fake.ShouldFail(Op::DeviceCapabilities, callNo, &error)) {
+    const DWORD error = fake.Enter(call);
+    if (error) {
         ::SetLastError(error);
         return -1;
     }
@@ -426,24 +406,15 @@ int WINAPI FakeDeviceCapabilities(LPCWSTR device, LPCWSTR, WORD index, LPWSTR ou
     if (answer.faultOnCalls.count(indexCall)) DriverFault();
 
     const size_t entries = answer.entryWidth ? answer.entries.size() / answer.entryWidth : 0;
-    if (!output) {
-        // Counting calls answer in turn; the last answer repeats.
-        size_t countingCalls = 0;
-        for (const auto& c : fake.calls())
-            if (c.op == Op::DeviceCapabilities && c.printer == printer->name && c.arg == index && !c.withOutput)
-                ++countingCalls;
-        if (answer.counts.empty()) return static_cast<int>(entries);
-        return answer.counts[std::min(countingCalls, answer.counts.size()) - 1];
-    }
-    // The caller sized its buffer from the last counting answer: never copy more.
-    int told = static_cast<int>(entries);
-    if (!answer.counts.empty()) {
-        size_t countingCalls = 0;
-        for (const auto& c : fake.calls())
-            if (c.op == Op::DeviceCapabilities && c.printer == printer->name && c.arg == index && !c.withOutput)
-                ++countingCalls;
-        told = countingCalls ? answer.counts[std::min(countingCalls, answer.counts.size()) - 1] : 0;
-    }
+    // Counting calls answer in turn, the last answer repeating; a fetch copies
+    // no more entries than the caller was last told (it sized its buffer so).
+    size_t counted = 0;
+    for (const auto& c : fake.calls())
+        counted += c.op == Op::DeviceCapabilities && c.printer == printer->name && c.arg == index && !c.withOutput;
+    const int told = answer.counts.empty() ? static_cast<int>(entries)
+                     : counted            ? answer.counts[std::min(counted, answer.counts.size()) - 1]
+                                          : 0;
+    if (!output) return told;
     const size_t copied = std::min(entries, static_cast<size_t>(std::max(told, 0)));
     if (copied) std::memcpy(output, answer.entries.data(), copied * answer.entryWidth);
     return answer.fetchAnswer != INT_MIN ? answer.fetchAnswer : static_cast<int>(copied);
@@ -454,9 +425,8 @@ DWORD WINAPI FakeGetPrinterData(HANDLE handle, LPWSTR name, LPDWORD type, LPBYTE
     FakePrinter* printer = fake.PrinterOf(handle);
     Call call = MakeCall(Op::GetPrinterData, printer ? printer->name : L"");
     call.text = Str(name);
-    const int callNo = fake.Enter(Op::GetPrinterData, call);
-    DWORD error = 0;
-    if (fake.ShouldFail(Op::GetPrinterData, callNo, &error)) return error;
+    const DWORD error = fake.Enter(call);
+    if (error) return error;
     if (!printer) return ERROR_INVALID_HANDLE;
     auto found = printer->data.find(Str(name));
     if (found == printer->data.end()) return ERROR_FILE_NOT_FOUND;
@@ -473,9 +443,8 @@ DWORD WINAPI FakeSetPrinterData(HANDLE handle, LPWSTR name, DWORD type, LPBYTE d
     FakePrinter* printer = fake.PrinterOf(handle);
     Call call = MakeCall(Op::SetPrinterData, printer ? printer->name : L"");
     call.text = Str(name);
-    const int callNo = fake.Enter(Op::SetPrinterData, call);
-    DWORD error = 0;
-    if (fake.ShouldFail(Op::SetPrinterData, callNo, &error)) return error;
+    const DWORD error = fake.Enter(call);
+    if (error) return error;
     if (!printer) return ERROR_INVALID_HANDLE;
     printer->data[Str(name)] = {type, std::vector<BYTE>(data, data + size)};
     return ERROR_SUCCESS;
@@ -486,29 +455,28 @@ DWORD WINAPI FakeDeletePrinterData(HANDLE handle, LPWSTR name) {
     FakePrinter* printer = fake.PrinterOf(handle);
     Call call = MakeCall(Op::DeletePrinterData, printer ? printer->name : L"");
     call.text = Str(name);
-    const int callNo = fake.Enter(Op::DeletePrinterData, call);
-    DWORD error = 0;
-    if (fake.ShouldFail(Op::DeletePrinterData, callNo, &error)) return error;
+    const DWORD error = fake.Enter(call);
+    if (error) return error;
     if (!printer) return ERROR_INVALID_HANDLE;
     return printer->data.erase(Str(name)) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
 }
 
 // Change notification is not scripted yet: it answers as Wine does.
 HANDLE WINAPI FakeFindFirstChange(HANDLE, DWORD, DWORD, LPVOID) {
-    FakePrintSystem::Current().Enter(Op::FindFirstChange, MakeCall(Op::FindFirstChange, L""));
+    FakePrintSystem::Current().Enter(MakeCall(Op::FindFirstChange, L""));
     ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
     return INVALID_HANDLE_VALUE;
 }
 BOOL WINAPI FakeFindNextChange(HANDLE, PDWORD, LPVOID, LPVOID*) {
-    FakePrintSystem::Current().Enter(Op::FindNextChange, MakeCall(Op::FindNextChange, L""));
+    FakePrintSystem::Current().Enter(MakeCall(Op::FindNextChange, L""));
     return FALSE;
 }
 BOOL WINAPI FakeFreeNotifyInfo(PPRINTER_NOTIFY_INFO) {
-    FakePrintSystem::Current().Enter(Op::FreeNotifyInfo, MakeCall(Op::FreeNotifyInfo, L""));
+    FakePrintSystem::Current().Enter(MakeCall(Op::FreeNotifyInfo, L""));
     return TRUE;
 }
 BOOL WINAPI FakeFindCloseChange(HANDLE) {
-    FakePrintSystem::Current().Enter(Op::FindCloseChange, MakeCall(Op::FindCloseChange, L""));
+    FakePrintSystem::Current().Enter(MakeCall(Op::FindCloseChange, L""));
     return FALSE;
 }
 
@@ -519,14 +487,13 @@ HDC WINAPI FakeCreateDC(LPCWSTR driver, LPCWSTR device, LPCWSTR, const DEVMODEW*
     Call call = MakeCall(Op::CreateDC, Str(device));
     call.text = Str(driver);
     NoteDevmode(call, dm);
-    const int callNo = fake.Enter(Op::CreateDC, call);
-    DWORD error = 0;
-    if (fake.ShouldFail(Op::CreateDC, callNo, &error)) {
+    const DWORD error = fake.Enter(call);
+    if (error) {
         ::SetLastError(error);
         return nullptr;
     }
     FakePrinter* printer = device ? fake.Find(device) : nullptr;
-    if (!printer || printer->createDCFails) {
+    if (!printer) {
         ::SetLastError(ERROR_INVALID_PRINTER_NAME);
         return nullptr;
     }
@@ -599,9 +566,8 @@ int Metric(const FakePrinter& printer, const DEVMODEW& dm, int index) {
 int WINAPI FakeGetDeviceCaps(HDC dc, int index) {
     FakePrintSystem& fake = FakePrintSystem::Current();
     FakePrintSystem::DeviceContext* context = fake.DCOf(dc);
-    const int callNo = fake.Enter(Op::GetDeviceCaps, MakeCall(Op::GetDeviceCaps, context ? context->printer : L"", index));
-    DWORD error = 0;
-    if (fake.ShouldFail(Op::GetDeviceCaps, callNo, &error) || !context) return 0;
+    const DWORD error = fake.Enter(MakeCall(Op::GetDeviceCaps, context ? context->printer : L"", index));
+    if (error || !context) return 0;
     FakePrinter* printer = fake.Find(context->printer);
     if (!printer) return 0;
     if (printer->faultingDeviceCaps.count(index)) DriverFault();
@@ -613,9 +579,8 @@ int WINAPI FakeExtEscape(HDC dc, int escape, int inputSize, LPCSTR input, int, L
     FakePrintSystem::DeviceContext* context = fake.DCOf(dc);
     int asked = 0;
     if (escape == QUERYESCSUPPORT && input && inputSize >= 4) std::memcpy(&asked, input, 4);
-    const int callNo = fake.Enter(Op::ExtEscape, MakeCall(Op::ExtEscape, context ? context->printer : L"", asked));
-    DWORD error = 0;
-    if (fake.ShouldFail(Op::ExtEscape, callNo, &error) || !context) return 0;
+    const DWORD error = fake.Enter(MakeCall(Op::ExtEscape, context ? context->printer : L"", asked));
+    if (error || !context) return 0;
     FakePrinter* printer = fake.Find(context->printer);
     if (!printer || escape != QUERYESCSUPPORT) return 0;
     if (printer->faultingEscapes.count(asked)) DriverFault();
@@ -626,7 +591,7 @@ int WINAPI FakeExtEscape(HDC dc, int escape, int inputSize, LPCSTR input, int, L
 BOOL WINAPI FakeDeleteDC(HDC dc) {
     FakePrintSystem& fake = FakePrintSystem::Current();
     FakePrintSystem::DeviceContext* context = fake.DCOf(dc);
-    fake.Enter(Op::DeleteDC, MakeCall(Op::DeleteDC, context ? context->printer : L""));
+    fake.Enter(MakeCall(Op::DeleteDC, context ? context->printer : L""));
     return fake.DeleteDC(dc) ? TRUE : FALSE;
 }
 
@@ -634,15 +599,14 @@ BOOL WINAPI FakeDeleteDC(HDC dc) {
 
 BOOL WINAPI FakeGetVersionEx(LPOSVERSIONINFOW info) {
     FakePrintSystem& fake = FakePrintSystem::Current();
-    const int callNo = fake.Enter(Op::GetVersionEx, MakeCall(Op::GetVersionEx, L""));
-    DWORD error = 0;
-    if (fake.ShouldFail(Op::GetVersionEx, callNo, &error) || !info) {
+    const int size = info ? static_cast<int>(info->dwOSVersionInfoSize) : 0;
+    const DWORD error = fake.Enter(MakeCall(Op::GetVersionEx, L"", size));
+    if (error || !info) {
         ::SetLastError(error ? error : ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    const DWORD size = info->dwOSVersionInfoSize;
     *info = fake.versionInfo();
-    info->dwOSVersionInfoSize = size;
+    info->dwOSVersionInfoSize = static_cast<DWORD>(size);
     return TRUE;
 }
 
@@ -656,9 +620,9 @@ const platform::GdiApi kFakeGdi = {FakeCreateDC, FakeGetDeviceCaps, FakeExtEscap
 const platform::VersionApi kFakeVersion = {FakeGetVersionEx};
 
 template <class T>
-std::vector<BYTE> Bytes(const T& value) {
+void Append(std::vector<BYTE>& out, const T& value) {
     const BYTE* p = reinterpret_cast<const BYTE*>(&value);
-    return std::vector<BYTE>(p, p + sizeof(T));
+    out.insert(out.end(), p, p + sizeof(T));
 }
 
 void AppendName(std::vector<BYTE>& out, const std::wstring& name, size_t slotChars) {
@@ -680,25 +644,21 @@ void FakePrinter::SetPapers(const std::vector<FakePaper>& list) {
     sizes.entryWidth = sizeof(POINT);
     for (const auto& paper : list) {
         AppendName(names.entries, paper.name, 64);
-        const auto id = Bytes(paper.id);
-        ids.entries.insert(ids.entries.end(), id.begin(), id.end());
-        const POINT size = {paper.width, paper.length};
-        const auto point = Bytes(size);
-        sizes.entries.insert(sizes.entries.end(), point.begin(), point.end());
+        Append(ids.entries, paper.id);
+        Append(sizes.entries, POINT{paper.width, paper.length});
     }
     caps[DC_PAPERNAMES] = names;
     caps[DC_PAPERS] = ids;
     caps[DC_PAPERSIZE] = sizes;
 }
 
-void FakePrinter::SetBins(const std::vector<FakeBin>& list) {
+void FakePrinter::SetBins(const std::vector<std::pair<WORD, std::wstring>>& list) {
     CapAnswer names, ids;
     names.entryWidth = 24 * sizeof(WCHAR);
     ids.entryWidth = sizeof(WORD);
     for (const auto& bin : list) {
-        AppendName(names.entries, bin.name, 24);
-        const auto id = Bytes(bin.id);
-        ids.entries.insert(ids.entries.end(), id.begin(), id.end());
+        AppendName(names.entries, bin.second, 24);
+        Append(ids.entries, bin.first);
     }
     caps[DC_BINNAMES] = names;
     caps[DC_BINS] = ids;
@@ -710,8 +670,7 @@ void FakePrinter::SetMedia(const std::vector<std::pair<DWORD, std::wstring>>& li
     ids.entryWidth = sizeof(DWORD);
     for (const auto& [id, name] : list) {
         AppendName(names.entries, name, 64);
-        const auto bytes = Bytes(id);
-        ids.entries.insert(ids.entries.end(), bytes.begin(), bytes.end());
+        Append(ids.entries, id);
     }
     caps[DC_MEDIATYPENAMES] = names;
     caps[DC_MEDIATYPES] = ids;
@@ -721,9 +680,8 @@ void FakePrinter::SetResolutions(const std::vector<std::pair<LONG, LONG>>& list)
     CapAnswer answer;
     answer.entryWidth = 2 * sizeof(LONG);
     for (const auto& [x, y] : list) {
-        const LONG pair[2] = {x, y};
-        const BYTE* p = reinterpret_cast<const BYTE*>(pair);
-        answer.entries.insert(answer.entries.end(), p, p + sizeof(pair));
+        Append(answer.entries, x);
+        Append(answer.entries, y);
     }
     caps[DC_ENUMRESOLUTIONS] = answer;
 }
@@ -744,10 +702,7 @@ void FakePrinter::SetNames(WORD index, size_t slotChars, const std::vector<std::
 void FakePrinter::SetValues(WORD index, const std::vector<DWORD>& values) {
     CapAnswer answer;
     answer.entryWidth = sizeof(DWORD);
-    for (DWORD value : values) {
-        const auto bytes = Bytes(value);
-        answer.entries.insert(answer.entries.end(), bytes.begin(), bytes.end());
-    }
+    for (DWORD value : values) Append(answer.entries, value);
     caps[index] = answer;
 }
 
@@ -850,21 +805,13 @@ void FakePrintSystem::FailOn(Op op, int nthCall, DWORD error) {
     failures_[{static_cast<int>(op), nthCall}] = error ? error : ERROR_GEN_FAILURE;
 }
 
-void FakePrintSystem::ClearCalls() { calls_.clear(); }
-
-int FakePrintSystem::Enter(Op op, const Call& call) {
-    const int callNo = ++counts_[static_cast<int>(op)];
+DWORD FakePrintSystem::Enter(const Call& call) {
+    const int callNo = ++counts_[static_cast<int>(call.op)];
     calls_.push_back(call);
-    auto found = failures_.find({static_cast<int>(op), callNo});
-    if (found != failures_.end() && found->second == 0) DriverFault();
-    return callNo;
-}
-
-bool FakePrintSystem::ShouldFail(Op op, int callNo, DWORD* error) const {
-    auto found = failures_.find({static_cast<int>(op), callNo});
-    if (found == failures_.end() || found->second == 0) return false;
-    *error = found->second;
-    return true;
+    auto found = failures_.find({static_cast<int>(call.op), callNo});
+    if (found == failures_.end()) return 0;
+    if (found->second == 0) DriverFault();
+    return found->second;
 }
 
 FakePrinter* FakePrintSystem::PrinterOf(HANDLE handle) {

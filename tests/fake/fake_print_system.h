@@ -23,36 +23,18 @@
 namespace fake {
 
 enum class Op {
-    EnumPrinters,
-    OpenPrinter,
-    ClosePrinter,
-    DocumentProperties,
-    GetPrinter,
-    SetPrinter,
-    GetPrinterDriver,
-    EnumPrinterDrivers,
-    DeviceCapabilities,
-    GetPrinterData,
-    SetPrinterData,
-    DeletePrinterData,
-    FindFirstChange,
-    FindNextChange,
-    FreeNotifyInfo,
-    FindCloseChange,
-    CreateDC,
-    GetDeviceCaps,
-    ExtEscape,
-    DeleteDC,
-    GetVersionEx,
-    kCount
+    EnumPrinters, OpenPrinter, ClosePrinter, DocumentProperties, GetPrinter, SetPrinter, GetPrinterDriver,
+    EnumPrinterDrivers, DeviceCapabilities, GetPrinterData, SetPrinterData, DeletePrinterData,
+    FindFirstChange, FindNextChange, FreeNotifyInfo, FindCloseChange,
+    CreateDC, GetDeviceCaps, ExtEscape, DeleteDC, GetVersionEx, kCount
 };
 
 // One recorded platform call.
 struct Call {
     Op op;
     std::wstring printer;  // printer name (or the name behind the handle / device context)
-    int arg = 0;           // DC_ index, GetDeviceCaps index, escape number, info level, DocumentProperties mode
-                           // or OpenPrinterW's desired access
+    int arg = 0;           // DC_ index, GetDeviceCaps index, escape number, info level, DocumentProperties mode,
+                           // OpenPrinterW's desired access or GetVersionExW's structure size
     bool withOutput = false;  // DeviceCapabilitiesW / DocumentPropertiesW: an output buffer was given
     std::wstring text;        // CreateDCW: the driver string; printer data: the value name
     // DocumentPropertiesW with an input DEVMODE and CreateDCW with a DEVMODE:
@@ -88,11 +70,6 @@ struct FakePaper {
     LONG length;
 };
 
-struct FakeBin {
-    WORD id;
-    std::wstring name;
-};
-
 struct FakePrinter {
     std::wstring name;
     std::wstring serverName;
@@ -101,13 +78,9 @@ struct FakePrinter {
     std::wstring driverName = L"Fake Laser Driver";
     std::wstring comment = L"fake printer";
     std::wstring location = L"lab";
-    std::wstring sepFile;
     std::wstring printProcessor = L"winprint";
     std::wstring datatype = L"RAW";
-    std::wstring parameters;
     DWORD attributes = PRINTER_ATTRIBUTE_LOCAL;
-    DWORD status = 0;
-    DWORD priority = 1;
     bool connection = false;  // listed under PRINTER_ENUM_CONNECTIONS instead of PRINTER_ENUM_LOCAL
     bool openable = true;     // OpenPrinterW succeeds
     bool nullComment = false; // level-2 information carries a null comment
@@ -132,14 +105,13 @@ struct FakePrinter {
     std::set<int> faultingDeviceCaps;        // GetDeviceCaps indexes that fault
     std::map<int, int> escapes;              // QUERYESCSUPPORT answers by escape number
     std::set<int> faultingEscapes;           // escapes whose probe faults
-    bool createDCFails = false;
 
     // Printer data values: name -> (type, bytes).
     std::map<std::wstring, std::pair<DWORD, std::vector<BYTE>>> data;
 
     // Scripting helpers: each sets the DeviceCapabilitiesW answers of its lists.
     void SetPapers(const std::vector<FakePaper>& list);
-    void SetBins(const std::vector<FakeBin>& list);
+    void SetBins(const std::vector<std::pair<WORD, std::wstring>>& list);  // (id, name)
     void SetMedia(const std::vector<std::pair<DWORD, std::wstring>>& list);
     void SetResolutions(const std::vector<std::pair<LONG, LONG>>& list);
     void SetScalar(WORD index, int value);
@@ -207,7 +179,7 @@ public:
 
     int Count(Op op) const { return counts_[static_cast<int>(op)]; }
     const std::vector<Call>& calls() const { return calls_; }
-    void ClearCalls();
+    void ClearCalls() { calls_.clear(); }
     // Handles and device contexts handed out and not yet closed / deleted.
     int OpenPrinterHandles() const { return static_cast<int>(handles_.size()); }
     int OpenDCs() const { return static_cast<int>(dcs_.size()); }
@@ -219,8 +191,8 @@ public:
         std::wstring printer;
         std::vector<BYTE> devmode;
     };
-    int Enter(Op op, const Call& call);  // records the call, applies FaultOn; returns the call number
-    bool ShouldFail(Op op, int callNo, DWORD* error) const;
+    // Records the call and applies FaultOn; returns the FailOn error (0: go on).
+    DWORD Enter(const Call& call);
     FakePrinter* PrinterOf(HANDLE handle);
     HANDLE OpenHandle(const std::wstring& name);
     bool CloseHandle(HANDLE handle);

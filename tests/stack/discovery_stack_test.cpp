@@ -1,238 +1,150 @@
-// Printer discovery against the real print stack: Wine's spooler over the
-// private CUPS scheduler that scripts/cups-harness starts.
-//
-// The harness describes its printers through the environment:
-//   KV_CUPS_PRINTERS     printer names separated by commas or blanks (required; without
-//                        it every test here is skipped). The harness lists them in its own
-//                        order; the tests put them in the order EnumPrintersW gives.
-//   KV_CUPS_CONNECTIONS  names of the printers set up as connections, separated the same way
-//                        (optional; without it the kind of each printer is taken from the
-//                        NETWORK attribute the spooler reports, and exactly one printer
-//                        must carry it)
-//   KV_CUPS_DRIVER       the driver name every harness printer uses (optional)
+// Printer discovery against the real print stack: Wine's spooler and
+// PostScript driver over the private CUPS scheduler of scripts/cups-harness.
+// The harness exports KV_CUPS_PRINTERS (comma-separated, in the spooler's
+// order), KV_CUPS_CONNECTIONS (the printers set up as connections) and
+// KV_CUPS_PPD_DIR (the scheduler's PPDs); without them every test is skipped.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
+#include <sstream>
 #include <string>
 #include <vector>
 
-#include "log/trace_log.h"
+#include "platform/guard.h"
 #include "platform/kernel.h"
 #include "print/driver_info.h"
 #include "print/printer_enum.h"
-#include "support/temp_dir.h"
+#include "unit/trace_capture.h"
 
 namespace {
 
-using Lines = std::vector<std::string>;
-
 std::wstring Environment(const wchar_t* name) {
-    const DWORD needed = ::GetEnvironmentVariableW(name, nullptr, 0);
-    if (needed == 0) return std::wstring();
-    std::wstring value(needed, L'\0');
-    const DWORD got = ::GetEnvironmentVariableW(name, value.data(), needed);
-    value.resize(got);
-    return value;
+    WCHAR buffer[2048] = {};
+    const DWORD length = ::GetEnvironmentVariableW(name, buffer, 2048);
+    return length < 2048 ? buffer : L"";
 }
 
-std::vector<std::wstring> SplitList(const std::wstring& text) {
+std::vector<std::wstring> EnvironmentList(const wchar_t* name) {
     std::vector<std::wstring> items;
-    size_t start = 0;
-    while (start <= text.size()) {
-        size_t end = text.find_first_of(L", ", start);
-        if (end == std::wstring::npos) end = text.size();
-        std::wstring item = text.substr(start, end - start);
+    std::wstringstream list(Environment(name));
+    for (std::wstring item; std::getline(list, item, L',');)
         if (!item.empty()) items.push_back(item);
-        start = end + 1;
-    }
     return items;
-}
-
-// The names in the order the spooler lists them (EnumPrintersW level 4, local
-// and connections); names it does not list keep their place at the end.
-std::vector<std::wstring> InSpoolerOrder(const std::vector<std::wstring>& names) {
-    DWORD needed = 0, returned = 0;
-    ::EnumPrintersW(PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS, nullptr, 4, nullptr, 0, &needed, &returned);
-    std::vector<BYTE> buffer(needed ? needed : 1);
-    std::vector<std::wstring> ordered;
-    if (needed && ::EnumPrintersW(PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS, nullptr, 4, buffer.data(), needed,
-                                  &needed, &returned)) {
-        const auto* info = reinterpret_cast<const PRINTER_INFO_4W*>(buffer.data());
-        for (DWORD i = 0; i < returned; ++i)
-            if (info[i].pPrinterName && std::find(names.begin(), names.end(), info[i].pPrinterName) != names.end())
-                ordered.push_back(info[i].pPrinterName);
-    }
-    for (const auto& name : names)
-        if (std::find(ordered.begin(), ordered.end(), name) == ordered.end()) ordered.push_back(name);
-    return ordered;
-}
-
-bool Has(const std::vector<std::wstring>& list, const std::wstring& name) {
-    return std::find(list.begin(), list.end(), name) != list.end();
-}
-
-// Level-2 information read straight from the spooler, past the library.
-struct SpoolerView {
-    bool read = false;
-    DWORD attributes = 0;
-    std::wstring serverName, shareName, driverName;
-};
-
-SpoolerView ReadFromSpooler(const std::wstring& name) {
-    SpoolerView view;
-    HANDLE handle = nullptr;
-    PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ACCESS_USE};
-    std::wstring copy = name;
-    if (!::OpenPrinterW(copy.data(), &handle, &defaults) || !handle) return view;
-    DWORD needed = 0;
-    ::GetPrinterW(handle, 2, nullptr, 0, &needed);
-    std::vector<BYTE> buffer(needed ? needed : 1);
-    if (needed && ::GetPrinterW(handle, 2, buffer.data(), needed, &needed)) {
-        const auto* info = reinterpret_cast<const PRINTER_INFO_2W*>(buffer.data());
-        view.read = true;
-        view.attributes = info->Attributes;
-        if (info->pServerName) view.serverName = info->pServerName;
-        if (info->pShareName) view.shareName = info->pShareName;
-        if (info->pDriverName) view.driverName = info->pDriverName;
-    }
-    ::ClosePrinter(handle);
-    return view;
 }
 
 class DiscoveryStack : public ::testing::Test {
 protected:
     void SetUp() override {
-        printers_ = SplitList(Environment(L"KV_CUPS_PRINTERS"));
-        if (printers_.empty()) GTEST_SKIP() << "KV_CUPS_PRINTERS is not set: no CUPS harness running";
-        printers_ = InSpoolerOrder(printers_);
-        connections_ = SplitList(Environment(L"KV_CUPS_CONNECTIONS"));
-        driver_ = Environment(L"KV_CUPS_DRIVER");
-        log_ = TraceLogCreate(dir_.File(L"library.log").c_str(), 0);
-        LibraryLog = log_;
+        printers_ = EnvironmentList(L"KV_CUPS_PRINTERS");
+        connections_ = EnvironmentList(L"KV_CUPS_CONNECTIONS");
+        ppdDir_ = Environment(L"KV_CUPS_PPD_DIR");
+        if (printers_.empty() || ppdDir_.empty())
+            GTEST_SKIP() << "the CUPS harness is not running (KV_CUPS_PRINTERS or KV_CUPS_PPD_DIR not set); "
+                            "run scripts/test";
     }
-    void TearDown() override {
-        LibraryLog = nullptr;
-        TraceLogDestroy(log_);
-        log_ = nullptr;
+    DWORD ExpectedType(const std::wstring& name) const {
+        const bool connection = std::find(connections_.begin(), connections_.end(), name) != connections_.end();
+        return connection ? kPrinterTypeNetwork : kPrinterTypeLocal;
     }
-    Lines Trace() const { return testsupport::ReadLogLines(dir_.File(L"library.log")); }
-    std::string TraceText() const {
-        std::string text;
-        for (const auto& line : Trace()) text += line + "\n";
-        return text;
-    }
-
-    // The kind the harness set each printer up as.
-    DWORD ExpectedType(const std::wstring& name) {
-        if (!connections_.empty()) return Has(connections_, name) ? kPrinterTypeNetwork : kPrinterTypeLocal;
-        return (ReadFromSpooler(name).attributes & PRINTER_ATTRIBUTE_NETWORK) ? kPrinterTypeNetwork
-                                                                               : kPrinterTypeLocal;
+    // The harness printers in a listing, with their kinds; others the prefix may know are left out.
+    std::vector<std::pair<std::wstring, DWORD>> Harness(const VLIB_PRINTER_ENUM_LIST& list) const {
+        std::vector<std::pair<std::wstring, DWORD>> found;
+        for (const auto& record : list)
+            if (std::find(printers_.begin(), printers_.end(), record->szPrinterName) != printers_.end())
+                found.emplace_back(record->szPrinterName, record->dwType);
+        return found;
     }
 
     std::vector<std::wstring> printers_, connections_;
-    std::wstring driver_;
-    testsupport::TempDir dir_;
-    TraceLog* log_ = nullptr;
+    std::wstring ppdDir_;
 };
 
-TEST_F(DiscoveryStack, EnumerationListsTheHarnessPrintersInSpoolerOrder) {
-    const VLIB_PRINTER_ENUM_LIST list = vlibPRINT_EnumeratePrinters(3);
-
-    // The harness printers, in the order listed, each once; the prefix may know others.
-    std::vector<std::wstring> names;
-    std::vector<DWORD> types;
-    for (const auto& record : list) {
-        ASSERT_TRUE(record->dwType == kPrinterTypeLocal || record->dwType == kPrinterTypeNetwork);
-        if (!Has(printers_, record->szPrinterName)) continue;
-        names.push_back(record->szPrinterName);
-        types.push_back(record->dwType);
-    }
-    ASSERT_EQ(names, printers_) << TraceText();
-
-    int network = 0;
-    for (size_t i = 0; i < names.size(); ++i) {
-        SCOPED_TRACE(testsupport::Narrow(names[i]));
-        EXPECT_EQ(types[i], ExpectedType(names[i]));
-        if (types[i] == kPrinterTypeNetwork) ++network;
-    }
-    if (connections_.empty()) EXPECT_EQ(network, 1) << "the harness marks exactly one printer as a connection";
-
-    const Lines lines = Trace();
-    ASSERT_GE(lines.size(), 5u);
-    EXPECT_EQ(lines[0], "vlibPRINT_EnumeratePrinters =>");
-    EXPECT_EQ(lines[1], "vlibPRINT_EnumeratePrinters => NT-based system, enumerating");
-    EXPECT_EQ(lines[2], "vlibPRINT_EnumeratePrinters => dwEnumFlags = 6");
-    EXPECT_EQ(lines.back(), "vlibPRINT_EnumeratePrinters => returning success");
-    // One printer line per listed printer, naming the harness printers.
+TEST_F(DiscoveryStack, EnumerationListsThePrintersInSpoolerOrderWithTheirKinds) {
+    std::vector<std::pair<std::wstring, DWORD>> all, local;
     for (const auto& name : printers_) {
-        const std::string head = "vlibPRINT_EnumeratePrinters => printer: " + testsupport::Narrow(name) + "; server: ";
-        EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(head, 0) == 0; }),
-                  1)
-            << testsupport::Narrow(name);
+        all.emplace_back(name, ExpectedType(name));
+        // The spooler reports a connection as local and network: left out of a local-only selection.
+        if (ExpectedType(name) == kPrinterTypeLocal) local.emplace_back(name, kPrinterTypeLocal);
     }
-}
+    ASSERT_LT(local.size(), all.size()) << "the harness sets up a connection";
+    testsupport::TraceCapture trace;
 
-TEST_F(DiscoveryStack, LocalSelectionLeavesOutTheConnections) {
-    const VLIB_PRINTER_ENUM_LIST list = vlibPRINT_EnumeratePrinters(1);
-    std::vector<std::wstring> names;
-    for (const auto& record : list) {
-        EXPECT_EQ(record->dwType, kPrinterTypeLocal);
-        if (Has(printers_, record->szPrinterName)) names.push_back(record->szPrinterName);
-    }
-    std::vector<std::wstring> expected;
-    for (const auto& name : printers_)
-        if (ExpectedType(name) == kPrinterTypeLocal) expected.push_back(name);
-    EXPECT_EQ(names, expected) << TraceText();
+    EXPECT_EQ(Harness(vlibPRINT_EnumeratePrinters(3)), all)
+        << "an empty list when Wine added the printers again without the scheduler; run scripts/cups-harness register";
+    EXPECT_EQ(trace.Lines().back(), "vlibPRINT_EnumeratePrinters => returning success");
+    EXPECT_EQ(Harness(vlibPRINT_EnumeratePrinters(1)), local);
 }
 
 TEST_F(DiscoveryStack, LookUpsAnswerForRealPrinters) {
-    for (const auto& name : printers_) {
+    for (std::wstring name : printers_) {
         SCOPED_TRACE(testsupport::Narrow(name));
-        const SpoolerView view = ReadFromSpooler(name);
-        ASSERT_TRUE(view.read);
+        HANDLE handle = nullptr;
+        PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ACCESS_USE};
+        ASSERT_TRUE(::OpenPrinterW(name.data(), &handle, &defaults));
+        LPBYTE block = vlibPRINT_GetPrinterInfo(handle, 2);
+        ::ClosePrinter(handle);
+        ASSERT_NE(block, nullptr);
+        const auto* info = reinterpret_cast<const PRINTER_INFO_2W*>(block);
+        const std::wstring driver = info->pDriverName ? info->pDriverName : L"";
+        const std::wstring server = info->pServerName ? info->pServerName : L"";
+        const std::wstring share = info->pShareName ? info->pShareName : L"";
+        EXPECT_STREQ(info->pPrinterName, name.c_str());
+        platform::HeapFreeBlock(block);
 
-        // The driver's own record names the driver the printer information names.
-        const std::wstring driver = vlibPRINT_GetDriverName(name);
         EXPECT_FALSE(driver.empty());
-        EXPECT_EQ(driver, view.driverName);
-        if (!driver_.empty()) {
-            EXPECT_EQ(driver, driver_);
-        }
-
+        EXPECT_EQ(vlibPRINT_GetDriverName(name), driver);
         EXPECT_EQ(vlibPRINT_GetNativePrinterFullName(name), name);
-
-        const std::wstring expectedShare =
-            view.serverName.empty() ? view.shareName : view.serverName + L"\\" + view.shareName;
-        EXPECT_EQ(vlibPRINT_GetNativePrinterShareName(name), expectedShare);
+        EXPECT_EQ(vlibPRINT_GetNativePrinterShareName(name), server.empty() ? share : server + L"\\" + share);
     }
-
-    // A name the spooler does not know.
-    const std::wstring unknown = L"KV_No_Such_Printer";
-    EXPECT_EQ(vlibPRINT_GetDriverName(unknown), L"");
-    EXPECT_EQ(vlibPRINT_GetNativePrinterFullName(unknown), L"");
-    EXPECT_EQ(vlibPRINT_GetNativePrinterShareName(unknown), L"");
-    const Lines lines = Trace();
-    ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines.back(), "vlibPRINT_GetNativePrinterShareName => OpenPrinter failed");
+    EXPECT_EQ(vlibPRINT_GetDriverName(L"KV_No_Such_Printer"), L"");
+    EXPECT_EQ(vlibPRINT_GetNativePrinterFullName(L"KV_No_Such_Printer"), L"");
+    EXPECT_EQ(vlibPRINT_GetNativePrinterShareName(L"KV_No_Such_Printer"), L"");
 }
 
-TEST_F(DiscoveryStack, PrinterAndDriverInformationOfAnOpenPrinter) {
-    std::wstring name = printers_.front();
-    HANDLE handle = nullptr;
-    PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ACCESS_USE};
-    ASSERT_TRUE(::OpenPrinterW(name.data(), &handle, &defaults));
+// The driver's papers, default DEVMODE and device context for each printer.
+TEST_F(DiscoveryStack, PapersDefaultDevmodeAndDeviceContext) {
+    for (std::wstring name : printers_) {
+        SCOPED_TRACE(testsupport::Narrow(name));
+        // One paper per PageSize entry of the printer's PPD.
+        std::istringstream ppd(testsupport::ReadFileBytes(ppdDir_ + L"\\" + name + L".ppd"));
+        int pageSizes = 0, papers = -1;
+        for (std::string line; std::getline(ppd, line);)
+            if (line.rfind("*PageSize ", 0) == 0) ++pageSizes;
+        EXPECT_GT(pageSizes, 0) << "no PageSize entries in the PPD under " << testsupport::Narrow(ppdDir_);
+        const std::wstring port = L"CUPS:" + name;
+        ASSERT_TRUE(platform::Guarded([&] {
+            papers = platform::spooler.DeviceCapabilitiesW(name.c_str(), port.c_str(), DC_PAPERS, nullptr, nullptr);
+        }));
+        EXPECT_EQ(papers, pageSizes);
 
-    LPBYTE info = vlibPRINT_GetPrinterInfo(handle, 2);
-    ASSERT_NE(info, nullptr);
-    EXPECT_STREQ(reinterpret_cast<const PRINTER_INFO_2W*>(info)->pPrinterName, name.c_str());
-    LPBYTE driver = GetDriverInfo(handle, 2);
-    ASSERT_NE(driver, nullptr);
-    EXPECT_STREQ(reinterpret_cast<const DRIVER_INFO_2W*>(driver)->pName,
-                 reinterpret_cast<const PRINTER_INFO_2W*>(info)->pDriverName);
-    platform::HeapFreeBlock(driver);
-    platform::HeapFreeBlock(info);
-    ::ClosePrinter(handle);
+        HANDLE printer = nullptr;
+        ASSERT_TRUE(::OpenPrinterW(name.data(), &printer, nullptr));
+        LONG size = 0, result = 0;
+        DEVMODEW* devmode = nullptr;
+        const bool clean = platform::Guarded([&] {
+            size = platform::spooler.DocumentPropertiesW(nullptr, printer, name.data(), nullptr, nullptr, 0);
+            if (size < static_cast<LONG>(sizeof(DEVMODEW))) return;
+            devmode = platform::HeapAllocZeroAs<DEVMODEW>(static_cast<size_t>(size));
+            result = platform::spooler.DocumentPropertiesW(nullptr, printer, name.data(), devmode, nullptr,
+                                                           DM_OUT_BUFFER);
+        });
+        ::ClosePrinter(printer);
+        EXPECT_TRUE(clean);
+        ASSERT_NE(devmode, nullptr) << "DocumentPropertiesW size " << size;
+        EXPECT_EQ(result, IDOK);
+        EXPECT_EQ(devmode->dmSpecVersion, 0x030A);
+        EXPECT_EQ(static_cast<LONG>(devmode->dmSize + devmode->dmDriverExtra), size);
+
+        int dpi = 0;
+        ASSERT_TRUE(platform::Guarded([&] {
+            HDC dc = platform::gdi.CreateDCW(L"WINSPOOL", name.c_str(), nullptr, devmode);
+            if (!dc) return;
+            dpi = platform::gdi.GetDeviceCaps(dc, LOGPIXELSX);
+            platform::gdi.DeleteDC(dc);
+        }));
+        platform::HeapFreeBlock(devmode);
+        EXPECT_GT(dpi, 0);
+    }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "print/private_devmode.h"
@@ -14,328 +15,162 @@ using testsupport::HexAddress;
 using testsupport::TraceCapture;
 using Lines = std::vector<std::string>;
 
-// The LogDevmode lines of a public part, as a reference for the dumps that embed it.
-template <class DM>
-Lines DevmodeDump(const DM* dm) {
+template <class Ch, size_t N>
+void Set(Ch (&slot)[N], const char* text) {
+    for (size_t i = 0; text[i]; ++i) slot[i] = static_cast<Ch>(static_cast<unsigned char>(text[i]));
+}
+
+// A dump's banner and address, the dump of the public part, then the rest.
+template <class R>
+Lines Dump(const std::string& name, const R& r, const Lines& rest) {
+    Lines lines = {name + " => --------------------------", name + " => " + HexAddress(&r)};
     TraceCapture capture;
-    LogDevmode(dm, capture.log());
-    return capture.Lines();
+    LogDevmode(&r.dm, capture.log());
+    for (const Lines& part : {capture.Lines(), rest}) lines.insert(lines.end(), part.begin(), part.end());
+    return lines;
 }
 
-Lines Join(std::initializer_list<Lines> parts) {
-    Lines all;
-    for (const Lines& part : parts) all.insert(all.end(), part.begin(), part.end());
-    return all;
+// A private record of any form and width, dwPrivateFields 0x8001: only
+// dwFlags and szClientArgs are marked.
+template <class R>
+R Make(WORD size, WORD driverExtra) {
+    R r;
+    std::memset(&r, 0, sizeof(r));
+    r.dm.dmSize = size;
+    r.dm.dmDriverExtra = driverExtra;
+    r.dwSignatureStart = r.dwSignatureEnd = kPrivateDM4Signature;
+    r.dwPrivateFields = 0x8001;
+    r.dwFlags = 7, r.dwSessionID = 2, r.dwSpoolType = 3, r.dwExportMethod = 4, r.dwExportType = 5;
+    r.dwSaveModeServer = 6, r.dwSaveModeClient = 8, r.dwIfExistsServer = 9, r.dwIfExistsClient = 0xFFFFFFFF;
+    Set(r.szServerCommandLine, "srv.exe"), Set(r.szServerArgs, "-s"), Set(r.szClientCommandLine, "cli.exe");
+    Set(r.szClientArgs, "-c"), Set(r.szNativePrinterName, "Caf\xE9 Laser");
+    Set(r.szServerDestination, "\\\\srv\\out"), Set(r.szClientDestination, "C:\\out");
+    return r;
 }
 
-// A wide dm3 record with distinct values everywhere; the strings hold
-// Western-European text ("é" is one byte in the ANSI code page).
-PRIVATE_DEVMODEW MakeWide(WORD driverExtra = 3688) {
-    PRIVATE_DEVMODEW pdm;
-    std::memset(&pdm, 0, sizeof(pdm));
-    wcscpy(pdm.dm.dmDeviceName, L"Office Laser");
-    pdm.dm.dmSpecVersion = 0x0401;
-    pdm.dm.dmSize = 220;
-    pdm.dm.dmDriverExtra = driverExtra;
-    pdm.dm.dmFields = DM_ORIENTATION;
-    pdm.dm.dmOrientation = 1;
-    pdm.dwSignatureStart = pdm.dwSignatureEnd = kPrivateDM4Signature;
-    pdm.dwPrivateFields = 0x8001;
-    pdm.dwFlags = 7;
-    pdm.dwSessionID = 2;
-    pdm.dwSpoolType = 3;
-    pdm.dwExportMethod = 4;
-    pdm.dwExportType = 5;
-    pdm.dwSaveModeServer = 6;
-    pdm.dwSaveModeClient = 8;
-    pdm.dwIfExistsServer = 9;
-    pdm.dwIfExistsClient = 0xFFFFFFFF;  // printed signed
-    wcscpy(pdm.szServerCommandLine, L"srv.exe");
-    wcscpy(pdm.szServerArgs, L"-s");
-    wcscpy(pdm.szClientCommandLine, L"cli.exe");
-    wcscpy(pdm.szClientArgs, L"-c");
-    wcscpy(pdm.szNativePrinterName, L"Caf\u00e9 Laser");
-    wcscpy(pdm.szServerDestination, L"\\\\srv\\out");
-    wcscpy(pdm.szClientDestination, L"C:\\out");
-    return pdm;
-}
-
-// The same record built natively in the narrow form (156 + 1868).
-PRIVATE_DEVMODEA MakeNarrow(WORD size = 156, WORD driverExtra = 1868) {
-    PRIVATE_DEVMODEA pdm;
-    std::memset(&pdm, 0, sizeof(pdm));
-    std::strcpy(reinterpret_cast<char*>(pdm.dm.dmDeviceName), "Office Laser");
-    pdm.dm.dmSpecVersion = 0x0401;
-    pdm.dm.dmSize = size;
-    pdm.dm.dmDriverExtra = driverExtra;
-    pdm.dwSignatureStart = pdm.dwSignatureEnd = kPrivateDM3Signature;
-    pdm.dwPrivateFields = 0x8001;
-    pdm.dwFlags = 7;
-    pdm.dwSessionID = 2;
-    std::strcpy(pdm.szServerCommandLine, "srv.exe");
-    std::strcpy(pdm.szClientArgs, "-c");
-    std::strcpy(pdm.szNativePrinterName, "Caf\xE9 Laser");
-    return pdm;
-}
-
-TEST(PrivateDevmodeLayout, SignaturesSitAtTheirOffsetsAndDecideTheVersion) {
-    PRIVATE_DEVMODEW wide = MakeWide();
-    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(&wide);
-    const unsigned char v4[4] = {0x4D, 0x44, 0x34, 0x76};
-    EXPECT_EQ(std::memcmp(bytes + 220, v4, 4), 0);
-    EXPECT_EQ(std::memcmp(bytes + 3904, v4, 4), 0);
-    EXPECT_TRUE(IsPrivateDM4W(&wide));
-    EXPECT_FALSE(IsPrivateDM3W(&wide));
-
-    wide.dwSignatureEnd = kPrivateDM3Signature;  // start and end disagree
-    EXPECT_FALSE(IsPrivateDM4W(&wide));
-    EXPECT_FALSE(IsPrivateDM3W(&wide));
-    wide.dwSignatureStart = kPrivateDM3Signature;
-    EXPECT_TRUE(IsPrivateDM3W(&wide));
-    EXPECT_FALSE(IsPrivateDM4W(&wide));
-    EXPECT_FALSE(IsPrivateDM4W(nullptr));
-
-    // The narrow tests read the narrow offsets (156 and 2020), written here as raw bytes.
-    unsigned char narrow[sizeof(PRIVATE_DEVMODEA)] = {};
-    const unsigned char v3[4] = {0x4D, 0x44, 0x33, 0x76};
-    std::memcpy(narrow + 156, v3, 4);
-    std::memcpy(narrow + 2020, v3, 4);
-    const auto* pdmA = reinterpret_cast<const PRIVATE_DEVMODEA*>(narrow);
-    EXPECT_TRUE(IsPrivateDM3A(pdmA));
-    EXPECT_FALSE(IsPrivateDM4A(pdmA));
-    std::memcpy(narrow + 2020, v4, 4);
-    EXPECT_FALSE(IsPrivateDM3A(pdmA));
-    EXPECT_FALSE(IsPrivateDM4A(pdmA));
-    std::memcpy(narrow + 156, v4, 4);
-    EXPECT_TRUE(IsPrivateDM4A(pdmA));
-    EXPECT_FALSE(IsPrivateDM3A(nullptr));
-}
-
-TEST(LogDM, WideDm3DumpShowsEveryPrivateBitAndValue) {
-    const PRIVATE_DEVMODEW pdm = MakeWide();
-    TraceCapture capture;
-    LogDM(&pdm, capture.log());
+// The private block of Make's record in the dump of its form and width.
+template <class R>
+Lines PrivateBlock() {
+    constexpr bool dm3 = std::is_same_v<R, PRIVATE_DEVMODEW> || std::is_same_v<R, PRIVATE_DEVMODEA>;
+    constexpr bool narrow = sizeof(R::szClientArgs[0]) == 1;
     const std::string signature = std::to_string(kPrivateDM4Signature);
-    const Lines expected = Join({
-        {"LogDM => --------------------------", "LogDM => " + HexAddress(&pdm)},
-        DevmodeDump(&pdm.dm),
-        {
-            "LogDM => sizeof(dm3) = 3908",
-            "LogDM => dwSignatureStart:  " + signature,
-            "LogDM => dwPrivateFields:   32769",
-            "LogDM => dwFlags:\t        (1) 7",
-            "LogDM => dwSessionID:       (0) 2",
-            "LogDM => dwSpoolType:       (0) 3",
-            "LogDM => dwExportMethod:    (0) 4",
-            "LogDM => dwExportType:      (0) 5",
-            "LogDM => dwSaveModeServer:  (0) 6",
-            "LogDM => dwSaveModeClient:  (0) 8",
-            "LogDM => dwIfExistsServer:  (0) 9",
-            "LogDM => dwIfExistsClient:  (0) -1",
-            "LogDM => szServerCommandLine:  (0) srv.exe",
-            "LogDM => szServerArgs:         (0) -s",
-            "LogDM => szClientCommandLine:  (0) cli.exe",
-            "LogDM => szClientArgs:\t       (1) -c",
-            "LogDM => szNativePrinterName:  (0) Caf\xE9 Laser",
-            "LogDM => szServerDestination:  (0) \\\\srv\\out",
-            "LogDM => szClientDestination:  (0) C:\\out",
-            "LogDM => dwSignatureEnd:    " + signature,
-            "LogDM => --------------------------",
-        },
-    });
-    EXPECT_EQ(capture.Lines(), expected);
-}
-
-TEST(LogDM, WideEarlierFormNamesTheFifthSlotAndHasNoSizeLine) {
-    PRIVATE_DEVMODEW dm3 = MakeWide();
-    dm3.dwPrivateFields = PDM_PRINTERNAME | PDM_CLIENTARGS;
-    PRIVATE_DEVMODE2W earlier;
-    std::memcpy(&earlier, &dm3, sizeof(earlier));
-    TraceCapture capture;
-    LogDM(&earlier, capture.log());
-    const Lines lines = capture.Lines();
-    const Lines devmode = DevmodeDump(&earlier.dm);
-    ASSERT_EQ(lines.size(), 2 + devmode.size() + 19);
-    EXPECT_EQ(lines[2 + devmode.size()], "LogDM => dwSignatureStart:  " + std::to_string(kPrivateDM4Signature));
-    EXPECT_EQ(lines[4 + devmode.size()], "LogDM => dwFlags:\t        (0) 7");
-    EXPECT_EQ(lines[15 + devmode.size()], "LogDM => szClientCommandLine:  (0) cli.exe");
-    EXPECT_EQ(lines[16 + devmode.size()], "LogDM => szPrinterName:        (1) Caf\xE9 Laser");
-    EXPECT_EQ(lines[17 + devmode.size()], "LogDM => szServerDestination:  (0) \\\\srv\\out");
-    EXPECT_TRUE(capture.LinesStartingWith("LogDM => sizeof").empty());
-    EXPECT_TRUE(capture.LinesStartingWith("LogDM => szClientArgs").empty());
-}
-
-TEST(LogDM, WideDumpsNeedExactly3908Bytes) {
-    for (WORD extra : {WORD(3000), WORD(3689)}) {
-        const PRIVATE_DEVMODEW pdm = MakeWide(extra);
-        PRIVATE_DEVMODE2W earlier;
-        std::memcpy(&earlier, &pdm, sizeof(earlier));
-        TraceCapture capture;
-        LogDM(&pdm, capture.log());
-        LogDM(&earlier, capture.log());
-        const Lines expected = Join({
-            {"LogDM => --------------------------", "LogDM => " + HexAddress(&pdm)},
-            DevmodeDump(&pdm.dm),
-            {"LogDM => sizeof(dm3) = 3908"},
-            {"LogDM => --------------------------", "LogDM => " + HexAddress(&earlier)},
-            DevmodeDump(&earlier.dm),
-        });
-        EXPECT_EQ(capture.Lines(), expected) << "dmDriverExtra " << extra;
+    Lines lines = {"LogDM => dwSignatureStart:  " + signature,
+                   "LogDM => dwPrivateFields:   32769",
+                   "LogDM => dwFlags:\t        (1) 7",
+                   "LogDM => dwSessionID:       (0) 2",
+                   "LogDM => dwSpoolType:       (0) 3",
+                   "LogDM => dwExportMethod:    (0) 4",
+                   "LogDM => dwExportType:      (0) 5",
+                   "LogDM => dwSaveModeServer:  (0) 6",
+                   "LogDM => dwSaveModeClient:  (0) 8",
+                   "LogDM => dwIfExistsServer:  (0) 9",
+                   "LogDM => dwIfExistsClient:  (0) -1",
+                   "LogDM => szServerCommandLine:  (0) srv.exe",
+                   "LogDM => szServerArgs:         (0) -s",
+                   "LogDM => szClientCommandLine:  (0) cli.exe"};
+    if (dm3) {
+        lines.push_back(narrow ? "LogDM => szClientArgs:\t      (1) -c" : "LogDM => szClientArgs:\t       (1) -c");
+        lines.push_back("LogDM => szNativePrinterName:  (0) Caf\xE9 Laser");
+    } else {
+        lines.push_back("LogDM => szPrinterName:        (0) Caf\xE9 Laser");
     }
+    lines.insert(lines.end(), {"LogDM => szServerDestination:  (0) \\\\srv\\out",
+                               "LogDM => szClientDestination:  (0) C:\\out", "LogDM => dwSignatureEnd:    " + signature,
+                               "LogDM => --------------------------"});
+    return lines;
+}
+
+template <class R>
+void ExpectLogDM(WORD size, WORD driverExtra, const char* sizeLine, bool block) {
+    SCOPED_TRACE(testing::Message() << sizeof(R) << " bytes, " << size << " + " << driverExtra);
+    const R r = Make<R>(size, driverExtra);
     TraceCapture capture;
-    LogDM(static_cast<const PRIVATE_DEVMODEW*>(nullptr), capture.log());
+    LogDM(&r, capture.log());
+    Lines rest = block ? PrivateBlock<R>() : Lines{};
+    if (sizeLine) rest.insert(rest.begin(), sizeLine);
+    EXPECT_EQ(capture.Lines(), Dump("LogDM", r, rest));
+}
+
+TEST(PrivateDevmode, SignaturesAtTheirOffsetsDecideTheVersion) {
+    const unsigned char v4[4] = {0x4D, 0x44, 0x34, 0x76}, v3[4] = {0x4D, 0x44, 0x33, 0x76};
+    for (const unsigned char* start : {v4, v3})
+        for (const unsigned char* end : {v4, v3}) {
+            unsigned char wide[sizeof(PRIVATE_DEVMODEW)] = {}, narrow[sizeof(PRIVATE_DEVMODEA)] = {};
+            std::memcpy(wide + 220, start, 4), std::memcpy(wide + 3904, end, 4);
+            std::memcpy(narrow + 156, start, 4), std::memcpy(narrow + 2020, end, 4);
+            const auto* w = reinterpret_cast<const PRIVATE_DEVMODEW*>(wide);
+            const auto* a = reinterpret_cast<const PRIVATE_DEVMODEA*>(narrow);
+            const BOOL dm4 = start == v4 && end == v4, dm3 = start == v3 && end == v3;
+            EXPECT_EQ(IsPrivateDM4W(w), dm4);
+            EXPECT_EQ(IsPrivateDM3W(w), dm3);
+            EXPECT_EQ(IsPrivateDM4A(a), dm4);
+            EXPECT_EQ(IsPrivateDM3A(a), dm3);
+        }
+}
+
+TEST(LogDM, SizeTestsOfTheFourDumps) {
+    // Wide: exactly 3908 bytes; the earlier form has no size line.
+    ExpectLogDM<PRIVATE_DEVMODEW>(220, 3688, "LogDM => sizeof(dm3) = 3908", true);
+    ExpectLogDM<PRIVATE_DEVMODEW>(220, 3000, "LogDM => sizeof(dm3) = 3908", false);
+    ExpectLogDM<PRIVATE_DEVMODE2W>(220, 3688, nullptr, true);
+    ExpectLogDM<PRIVATE_DEVMODE2W>(220, 3000, nullptr, false);
+    // Narrow: a natively built record (156 + 1868) passes the dm2 test (at
+    // least 2024) but not the dm3 one, which only converted records pass.
+    ExpectLogDM<PRIVATE_DEVMODE2A>(156, 1868, "LogDM => sizeof(dm2) = 2024", true);
+    ExpectLogDM<PRIVATE_DEVMODE2A>(156, 1867, "LogDM => sizeof(dm2) = 2024", false);
+    ExpectLogDM<PRIVATE_DEVMODEA>(156, 1868, "LogDM => sizeof(dm3) = 2024", false);
+    ExpectLogDM<PRIVATE_DEVMODEA>(220, 3688, "LogDM => sizeof(dm3) = 2024", true);
+
+    TraceCapture capture;  // a null record: banner and address
+    LogDM(static_cast<const PRIVATE_DEVMODEA*>(nullptr), capture.log());
     EXPECT_EQ(capture.Lines(), (Lines{"LogDM => --------------------------", "LogDM => 0"}));
 }
 
-TEST(LogDM, NarrowDumpsTellNativeFromConvertedRecords) {
-    // Natively built (156 + 1868): the dm2 dump shows the private block, the
-    // narrow dm3 dump stops after its size line.
-    const PRIVATE_DEVMODEA native = MakeNarrow();
-    PRIVATE_DEVMODE2A native2;
-    std::memcpy(&native2, &native, sizeof(native2));
-    {
-        TraceCapture capture;
-        LogDM(&native2, capture.log());
-        LogDM(&native, capture.log());
-        const Lines lines = capture.Lines();
-        const size_t dump = DevmodeDump(&native.dm).size();
-        ASSERT_EQ(lines.size(), (2 + dump + 1 + 19) + (2 + dump + 1));
-        EXPECT_EQ(lines[2 + dump], "LogDM => sizeof(dm2) = 2024");
-        EXPECT_EQ(lines[3 + dump], "LogDM => dwSignatureStart:  " + std::to_string(kPrivateDM3Signature));
-        EXPECT_EQ(lines[5 + dump], "LogDM => dwFlags:\t        (1) 7");
-        EXPECT_EQ(lines[14 + dump], "LogDM => szServerCommandLine:  (0) srv.exe");
-        EXPECT_EQ(lines[17 + dump], "LogDM => szPrinterName:        (0) Caf\xE9 Laser");
-        EXPECT_EQ(lines[21 + dump], "LogDM => --------------------------");
-        EXPECT_EQ(lines.back(), "LogDM => sizeof(dm3) = 2024");
-    }
-    // Converted from a wide record (220 + 3688): the dm3 dump shows it all,
-    // with the narrow form's own spacing on the szClientArgs line.
-    const PRIVATE_DEVMODEA converted = MakeNarrow(220, 3688);
-    {
-        TraceCapture capture;
-        LogDM(&converted, capture.log());
-        const Lines lines = capture.Lines();
-        const size_t dump = DevmodeDump(&converted.dm).size();
-        ASSERT_EQ(lines.size(), 2 + dump + 1 + 20);
-        EXPECT_EQ(lines[2 + dump], "LogDM => sizeof(dm3) = 2024");
-        EXPECT_EQ(lines[17 + dump], "LogDM => szClientArgs:\t      (1) -c");
-        EXPECT_EQ(lines[18 + dump], "LogDM => szNativePrinterName:  (0) Caf\xE9 Laser");
-    }
-    // The dm2 dump asks for at least 2024 bytes.
-    const PRIVATE_DEVMODEA shortRecord = MakeNarrow(156, 1867);
-    PRIVATE_DEVMODE2A short2;
-    std::memcpy(&short2, &shortRecord, sizeof(short2));
+template <class R>
+void ExpectLogTessDM(WORD size, WORD driverExtra, bool whole) {
+    SCOPED_TRACE(testing::Message() << sizeof(R) << " bytes, " << size << " + " << driverExtra);
+    R r{};
+    r.dm.dmSize = size, r.dm.dmDriverExtra = driverExtra;
+    r.dwSessionID = 3, r.dwSpoolType = 1, r.dwPrintMethod = 2;
+    Set(r.szPrinterName, "Caf\xE9 Laser");
     TraceCapture capture;
-    LogDM(&short2, capture.log());
-    EXPECT_EQ(capture.Lines().back(), "LogDM => sizeof(dm2) = 2024");
+    LogTessDM(&r, capture.log());
+    const Lines rest = {"LogTessDM => dwSessionID:       3", "LogTessDM => szPrinterName:     Caf\xE9 Laser",
+                        "LogTessDM => dwSpoolType:       1", "LogTessDM => dwPrintMethod:     2",
+                        "LogTessDM => --------------------------"};
+    EXPECT_EQ(capture.Lines(), Dump("LogTessDM", r, whole ? rest : Lines{}));
 }
 
 TEST(LogTessDM, PrivatePartNeedsTheWholeRecord) {
-    TESS_DEVMODEW wide;
-    std::memset(&wide, 0, sizeof(wide));
-    wide.dm.dmSize = 220;
-    wide.dwSessionID = 3;
-    wcscpy(wide.szPrinterName, L"Caf\u00e9 Laser");
-    wide.dwSpoolType = 1;
-    wide.dwPrintMethod = 2;
-    const Lines tail = {"LogTessDM => dwSessionID:       3", "LogTessDM => szPrinterName:     Caf\xE9 Laser",
-                        "LogTessDM => dwSpoolType:       1", "LogTessDM => dwPrintMethod:     2",
-                        "LogTessDM => --------------------------"};
-    for (WORD extra : {WORD(600), WORD(500)}) {  // sums 820 and 720
-        wide.dm.dmDriverExtra = extra;
-        TraceCapture capture;
-        LogTessDM(&wide, capture.log());
-        const Lines head = Join({{"LogTessDM => --------------------------", "LogTessDM => " + HexAddress(&wide)},
-                                 DevmodeDump(&wide.dm)});
-        EXPECT_EQ(capture.Lines(), extra == 600 ? Join({head, tail}) : head) << "dmDriverExtra " << extra;
-    }
-
-    TESS_DEVMODEA narrow;
-    std::memset(&narrow, 0, sizeof(narrow));
-    narrow.dm.dmSize = 156;
-    narrow.dwSessionID = 3;
-    std::strcpy(narrow.szPrinterName, "Caf\xE9 Laser");
-    narrow.dwSpoolType = 1;
-    narrow.dwPrintMethod = 2;
-    for (WORD extra : {WORD(272), WORD(271)}) {  // sums 428 and 427
-        narrow.dm.dmDriverExtra = extra;
-        TraceCapture capture;
-        LogTessDM(&narrow, capture.log());
-        const Lines head = Join({{"LogTessDM => --------------------------", "LogTessDM => " + HexAddress(&narrow)},
-                                 DevmodeDump(&narrow.dm)});
-        EXPECT_EQ(capture.Lines(), extra == 272 ? Join({head, tail}) : head) << "dmDriverExtra " << extra;
-    }
+    ExpectLogTessDM<TESS_DEVMODEW>(220, 600, true);  // 820
+    ExpectLogTessDM<TESS_DEVMODEW>(220, 500, false);  // 720
+    ExpectLogTessDM<TESS_DEVMODEA>(156, 272, true);   // 428
+    ExpectLogTessDM<TESS_DEVMODEA>(156, 271, false);
 }
 
-TEST(LogJobInfo, WritesLevel2OnlyWithItsDevmodeAsPrivateRecord) {
-    PRIVATE_DEVMODEW pdm = MakeWide();
-    WCHAR printer[] = L"Office Laser", machine[] = L"\\\\desk", user[] = L"ann", document[] = L"report.pdf",
-          notify[] = L"ann", datatype[] = L"RAW", processor[] = L"winprint", parameters[] = L"",
-          driver[] = L"Generic PS", status[] = L"printing";
+TEST(LogJobInfo, WritesLevel2OnlyWithItsDevmodeAsDm3Record) {
+    PRIVATE_DEVMODEW pdm = Make<PRIVATE_DEVMODEW>(220, 3688);
+    WCHAR printer[] = L"Office Laser";
     JOB_INFO_2W job{};
-    job.JobId = 42;
-    job.pPrinterName = printer;
-    job.pMachineName = machine;
-    job.pUserName = user;
-    job.pDocument = document;
-    job.pNotifyName = notify;
-    job.pDatatype = datatype;
-    job.pPrintProcessor = processor;
-    job.pParameters = parameters;
-    job.pDriverName = driver;
-    job.pDevMode = &pdm.dm;
-    job.pStatus = status;
-    job.Status = 0x10;
-    job.Priority = 1;
-    job.Position = 3;
-    job.StartTime = 0;
-    job.UntilTime = 1439;
-    job.TotalPages = 12;
-    job.Size = 65536;
+    job.JobId = 42, job.pPrinterName = printer, job.pDevMode = &pdm.dm, job.PagesPrinted = 5;
     job.Submitted = SYSTEMTIME{2026, 12, 6, 5, 17, 4, 9, 250};
-    job.Time = 7;
-    job.PagesPrinted = 5;
-
-    TraceCapture capture;
+    TraceCapture capture, reference;
     vlibPRINT_LogJobInfo(capture.log(), 1, &job);
     vlibPRINT_LogJobInfo(capture.log(), 2, nullptr);
     EXPECT_TRUE(capture.Lines().empty());
 
     vlibPRINT_LogJobInfo(capture.log(), 2, &job);
-    const std::string banner = "vlibPRINT_LogJobInfo => " + std::string(39, '%');
-    TraceCapture reference;
     LogDM(&pdm, reference.log());
-    const Lines expected = Join({
-        {
-            banner,
-            "vlibPRINT_LogJobInfo => " + HexAddress(&job),
-            "vlibPRINT_LogJobInfo => JobId:  42\r",
-            "vlibPRINT_LogJobInfo => pPrinterName:  Office Laser\r",
-            "vlibPRINT_LogJobInfo => pMachineName:  \\\\desk\r",
-            "vlibPRINT_LogJobInfo => pUserName:  ann\r",
-            "vlibPRINT_LogJobInfo => pDocument:  report.pdf\r",
-            "vlibPRINT_LogJobInfo => pNotifyName:  ann\r",
-            "vlibPRINT_LogJobInfo => pDatatype:  RAW\r",
-            "vlibPRINT_LogJobInfo => pPrintProcessor:  winprint\r",
-            "vlibPRINT_LogJobInfo => pParameters:  \r",
-            "vlibPRINT_LogJobInfo => pDriverName:  Generic PS\r",
-            "vlibPRINT_LogJobInfo => pStatus:  printing\r",
-            "vlibPRINT_LogJobInfo => Status:  16\r",
-            "vlibPRINT_LogJobInfo => Priority:  1\r",
-            "vlibPRINT_LogJobInfo => Position:  3\r",
-            "vlibPRINT_LogJobInfo => StartTime:  0\r",
-            "vlibPRINT_LogJobInfo => UntilTime:  1439\r",
-            "vlibPRINT_LogJobInfo => TotalPages:  12\r",
-            "vlibPRINT_LogJobInfo => Size:  65536\r",
-            "vlibPRINT_LogJobInfo => Submitted:  2026.12.5 (6) @ 17:4:9.250\r",
-            "vlibPRINT_LogJobInfo => Time:  7\r",
-            "vlibPRINT_LogJobInfo => PagesPrinted:  5\r",
-        },
-        reference.Lines(),
-        {banner},
-    });
-    EXPECT_EQ(capture.Lines(), expected);
-    EXPECT_EQ(reference.Lines().size(), 2 + DevmodeDump(&pdm.dm).size() + 21);  // the whole private block
+    const Lines lines = capture.Lines(), dm = reference.Lines();
+    const std::string banner = "vlibPRINT_LogJobInfo => " + std::string(39, '%');
+    ASSERT_EQ(lines.size(), 2 + 21 + dm.size() + 1);
+    EXPECT_EQ(lines[0], banner);
+    EXPECT_EQ(lines[2], "vlibPRINT_LogJobInfo => JobId:  42\r");
+    EXPECT_EQ(lines[3], "vlibPRINT_LogJobInfo => pPrinterName:  Office Laser\r");
+    EXPECT_EQ(lines[20], "vlibPRINT_LogJobInfo => Submitted:  2026.12.5 (6) @ 17:4:9.250\r");
+    EXPECT_EQ(lines[22], "vlibPRINT_LogJobInfo => PagesPrinted:  5\r");
+    EXPECT_EQ(Lines(lines.begin() + 23, lines.end() - 1), dm);
+    EXPECT_EQ(lines.back(), banner);
 }
 
 }  // namespace

@@ -7,116 +7,72 @@
 
 namespace {
 
-using fake::FakePrintSystem;
 using fake::Op;
 
 TEST(FakePrintSystem, EnumeratesWithTheTwoCallSizePattern) {
-    FakePrintSystem fake;
+    fake::FakePrintSystem fake;
     fake.AddPrinter(L"Local One");
     fake.AddPrinter(L"Conn Two").connection = true;
-
     DWORD needed = 0, returned = 0;
     EXPECT_FALSE(platform::spooler.EnumPrintersW(PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS, nullptr, 2, nullptr, 0,
                                                  &needed, &returned));
     EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-    ASSERT_GT(needed, 2 * sizeof(PRINTER_INFO_2W));
     std::vector<BYTE> buffer(needed);
-    ASSERT_TRUE(platform::spooler.EnumPrintersW(PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS, nullptr, 2,
-                                                buffer.data(), needed, &needed, &returned));
-    ASSERT_EQ(returned, 2u);
-    auto* info = reinterpret_cast<PRINTER_INFO_2W*>(buffer.data());
-    EXPECT_STREQ(info[0].pPrinterName, L"Local One");
-    EXPECT_STREQ(info[1].pPrinterName, L"Conn Two");
-    // Strings and DEVMODEs lie inside the caller's buffer.
-    EXPECT_GE(reinterpret_cast<BYTE*>(info[1].pDevMode), buffer.data());
-    EXPECT_LT(reinterpret_cast<BYTE*>(info[1].pDevMode), buffer.data() + needed);
-    EXPECT_EQ(info[1].pDevMode->dmSpecVersion, 0x0401);
-
     ASSERT_TRUE(platform::spooler.EnumPrintersW(PRINTER_ENUM_CONNECTIONS, nullptr, 2, buffer.data(), needed, &needed,
                                                 &returned));
-    EXPECT_EQ(returned, 1u);
-    EXPECT_STREQ(info[0].pPrinterName, L"Conn Two");
+    ASSERT_EQ(returned, 1u);
+    auto* info = reinterpret_cast<PRINTER_INFO_2W*>(buffer.data());
+    EXPECT_STREQ(info->pPrinterName, L"Conn Two");
+    // Strings and DEVMODEs lie inside the caller's buffer.
+    EXPECT_TRUE(reinterpret_cast<BYTE*>(info->pDevMode) > buffer.data() &&
+                reinterpret_cast<BYTE*>(info->pDevMode) < buffer.data() + needed);
+    EXPECT_EQ(info->pDevMode->dmSpecVersion, 0x0401);
 }
 
-TEST(FakePrintSystem, ScriptsChangingCountsAndFaults) {
-    FakePrintSystem fake;
+TEST(FakePrintSystem, ScriptsChangingCountsFaultsAndPageMetrics) {
+    fake::FakePrintSystem fake;
     fake::FakePrinter& printer = fake.AddPrinter(L"P");
     printer.Cap(DC_PAPERS).counts = {2, 1};  // the driver changes its mind on the second call
-
     EXPECT_EQ(platform::spooler.DeviceCapabilitiesW(L"P", L"FILE:", DC_PAPERS, nullptr, nullptr), 2);
     EXPECT_EQ(platform::spooler.DeviceCapabilitiesW(L"P", L"FILE:", DC_PAPERS, nullptr, nullptr), 1);
-    WORD ids[2] = {0xFFFF, 0xFFFF};
-    // Only as many entries as the last count are copied.
+    WORD ids[2] = {0xFFFF, 0xFFFF};  // only as many entries as the last count are copied
     EXPECT_EQ(platform::spooler.DeviceCapabilitiesW(L"P", L"FILE:", DC_PAPERS, reinterpret_cast<LPWSTR>(ids), nullptr), 1);
-    EXPECT_EQ(ids[0], DMPAPER_LETTER);
-    EXPECT_EQ(ids[1], 0xFFFF);
-
-    printer.Cap(DC_BINS).faultOnCalls = {2};
-    int first = 0, second = 0;
-    EXPECT_TRUE(platform::Guarded([&] { first = platform::spooler.DeviceCapabilitiesW(L"P", nullptr, DC_BINS, nullptr, nullptr); }));
-    EXPECT_EQ(first, 2);
-    EXPECT_FALSE(platform::Guarded([&] { second = platform::spooler.DeviceCapabilitiesW(L"P", nullptr, DC_BINS, nullptr, nullptr); }));
+    EXPECT_TRUE(ids[0] == DMPAPER_LETTER && ids[1] == 0xFFFF);
 
     fake.FaultOn(Op::OpenPrinter, 1);
     HANDLE handle = nullptr;
     EXPECT_FALSE(platform::Guarded([&] { platform::spooler.OpenPrinterW(const_cast<LPWSTR>(L"P"), &handle, nullptr); }));
-    EXPECT_EQ(fake.Count(Op::OpenPrinter), 1);
     EXPECT_EQ(fake.OpenPrinterHandles(), 0);
-}
 
-TEST(FakePrintSystem, DeviceContextsMeasureThePageAsADriverWould) {
-    FakePrintSystem fake;
-    fake::FakePrinter& printer = fake.AddPrinter(L"P");
     printer.marginLeft = printer.marginTop = printer.marginRight = printer.marginBottom = 0;
     std::vector<BYTE> devmode = fake::MakeDevmode(L"P");
     DEVMODEW* dm = fake::AsDevmode(devmode);
     dm->dmPaperSize = DMPAPER_A4;
-    dm->dmPrintQuality = 600;
-    dm->dmYResolution = 600;
+    dm->dmPrintQuality = dm->dmYResolution = 600;
     dm->dmOrientation = DMORIENT_LANDSCAPE;
-
     HDC dc = platform::gdi.CreateDCW(L"winprint", L"P", nullptr, dm);
-    ASSERT_NE(dc, nullptr);
     EXPECT_EQ(platform::gdi.GetDeviceCaps(dc, PHYSICALWIDTH), 2970 * 600 / 254);  // landscape swaps
-    EXPECT_EQ(platform::gdi.GetDeviceCaps(dc, PHYSICALHEIGHT), 2100 * 600 / 254);
     EXPECT_EQ(platform::gdi.GetDeviceCaps(dc, HORZSIZE), 296);
-    EXPECT_EQ(platform::gdi.GetDeviceCaps(dc, LOGPIXELSY), 600);
     EXPECT_EQ(platform::gdi.GetDeviceCaps(dc, ASPECTXY), 848);
-    EXPECT_EQ(platform::gdi.GetDeviceCaps(dc, TECHNOLOGY), DT_RASPRINTER);
     EXPECT_EQ(fake.OpenDCs(), 1);
     platform::gdi.DeleteDC(dc);
     EXPECT_EQ(fake.OpenDCs(), 0);
-
-    printer.ignoresOrientation = true;
-    dc = platform::gdi.CreateDCW(L"winprint", L"P", nullptr, dm);
-    EXPECT_EQ(platform::gdi.GetDeviceCaps(dc, PHYSICALWIDTH), 2100 * 600 / 254);
-    platform::gdi.DeleteDC(dc);
 }
 
-TEST(FakePrintSystem, ValidatesChangedDevmodesAndKeepsPrinterData) {
-    FakePrintSystem fake;
+TEST(FakePrintSystem, ValidatesChangedDevmodes) {
+    fake::FakePrintSystem fake;
     fake.AddPrinter(L"P");
     HANDLE handle = nullptr;
     ASSERT_TRUE(platform::spooler.OpenPrinterW(const_cast<LPWSTR>(L"P"), &handle, nullptr));
-    const LONG size = platform::spooler.DocumentPropertiesW(nullptr, handle, nullptr, nullptr, nullptr, 0);
-    ASSERT_EQ(size, static_cast<LONG>(sizeof(DEVMODEW) + 64));
-    std::vector<BYTE> in(size), out(size);
-    ASSERT_EQ(platform::spooler.DocumentPropertiesW(nullptr, handle, nullptr, fake::AsDevmode(in), nullptr, DM_OUT_BUFFER), IDOK);
+    std::vector<BYTE> in(sizeof(DEVMODEW) + 64), out(in.size());
+    ASSERT_EQ(platform::spooler.DocumentPropertiesW(nullptr, handle, nullptr, nullptr, nullptr, 0), LONG(in.size()));
+    platform::spooler.DocumentPropertiesW(nullptr, handle, nullptr, fake::AsDevmode(in), nullptr, DM_OUT_BUFFER);
     fake::AsDevmode(in)->dmPrintQuality = -3;
-    ASSERT_EQ(platform::spooler.DocumentPropertiesW(nullptr, handle, nullptr, fake::AsDevmode(out), fake::AsDevmode(in),
-                                                    DM_IN_BUFFER | DM_OUT_BUFFER),
-              IDOK);
+    platform::spooler.DocumentPropertiesW(nullptr, handle, nullptr, fake::AsDevmode(out), fake::AsDevmode(in),
+                                          DM_IN_BUFFER | DM_OUT_BUFFER);
     EXPECT_EQ(fake::AsDevmode(out)->dmPrintQuality, -3);
     EXPECT_EQ(fake.calls().back().quality, -3);
 
-    BYTE record[3] = {1, 2, 3};
-    EXPECT_EQ(platform::spooler.SetPrinterDataW(handle, const_cast<LPWSTR>(L"V"), REG_BINARY, record, 3), 0u);
-    DWORD type = 0, needed = 0;
-    EXPECT_EQ(platform::spooler.GetPrinterDataW(handle, const_cast<LPWSTR>(L"V"), &type, nullptr, 0, &needed),
-              static_cast<DWORD>(ERROR_MORE_DATA));
-    EXPECT_EQ(needed, 3u);
-    EXPECT_EQ(platform::spooler.DeletePrinterDataW(handle, const_cast<LPWSTR>(L"V")), 0u);
-    EXPECT_EQ(platform::spooler.DeletePrinterDataW(handle, const_cast<LPWSTR>(L"V")), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
     EXPECT_TRUE(platform::spooler.ClosePrinter(handle));
     EXPECT_EQ(fake.OpenPrinterHandles(), 0);
 }

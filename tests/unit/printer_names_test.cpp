@@ -1,342 +1,196 @@
-#include <gmock/gmock.h>
+// Registry-safe, display and composed printer names.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "log/trace_log.h"
 #include "print/printer_name_compose.h"
 #include "print/printer_names.h"
-#include "support/temp_dir.h"
+#include "trace_capture.h"
 
 namespace {
 
-using ::testing::ElementsAre;
-using testsupport::ReadLogLines;
+using Lines = std::vector<std::string>;
 
-// Points the library's logger at a scratch file for one scope.
-class LibraryTrace {
-public:
-    LibraryTrace() : file_(dir_.File(L"trace.log")), log_(TraceLogCreate(file_.c_str(), 0)) { LibraryLog = log_; }
-    ~LibraryTrace() {
-        LibraryLog = nullptr;
-        TraceLogDestroy(log_);
-    }
-    LibraryTrace(const LibraryTrace&) = delete;
-    LibraryTrace& operator=(const LibraryTrace&) = delete;
-
-    std::vector<std::string> Lines() const { return ReadLogLines(file_); }
-
-private:
-    testsupport::TempDir dir_;
-    std::wstring file_;
-    TraceLog* log_;
-};
-
-std::wstring Display(const std::wstring& name, BOOL on = FALSE, const std::wstring& onText = L"",
-                     BOOL backslash = FALSE, const std::wstring& backslashText = L"", BOOL space = FALSE,
-                     const std::wstring& spaceText = L"") {
-    return vlibPRINT_PrinterNameToDisplayName(name, on, onText, backslash, backslashText, space, spaceText);
+TEST(RegistrySafeName, MapsBothWaysWithTrace) {
+    testsupport::TraceCapture trace;
+    EXPECT_EQ(vlibPRINT_PrinterNameToRegistrySafeName(L"\\\\srv\\Laser 5"), L",,srv,Laser 5");
+    EXPECT_EQ(vlibPRINT_RegistrySafeNameToPrinterName(L",,srv,Laser 5"), L"\\\\srv\\Laser 5");
+    EXPECT_EQ(trace.Lines(), (Lines{"vlibPRINT_PrinterNameToRegistrySafeName => ",
+                                    "vlibPRINT_PrinterNameToRegistrySafeName => before: \\\\srv\\Laser 5",
+                                    "vlibPRINT_PrinterNameToRegistrySafeName =>  after: ,,srv,Laser 5",
+                                    "vlibPRINT_RegistrySafeNameToPrinterName => ",
+                                    "vlibPRINT_RegistrySafeNameToPrinterName => before: ,,srv,Laser 5",
+                                    "vlibPRINT_RegistrySafeNameToPrinterName =>  after: \\\\srv\\Laser 5"}));
+    // A comma of the printer's own name comes back as a backslash.
+    EXPECT_EQ(vlibPRINT_PrinterNameToRegistrySafeName(L"Office, 2nd floor"), L"Office, 2nd floor");
+    EXPECT_EQ(vlibPRINT_RegistrySafeNameToPrinterName(L"Office, 2nd floor"), L"Office\\ 2nd floor");
+    std::wstring name, safe;  // 300 characters, no limit
+    for (int i = 0; i < 100; ++i) name += L"\\ab", safe += L",ab";
+    EXPECT_EQ(vlibPRINT_PrinterNameToRegistrySafeName(name), safe);
 }
 
-// The arguments of one composition, preset to the printer Laser on machine PC7
-// for user ann with number 3 between "(" and ")".
-struct ComposeArgs {
+TEST(DisplayName, Examples) {
+    const struct {
+        const wchar_t* name;
+        BOOL on;
+        const wchar_t* onText;
+        BOOL backslash;
+        const wchar_t* backslashText;
+        BOOL space;
+        const wchar_t* spaceText;
+        std::wstring expected;
+    } cases[] = {
+        {L"\\\\srv\\Laser", 0, L"", 0, L"", 0, L"", L"Laser on srv"},
+        {L"\\\\srv\\Laser", 1, L"-", 0, L"", 0, L"", L"Laser-srv"},
+        {L"\\\\srv\\dept\\Laser", 0, L"", 1, L"_", 0, L"", L"dept_Laser on srv"},
+        {L"\\\\srv", 0, L"", 0, L"", 0, L"", L" on srv"},
+        {L"\\\\\\srv\\\\dept\\\\\\Laser\\", 0, L"", 0, L"", 0, L"", L"dept\\Laser on srv"},  // empty pieces skipped
+        {L"Laser on srv", 1, L"/", 0, L"", 0, L"", L"Laser/srv"},
+        {L"Laser on srv", 0, L"/", 0, L"", 0, L"", L"Laser on srv"},
+        {L"Laser on srv", 0, L"", 0, L"", 1, L"", L"Laseronsrv"},
+        // For a network name the on switch only picks the separator, which may hold " on " itself.
+        {L"\\\\srv\\Laser on 2", 1, L" on ", 0, L"", 0, L"", L"Laser on 2 on srv"},
+        // Every search starts again at the beginning: one rewrite completes another " on ".
+        {L"A on on B", 1, L" ", 0, L"", 0, L"", L"A B"},
+        // Double backslashes first, each to one text, single ones after.
+        {L"a\\\\\\b\\c", 0, L"", 1, L"_", 0, L"", L"a__b_c"},
+        {L"\\\\srv\\dept\\Laser 5", 1, L"@", 1, L"/", 1, L"_", L"dept/Laser_5@srv"},
+        // A text holding what it replaces is refused; the other replacements take place.
+        {L"Laser on srv", 1, L" on ", 0, L"", 1, L"_", L"Laser_on_srv"},
+        {L"dept\\\\Laser\\x", 0, L"", 1, L"<\\>", 0, L"", L"dept\\\\Laser\\x"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testsupport::Narrow(c.name));
+        EXPECT_EQ(vlibPRINT_PrinterNameToDisplayName(c.name, c.on, c.onText, c.backslash, c.backslashText, c.space,
+                                                     c.spaceText),
+                  c.expected);
+    }
+}
+
+TEST(DisplayName, TracesRefusalsAndRejection) {
+    testsupport::TraceCapture trace;
+    vlibPRINT_PrinterNameToDisplayName(L"a b", FALSE, L"", FALSE, L"", TRUE, L"x x");
+    vlibPRINT_PrinterNameToDisplayName(L"", FALSE, L"", FALSE, L"", FALSE, L"");
+    EXPECT_EQ(trace.Lines(),
+              (Lines{"vlibPRINT_PrinterNameToDisplayName => ",
+                     "vlibPRINT_PrinterNameToDisplayName => replacement text (x x) contains ( ), not replaced",
+                     "vlibPRINT_PrinterNameToDisplayName => (a b) a b", "vlibPRINT_PrinterNameToDisplayName => ",
+                     "vlibPRINT_PrinterNameToDisplayName => invalid parameter"}));
+}
+
+TEST(DisplayName, LongNamesAreCutTo259) {
+    EXPECT_EQ(vlibPRINT_PrinterNameToDisplayName(std::wstring(300, L'x'), 0, L"", 0, L"", 0, L""),
+              std::wstring(259, L'x'));
+    // The copy keeps "\\srv\" and 253 of the printer's characters; the result is cut again.
+    EXPECT_EQ(vlibPRINT_PrinterNameToDisplayName(L"\\\\srv\\" + std::wstring(300, L'L'), 0, L"", 0, L"", 0, L""),
+              std::wstring(253, L'L') + L" on sr");
+    std::wstring grown;
+    for (int i = 0; i < 100; ++i) grown += L"abc";
+    EXPECT_EQ(vlibPRINT_PrinterNameToDisplayName(std::wstring(100, L' '), 0, L"", 0, L"", 1, L"abc"),
+              grown.substr(0, 259));
+}
+
+// One composition, preset to the printer Laser on machine PC7 for user ann
+// with number 3 between "(" and ")".
+struct Compose {
     std::wstring printer = L"Laser";
     DWORD scheme = 0;
     int number = 3;
-    std::wstring user = L"ann";
-    std::wstring machine = L"PC7";
-    std::wstring open = L"(";
-    std::wstring close = L")";
-    std::wstring literals[5];
+    std::wstring machine = L"PC7", open = L"(", close = L")", literals[5];
     DWORD parts[4] = {0, 0, 0, 0};
-    BOOL replaceOn = FALSE;
-    std::wstring onText;
-    BOOL replaceBackslash = FALSE;
-    std::wstring backslashText;
-    BOOL replaceSpace = FALSE;
-    std::wstring spaceText;
+    BOOL display[3] = {FALSE, FALSE, FALSE};  // on, backslash, space switches
+    std::wstring texts[3];
     BOOL limit = FALSE;
-    DWORD printerLimit = 0;
-    DWORD machineLimit = 0;
-    DWORD userLimit = 0;
+    DWORD limits[3] = {0, 0, 0};
+    std::wstring operator()() const {
+        return vlibPRINT_CreatePrinterName(printer, scheme, number, L"ann", machine, open, close, literals[0],
+                                           literals[1], literals[2], literals[3], literals[4], parts[0], parts[1],
+                                           parts[2], parts[3], display[0], texts[0], display[1], texts[1], display[2],
+                                           texts[2], limit, limits[0], limits[1], limits[2]);
+    }
 };
 
-std::wstring Compose(const ComposeArgs& a) {
-    return vlibPRINT_CreatePrinterName(a.printer, a.scheme, a.number, a.user, a.machine, a.open, a.close,
-                                       a.literals[0], a.literals[1], a.literals[2], a.literals[3], a.literals[4],
-                                       a.parts[0], a.parts[1], a.parts[2], a.parts[3], a.replaceOn, a.onText,
-                                       a.replaceBackslash, a.backslashText, a.replaceSpace, a.spaceText, a.limit,
-                                       a.printerLimit, a.machineLimit, a.userLimit);
-}
-
-ComposeArgs WithScheme(DWORD scheme) {
-    ComposeArgs args;
-    args.scheme = scheme;
-    return args;
-}
-
-// ---- registry-safe names ----
-
-TEST(RegistrySafeName, NetworkNameMapsToCommasAndBackWithTrace) {
-    LibraryTrace trace;
-    const std::wstring safe = vlibPRINT_PrinterNameToRegistrySafeName(L"\\\\srv\\Laser 5");
-    EXPECT_EQ(safe, L",,srv,Laser 5");
-    EXPECT_EQ(vlibPRINT_RegistrySafeNameToPrinterName(safe), L"\\\\srv\\Laser 5");
-    EXPECT_THAT(trace.Lines(), ElementsAre("vlibPRINT_PrinterNameToRegistrySafeName => ",
-                                           "vlibPRINT_PrinterNameToRegistrySafeName => before: \\\\srv\\Laser 5",
-                                           "vlibPRINT_PrinterNameToRegistrySafeName =>  after: ,,srv,Laser 5",
-                                           "vlibPRINT_RegistrySafeNameToPrinterName => ",
-                                           "vlibPRINT_RegistrySafeNameToPrinterName => before: ,,srv,Laser 5",
-                                           "vlibPRINT_RegistrySafeNameToPrinterName =>  after: \\\\srv\\Laser 5"));
-}
-
-TEST(RegistrySafeName, CommaInLocalNameComesBackAsBackslash) {
-    EXPECT_EQ(vlibPRINT_PrinterNameToRegistrySafeName(L"Office, 2nd floor"), L"Office, 2nd floor");
-    EXPECT_EQ(vlibPRINT_RegistrySafeNameToPrinterName(L"Office, 2nd floor"), L"Office\\ 2nd floor");
-    EXPECT_EQ(vlibPRINT_PrinterNameToRegistrySafeName(L""), L"");
-    EXPECT_EQ(vlibPRINT_RegistrySafeNameToPrinterName(L""), L"");
-}
-
-TEST(RegistrySafeName, LongNameKeepsItsLength) {
-    std::wstring name;
-    for (int i = 0; i < 100; ++i) name += L"\\ab";  // 300 characters
-    std::wstring expected;
-    for (int i = 0; i < 100; ++i) expected += L",ab";
-    const std::wstring safe = vlibPRINT_PrinterNameToRegistrySafeName(name);
-    EXPECT_EQ(safe, expected);
-    EXPECT_EQ(vlibPRINT_RegistrySafeNameToPrinterName(safe), name);
-}
-
-// ---- display names ----
-
-TEST(DisplayName, NetworkNamesBecomePrinterOnServer) {
-    EXPECT_EQ(Display(L"\\\\srv\\Laser"), L"Laser on srv");
-    EXPECT_EQ(Display(L"\\\\srv\\Laser", TRUE, L"-"), L"Laser-srv");
-    EXPECT_EQ(Display(L"\\\\srv\\dept\\Laser"), L"dept\\Laser on srv");
-    EXPECT_EQ(Display(L"\\\\srv\\dept\\Laser", FALSE, L"", TRUE, L"_"), L"dept_Laser on srv");
-    // Only a server: the printer part is empty.
-    EXPECT_EQ(Display(L"\\\\srv"), L" on srv");
-    // Empty pieces between backslashes are skipped when the name is split.
-    EXPECT_EQ(Display(L"\\\\\\srv\\\\dept\\\\\\Laser\\"), L"dept\\Laser on srv");
-    EXPECT_EQ(Display(L"\\\\"), L" on ");
-}
-
-TEST(DisplayName, TracesEntryAndResult) {
-    LibraryTrace trace;
-    Display(L"\\\\srv\\Laser", TRUE, L"@");
-    EXPECT_THAT(trace.Lines(), ElementsAre("vlibPRINT_PrinterNameToDisplayName => ",
-                                           "vlibPRINT_PrinterNameToDisplayName => (\\\\srv\\Laser) Laser@srv"));
-}
-
-TEST(DisplayName, EmptyNameIsRejected) {
-    LibraryTrace trace;
-    EXPECT_EQ(Display(L"", TRUE, L"-", TRUE, L"_", TRUE, L"+"), L"");
-    EXPECT_THAT(trace.Lines(), ElementsAre("vlibPRINT_PrinterNameToDisplayName => ",
-                                           "vlibPRINT_PrinterNameToDisplayName => invalid parameter"));
-}
-
-TEST(DisplayName, OnSwitchSeparatesNetworkNamesAndRewritesLocalOnes) {
-    EXPECT_EQ(Display(L"Laser on srv", TRUE, L"/"), L"Laser/srv");
-    EXPECT_EQ(Display(L"Laser on srv"), L"Laser on srv");
-    // In a network name an " on " of the printer part is left alone; the
-    // switch only picks the separator.
-    EXPECT_EQ(Display(L"\\\\srv\\Laser on 2", TRUE, L"-"), L"Laser on 2-srv");
-    // As a separator the on text may hold " on " itself.
-    LibraryTrace trace;
-    EXPECT_EQ(Display(L"\\\\srv\\Laser", TRUE, L" on "), L"Laser on srv");
-    EXPECT_EQ(trace.Lines().size(), 2u);
-}
-
-TEST(DisplayName, ReplacementsSearchAgainFromTheStart) {
-    // " on on " rewritten once leaves a fresh " on " that is found again.
-    EXPECT_EQ(Display(L"A on on B", TRUE, L" "), L"A B");
-    EXPECT_EQ(Display(L"Laser on srv", FALSE, L"", FALSE, L"", TRUE, L""), L"Laseronsrv");
-    EXPECT_EQ(Display(L"Laser on srv", FALSE, L"", FALSE, L"", TRUE, L"_"), L"Laser_on_srv");
-    // Double backslashes go first, each to one text; single ones after.
-    EXPECT_EQ(Display(L"a\\\\b", FALSE, L"", TRUE, L"_"), L"a_b");
-    EXPECT_EQ(Display(L"a\\\\\\b\\c", FALSE, L"", TRUE, L"_"), L"a__b_c");
-    EXPECT_EQ(Display(L"a\\\\\\\\b", FALSE, L"", TRUE, L"--"), L"a----b");
-    // All switches on a network name: separator first, then the other texts.
-    EXPECT_EQ(Display(L"\\\\srv\\dept\\Laser 5", TRUE, L"@", TRUE, L"/", TRUE, L"_"), L"dept/Laser_5@srv");
-}
-
-TEST(DisplayName, TextHoldingWhatItReplacesIsRefused) {
-    LibraryTrace trace;
-    // The other replacements still take place.
-    EXPECT_EQ(Display(L"Laser on srv", TRUE, L" on ", FALSE, L"", TRUE, L"_"), L"Laser_on_srv");
-    EXPECT_EQ(Display(L"dept\\\\Laser\\x", FALSE, L"", TRUE, L"<\\>"), L"dept\\\\Laser\\x");
-    EXPECT_EQ(Display(L"a b", FALSE, L"", FALSE, L"", TRUE, L"  "), L"a b");
-    EXPECT_THAT(
-        trace.Lines(),
-        ElementsAre("vlibPRINT_PrinterNameToDisplayName => ",
-                    "vlibPRINT_PrinterNameToDisplayName => replacement text ( on ) contains ( on ), not replaced",
-                    "vlibPRINT_PrinterNameToDisplayName => (Laser on srv) Laser_on_srv",
-                    "vlibPRINT_PrinterNameToDisplayName => ",
-                    "vlibPRINT_PrinterNameToDisplayName => replacement text (<\\>) contains (\\), not replaced",
-                    "vlibPRINT_PrinterNameToDisplayName => (dept\\\\Laser\\x) dept\\\\Laser\\x",
-                    "vlibPRINT_PrinterNameToDisplayName => ",
-                    "vlibPRINT_PrinterNameToDisplayName => replacement text (  ) contains ( ), not replaced",
-                    "vlibPRINT_PrinterNameToDisplayName => (a b) a b"));
-}
-
-TEST(DisplayName, LongNamesAndResultsAreCutTo259) {
-    EXPECT_EQ(Display(std::wstring(300, L'x')), std::wstring(259, L'x'));
-    // The copy keeps 259 characters: "\\srv\" and 253 of the printer's; the
-    // formatted result is cut again.
-    EXPECT_EQ(Display(L"\\\\srv\\" + std::wstring(300, L'L')), std::wstring(253, L'L') + L" on sr");
-    // A replacement that grows the name past the buffer is cut as well.
-    std::wstring grown;
-    for (int i = 0; i < 100; ++i) grown += L"abc";
-    EXPECT_EQ(Display(std::wstring(100, L' '), FALSE, L"", FALSE, L"", TRUE, L"abc"), grown.substr(0, 259));
-}
-
-// ---- composed names ----
-
-TEST(CreatePrinterName, FixedSchemes) {
-    const wchar_t* expected[] = {L"Laser (PC7:3)", L"Laser (PC7:3)", L"Laser (PC7)",  L"PC7:3 (Laser)",
-                                 L"3:PC7 (Laser)", L"Laser (ann)",   L"Laser (ann:3)", L"ann:3 (Laser)",
-                                 L"3:ann (Laser)"};
-    for (DWORD scheme = 0; scheme <= 8; ++scheme)
-        EXPECT_EQ(Compose(WithScheme(scheme)), expected[scheme]) << "scheme " << scheme;
-
-    ComposeArgs negative = WithScheme(0);
-    negative.number = -12;
-    negative.open = L"[";
-    negative.close = L"]";
-    EXPECT_EQ(Compose(negative), L"Laser [PC7:-12]");
-}
-
-TEST(CreatePrinterName, OtherSchemesUseDefaultLayout) {
-    for (DWORD scheme : {9u, 42u, 99u, 101u, 0xFFFFFFFFu}) {
-        ComposeArgs args = WithScheme(scheme);
-        args.open = L"<<";
-        args.close = L">>";
-        EXPECT_EQ(Compose(args), L"Laser (PC7:3)") << "scheme " << scheme;
+TEST(CreatePrinterName, Schemes) {
+    const struct {
+        DWORD scheme;
+        std::wstring expected;
+    } cases[] = {{0, L"Laser (PC7:3)"}, {1, L"Laser (PC7:3)"}, {2, L"Laser (PC7)"},   {3, L"PC7:3 (Laser)"},
+                 {4, L"3:PC7 (Laser)"}, {5, L"Laser (ann)"},   {6, L"Laser (ann:3)"}, {7, L"ann:3 (Laser)"},
+                 {8, L"3:ann (Laser)"}, {9, L"Laser (PC7:3)"}, {42, L"Laser (PC7:3)"}, {101, L"Laser (PC7:3)"},
+                 {0xFFFFFFFFu, L"Laser (PC7:3)"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.scheme);
+        Compose compose;
+        compose.scheme = c.scheme;
+        if (c.scheme > 8) compose.open = L"<<", compose.close = L">>";  // the default layout has no open and close
+        EXPECT_EQ(compose(), c.expected);
     }
-    // The scheme is traced as a signed number.
-    LibraryTrace trace;
-    Compose(WithScheme(0xFFFFFFFFu));
-    const std::vector<std::string> lines = trace.Lines();
-    ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines.front(), "vlibPRINT_CreatePrinterName => (-1) Laser");
-    EXPECT_EQ(lines.back(), "vlibPRINT_CreatePrinterName => result: Laser (PC7:3)");
 }
 
 TEST(CreatePrinterName, CustomLayoutWithTrace) {
-    LibraryTrace trace;
-    ComposeArgs args = WithScheme(kPrinterNameSchemeCustom);
-    args.literals[1] = L"#";
-    args.parts[0] = kPrinterNamePartMachine;
-    args.parts[1] = kPrinterNamePartDisplay;
-    EXPECT_EQ(Compose(args), L"PC7#Laser");
-    EXPECT_THAT(trace.Lines(), ElementsAre("vlibPRINT_CreatePrinterName => (100) Laser",
-                                           "vlibPRINT_PrinterNameToDisplayName => ",
-                                           "vlibPRINT_PrinterNameToDisplayName => (Laser) Laser",
-                                           "NDCreatePrinterName => using custom naming scheme",
-                                           "vlibPRINT_CreatePrinterName => result: PC7#Laser"));
-}
-
-TEST(CreatePrinterName, CustomLayoutPutsEveryPieceInOrder) {
-    ComposeArgs args = WithScheme(kPrinterNameSchemeCustom);
+    Compose compose;
+    compose.scheme = kPrinterNameSchemeCustom;
+    compose.literals[1] = L"#";
+    compose.parts[0] = kPrinterNamePartMachine;
+    compose.parts[1] = kPrinterNamePartDisplay;
+    testsupport::TraceCapture trace;
+    EXPECT_EQ(compose(), L"PC7#Laser");
+    EXPECT_EQ(trace.Lines(), (Lines{"vlibPRINT_CreatePrinterName => (100) Laser", "vlibPRINT_PrinterNameToDisplayName => ",
+                                    "vlibPRINT_PrinterNameToDisplayName => (Laser) Laser",
+                                    "NDCreatePrinterName => using custom naming scheme",
+                                    "vlibPRINT_CreatePrinterName => result: PC7#Laser"}));
     const wchar_t* literals[] = {L"a", L"b", L"c", L"d", L"e"};
-    for (int i = 0; i < 5; ++i) args.literals[i] = literals[i];
-    args.parts[0] = kPrinterNamePartNumber;
-    args.parts[1] = kPrinterNamePartUser;
-    args.parts[2] = kPrinterNamePartDisplay;
-    args.parts[3] = kPrinterNamePartMachine;
-    EXPECT_EQ(Compose(args), L"a3bannc" L"LaserdPC7e");
-    // Unknown selectors add nothing.
-    args.parts[0] = 0;
-    args.parts[1] = 5;
-    args.parts[2] = 0xFFFFFFFFu;
-    args.parts[3] = 100;
-    EXPECT_EQ(Compose(args), L"abcde");
+    for (int i = 0; i < 5; ++i) compose.literals[i] = literals[i];
+    const DWORD parts[] = {kPrinterNamePartNumber, kPrinterNamePartUser, kPrinterNamePartDisplay, 7};
+    for (int i = 0; i < 4; ++i) compose.parts[i] = parts[i];
+    EXPECT_EQ(compose(), L"a3bannc" L"Laserde");  // an unknown selector adds nothing
 }
 
-TEST(CreatePrinterName, LimitsCutComponentsOnlyWhenSwitchedOn) {
-    {
-        LibraryTrace trace;
-        ComposeArgs args = WithScheme(0);
-        args.limit = TRUE;
-        args.printerLimit = 3;
-        args.machineLimit = 10;
-        EXPECT_EQ(Compose(args), L"Las (PC7:3)");
-        EXPECT_THAT(
-            trace.Lines(),
-            ElementsAre("vlibPRINT_CreatePrinterName => (0) Laser", "vlibPRINT_PrinterNameToDisplayName => ",
-                        "vlibPRINT_PrinterNameToDisplayName => (Laser) Laser",
-                        "vlibPRINT_CreatePrinterName => limiting printer name components to configured length(s)",
-                        "vlibPRINT_CreatePrinterName => printer name limited to (3) Las",
-                        "vlibPRINT_CreatePrinterName => machine name limited to (10) PC7",
-                        "vlibPRINT_CreatePrinterName => result: Las (PC7:3)"));
-    }
-    ComposeArgs users = WithScheme(6);
-    users.limit = TRUE;
-    users.userLimit = 2;
-    EXPECT_EQ(Compose(users), L"Laser (an:3)");
-    users.scheme = 0;
-    users.machineLimit = 1;
-    EXPECT_EQ(Compose(users), L"Laser (P:3)");
-
-    ComposeArgs zero = WithScheme(0);
-    zero.limit = TRUE;
-    EXPECT_EQ(Compose(zero), L"Laser (PC7:3)");
-
-    ComposeArgs off = WithScheme(0);
-    off.printerLimit = 1;
-    off.machineLimit = 1;
-    off.userLimit = 1;
-    EXPECT_EQ(Compose(off), L"Laser (PC7:3)");
+TEST(CreatePrinterName, LimitsApplyOnlyWhenSwitchedOn) {
+    Compose compose;
+    compose.limit = TRUE;
+    compose.limits[0] = 3;
+    compose.limits[1] = 10;
+    testsupport::TraceCapture trace;
+    EXPECT_EQ(compose(), L"Las (PC7:3)");
+    const Lines lines = trace.Lines();
+    EXPECT_EQ(Lines(lines.begin() + 3, lines.end() - 1),
+              (Lines{"vlibPRINT_CreatePrinterName => limiting printer name components to configured length(s)",
+                     "vlibPRINT_CreatePrinterName => printer name limited to (3) Las",
+                     "vlibPRINT_CreatePrinterName => machine name limited to (10) PC7"}));
+    compose.limits[0] = 0, compose.limits[1] = 1, compose.limits[2] = 2;
+    EXPECT_EQ(compose(), L"Laser (P:3)");
+    compose.scheme = 6;
+    EXPECT_EQ(compose(), L"Laser (an:3)");
+    compose.limit = FALSE;
+    compose.limits[0] = compose.limits[1] = 1;
+    EXPECT_EQ(compose(), L"Laser (ann:3)");
 }
 
-TEST(CreatePrinterName, NetworkNameIsComposedInDisplayForm) {
-    LibraryTrace trace;
-    ComposeArgs args = WithScheme(2);
-    args.printer = L"\\\\srv\\Laser";
-    EXPECT_EQ(Compose(args), L"Laser on srv (PC7)");
-    EXPECT_THAT(trace.Lines(), ElementsAre("vlibPRINT_CreatePrinterName => (2) \\\\srv\\Laser",
-                                           "vlibPRINT_PrinterNameToDisplayName => ",
-                                           "vlibPRINT_PrinterNameToDisplayName => (\\\\srv\\Laser) Laser on srv",
-                                           "vlibPRINT_CreatePrinterName => result: Laser on srv (PC7)"));
-
-    // The display settings reach the display-name conversion unchanged.
-    args.replaceOn = TRUE;
-    args.onText = L"@";
-    args.replaceSpace = TRUE;
-    args.spaceText = L"_";
-    args.printer = L"\\\\srv\\Laser 5";
-    EXPECT_EQ(Compose(args), L"Laser_5@srv (PC7)");
-}
-
-TEST(CreatePrinterName, EmptyPrinterNameStillFillsTheLayout) {
-    ComposeArgs args = WithScheme(3);
-    args.printer = L"";
-    EXPECT_EQ(Compose(args), L"PC7:3 ()");
-    args.scheme = 42;
-    EXPECT_EQ(Compose(args), L" (PC7:3)");
+TEST(CreatePrinterName, NetworkAndEmptyPrinterNames) {
+    Compose compose;
+    compose.scheme = 2;
+    compose.printer = L"\\\\srv\\Laser";
+    EXPECT_EQ(compose(), L"Laser on srv (PC7)");
+    // The display settings reach the display-name conversion in their order.
+    compose.printer = L"\\\\srv\\dept\\Laser 5";
+    for (int i = 0; i < 3; ++i) compose.display[i] = TRUE;
+    compose.texts[0] = L"@", compose.texts[1] = L"/", compose.texts[2] = L"_";
+    EXPECT_EQ(compose(), L"dept/Laser_5@srv (PC7)");
+    compose.display[0] = compose.display[1] = compose.display[2] = FALSE;
+    compose.printer = L"";
+    EXPECT_EQ(compose(), L" (PC7)");
 }
 
 TEST(CreatePrinterName, LongResultsAreCutTo259) {
-    ComposeArgs args = WithScheme(0);
-    args.printer = std::wstring(300, L'x');
-    EXPECT_EQ(Compose(args), std::wstring(259, L'x'));
-
-    args.printer = std::wstring(251, L'x');
-    EXPECT_EQ(Compose(args), std::wstring(251, L'x') + L" (PC7:3)");  // exactly 259
-    args.machine = L"PC77";
-    EXPECT_EQ(Compose(args), std::wstring(251, L'x') + L" (PC77:3");  // 260, cut to 259
-
-    // In the custom layout every piece gets only the room that is left.
-    ComposeArgs custom = WithScheme(kPrinterNameSchemeCustom);
-    custom.literals[0] = std::wstring(255, L'a');
-    custom.literals[1] = L"#";
-    custom.literals[2] = L"never";
-    custom.parts[0] = kPrinterNamePartMachine;
-    custom.parts[1] = kPrinterNamePartDisplay;
-    custom.parts[2] = kPrinterNamePartNumber;
-    EXPECT_EQ(Compose(custom), std::wstring(255, L'a') + L"PC7#");
+    Compose compose;
+    compose.printer = std::wstring(251, L'x');
+    EXPECT_EQ(compose(), std::wstring(251, L'x') + L" (PC7:3)");  // exactly 259
+    compose.machine = L"PC77";
+    EXPECT_EQ(compose(), std::wstring(251, L'x') + L" (PC77:3");  // 260, cut
+    compose.printer = std::wstring(300, L'x');
+    EXPECT_EQ(compose(), std::wstring(259, L'x'));
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 // the object lives and is null again afterwards.
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -25,11 +24,10 @@ public:
 
     TraceLog* log() const { return log_; }
     // Every line written so far, time stamps removed.
-    std::vector<std::string> Lines() const { return ReadLogLines(path_); }
-    // The lines that begin with the given prefix.
+    std::vector<std::string> Lines() const { return LinesStartingWith(""); }
     std::vector<std::string> LinesStartingWith(const std::string& prefix) const {
         std::vector<std::string> picked;
-        for (const std::string& line : Lines())
+        for (const std::string& line : ReadLogLines(path_))
             if (line.compare(0, prefix.size(), prefix) == 0) picked.push_back(line);
         return picked;
     }
