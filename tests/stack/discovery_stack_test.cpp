@@ -39,12 +39,7 @@ protected:
         connections_ = EnvironmentList(L"KV_CUPS_CONNECTIONS");
         ppdDir_ = Environment(L"KV_CUPS_PPD_DIR");
         if (printers_.empty() || ppdDir_.empty())
-            GTEST_SKIP() << "the CUPS harness is not running (KV_CUPS_PRINTERS or KV_CUPS_PPD_DIR not set); "
-                            "run scripts/test";
-    }
-    DWORD ExpectedType(const std::wstring& name) const {
-        const bool connection = std::find(connections_.begin(), connections_.end(), name) != connections_.end();
-        return connection ? kPrinterTypeNetwork : kPrinterTypeLocal;
+            GTEST_SKIP() << "the CUPS harness is not running (KV_CUPS_PRINTERS or KV_CUPS_PPD_DIR not set)";
     }
     // The harness printers in a listing, with their kinds; others the prefix may know are left out.
     std::vector<std::pair<std::wstring, DWORD>> Harness(const VLIB_PRINTER_ENUM_LIST& list) const {
@@ -60,90 +55,53 @@ protected:
 };
 
 TEST_F(DiscoveryStack, EnumerationListsThePrintersInSpoolerOrderWithTheirKinds) {
-    std::vector<std::pair<std::wstring, DWORD>> all, local;
-    for (const auto& name : printers_) {
-        all.emplace_back(name, ExpectedType(name));
-        // The spooler reports a connection as local and network: left out of a local-only selection.
-        if (ExpectedType(name) == kPrinterTypeLocal) local.emplace_back(name, kPrinterTypeLocal);
-    }
-    ASSERT_LT(local.size(), all.size()) << "the harness sets up a connection";
-    testsupport::TraceCapture trace;
-
+    std::vector<std::pair<std::wstring, DWORD>> all;
+    for (const auto& name : printers_)  // a connection is a network printer
+        all.emplace_back(name, std::count(connections_.begin(), connections_.end(), name) ? kPrinterTypeNetwork : kPrinterTypeLocal);
     EXPECT_EQ(Harness(vlibPRINT_EnumeratePrinters(3)), all)
         << "an empty list when Wine added the printers again without the scheduler; run scripts/cups-harness register";
-    EXPECT_EQ(trace.Lines().back(), "vlibPRINT_EnumeratePrinters => returning success");
-    EXPECT_EQ(Harness(vlibPRINT_EnumeratePrinters(1)), local);
 }
 
-TEST_F(DiscoveryStack, LookUpsAnswerForRealPrinters) {
+// Driver, full and share names of each printer, its papers (one per PageSize
+// entry of its PPD) and its default DEVMODE.
+TEST_F(DiscoveryStack, LookUpsPapersAndDefaultDevmode) {
     for (std::wstring name : printers_) {
         SCOPED_TRACE(testsupport::Narrow(name));
-        HANDLE handle = nullptr;
-        PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ACCESS_USE};
-        ASSERT_TRUE(::OpenPrinterW(name.data(), &handle, &defaults));
-        LPBYTE block = vlibPRINT_GetPrinterInfo(handle, 2);
-        ::ClosePrinter(handle);
+        HANDLE printer = nullptr;
+        ASSERT_TRUE(::OpenPrinterW(name.data(), &printer, nullptr));
+        LPBYTE block = vlibPRINT_GetPrinterInfo(printer, 2);
         ASSERT_NE(block, nullptr);
         const auto* info = reinterpret_cast<const PRINTER_INFO_2W*>(block);
         const std::wstring driver = info->pDriverName ? info->pDriverName : L"";
         const std::wstring server = info->pServerName ? info->pServerName : L"";
         const std::wstring share = info->pShareName ? info->pShareName : L"";
-        EXPECT_STREQ(info->pPrinterName, name.c_str());
         platform::HeapFreeBlock(block);
-
         EXPECT_FALSE(driver.empty());
         EXPECT_EQ(vlibPRINT_GetDriverName(name), driver);
         EXPECT_EQ(vlibPRINT_GetNativePrinterFullName(name), name);
         EXPECT_EQ(vlibPRINT_GetNativePrinterShareName(name), server.empty() ? share : server + L"\\" + share);
-    }
-    EXPECT_EQ(vlibPRINT_GetDriverName(L"KV_No_Such_Printer"), L"");
-    EXPECT_EQ(vlibPRINT_GetNativePrinterFullName(L"KV_No_Such_Printer"), L"");
-    EXPECT_EQ(vlibPRINT_GetNativePrinterShareName(L"KV_No_Such_Printer"), L"");
-}
 
-// The driver's papers, default DEVMODE and device context for each printer.
-TEST_F(DiscoveryStack, PapersDefaultDevmodeAndDeviceContext) {
-    for (std::wstring name : printers_) {
-        SCOPED_TRACE(testsupport::Narrow(name));
-        // One paper per PageSize entry of the printer's PPD.
         std::istringstream ppd(testsupport::ReadFileBytes(ppdDir_ + L"\\" + name + L".ppd"));
         int pageSizes = 0, papers = -1;
-        for (std::string line; std::getline(ppd, line);)
-            if (line.rfind("*PageSize ", 0) == 0) ++pageSizes;
-        EXPECT_GT(pageSizes, 0) << "no PageSize entries in the PPD under " << testsupport::Narrow(ppdDir_);
-        const std::wstring port = L"CUPS:" + name;
-        ASSERT_TRUE(platform::Guarded([&] {
-            papers = platform::spooler.DeviceCapabilitiesW(name.c_str(), port.c_str(), DC_PAPERS, nullptr, nullptr);
-        }));
-        EXPECT_EQ(papers, pageSizes);
-
-        HANDLE printer = nullptr;
-        ASSERT_TRUE(::OpenPrinterW(name.data(), &printer, nullptr));
+        for (std::string line; std::getline(ppd, line);) pageSizes += line.rfind("*PageSize ", 0) == 0;
         LONG size = 0, result = 0;
         DEVMODEW* devmode = nullptr;
         const bool clean = platform::Guarded([&] {
+            papers = platform::spooler.DeviceCapabilitiesW(name.c_str(), (L"CUPS:" + name).c_str(), DC_PAPERS, nullptr, nullptr);
             size = platform::spooler.DocumentPropertiesW(nullptr, printer, name.data(), nullptr, nullptr, 0);
             if (size < static_cast<LONG>(sizeof(DEVMODEW))) return;
             devmode = platform::HeapAllocZeroAs<DEVMODEW>(static_cast<size_t>(size));
-            result = platform::spooler.DocumentPropertiesW(nullptr, printer, name.data(), devmode, nullptr,
-                                                           DM_OUT_BUFFER);
+            result = platform::spooler.DocumentPropertiesW(nullptr, printer, name.data(), devmode, nullptr, DM_OUT_BUFFER);
         });
         ::ClosePrinter(printer);
         EXPECT_TRUE(clean);
+        EXPECT_GT(pageSizes, 0) << "no PageSize entries in the PPD under " << testsupport::Narrow(ppdDir_);
+        EXPECT_EQ(papers, pageSizes);
         ASSERT_NE(devmode, nullptr) << "DocumentPropertiesW size " << size;
         EXPECT_EQ(result, IDOK);
         EXPECT_EQ(devmode->dmSpecVersion, 0x030A);
         EXPECT_EQ(static_cast<LONG>(devmode->dmSize + devmode->dmDriverExtra), size);
-
-        int dpi = 0;
-        ASSERT_TRUE(platform::Guarded([&] {
-            HDC dc = platform::gdi.CreateDCW(L"WINSPOOL", name.c_str(), nullptr, devmode);
-            if (!dc) return;
-            dpi = platform::gdi.GetDeviceCaps(dc, LOGPIXELSX);
-            platform::gdi.DeleteDC(dc);
-        }));
         platform::HeapFreeBlock(devmode);
-        EXPECT_GT(dpi, 0);
     }
 }
 

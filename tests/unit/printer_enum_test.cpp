@@ -2,6 +2,7 @@
 // keeps and as what kind on both system paths, cut names and the failure lines.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -28,12 +29,9 @@ Listed Flatten(const VLIB_PRINTER_ENUM_LIST& list) {
 // and among the connections (C-), interleaved so that the spooler's order shows.
 void AddEveryCombination(FakePrintSystem& fake) {
     const DWORD L = PRINTER_ATTRIBUTE_LOCAL, N = PRINTER_ATTRIBUTE_NETWORK;
-    const struct {
-        const wchar_t* name;
-        DWORD attributes;
-        bool connection;
-    } setups[] = {{L"L-none", 0, false},    {L"C-local", L, true}, {L"L-network", N, false}, {L"C-both", L | N, true},
-                  {L"L-local", L, false},   {L"C-none", 0, true},  {L"L-both", L | N, false}, {L"C-network", N, true}};
+    const struct { const wchar_t* name; DWORD attributes; bool connection; } setups[] = {
+        {L"L-none", 0, false}, {L"C-local", L, true}, {L"L-network", N, false}, {L"C-both", L | N, true},
+        {L"L-local", L, false}, {L"C-none", 0, true}, {L"L-both", L | N, false}, {L"C-network", N, true}};
     for (const auto& s : setups) {
         fake::FakePrinter& p = fake.AddPrinter(s.name);
         p.attributes = s.attributes | PRINTER_ATTRIBUTE_QUEUED;  // unrelated bits do not matter
@@ -42,11 +40,8 @@ void AddEveryCombination(FakePrintSystem& fake) {
 }
 
 TEST(PrinterEnumeration, SelectionsOnBothSystemPaths) {
-    const struct {
-        DWORD platformId, selection;
-        int spoolerFlags;
-        Listed expected;
-    } cases[] = {
+    const std::string head = "vlibPRINT_EnumeratePrinters =>";
+    const struct { DWORD platformId, selection; int spoolerFlags; Listed expected; } cases[] = {
         {kNT, 1, PRINTER_ENUM_LOCAL, {{L"L-local", 1}}},
         {kNT, 2, PRINTER_ENUM_CONNECTIONS, {{L"C-both", 2}, {L"C-network", 2}}},
         {kNT, 3, PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS,
@@ -71,47 +66,12 @@ TEST(PrinterEnumeration, SelectionsOnBothSystemPaths) {
         for (const auto& call : fake.calls())
             if (call.op == Op::EnumPrinters) flags.push_back(call.arg);
         EXPECT_EQ(flags, (std::vector<int>{c.spoolerFlags, c.spoolerFlags}));
-        EXPECT_EQ(trace.Lines().back(), "vlibPRINT_EnumeratePrinters => returning success");
-    }
-}
-
-TEST(PrinterEnumeration, TraceOfAWholeEnumeration) {
-    const std::string head = "vlibPRINT_EnumeratePrinters =>";
-    const struct {
-        DWORD platformId;
-        Lines expected;
-    } cases[] = {
-        {kNT,
-         {head, head + " NT-based system, enumerating", head + " dwEnumFlags = 6", head + " printers enumerated, 3",
-          head + " number of printers: 3",
-          // A local printer has no server name: the null field as the runtime prints it.
-          head + " printer: Office Laser; server: (null); attributes: 64; driver: Fake Laser Driver",
-          head + " printer: \\\\srv\\Inkjet; server: \\\\srv; attributes: 80; driver: Inkjet Driver",
-          head + " printer: Odd One; server: (null); attributes: 1; driver: Fake Laser Driver",
-          head + " returning success"}},
-        {k9x,
-         {head, head + " 9x-based system, enumerating", head + " printers enumerated", head + " number of printers: 2",
-          head + " printer: Office Laser; attributes: 64; driver: Fake Laser Driver",
-          head + " printer: Odd One; attributes: 1; driver: Fake Laser Driver", head + " returning success"}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.platformId);
-        FakePrintSystem fake;
-        fake.SetVersion(c.platformId, 5, 0, 2195, L"");
-        fake.AddPrinter(L"Office Laser");
-        fake::FakePrinter& remote = fake.AddPrinter(L"\\\\srv\\Inkjet");
-        remote.connection = true;
-        remote.serverName = L"\\\\srv";
-        remote.attributes = PRINTER_ATTRIBUTE_NETWORK | PRINTER_ATTRIBUTE_LOCAL;
-        remote.driverName = L"Inkjet Driver";
-        fake.AddBarePrinter(L"Odd One").attributes = PRINTER_ATTRIBUTE_QUEUED;
-        testsupport::TraceCapture trace;
-
-        const Listed listed = Flatten(vlibPRINT_EnumeratePrinters(3));
-
-        EXPECT_EQ(trace.Lines(), c.expected);
-        EXPECT_EQ(listed, c.platformId == kNT ? (Listed{{L"Office Laser", 1}, {L"\\\\srv\\Inkjet", 2}})
-                                              : (Listed{{L"Office Laser", 1}}));
+        const Lines lines = trace.Lines();
+        EXPECT_EQ(lines.back(), head + " returning success");
+        // A local printer has no server name: the null field as the runtime prints it; 9x has no such field.
+        const std::string line = head + " printer: L-none; " + (c.platformId == kNT ? "server: (null); " : "") +
+                                 "attributes: 1; driver: Fake Laser Driver";
+        if (c.spoolerFlags & PRINTER_ENUM_LOCAL) EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end());
     }
 }
 
@@ -127,26 +87,22 @@ TEST(PrinterEnumeration, NamesAreCutTo259Characters) {
     EXPECT_EQ(std::wstring(list.front()->szPrinterName), name.substr(0, 259));
 }
 
+// No printers, or a failing second EnumPrintersW, on both system paths.
 TEST(PrinterEnumeration, FailuresEndInAnEmptyList) {
     const std::string head = "vlibPRINT_EnumeratePrinters =>";
-    for (DWORD platformId : {kNT, k9x}) {
+    for (DWORD platformId : {kNT, k9x})
         for (bool noPrinters : {true, false}) {
             SCOPED_TRACE(std::to_string(platformId) + (noPrinters ? " no printers" : " failing fetch"));
             FakePrintSystem fake;
             fake.SetVersion(platformId, 5, 0, 2195, L"");
-            if (!noPrinters) fake.AddPrinter(L"Office Laser");
-            if (!noPrinters) fake.FailOn(Op::EnumPrinters, 2, ERROR_ACCESS_DENIED);
+            if (!noPrinters) fake.AddPrinter(L"Office Laser"), fake.FailOn(Op::EnumPrinters, 2, ERROR_ACCESS_DENIED);
             testsupport::TraceCapture trace;
-
             EXPECT_TRUE(vlibPRINT_EnumeratePrinters(3).empty());
-
             const Lines lines = trace.Lines();
-            ASSERT_GE(lines.size(), 3u);
-            EXPECT_EQ(Lines(lines.end() - 2, lines.end()),
+            EXPECT_EQ(Lines(lines.end() - std::min<size_t>(2, lines.size()), lines.end()),
                       (Lines{head + (noPrinters ? " no printers, failing out" : " enumeration failed"),
                              head + " returning failure"}));
         }
-    }
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 #include "print/printer_name_compose.h"
 #include "print/printer_names.h"
@@ -10,18 +9,9 @@
 
 namespace {
 
-using Lines = std::vector<std::string>;
-
-TEST(RegistrySafeName, MapsBothWaysWithTrace) {
-    testsupport::TraceCapture trace;
+TEST(RegistrySafeName, MapsBothWays) {
     EXPECT_EQ(vlibPRINT_PrinterNameToRegistrySafeName(L"\\\\srv\\Laser 5"), L",,srv,Laser 5");
     EXPECT_EQ(vlibPRINT_RegistrySafeNameToPrinterName(L",,srv,Laser 5"), L"\\\\srv\\Laser 5");
-    EXPECT_EQ(trace.Lines(), (Lines{"vlibPRINT_PrinterNameToRegistrySafeName => ",
-                                    "vlibPRINT_PrinterNameToRegistrySafeName => before: \\\\srv\\Laser 5",
-                                    "vlibPRINT_PrinterNameToRegistrySafeName =>  after: ,,srv,Laser 5",
-                                    "vlibPRINT_RegistrySafeNameToPrinterName => ",
-                                    "vlibPRINT_RegistrySafeNameToPrinterName => before: ,,srv,Laser 5",
-                                    "vlibPRINT_RegistrySafeNameToPrinterName =>  after: \\\\srv\\Laser 5"}));
     // A comma of the printer's own name comes back as a backslash.
     EXPECT_EQ(vlibPRINT_PrinterNameToRegistrySafeName(L"Office, 2nd floor"), L"Office, 2nd floor");
     EXPECT_EQ(vlibPRINT_RegistrySafeNameToPrinterName(L"Office, 2nd floor"), L"Office\\ 2nd floor");
@@ -31,16 +21,9 @@ TEST(RegistrySafeName, MapsBothWaysWithTrace) {
 }
 
 TEST(DisplayName, Examples) {
-    const struct {
-        const wchar_t* name;
-        BOOL on;
-        const wchar_t* onText;
-        BOOL backslash;
-        const wchar_t* backslashText;
-        BOOL space;
-        const wchar_t* spaceText;
-        std::wstring expected;
-    } cases[] = {
+    // The on, backslash and space switches, each with its text.
+    const struct { std::wstring name; BOOL on; const wchar_t* onText; BOOL backslash; const wchar_t* backslashText;
+                   BOOL space; const wchar_t* spaceText; std::wstring expected; } cases[] = {
         {L"\\\\srv\\Laser", 0, L"", 0, L"", 0, L"", L"Laser on srv"},
         {L"\\\\srv\\Laser", 1, L"-", 0, L"", 0, L"", L"Laser-srv"},
         {L"\\\\srv\\dept\\Laser", 0, L"", 1, L"_", 0, L"", L"dept_Laser on srv"},
@@ -59,6 +42,9 @@ TEST(DisplayName, Examples) {
         // A text holding what it replaces is refused; the other replacements take place.
         {L"Laser on srv", 1, L" on ", 0, L"", 1, L"_", L"Laser_on_srv"},
         {L"dept\\\\Laser\\x", 0, L"", 1, L"<\\>", 0, L"", L"dept\\\\Laser\\x"},
+        {L"a b", 0, L"", 0, L"", 1, L"x x", L"a b"},
+        {L"", 0, L"", 0, L"", 0, L"", L""},  // rejected
+        {std::wstring(300, L'x'), 0, L"", 0, L"", 0, L"", std::wstring(259, L'x')},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testsupport::Narrow(c.name));
@@ -68,27 +54,11 @@ TEST(DisplayName, Examples) {
     }
 }
 
-TEST(DisplayName, TracesRefusalsAndRejection) {
-    testsupport::TraceCapture trace;
-    vlibPRINT_PrinterNameToDisplayName(L"a b", FALSE, L"", FALSE, L"", TRUE, L"x x");
-    vlibPRINT_PrinterNameToDisplayName(L"", FALSE, L"", FALSE, L"", FALSE, L"");
-    EXPECT_EQ(trace.Lines(),
-              (Lines{"vlibPRINT_PrinterNameToDisplayName => ",
-                     "vlibPRINT_PrinterNameToDisplayName => replacement text (x x) contains ( ), not replaced",
-                     "vlibPRINT_PrinterNameToDisplayName => (a b) a b", "vlibPRINT_PrinterNameToDisplayName => ",
-                     "vlibPRINT_PrinterNameToDisplayName => invalid parameter"}));
-}
-
 TEST(DisplayName, LongNamesAreCutTo259) {
-    EXPECT_EQ(vlibPRINT_PrinterNameToDisplayName(std::wstring(300, L'x'), 0, L"", 0, L"", 0, L""),
-              std::wstring(259, L'x'));
     // The copy keeps "\\srv\" and 253 of the printer's characters; the result is cut again.
     EXPECT_EQ(vlibPRINT_PrinterNameToDisplayName(L"\\\\srv\\" + std::wstring(300, L'L'), 0, L"", 0, L"", 0, L""),
               std::wstring(253, L'L') + L" on sr");
-    std::wstring grown;
-    for (int i = 0; i < 100; ++i) grown += L"abc";
-    EXPECT_EQ(vlibPRINT_PrinterNameToDisplayName(std::wstring(100, L' '), 0, L"", 0, L"", 1, L"abc"),
-              grown.substr(0, 259));
+    EXPECT_EQ(vlibPRINT_PrinterNameToDisplayName(std::wstring(100, L' '), 0, L"", 0, L"", 1, L"abc").size(), 259u);
 }
 
 // One composition, preset to the printer Laser on machine PC7 for user ann
@@ -112,13 +82,10 @@ struct Compose {
 };
 
 TEST(CreatePrinterName, Schemes) {
-    const struct {
-        DWORD scheme;
-        std::wstring expected;
-    } cases[] = {{0, L"Laser (PC7:3)"}, {1, L"Laser (PC7:3)"}, {2, L"Laser (PC7)"},   {3, L"PC7:3 (Laser)"},
-                 {4, L"3:PC7 (Laser)"}, {5, L"Laser (ann)"},   {6, L"Laser (ann:3)"}, {7, L"ann:3 (Laser)"},
-                 {8, L"3:ann (Laser)"}, {9, L"Laser (PC7:3)"}, {42, L"Laser (PC7:3)"}, {101, L"Laser (PC7:3)"},
-                 {0xFFFFFFFFu, L"Laser (PC7:3)"}};
+    const struct { DWORD scheme; std::wstring expected; } cases[] = {
+        {0, L"Laser (PC7:3)"}, {1, L"Laser (PC7:3)"}, {2, L"Laser (PC7)"},    {3, L"PC7:3 (Laser)"},
+        {4, L"3:PC7 (Laser)"}, {5, L"Laser (ann)"},   {6, L"Laser (ann:3)"},  {7, L"ann:3 (Laser)"},
+        {8, L"3:ann (Laser)"}, {9, L"Laser (PC7:3)"}, {42, L"Laser (PC7:3)"}, {0xFFFFFFFFu, L"Laser (PC7:3)"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.scheme);
         Compose compose;
@@ -128,69 +95,34 @@ TEST(CreatePrinterName, Schemes) {
     }
 }
 
-TEST(CreatePrinterName, CustomLayoutWithTrace) {
-    Compose compose;
-    compose.scheme = kPrinterNameSchemeCustom;
-    compose.literals[1] = L"#";
-    compose.parts[0] = kPrinterNamePartMachine;
-    compose.parts[1] = kPrinterNamePartDisplay;
-    testsupport::TraceCapture trace;
-    EXPECT_EQ(compose(), L"PC7#Laser");
-    EXPECT_EQ(trace.Lines(), (Lines{"vlibPRINT_CreatePrinterName => (100) Laser", "vlibPRINT_PrinterNameToDisplayName => ",
-                                    "vlibPRINT_PrinterNameToDisplayName => (Laser) Laser",
-                                    "NDCreatePrinterName => using custom naming scheme",
-                                    "vlibPRINT_CreatePrinterName => result: PC7#Laser"}));
-    const wchar_t* literals[] = {L"a", L"b", L"c", L"d", L"e"};
-    for (int i = 0; i < 5; ++i) compose.literals[i] = literals[i];
-    const DWORD parts[] = {kPrinterNamePartNumber, kPrinterNamePartUser, kPrinterNamePartDisplay, 7};
-    for (int i = 0; i < 4; ++i) compose.parts[i] = parts[i];
-    EXPECT_EQ(compose(), L"a3bannc" L"Laserde");  // an unknown selector adds nothing
-}
-
-TEST(CreatePrinterName, LimitsApplyOnlyWhenSwitchedOn) {
-    Compose compose;
-    compose.limit = TRUE;
-    compose.limits[0] = 3;
-    compose.limits[1] = 10;
-    testsupport::TraceCapture trace;
-    EXPECT_EQ(compose(), L"Las (PC7:3)");
-    const Lines lines = trace.Lines();
-    EXPECT_EQ(Lines(lines.begin() + 3, lines.end() - 1),
-              (Lines{"vlibPRINT_CreatePrinterName => limiting printer name components to configured length(s)",
-                     "vlibPRINT_CreatePrinterName => printer name limited to (3) Las",
-                     "vlibPRINT_CreatePrinterName => machine name limited to (10) PC7"}));
-    compose.limits[0] = 0, compose.limits[1] = 1, compose.limits[2] = 2;
-    EXPECT_EQ(compose(), L"Laser (P:3)");
-    compose.scheme = 6;
-    EXPECT_EQ(compose(), L"Laser (an:3)");
-    compose.limit = FALSE;
-    compose.limits[0] = compose.limits[1] = 1;
-    EXPECT_EQ(compose(), L"Laser (ann:3)");
-}
-
-TEST(CreatePrinterName, NetworkAndEmptyPrinterNames) {
-    Compose compose;
-    compose.scheme = 2;
-    compose.printer = L"\\\\srv\\Laser";
-    EXPECT_EQ(compose(), L"Laser on srv (PC7)");
-    // The display settings reach the display-name conversion in their order.
-    compose.printer = L"\\\\srv\\dept\\Laser 5";
-    for (int i = 0; i < 3; ++i) compose.display[i] = TRUE;
-    compose.texts[0] = L"@", compose.texts[1] = L"/", compose.texts[2] = L"_";
-    EXPECT_EQ(compose(), L"dept/Laser_5@srv (PC7)");
-    compose.display[0] = compose.display[1] = compose.display[2] = FALSE;
-    compose.printer = L"";
-    EXPECT_EQ(compose(), L" (PC7)");
-}
-
-TEST(CreatePrinterName, LongResultsAreCutTo259) {
-    Compose compose;
-    compose.printer = std::wstring(251, L'x');
-    EXPECT_EQ(compose(), std::wstring(251, L'x') + L" (PC7:3)");  // exactly 259
-    compose.machine = L"PC77";
-    EXPECT_EQ(compose(), std::wstring(251, L'x') + L" (PC77:3");  // 260, cut
-    compose.printer = std::wstring(300, L'x');
-    EXPECT_EQ(compose(), std::wstring(259, L'x'));
+TEST(CreatePrinterName, LayoutsLimitsAndLengths) {
+    const std::wstring x251(251, L'x');
+    const struct { void (*setup)(Compose&); std::wstring expected; } cases[] = {
+        {[](Compose& c) { c.scheme = kPrinterNameSchemeCustom, c.literals[1] = L"#", c.parts[0] = kPrinterNamePartMachine,
+                          c.parts[1] = kPrinterNamePartDisplay; }, L"PC7#Laser"},
+        {[](Compose& c) {  // an unknown selector adds nothing
+             c.scheme = kPrinterNameSchemeCustom, c.literals[0] = L"a", c.literals[1] = L"b", c.literals[2] = L"c";
+             c.literals[3] = L"d", c.literals[4] = L"e", c.parts[0] = kPrinterNamePartNumber;
+             c.parts[1] = kPrinterNamePartUser, c.parts[2] = kPrinterNamePartDisplay, c.parts[3] = 7; }, L"a3banncLaserde"},
+        {[](Compose& c) { c.limit = TRUE, c.limits[0] = 3, c.limits[1] = 10; }, L"Las (PC7:3)"},
+        {[](Compose& c) { c.limit = TRUE, c.limits[1] = 1, c.limits[2] = 2; }, L"Laser (P:3)"},
+        {[](Compose& c) { c.limit = TRUE, c.limits[1] = 1, c.limits[2] = 2, c.scheme = 6; }, L"Laser (an:3)"},
+        {[](Compose& c) { c.limits[0] = c.limits[1] = c.limits[2] = 1, c.scheme = 6; }, L"Laser (ann:3)"},  // switched off
+        {[](Compose& c) { c.scheme = 2, c.printer = L"\\\\srv\\Laser"; }, L"Laser on srv (PC7)"},
+        // The display settings reach the display-name conversion in their order.
+        {[](Compose& c) { c.scheme = 2, c.printer = L"\\\\srv\\dept\\Laser 5", c.texts[0] = L"@", c.texts[1] = L"/";
+                          c.texts[2] = L"_", c.display[0] = c.display[1] = c.display[2] = TRUE; }, L"dept/Laser_5@srv (PC7)"},
+        {[](Compose& c) { c.scheme = 2, c.printer = L""; }, L" (PC7)"},
+        {[](Compose& c) { c.printer = std::wstring(251, L'x'); }, x251 + L" (PC7:3)"},  // exactly 259
+        {[](Compose& c) { c.printer = std::wstring(251, L'x'), c.machine = L"PC77"; }, x251 + L" (PC77:3"},  // 260, cut
+        {[](Compose& c) { c.printer = std::wstring(300, L'x'); }, std::wstring(259, L'x')},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testsupport::Narrow(c.expected));
+        Compose compose;
+        c.setup(compose);
+        EXPECT_EQ(compose(), c.expected);
+    }
 }
 
 }  // namespace
