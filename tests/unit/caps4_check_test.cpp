@@ -12,70 +12,43 @@ namespace {
 
 using namespace printer_test;
 
-class Caps4Check : public ::testing::Test {
-protected:
-    void SetUp() override {
-        Env env;
-        env.SetCacheMethod(2);
-        env.fake.AddPrinter(L"Office").SetMedia({{DMMEDIA_STANDARD, L"Plain"}});
-        CPrinter printer(nullptr, L"Office", 1, 0);
-        printer.Query(1, nullptr, nullptr);
-        record_ = Serialized(printer);
-        ASSERT_GT(record_.size(), 412u);
-    }
-    std::string Why(const std::string& bytes) {
-        WCHAR why[256] = {};
-        if (vlibPRINT_CheckCaps4(bytes.data(), bytes.size(), why, 256)) return "ok";
-        return testsupport::Narrow(why);
-    }
-    void Put(std::string& bytes, size_t offset, DWORD value) { std::memcpy(&bytes[offset], &value, 4); }
-    std::string record_;
-};
-
-TEST_F(Caps4Check, APackedRecordPassesAndItsSectionsTileIt) {
-    EXPECT_EQ(Why(record_), "ok");
-    Caps4Section sections[kCaps4SectionCount];
-    vlibPRINT_Caps4Sections(record_.data(), sections);
-    DWORD end = 412;
-    for (const Caps4Section& s : sections) {
-        EXPECT_EQ(s.offset, end) << testsupport::Narrow(s.name);
-        end = s.offset + s.size;
-    }
-    EXPECT_EQ(end, record_.size());
-    EXPECT_EQ(sections[13].count, 4u);  // two papers at two resolutions
+std::string Why(const std::string& bytes) {
+    WCHAR why[256] = {};
+    const BOOL ok = vlibPRINT_CheckCaps4(bytes.data(), bytes.size(), why, 256);
+    return (ok ? "ok: " : "") + testsupport::Narrow(why);
 }
 
-TEST_F(Caps4Check, DamagedAndForeignBytesAreRefusedWithTheReason) {
-    EXPECT_EQ(Why(record_.substr(0, 400)), "400 bytes is shorter than the 412-byte record header");
-    std::string cut = record_.substr(0, record_.size() - 1);
-    EXPECT_NE(Why(cut).find("says it is"), std::string::npos);
-    std::string text(600, 'x');
-    EXPECT_NE(Why(text).find("(not a capability record)"), std::string::npos) << Why(text);
-
-    std::string bad = record_;
-    Put(bad, 408, 1);  // dwEnd
-    EXPECT_EQ(Why(bad), "dwEnd is 1 instead of 0");
-
-    bad = record_;
-    Put(bad, 400, 5);  // dwNumForms no longer matches dwSizeOfForms
-    EXPECT_NE(Why(bad).find("forms section holds"), std::string::npos) << Why(bad);
-
-    bad = record_;
-    Put(bad, 396, 0x7FFFFFF0);  // forms running far past the end
-    EXPECT_NE(Why(bad).find("forms section"), std::string::npos) << Why(bad);
-
-    bad = record_;
-    Put(bad, 60, 416);  // resolutions no longer follow the bins
-    EXPECT_NE(Why(bad).find("resolutions section starts at 416"), std::string::npos) << Why(bad);
+std::string With(std::string bytes, size_t offset, DWORD value) {
+    std::memcpy(&bytes[offset], &value, 4);
+    return bytes;
 }
 
-TEST_F(Caps4Check, AnEmptyPrinterPacksIntoABareHeaderThatPasses) {
-    std::string bare(412, '\0');
-    Put(bare, 0, 412);
-    for (int at : {4, 16, 60, 72, 92, 112, 124, 136, 160, 172, 184, 196, 208, 392}) Put(bare, at, 412);
-    EXPECT_EQ(Why(bare), "ok");
-    Put(bare, 16, 0);
-    EXPECT_NE(Why(bare), "ok");
+TEST(Caps4Check, SoundRecordsPassAndDamagedOrForeignOnesAreRefusedWithTheReason) {
+    Env env;
+    env.SetCacheMethod(2);
+    env.fake.AddPrinter(L"Office").SetMedia({{DMMEDIA_STANDARD, L"Plain"}});
+    CPrinter printer(nullptr, L"Office", 1, 0);
+    printer.Query(1, nullptr, nullptr);
+    const std::string record = Serialized(printer);
+    Caps4Section s[kCaps4SectionCount];
+    vlibPRINT_Caps4Sections(record.data(), s);
+    const std::string size = std::to_string(record.size()), forms = std::to_string(s[13].offset);
+    std::string bare(412, '\0');  // an empty printer: the header alone, every section at 412
+    for (size_t at : {0, 4, 16, 60, 72, 92, 112, 124, 136, 160, 172, 184, 196, 208, 392}) bare = With(bare, at, 412);
+    const std::pair<std::string, std::string> cases[] = {
+        {record, "ok: ok"},
+        {bare, "ok: ok"},
+        {record.substr(0, 400), "400 bytes is shorter than the 412-byte record header"},
+        {record.substr(0, record.size() - 1), "the record says it is " + size + " bytes long but " +
+                                                   std::to_string(record.size() - 1) + " bytes are there"},
+        {std::string(600, 'x'), "the first section is said to start at 2021161080 instead of 412 (not a capability record)"},
+        {With(record, 408, 1), "dwEnd is 1 instead of 0"},
+        {With(record, 400, 5), "the forms section holds 336 bytes, not 5 entries of 84 bytes"},  // two papers at two resolutions
+        {With(record, 396, 0x7FFFFFF0), "the forms section (2147483632 bytes at " + forms + ") runs past the end of the record (" + size + " bytes)"},
+        {With(record, 60, 416), "the resolutions section starts at 416 instead of " + std::to_string(s[2].offset)},
+        {With(With(record, 396, 252), 400, 3), "the sections end at " + std::to_string(record.size() - 84) + " but the record is " + size + " bytes long"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(Why(c.first), c.second);
 }
 
 }  // namespace

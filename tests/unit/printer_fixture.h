@@ -3,13 +3,11 @@
 // log that both the library and the client write to.
 #pragma once
 
-#include <gtest/gtest.h>
-
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "fake/fake_print_system.h"
-#include "log/trace_log.h"
 #include "platform/kernel.h"
 #include "printer/printer.h"
 #include "printer/printer_keys.h"
@@ -20,21 +18,16 @@ namespace printer_test {
 
 using Lines = std::vector<std::string>;
 
-// LibraryLog and ClientLog point at one scratch log for the scope.
-class SharedTrace {
-public:
-    SharedTrace() : path_(dir_.File(L"trace.log")), log_(TraceLogCreate(path_.c_str(), 0)) {
-        LibraryLog = log_;
-        ClientLog = log_;
-    }
-    ~SharedTrace() {
-        LibraryLog = nullptr;
-        ClientLog = nullptr;
-        TraceLogDestroy(log_);
-    }
-    SharedTrace(const SharedTrace&) = delete;
-    SharedTrace& operator=(const SharedTrace&) = delete;
+// LibraryLog and ClientLog point at one scratch log for the scope (not
+// copyable: it owns its folder).
+struct SharedTrace {
+    testsupport::TempDir dir_;
+    std::wstring path_ = dir_.File(L"trace.log");
+    TraceLog* log_ = TraceLogCreate(path_.c_str(), 0);
+    size_t mark_ = 0;
 
+    SharedTrace() { LibraryLog = ClientLog = log_; }
+    ~SharedTrace() { LibraryLog = ClientLog = nullptr; TraceLogDestroy(log_); }
     TraceLog* log() const { return log_; }
     Lines All() const { return testsupport::ReadLogLines(path_); }
     // The lines written since the last Mark().
@@ -43,52 +36,27 @@ public:
         return Lines(all.begin() + static_cast<long>(std::min(mark_, all.size())), all.end());
     }
     void Mark() { mark_ = All().size(); }
-
-private:
-    testsupport::TempDir dir_;
-    std::wstring path_;
-    TraceLog* log_;
-    size_t mark_ = 0;
 };
 
-inline bool Has(const Lines& lines, const std::string& line) {
-    for (const auto& l : lines)
-        if (l == line) return true;
-    return false;
-}
-
-inline int CountOf(const Lines& lines, const std::string& line) {
-    int n = 0;
-    for (const auto& l : lines) n += l == line;
-    return n;
-}
-
+inline int CountOf(const Lines& lines, const std::string& line) { return static_cast<int>(std::count(lines.begin(), lines.end(), line)); }
+inline bool Has(const Lines& lines, const std::string& line) { return CountOf(lines, line) > 0; }
 // Index of the first line equal to `line` at or after `from`, or -1.
 inline int Find(const Lines& lines, const std::string& line, size_t from = 0) {
-    for (size_t i = from; i < lines.size(); ++i)
-        if (lines[i] == line) return static_cast<int>(i);
-    return -1;
+    const auto at = std::find(lines.begin() + static_cast<long>(std::min(from, lines.size())), lines.end(), line);
+    return at == lines.end() ? -1 : static_cast<int>(at - lines.begin());
 }
-
 // True when the lines appear in this order (not necessarily adjacent).
 inline bool InOrder(const Lines& lines, const Lines& wanted) {
-    size_t at = 0;
-    for (const auto& w : wanted) {
-        const int found = Find(lines, w, at);
-        if (found < 0) return false;
-        at = static_cast<size_t>(found) + 1;
-    }
+    int at = -1;
+    for (const auto& w : wanted)
+        if ((at = Find(lines, w, static_cast<size_t>(at + 1))) < 0) return false;
     return true;
-}
-
-inline std::string RecordBytes(const caps4* record) {
-    return record ? std::string(reinterpret_cast<const char*>(record), record->dwSize) : std::string();
 }
 
 // The record the printer object would store now.
 inline std::string Serialized(CPrinter& printer) {
     caps4* record = printer.SerializeCaps4();
-    std::string bytes = RecordBytes(record);
+    std::string bytes = record ? std::string(reinterpret_cast<const char*>(record), record->dwSize) : std::string();
     platform::HeapFreeBlock(record);
     return bytes;
 }
@@ -101,15 +69,12 @@ struct Env {
     SharedTrace trace;
     testsupport::TempDir dir;
 
-    void SetCacheMethod(DWORD method, HKEY hive = HKEY_LOCAL_MACHINE) {
-        registry.SetDword(hive, kPrintersKey, L"CacheMethod", method);
-    }
+    void SetCacheMethod(DWORD method, HKEY hive = HKEY_LOCAL_MACHINE) { registry.SetDword(hive, kPrintersKey, L"CacheMethod", method); }
     // CachePath as given (a folder meant as such ends in a backslash).
     void SetCachePath(const std::wstring& path) { registry.SetString(HKEY_LOCAL_MACHINE, kProductKey, L"CachePath", path); }
     std::string RegistryRecord(HKEY hive, const std::wstring& safeName) {
         std::string bytes;
-        if (!registry.Read(hive, testsupport::PrinterKeyPath(safeName), L"PrinterData", &bytes)) return std::string();
-        return bytes;
+        return registry.Read(hive, testsupport::PrinterKeyPath(safeName), L"PrinterData", &bytes) ? bytes : std::string();
     }
 };
 
