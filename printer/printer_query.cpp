@@ -1,6 +1,8 @@
 // The capability query of a printer object: whether one is needed, the two
 // options that steer it, the 33 requests in their fixed order and the cache
 // write after it; and the export of the capability record to a log file.
+#include <cwchar>
+
 #include "devcaps/forms.h"
 #include "devcaps/list_queries.h"
 #include "devcaps/lowlevel_query.h"
@@ -40,8 +42,9 @@ void CPrinter::Query(BOOL force, PFN_QUERY_PROGRESS progress, LPVOID context) {
     const WCHAR* driverName = pDriverInfo ? pDriverInfo->pName : nullptr;
     if (driverName) {
         TraceLogWrite(LibraryLog, 0, L"CPrinter::Query => using generic driver.... unicode: %s\n", driverName);
-        // Only the exact spelling: the driver ships under that one name.
-        if (::lstrcmpW(driverName, kGenericTextDriver) == 0) {
+        // Only the exact spelling, code unit for code unit: the driver ships
+        // under that one name (a locale-aware comparison could match others).
+        if (std::wcscmp(driverName, kGenericTextDriver) == 0) {
             TraceLogWrite(LibraryLog, 0, L"CPrinter::Query => using generic driver...\n");
             queryBuffers.dwAnsiOnly = 1;
         }

@@ -1,27 +1,17 @@
-// Registry steering for tests.
-//
-// A RegistrySteering installs a registry table (platform::ScopedApi) that
-// 1. keeps the tests away from the machine's real product keys: every path
-//    under "SOFTWARE\Vantrel" of HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER is
-//    redirected into a private scratch key of its own (one per hive), removed
-//    when the object goes out of scope, so each test starts with no
-//    configuration, no cache entries and no options;
-// 2. can refuse chosen key opens: DenyFullAccess(hive, path) makes
-//    RegCreateKeyExW / RegOpenKeyExW of that key fail with
-//    ERROR_ACCESS_DENIED whenever write access is asked for (a per-machine key
-//    that an ordinary user can only read), Hide(hive, path) makes every open
-//    of it fail with ERROR_FILE_NOT_FOUND (a key that does not exist);
-// 3. records the value names read, so a test can tell whether a value was
-//    looked at at all.
-// Everything else is forwarded to platform::RealRegistry(). Only one
-// RegistrySteering may live at a time.
+// Registry steering for tests: a registry table (platform::ScopedApi) that
+// 1. redirects every path under "SOFTWARE\Vantrel" of HKEY_LOCAL_MACHINE or
+//    HKEY_CURRENT_USER into a scratch key of its own (one per hive), removed
+//    at the end of the scope, so each test starts with no configuration;
+// 2. refuses chosen opens: DenyFullAccess(hive, path) fails opens of that key
+//    asking for write access with ERROR_ACCESS_DENIED (a per-machine key an
+//    ordinary user can only read), Hide(hive, path) fails every open of it
+//    and below it with ERROR_FILE_NOT_FOUND;
+// 3. counts the value names read. Only one may live at a time (not copyable).
 #pragma once
 
 #include <string>
-#include <vector>
 
 #include "platform/platform.h"
-#include "platform/registry.h"
 
 namespace testsupport {
 
@@ -29,29 +19,28 @@ class RegistrySteering {
 public:
     RegistrySteering();
     ~RegistrySteering();
-    RegistrySteering(const RegistrySteering&) = delete;
-    RegistrySteering& operator=(const RegistrySteering&) = delete;
 
-    // Opens with write access of hive\path fail with ERROR_ACCESS_DENIED.
-    void DenyFullAccess(HKEY hive, const std::wstring& path);
-    // Every open of hive\path fails with ERROR_FILE_NOT_FOUND.
-    void Hide(HKEY hive, const std::wstring& path);
+    // Paths exactly as the code passes them.
+    void DenyFullAccess(HKEY hive, const std::wstring& path) { Refuse(hive, path, ERROR_ACCESS_DENIED); }
+    void Hide(HKEY hive, const std::wstring& path) { Refuse(hive, path, ERROR_FILE_NOT_FOUND); }
+    void Refuse(HKEY hive, const std::wstring& path, LSTATUS error);
 
-    // Helpers that write and read through the steered table (so they land in
-    // the scratch keys). Paths are relative to the hive.
-    void SetDword(HKEY hive, const std::wstring& path, const std::wstring& name, DWORD value);
-    void SetBinary(HKEY hive, const std::wstring& path, const std::wstring& name, const void* data, DWORD size);
-    void SetString(HKEY hive, const std::wstring& path, const std::wstring& name, const std::wstring& value);
-    void CreateKey(HKEY hive, const std::wstring& path);
-    bool KeyExists(HKEY hive, const std::wstring& path);
-    // The value's bytes and type; false when it cannot be read.
-    bool Read(HKEY hive, const std::wstring& path, const std::wstring& name, std::string* bytes,
-              DWORD* type = nullptr);
-    bool ValueExists(HKEY hive, const std::wstring& path, const std::wstring& name);
+    // Set-up and inspection of the scratch keys, not subject to the refusals.
+    // Paths are relative to the hive; a null name only creates the key.
+    using Str = const std::wstring&;
+    void SetValue(HKEY hive, Str path, const WCHAR* name, DWORD type, const void* data, DWORD size);
+    void SetDword(HKEY hive, Str path, Str name, DWORD v) { SetValue(hive, path, name.c_str(), REG_DWORD, &v, 4); }
+    void SetBinary(HKEY h, Str path, Str v, const void* d, DWORD n) { SetValue(h, path, v.c_str(), REG_BINARY, d, n); }
+    void SetString(HKEY hive, Str path, Str name, Str v) {
+        SetValue(hive, path, name.c_str(), REG_SZ, v.c_str(), static_cast<DWORD>((v.size() + 1) * sizeof(WCHAR)));
+    }
+    void CreateKey(HKEY hive, Str path) { SetValue(hive, path, nullptr, 0, nullptr, 0); }
+    bool KeyExists(HKEY hive, Str path);
+    // The value's bytes (bytes may be null) and type; false when it cannot be read.
+    bool Read(HKEY hive, Str path, Str name, std::string* bytes = nullptr, DWORD* type = nullptr);
 
-    // Names passed to RegQueryValueExW since construction or the last Clear.
-    const std::vector<std::wstring>& queried() const;
-    int QueryCount(const std::wstring& name) const;
+    // How often a value name was read since construction or ClearQueried.
+    int QueryCount(Str name) const;
     void ClearQueried();
 
 private:
