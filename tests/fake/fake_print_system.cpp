@@ -2,14 +2,32 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
+#include <tuple>
 
 namespace fake {
 
 namespace {
 
 FakePrintSystem* g_current = nullptr;
+
+// Raises a real access violation, as a faulting driver does.
+[[noreturn]] void DriverFault() {
+    volatile int* volatile nowhere = nullptr;
+    *nowhere = 0x0BAD;
+    std::abort();  // not reached
+}
+
+// Sets the thread's last error and gives the failure answer.
+template <class R = BOOL>
+R Fail(DWORD error, R answer = R()) {
+    ::SetLastError(error);
+    return answer;
+}
+
+std::wstring Str(const WCHAR* text) { return text ? text : L""; }
 
 // ---------------------------------------------------------------- packing
 
@@ -20,15 +38,10 @@ class Packer {
 public:
     Packer(BYTE* buffer, size_t recordBytes) : base_(buffer), used_(recordBytes) {}
     size_t used() const { return used_; }
-    bool sizing() const { return base_ == nullptr; }
 
     WCHAR* String(const std::wstring& text, bool nullWhenEmpty = true) {
         if (text.empty() && nullWhenEmpty) return nullptr;
-        const size_t bytes = (text.size() + 1) * sizeof(WCHAR);
-        WCHAR* at = sizing() ? nullptr : reinterpret_cast<WCHAR*>(base_ + used_);
-        if (at) std::memcpy(at, text.c_str(), bytes);
-        used_ += bytes;
-        return at;
+        return reinterpret_cast<WCHAR*>(Put(text.c_str(), (text.size() + 1) * sizeof(WCHAR)));
     }
     WCHAR* MultiString(const std::vector<std::wstring>& list) {
         if (list.empty()) return nullptr;
@@ -39,121 +52,100 @@ public:
     DEVMODEW* Devmode(const std::vector<BYTE>& devmode) {
         if (devmode.empty()) return nullptr;
         used_ = (used_ + 7) & ~size_t(7);
-        DEVMODEW* at = sizing() ? nullptr : reinterpret_cast<DEVMODEW*>(base_ + used_);
-        if (at) std::memcpy(at, devmode.data(), devmode.size());
-        used_ += devmode.size();
-        return at;
+        return reinterpret_cast<DEVMODEW*>(Put(devmode.data(), devmode.size()));
     }
 
 private:
+    BYTE* Put(const void* bytes, size_t size) {
+        BYTE* at = base_ ? base_ + used_ : nullptr;
+        if (at) std::memcpy(at, bytes, size);
+        used_ += size;
+        return at;
+    }
     BYTE* base_;
     size_t used_;
 };
 
-void FillPrinterInfo2(PRINTER_INFO_2W* info, Packer& pack, const FakePrinter& p) {
-    PRINTER_INFO_2W value = {};
-    value.pServerName = pack.String(p.serverName);
-    value.pPrinterName = pack.String(p.name, false);
-    value.pShareName = pack.String(p.shareName);
-    value.pPortName = pack.String(p.portName);
-    value.pDriverName = pack.String(p.driverName);
-    value.pComment = p.nullComment ? nullptr : pack.String(p.comment, false);
-    value.pLocation = pack.String(p.location, false);
-    value.pDevMode = pack.Devmode(p.devmode);
-    value.pPrintProcessor = pack.String(p.printProcessor);
-    value.pDatatype = pack.String(p.datatype);
-    value.Attributes = p.attributes;
-    value.Priority = value.DefaultPriority = 1;
-    if (info) *info = value;
+// Two-call size pattern: fills the caller's buffer with one record per item
+// when it is big enough, otherwise fails with ERROR_INSUFFICIENT_BUFFER; the
+// bytes needed are reported either way.
+template <class Item, class Fill>
+BOOL PackRecords(const std::vector<Item>& items, size_t recordSize, BYTE* buffer, DWORD size, DWORD* needed,
+                 DWORD* returned, Fill fill) {
+    Packer sizing(nullptr, items.size() * recordSize);
+    for (const Item& item : items) fill(sizing, item);
+    if (needed) *needed = static_cast<DWORD>(sizing.used());
+    if (!buffer || size < sizing.used()) return Fail(ERROR_INSUFFICIENT_BUFFER);
+    Packer pack(buffer, items.size() * recordSize);
+    for (size_t i = 0; i < items.size(); ++i) {
+        const auto record = fill(pack, items[i]);
+        std::memcpy(buffer + i * recordSize, &record, recordSize);
+    }
+    if (returned) *returned = static_cast<DWORD>(items.size());
+    return TRUE;
 }
 
-template <class Info>
-void FillDriverCommon(Info& info, Packer& pack, const FakeDriver& d) {
-    info.cVersion = d.version;
+PRINTER_INFO_2W PrinterInfo2(Packer& pack, const FakePrinter* p) {
+    PRINTER_INFO_2W info = {};
+    info.pServerName = pack.String(p->serverName);
+    info.pPrinterName = pack.String(p->name, false);
+    info.pShareName = pack.String(p->shareName);
+    info.pPortName = pack.String(p->portName);
+    info.pDriverName = pack.String(p->driverName);
+    info.pComment = p->nullComment ? nullptr : pack.String(p->comment, false);
+    info.pLocation = pack.String(p->location, false);
+    info.pDevMode = pack.Devmode(p->devmode);
+    info.pPrintProcessor = pack.String(p->printProcessor);
+    info.pDatatype = pack.String(p->datatype);
+    info.Attributes = p->attributes;
+    info.Priority = info.DefaultPriority = 1;
+    return info;
+}
+
+// Driver records of every level: level 1 holds the name alone; levels 2, 3
+// and 4 are prefixes of level 6; level 5 shares level 2's head.
+union DriverRecord {
+    DRIVER_INFO_6W six;  // the largest first: {} zero-fills the whole record
+    DRIVER_INFO_5W five;
+    DRIVER_INFO_1W one;
+};
+
+DriverRecord DriverInfo(DWORD level, Packer& pack, const FakeDriver& d) {
+    DriverRecord record = {};
+    DRIVER_INFO_6W& info = record.six;
     info.pName = pack.String(d.name, false);
+    if (level == 1) return DriverRecord{.one = {info.pName}};
+    info.cVersion = d.version;
     info.pEnvironment = pack.String(d.environment);
     info.pDriverPath = pack.String(d.driverPath);
     info.pDataFile = pack.String(d.dataFile);
     info.pConfigFile = pack.String(d.configFile);
+    if (level == 5) record.five.dwDriverVersion = static_cast<DWORD>(d.driverVersion);
+    if (level == 2 || level == 5) return record;
+    info.pHelpFile = pack.String(d.helpFile);
+    info.pDependentFiles = pack.MultiString(d.dependentFiles);
+    info.pMonitorName = pack.String(d.monitorName);
+    info.pDefaultDataType = pack.String(d.defaultDataType);
+    if (level >= 4) info.pszzPreviousNames = pack.MultiString(d.previousNames);
+    if (level != 6) return record;
+    info.dwlDriverVersion = d.driverVersion;
+    info.pszMfgName = pack.String(d.manufacturer);
+    info.pszOEMUrl = pack.String(d.oemUrl);
+    info.pszHardwareID = pack.String(d.hardwareId);
+    info.pszProvider = pack.String(d.provider);
+    return record;
 }
 
-size_t DriverRecordSize(DWORD level) {
+BOOL PackDrivers(const std::vector<const FakeDriver*>& drivers, DWORD level, BYTE* buffer, DWORD size, DWORD* needed,
+                 DWORD* returned) {
     const size_t sizes[] = {0, sizeof(DRIVER_INFO_1W), sizeof(DRIVER_INFO_2W), sizeof(DRIVER_INFO_3W),
                             sizeof(DRIVER_INFO_4W), sizeof(DRIVER_INFO_5W), sizeof(DRIVER_INFO_6W)};
-    return level < std::size(sizes) ? sizes[level] : 0;
+    if (level == 0 || level >= std::size(sizes)) return Fail(ERROR_INVALID_LEVEL);
+    return PackRecords(drivers, sizes[level], buffer, size, needed, returned,
+                       [level](Packer& pack, const FakeDriver* d) { return DriverInfo(level, pack, *d); });
 }
 
-void FillDriverInfo(BYTE* record, DWORD level, Packer& pack, const FakeDriver& d) {
-    switch (level) {
-    case 1: {
-        DRIVER_INFO_1W info = {};
-        info.pName = pack.String(d.name, false);
-        if (record) std::memcpy(record, &info, sizeof(info));
-        break;
-    }
-    case 2: {
-        DRIVER_INFO_2W info = {};
-        FillDriverCommon(info, pack, d);
-        if (record) std::memcpy(record, &info, sizeof(info));
-        break;
-    }
-    case 3:
-    case 4:
-    case 6: {
-        DRIVER_INFO_6W info = {};
-        FillDriverCommon(info, pack, d);
-        info.pHelpFile = pack.String(d.helpFile);
-        info.pDependentFiles = pack.MultiString(d.dependentFiles);
-        info.pMonitorName = pack.String(d.monitorName);
-        info.pDefaultDataType = pack.String(d.defaultDataType);
-        if (level >= 4) info.pszzPreviousNames = pack.MultiString(d.previousNames);
-        if (level == 6) {
-            info.dwlDriverVersion = d.driverVersion;
-            info.pszMfgName = pack.String(d.manufacturer);
-            info.pszOEMUrl = pack.String(d.oemUrl);
-            info.pszHardwareID = pack.String(d.hardwareId);
-            info.pszProvider = pack.String(d.provider);
-        }
-        // Levels 3 and 4 are prefixes of level 6.
-        if (record) std::memcpy(record, &info, DriverRecordSize(level));
-        break;
-    }
-    case 5: {
-        DRIVER_INFO_5W info = {};
-        FillDriverCommon(info, pack, d);
-        info.dwDriverVersion = static_cast<DWORD>(d.driverVersion);
-        if (record) std::memcpy(record, &info, sizeof(info));
-        break;
-    }
-    default: break;
-    }
-}
-
-// Two-call size pattern: fills the caller's buffer when it is big enough,
-// otherwise fails with ERROR_INSUFFICIENT_BUFFER and reports the bytes needed.
-template <class Fill>
-BOOL PackRecords(size_t count, size_t recordSize, BYTE* buffer, DWORD bufferSize, DWORD* needed, Fill fill) {
-    Packer sizing(nullptr, count * recordSize);
-    for (size_t i = 0; i < count; ++i) fill(nullptr, sizing, i);
-    if (needed) *needed = static_cast<DWORD>(sizing.used());
-    if (!buffer || bufferSize < sizing.used()) {
-        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return FALSE;
-    }
-    Packer pack(buffer, count * recordSize);
-    for (size_t i = 0; i < count; ++i) fill(buffer + i * recordSize, pack, i);
-    return TRUE;
-}
-
-std::wstring Str(const WCHAR* text) { return text ? std::wstring(text) : std::wstring(); }
-
-Call MakeCall(Op op, const std::wstring& printer, int arg = 0) {
-    Call call;
-    call.op = op;
-    call.printer = printer;
-    call.arg = arg;
-    return call;
-}
+// ---------------------------------------------------------------- DEVMODEs
 
 void NoteDevmode(Call& call, const DEVMODEW* dm) {
     if (!dm) return;
@@ -161,77 +153,13 @@ void NoteDevmode(Call& call, const DEVMODEW* dm) {
     call.yResolution = dm->dmYResolution;
     call.paperSize = dm->dmPaperSize;
     call.orientation = dm->dmOrientation;
-    call.paperWidth = dm->dmPaperWidth;
-    call.paperLength = dm->dmPaperLength;
     call.fields = dm->dmFields;
     call.formName.assign(dm->dmFormName, wcsnlen(dm->dmFormName, CCHFORMNAME));
 }
 
 std::vector<BYTE> CopyDevmode(const DEVMODEW* dm) {
-    if (!dm) return {};
     const BYTE* bytes = reinterpret_cast<const BYTE*>(dm);
-    return std::vector<BYTE>(bytes, bytes + dm->dmSize + dm->dmDriverExtra);
-}
-
-// ---------------------------------------------------------------- spooler
-
-BOOL WINAPI FakeEnumPrinters(DWORD flags, LPWSTR, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed,
-                             LPDWORD returned) {
-    FakePrintSystem& fake = FakePrintSystem::Current();
-    const DWORD error = fake.Enter(MakeCall(Op::EnumPrinters, L"", static_cast<int>(flags)));
-    if (returned) *returned = 0;
-    if (error) {
-        if (needed) *needed = 0;
-        ::SetLastError(error);
-        return FALSE;
-    }
-    if (level != 2) {
-        ::SetLastError(ERROR_INVALID_LEVEL);
-        return FALSE;
-    }
-    // PRINTER_ENUM_LOCAL lists the printers of this machine, PRINTER_ENUM_CONNECTIONS
-    // the connections; the fake hands out everything for no flags at all.
-    std::vector<const FakePrinter*> listed;
-    for (const auto& p : fake.printers()) {
-        const bool wanted = flags == 0 || ((flags & PRINTER_ENUM_LOCAL) && !p->connection) ||
-                            ((flags & PRINTER_ENUM_CONNECTIONS) && p->connection);
-        if (wanted) listed.push_back(p.get());
-    }
-    const BOOL ok = PackRecords(listed.size(), sizeof(PRINTER_INFO_2W), buffer, size, needed,
-                                [&](BYTE* record, Packer& pack, size_t i) {
-                                    FillPrinterInfo2(reinterpret_cast<PRINTER_INFO_2W*>(record), pack, *listed[i]);
-                                });
-    if (ok && returned) *returned = static_cast<DWORD>(listed.size());
-    return ok;
-}
-
-BOOL WINAPI FakeOpenPrinter(LPWSTR name, LPHANDLE handle, LPPRINTER_DEFAULTSW defaults) {
-    FakePrintSystem& fake = FakePrintSystem::Current();
-    const int access = defaults ? static_cast<int>(defaults->DesiredAccess) : 0;
-    const DWORD error = fake.Enter(MakeCall(Op::OpenPrinter, Str(name), access));
-    if (handle) *handle = nullptr;
-    if (error) {
-        ::SetLastError(error);
-        return FALSE;
-    }
-    FakePrinter* printer = name ? fake.Find(name) : nullptr;
-    if (!printer || !printer->openable || !handle) {
-        ::SetLastError(ERROR_INVALID_PRINTER_NAME);
-        return FALSE;
-    }
-    *handle = fake.OpenHandle(printer->name);
-    return TRUE;
-}
-
-BOOL WINAPI FakeClosePrinter(HANDLE handle) {
-    FakePrintSystem& fake = FakePrintSystem::Current();
-    FakePrinter* printer = fake.PrinterOf(handle);
-    fake.Enter(MakeCall(Op::ClosePrinter, printer ? printer->name : L""));
-    if (!fake.CloseHandle(handle)) {
-        ::SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    return TRUE;
+    return dm ? std::vector<BYTE>(bytes, bytes + dm->dmSize + dm->dmDriverExtra) : std::vector<BYTE>();
 }
 
 // Copies the fields an application may set from the input DEVMODE into the
@@ -254,295 +182,36 @@ void MergeForValidation(DEVMODEW* out, const DEVMODEW* in, const FakePrinter& pr
     if (f & DM_MEDIATYPE) out->dmMediaType = in->dmMediaType;
     // A paper chosen by id replaces a custom size.
     if ((f & DM_PAPERSIZE) && !(f & (DM_PAPERLENGTH | DM_PAPERWIDTH))) {
-        out->dmPaperLength = 0;
-        out->dmPaperWidth = 0;
+        out->dmPaperLength = out->dmPaperWidth = 0;
         out->dmFields &= ~(DM_PAPERLENGTH | DM_PAPERWIDTH);
     }
-}
-
-LONG WINAPI FakeDocumentProperties(HWND, HANDLE handle, LPWSTR name, PDEVMODEW out, PDEVMODEW in, DWORD mode) {
-    FakePrintSystem& fake = FakePrintSystem::Current();
-    FakePrinter* printer = fake.PrinterOf(handle);
-    if (!printer && name) printer = fake.Find(name);
-    Call call = MakeCall(Op::DocumentProperties, printer ? printer->name : Str(name), static_cast<int>(mode));
-    call.withOutput = out != nullptr;
-    if (mode & DM_IN_BUFFER) NoteDevmode(call, in);
-    const DWORD error = fake.Enter(call);
-    if (error || !printer) {
-        ::SetLastError(error ? error : ERROR_INVALID_HANDLE);
-        return error ? 0 : -1;
-    }
-    if (mode == 0) {
-        if (printer->documentPropertiesSize != INT_MIN) return printer->documentPropertiesSize;
-        return static_cast<LONG>(printer->devmode.size());
-    }
-    if (printer->devmode.empty()) return 0;
-    if ((mode & DM_OUT_BUFFER) && out) {
-        std::vector<BYTE> result = printer->devmode;
-        DEVMODEW* dm = AsDevmode(result);
-        if ((mode & DM_IN_BUFFER) && in) MergeForValidation(dm, in, *printer);
-        std::memcpy(out, result.data(), result.size());
-    }
-    return IDOK;
-}
-
-BOOL WINAPI FakeGetPrinter(HANDLE handle, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed) {
-    FakePrintSystem& fake = FakePrintSystem::Current();
-    FakePrinter* printer = fake.PrinterOf(handle);
-    const DWORD error = fake.Enter(MakeCall(Op::GetPrinter, printer ? printer->name : L"", static_cast<int>(level)));
-    if (error || !printer) {
-        if (needed) *needed = 0;
-        ::SetLastError(error ? error : ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (level == 2) {
-        return PackRecords(1, sizeof(PRINTER_INFO_2W), buffer, size, needed, [&](BYTE* record, Packer& pack, size_t) {
-            FillPrinterInfo2(reinterpret_cast<PRINTER_INFO_2W*>(record), pack, *printer);
-        });
-    }
-    if (level == 8 || level == 9) {
-        const std::vector<BYTE>& devmode = level == 8 ? printer->globalDevmode : printer->userDevmode;
-        return PackRecords(1, sizeof(PRINTER_INFO_8W), buffer, size, needed, [&](BYTE* record, Packer& pack, size_t) {
-            PRINTER_INFO_8W info = {pack.Devmode(devmode)};
-            if (record) std::memcpy(record, &info, sizeof(info));
-        });
-    }
-    ::SetLastError(ERROR_INVALID_LEVEL);
-    return FALSE;
-}
-
-BOOL WINAPI FakeSetPrinter(HANDLE handle, DWORD level, LPBYTE buffer, DWORD) {
-    FakePrintSystem& fake = FakePrintSystem::Current();
-    FakePrinter* printer = fake.PrinterOf(handle);
-    const DWORD error = fake.Enter(MakeCall(Op::SetPrinter, printer ? printer->name : L"", static_cast<int>(level)));
-    if (error || !printer || !buffer) {
-        ::SetLastError(error ? error : ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    if (level != 8 && level != 9) {
-        ::SetLastError(ERROR_INVALID_LEVEL);
-        return FALSE;
-    }
-    const DEVMODEW* dm = reinterpret_cast<PRINTER_INFO_8W*>(buffer)->pDevMode;
-    (level == 8 ? printer->globalDevmode : printer->userDevmode) = CopyDevmode(dm);
-    return TRUE;
-}
-
-const FakeDriver* DriverNamed(FakePrintSystem& fake, const std::wstring& name) {
-    for (const auto& d : fake.drivers())
-        if (d.name == name) return &d;
-    return nullptr;
-}
-
-BOOL WINAPI FakeGetPrinterDriver(HANDLE handle, LPWSTR, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed) {
-    FakePrintSystem& fake = FakePrintSystem::Current();
-    FakePrinter* printer = fake.PrinterOf(handle);
-    const DWORD error = fake.Enter(MakeCall(Op::GetPrinterDriver, printer ? printer->name : L"",
-                                                                 static_cast<int>(level)));
-    if (needed) *needed = 0;
-    if (error || !printer) {
-        ::SetLastError(error ? error : ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    const FakeDriver* driver = DriverNamed(fake, printer->driverName);
-    if (!driver) {
-        ::SetLastError(ERROR_UNKNOWN_PRINTER_DRIVER);
-        return FALSE;
-    }
-    const size_t recordSize = DriverRecordSize(level);
-    if (!recordSize) {
-        ::SetLastError(ERROR_INVALID_LEVEL);
-        return FALSE;
-    }
-    return PackRecords(1, recordSize, buffer, size, needed,
-                       [&](BYTE* record, Packer& pack, size_t) { FillDriverInfo(record, level, pack, *driver); });
-}
-
-BOOL WINAPI FakeEnumPrinterDrivers(LPWSTR, LPWSTR environment, DWORD level, LPBYTE buffer, DWORD size,
-                                   LPDWORD needed, LPDWORD returned) {
-    FakePrintSystem& fake = FakePrintSystem::Current();
-    Call call = MakeCall(Op::EnumPrinterDrivers, L"", static_cast<int>(level));
-    call.text = Str(environment);
-    const DWORD error = fake.Enter(call);
-    if (returned) *returned = 0;
-    if (error) {
-        if (needed) *needed = 0;
-        ::SetLastError(error);
-        return FALSE;
-    }
-    level = fake.DriverLevelAnswered(level);
-    const size_t recordSize = DriverRecordSize(level);
-    if (!recordSize) {
-        ::SetLastError(ERROR_INVALID_LEVEL);
-        return FALSE;
-    }
-    std::vector<const FakeDriver*> listed;
-    for (const auto& d : fake.drivers())
-        if (!environment || d.environment == environment) listed.push_back(&d);
-    const BOOL ok = PackRecords(listed.size(), recordSize, buffer, size, needed,
-                                [&](BYTE* record, Packer& pack, size_t i) { FillDriverInfo(record, level, pack, *listed[i]); });
-    if (ok && returned) *returned = static_cast<DWORD>(listed.size());
-    return ok;
-}
-
-int WINAPI FakeDeviceCapabilities(LPCWSTR device, LPCWSTR, WORD index, LPWSTR output, const DEVMODEW*) {
-    FakePrintSystem& fake = FakePrintSystem::Current();
-    Call call = MakeCall(Op::DeviceCapabilities, Str(device), index);
-    call.withOutput = output != nullptr;
-    const DWORD error = fake.Enter(call);
-    if (error) {
-        ::SetLastError(error);
-        return -1;
-    }
-    FakePrinter* printer = device ? fake.Find(device) : nullptr;
-    if (!printer) {
-        ::SetLastError(ERROR_INVALID_PRINTER_NAME);
-        return -1;
-    }
-    auto found = printer->caps.find(index);
-    if (found == printer->caps.end()) return 0;
-    CapAnswer& answer = found->second;
-    const int indexCall = ++answer.calls;
-    if (answer.faultOnCalls.count(indexCall)) DriverFault();
-
-    const size_t entries = answer.entryWidth ? answer.entries.size() / answer.entryWidth : 0;
-    // Counting calls answer in turn, the last answer repeating; a fetch copies
-    // no more entries than the caller was last told (it sized its buffer so).
-    size_t counted = 0;
-    for (const auto& c : fake.calls())
-        counted += c.op == Op::DeviceCapabilities && c.printer == printer->name && c.arg == index && !c.withOutput;
-    const int told = answer.counts.empty() ? static_cast<int>(entries)
-                     : counted            ? answer.counts[std::min(counted, answer.counts.size()) - 1]
-                                          : 0;
-    if (!output) return told;
-    const size_t copied = std::min(entries, static_cast<size_t>(std::max(told, 0)));
-    if (copied) std::memcpy(output, answer.entries.data(), copied * answer.entryWidth);
-    return answer.fetchAnswer != INT_MIN ? answer.fetchAnswer : static_cast<int>(copied);
-}
-
-DWORD WINAPI FakeGetPrinterData(HANDLE handle, LPWSTR name, LPDWORD type, LPBYTE data, DWORD size, LPDWORD needed) {
-    FakePrintSystem& fake = FakePrintSystem::Current();
-    FakePrinter* printer = fake.PrinterOf(handle);
-    Call call = MakeCall(Op::GetPrinterData, printer ? printer->name : L"");
-    call.text = Str(name);
-    const DWORD error = fake.Enter(call);
-    if (error) return error;
-    if (!printer) return ERROR_INVALID_HANDLE;
-    auto found = printer->data.find(Str(name));
-    if (found == printer->data.end()) return ERROR_FILE_NOT_FOUND;
-    const auto& [valueType, bytes] = found->second;
-    if (type) *type = valueType;
-    if (needed) *needed = static_cast<DWORD>(bytes.size());
-    if (!data || size < bytes.size()) return ERROR_MORE_DATA;
-    if (!bytes.empty()) std::memcpy(data, bytes.data(), bytes.size());
-    return ERROR_SUCCESS;
-}
-
-DWORD WINAPI FakeSetPrinterData(HANDLE handle, LPWSTR name, DWORD type, LPBYTE data, DWORD size) {
-    FakePrintSystem& fake = FakePrintSystem::Current();
-    FakePrinter* printer = fake.PrinterOf(handle);
-    Call call = MakeCall(Op::SetPrinterData, printer ? printer->name : L"");
-    call.text = Str(name);
-    const DWORD error = fake.Enter(call);
-    if (error) return error;
-    if (!printer) return ERROR_INVALID_HANDLE;
-    printer->data[Str(name)] = {type, std::vector<BYTE>(data, data + size)};
-    return ERROR_SUCCESS;
-}
-
-DWORD WINAPI FakeDeletePrinterData(HANDLE handle, LPWSTR name) {
-    FakePrintSystem& fake = FakePrintSystem::Current();
-    FakePrinter* printer = fake.PrinterOf(handle);
-    Call call = MakeCall(Op::DeletePrinterData, printer ? printer->name : L"");
-    call.text = Str(name);
-    const DWORD error = fake.Enter(call);
-    if (error) return error;
-    if (!printer) return ERROR_INVALID_HANDLE;
-    return printer->data.erase(Str(name)) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
-}
-
-// Change notification is not scripted yet: it answers as Wine does.
-HANDLE WINAPI FakeFindFirstChange(HANDLE, DWORD, DWORD, LPVOID) {
-    FakePrintSystem::Current().Enter(MakeCall(Op::FindFirstChange, L""));
-    ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return INVALID_HANDLE_VALUE;
-}
-BOOL WINAPI FakeFindNextChange(HANDLE, PDWORD, LPVOID, LPVOID*) {
-    FakePrintSystem::Current().Enter(MakeCall(Op::FindNextChange, L""));
-    return FALSE;
-}
-BOOL WINAPI FakeFreeNotifyInfo(PPRINTER_NOTIFY_INFO) {
-    FakePrintSystem::Current().Enter(MakeCall(Op::FreeNotifyInfo, L""));
-    return TRUE;
-}
-BOOL WINAPI FakeFindCloseChange(HANDLE) {
-    FakePrintSystem::Current().Enter(MakeCall(Op::FindCloseChange, L""));
-    return FALSE;
-}
-
-// ---------------------------------------------------------------- GDI
-
-HDC WINAPI FakeCreateDC(LPCWSTR driver, LPCWSTR device, LPCWSTR, const DEVMODEW* dm) {
-    FakePrintSystem& fake = FakePrintSystem::Current();
-    Call call = MakeCall(Op::CreateDC, Str(device));
-    call.text = Str(driver);
-    NoteDevmode(call, dm);
-    const DWORD error = fake.Enter(call);
-    if (error) {
-        ::SetLastError(error);
-        return nullptr;
-    }
-    FakePrinter* printer = device ? fake.Find(device) : nullptr;
-    if (!printer) {
-        ::SetLastError(ERROR_INVALID_PRINTER_NAME);
-        return nullptr;
-    }
-    std::vector<BYTE> devmode = dm ? CopyDevmode(dm) : printer->devmode;
-    if (devmode.empty()) devmode = MakeDevmode(printer->name, 0);
-    return fake.NewDC(printer->name, std::move(devmode));
 }
 
 // Page metrics of a device context, computed as a driver would from the
 // DEVMODE's paper, orientation and resolution and the printer's margins.
 int Metric(const FakePrinter& printer, const DEVMODEW& dm, int index) {
     LONG width = 2159, length = 2794;  // Letter
-    bool known = false;
-    if ((dm.dmFields & DM_PAPERWIDTH) && (dm.dmFields & DM_PAPERLENGTH) && dm.dmPaperWidth > 0 && dm.dmPaperLength > 0) {
-        width = dm.dmPaperWidth;
-        length = dm.dmPaperLength;
-        known = true;
-    }
-    for (size_t i = 0; !known && i < printer.papers.size(); ++i) {
-        if (printer.papers[i].id == static_cast<WORD>(dm.dmPaperSize)) {
-            width = printer.papers[i].width;
-            length = printer.papers[i].length;
-            known = true;
-        }
-    }
+    auto paper = std::find_if(printer.papers.begin(), printer.papers.end(),
+                              [&](const FakePaper& p) { return p.id == static_cast<WORD>(dm.dmPaperSize); });
+    if ((dm.dmFields & DM_PAPERWIDTH) && (dm.dmFields & DM_PAPERLENGTH) && dm.dmPaperWidth > 0 && dm.dmPaperLength > 0)
+        std::tie(width, length) = std::make_tuple(dm.dmPaperWidth, dm.dmPaperLength);
+    else if (paper != printer.papers.end())
+        std::tie(width, length) = std::make_tuple(paper->width, paper->length);
     LONG left = printer.marginLeft, top = printer.marginTop, right = printer.marginRight, bottom = printer.marginBottom;
     if (dm.dmOrientation == DMORIENT_LANDSCAPE && !printer.ignoresOrientation) {
         std::swap(width, length);
         // The page turns counter-clockwise: the left margin comes from the bottom.
-        const LONG l = left, t = top;
-        left = bottom;
-        top = l;
-        bottom = right;
-        right = t;
+        std::tie(left, top, right, bottom) = std::make_tuple(bottom, left, top, right);
     }
-    auto dpiOf = [&](short value, bool across) -> int {
-        if (value > 0) return value;
-        auto found = printer.indexedDpi.find(value);
-        if (found != printer.indexedDpi.end()) return found->second;
-        return across ? 300 : 0;
-    };
-    const int dpiX = dpiOf(dm.dmPrintQuality, true);
-    int dpiY = (dm.dmFields & DM_YRESOLUTION) && dm.dmYResolution > 0 ? dm.dmYResolution : dpiX;
-    if (dm.dmPrintQuality < 0 && dm.dmYResolution <= 0) dpiY = dpiX;
-    auto pixels = [](LONG tenthsMm, int dpi) { return static_cast<int>((static_cast<long long>(tenthsMm) * dpi) / 254); };
+    auto indexed = printer.indexedDpi.find(dm.dmPrintQuality);  // negative qualities name a resolution
+    const int dpiX = dm.dmPrintQuality > 0                  ? dm.dmPrintQuality
+                     : indexed != printer.indexedDpi.end() ? indexed->second
+                                                           : 300;
+    const int dpiY = (dm.dmFields & DM_YRESOLUTION) && dm.dmYResolution > 0 ? dm.dmYResolution : dpiX;
+    auto pixels = [](LONG tenthsMm, int dpi) { return static_cast<int>(static_cast<long long>(tenthsMm) * dpi / 254); };
     const int physW = pixels(width, dpiX), physH = pixels(length, dpiY);
     const int offX = pixels(left, dpiX), offY = pixels(top, dpiY);
-    const int horzRes = physW - offX - pixels(right, dpiX);
-    const int vertRes = physH - offY - pixels(bottom, dpiY);
+    const int horzRes = physW - offX - pixels(right, dpiX), vertRes = physH - offY - pixels(bottom, dpiY);
     switch (index) {
     case PHYSICALWIDTH: return physW;
     case PHYSICALHEIGHT: return physH;
@@ -550,86 +219,299 @@ int Metric(const FakePrinter& printer, const DEVMODEW& dm, int index) {
     case PHYSICALOFFSETY: return offY;
     case HORZRES: return horzRes;
     case VERTRES: return vertRes;
-    case HORZSIZE: return static_cast<int>(static_cast<long long>(horzRes) * 254 / (static_cast<long long>(dpiX) * 10));
-    case VERTSIZE: return static_cast<int>(static_cast<long long>(vertRes) * 254 / (static_cast<long long>(dpiY) * 10));
-    case LOGPIXELSX: return dpiX;
-    case LOGPIXELSY: return dpiY;
-    case ASPECTX: return dpiY;
-    case ASPECTY: return dpiX;
-    case ASPECTXY: return static_cast<int>(std::sqrt(static_cast<double>(dpiX) * dpiX + static_cast<double>(dpiY) * dpiY));
+    case HORZSIZE: return static_cast<int>(horzRes * 254LL / (dpiX * 10LL));
+    case VERTSIZE: return static_cast<int>(vertRes * 254LL / (dpiY * 10LL));
+    case LOGPIXELSX: case ASPECTY: return dpiX;
+    case LOGPIXELSY: case ASPECTX: return dpiY;
+    case ASPECTXY: return static_cast<int>(std::hypot(dpiX, dpiY));
     default: break;
     }
     auto fixed = printer.deviceCaps.find(index);
     return fixed != printer.deviceCaps.end() ? fixed->second : 0;
 }
 
-int WINAPI FakeGetDeviceCaps(HDC dc, int index) {
-    FakePrintSystem& fake = FakePrintSystem::Current();
-    FakePrintSystem::DeviceContext* context = fake.DCOf(dc);
-    const DWORD error = fake.Enter(MakeCall(Op::GetDeviceCaps, context ? context->printer : L"", index));
-    if (error || !context) return 0;
-    FakePrinter* printer = fake.Find(context->printer);
-    if (!printer) return 0;
-    if (printer->faultingDeviceCaps.count(index)) DriverFault();
-    return Metric(*printer, *reinterpret_cast<const DEVMODEW*>(context->devmode.data()), index);
-}
+}  // namespace
 
-int WINAPI FakeExtEscape(HDC dc, int escape, int inputSize, LPCSTR input, int, LPSTR) {
-    FakePrintSystem& fake = FakePrintSystem::Current();
-    FakePrintSystem::DeviceContext* context = fake.DCOf(dc);
-    int asked = 0;
-    if (escape == QUERYESCSUPPORT && input && inputSize >= 4) std::memcpy(&asked, input, 4);
-    const DWORD error = fake.Enter(MakeCall(Op::ExtEscape, context ? context->printer : L"", asked));
-    if (error || !context) return 0;
-    FakePrinter* printer = fake.Find(context->printer);
-    if (!printer || escape != QUERYESCSUPPORT) return 0;
-    if (printer->faultingEscapes.count(asked)) DriverFault();
-    auto found = printer->escapes.find(asked);
-    return found != printer->escapes.end() ? found->second : 0;
-}
+// ---------------------------------------------------------------- tables
 
-BOOL WINAPI FakeDeleteDC(HDC dc) {
-    FakePrintSystem& fake = FakePrintSystem::Current();
-    FakePrintSystem::DeviceContext* context = fake.DCOf(dc);
-    fake.Enter(MakeCall(Op::DeleteDC, context ? context->printer : L""));
-    return fake.DeleteDC(dc) ? TRUE : FALSE;
-}
+// The functions installed into platform/, answering from the installed fake.
+struct Tables {
+    static FakePrintSystem& fake() { return *g_current; }
 
-// ---------------------------------------------------------------- version
-
-BOOL WINAPI FakeGetVersionEx(LPOSVERSIONINFOW info) {
-    FakePrintSystem& fake = FakePrintSystem::Current();
-    const int size = info ? static_cast<int>(info->dwOSVersionInfoSize) : 0;
-    const DWORD error = fake.Enter(MakeCall(Op::GetVersionEx, L"", size));
-    if (error || !info) {
-        ::SetLastError(error ? error : ERROR_INVALID_PARAMETER);
-        return FALSE;
+    // Records a call on a printer handle: gives the error to answer (0: go
+    // on) and the handle's printer.
+    static DWORD EnterOnPrinter(HANDLE handle, Call call, FakePrinter*& printer) {
+        printer = fake().handles_.count(handle) ? fake().Find(fake().handles_[handle]) : nullptr;
+        if (printer) call.printer = printer->name;
+        const DWORD error = fake().Enter(call);
+        return error ? error : printer ? 0 : ERROR_INVALID_HANDLE;
     }
-    *info = fake.versionInfo();
-    info->dwOSVersionInfoSize = static_cast<DWORD>(size);
-    return TRUE;
-}
+    // Records a call on a device context: gives the context's printer, null
+    // for an unknown context or a failed call.
+    static FakePrinter* EnterOnDC(HDC dc, Call call, DEVMODEW** devmode = nullptr) {
+        auto found = fake().dcs_.find(dc);
+        const bool known = found != fake().dcs_.end();
+        if (known) call.printer = found->second.printer;
+        if (fake().Enter(call) || !known) return nullptr;
+        if (devmode) *devmode = AsDevmode(found->second.devmode);
+        return fake().Find(call.printer);
+    }
+
+    static BOOL WINAPI EnumPrinters(DWORD flags, LPWSTR, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed,
+                                    LPDWORD returned) {
+        if (returned) *returned = 0;
+        if (needed) *needed = 0;
+        if (DWORD error = fake().Enter({.op = Op::EnumPrinters, .arg = static_cast<int>(flags)})) return Fail(error);
+        if (level != 2) return Fail(ERROR_INVALID_LEVEL);
+        // PRINTER_ENUM_LOCAL lists the printers of this machine, PRINTER_ENUM_CONNECTIONS
+        // the connections; the fake hands out everything for no flags at all.
+        std::vector<const FakePrinter*> listed;
+        for (const FakePrinter& p : fake().printers_)
+            if (!flags || (flags & (p.connection ? PRINTER_ENUM_CONNECTIONS : PRINTER_ENUM_LOCAL)))
+                listed.push_back(&p);
+        return PackRecords(listed, sizeof(PRINTER_INFO_2W), buffer, size, needed, returned, PrinterInfo2);
+    }
+
+    static BOOL WINAPI OpenPrinter(LPWSTR name, LPHANDLE handle, LPPRINTER_DEFAULTSW defaults) {
+        if (handle) *handle = nullptr;
+        const int access = defaults ? static_cast<int>(defaults->DesiredAccess) : 0;
+        if (DWORD error = fake().Enter({.op = Op::OpenPrinter, .printer = Str(name), .arg = access}))
+            return Fail(error);
+        FakePrinter* printer = name ? fake().Find(name) : nullptr;
+        if (!printer || !printer->openable || !handle) return Fail(ERROR_INVALID_PRINTER_NAME);
+        *handle = reinterpret_cast<HANDLE>(fake().nextHandle_ += 4);
+        fake().handles_[*handle] = printer->name;
+        return TRUE;
+    }
+
+    static BOOL WINAPI ClosePrinter(HANDLE handle) {
+        FakePrinter* printer;
+        EnterOnPrinter(handle, {.op = Op::ClosePrinter}, printer);  // a scripted failure still closes
+        return fake().handles_.erase(handle) ? TRUE : Fail(ERROR_INVALID_HANDLE);
+    }
+
+    static LONG WINAPI DocumentProperties(HWND, HANDLE handle, LPWSTR name, PDEVMODEW out, PDEVMODEW in, DWORD mode) {
+        FakePrinter* printer = fake().handles_.count(handle) ? fake().Find(fake().handles_[handle]) : nullptr;
+        if (!printer && name) printer = fake().Find(name);
+        Call call{.op = Op::DocumentProperties, .printer = printer ? printer->name : Str(name),
+                  .arg = static_cast<int>(mode), .withOutput = out != nullptr};
+        if (mode & DM_IN_BUFFER) NoteDevmode(call, in);
+        const DWORD error = fake().Enter(call);
+        if (error || !printer) return Fail<LONG>(error ? error : ERROR_INVALID_HANDLE, error ? 0 : -1);
+        if (mode == 0) {
+            if (printer->documentPropertiesSize != INT_MIN) return printer->documentPropertiesSize;
+            return static_cast<LONG>(printer->devmode.size());
+        }
+        if (printer->devmode.empty()) return 0;
+        if ((mode & DM_OUT_BUFFER) && out) {
+            std::vector<BYTE> result = printer->devmode;  // the input may be the output buffer
+            if ((mode & DM_IN_BUFFER) && in) MergeForValidation(AsDevmode(result), in, *printer);
+            std::memcpy(out, result.data(), result.size());
+        }
+        return IDOK;
+    }
+
+    static BOOL WINAPI GetPrinter(HANDLE handle, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed) {
+        if (needed) *needed = 0;
+        FakePrinter* printer;
+        if (DWORD error = EnterOnPrinter(handle, {.op = Op::GetPrinter, .arg = static_cast<int>(level)}, printer))
+            return Fail(error);
+        const std::vector<const FakePrinter*> one = {printer};
+        if (level == 2) return PackRecords(one, sizeof(PRINTER_INFO_2W), buffer, size, needed, nullptr, PrinterInfo2);
+        if (level != 8 && level != 9) return Fail(ERROR_INVALID_LEVEL);
+        const std::vector<BYTE>* devmode = level == 8 ? &printer->globalDevmode : &printer->userDevmode;
+        return PackRecords(std::vector{devmode}, sizeof(PRINTER_INFO_8W), buffer, size, needed, nullptr,
+                           [](Packer& pack, auto* dm) { return PRINTER_INFO_8W{pack.Devmode(*dm)}; });
+    }
+
+    static BOOL WINAPI SetPrinter(HANDLE handle, DWORD level, LPBYTE buffer, DWORD) {
+        FakePrinter* printer;
+        if (DWORD error = EnterOnPrinter(handle, {.op = Op::SetPrinter, .arg = static_cast<int>(level)}, printer))
+            return Fail(error);
+        if (!buffer) return Fail(ERROR_INVALID_PARAMETER);
+        if (level != 8 && level != 9) return Fail(ERROR_INVALID_LEVEL);
+        const DEVMODEW* dm = reinterpret_cast<PRINTER_INFO_8W*>(buffer)->pDevMode;
+        (level == 8 ? printer->globalDevmode : printer->userDevmode) = CopyDevmode(dm);
+        return TRUE;
+    }
+
+    static BOOL WINAPI GetPrinterDriver(HANDLE handle, LPWSTR, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed) {
+        if (needed) *needed = 0;
+        FakePrinter* printer;
+        if (DWORD error = EnterOnPrinter(handle, {.op = Op::GetPrinterDriver, .arg = static_cast<int>(level)}, printer))
+            return Fail(error);
+        const FakeDriver* driver = fake().DriverNamed(printer->driverName);
+        if (!driver) return Fail(ERROR_UNKNOWN_PRINTER_DRIVER);
+        return PackDrivers({driver}, level, buffer, size, needed, nullptr);
+    }
+
+    static BOOL WINAPI EnumPrinterDrivers(LPWSTR, LPWSTR environment, DWORD level, LPBYTE buffer, DWORD size,
+                                          LPDWORD needed, LPDWORD returned) {
+        if (returned) *returned = 0;
+        if (needed) *needed = 0;
+        const Call call{.op = Op::EnumPrinterDrivers, .arg = static_cast<int>(level), .text = Str(environment)};
+        if (DWORD error = fake().Enter(call)) return Fail(error);
+        std::vector<const FakeDriver*> listed;
+        for (const FakeDriver& d : fake().drivers_)
+            if (!environment || d.environment == environment) listed.push_back(&d);
+        auto answered = fake().driverLevelAs_.find(level);
+        if (answered != fake().driverLevelAs_.end()) level = answered->second;
+        return PackDrivers(listed, level, buffer, size, needed, returned);
+    }
+
+    static int WINAPI DeviceCapabilities(LPCWSTR device, LPCWSTR, WORD index, LPWSTR output, const DEVMODEW*) {
+        const Call call{
+            .op = Op::DeviceCapabilities, .printer = Str(device), .arg = index, .withOutput = output != nullptr};
+        if (DWORD error = fake().Enter(call)) return Fail(error, -1);
+        FakePrinter* printer = device ? fake().Find(device) : nullptr;
+        if (!printer) return Fail(ERROR_INVALID_PRINTER_NAME, -1);
+        auto found = printer->caps.find(index);
+        if (found == printer->caps.end()) return 0;
+        CapAnswer& answer = found->second;
+        if (answer.faultOnCalls.count(++answer.calls)) DriverFault();
+        // Counting calls answer in turn, the last answer repeating; a fetch copies
+        // no more entries than the caller was last told (it sized its buffer so).
+        const size_t counted = std::count_if(fake().calls_.begin(), fake().calls_.end(), [&](const Call& c) {
+            return c.op == Op::DeviceCapabilities && c.printer == printer->name && c.arg == index && !c.withOutput;
+        });
+        const size_t entries = answer.entryWidth ? answer.entries.size() / answer.entryWidth : 0;
+        const int told = answer.counts.empty() ? static_cast<int>(entries)
+                         : counted            ? answer.counts[std::min(counted, answer.counts.size()) - 1]
+                                              : 0;
+        if (!output) return told;
+        const size_t copied = std::min(entries, static_cast<size_t>(std::max(told, 0)));
+        if (copied) std::memcpy(output, answer.entries.data(), copied * answer.entryWidth);
+        return answer.fetchAnswer != INT_MIN ? answer.fetchAnswer : static_cast<int>(copied);
+    }
+
+    static DWORD WINAPI GetPrinterData(HANDLE handle, LPWSTR name, LPDWORD type, LPBYTE data, DWORD size,
+                                       LPDWORD needed) {
+        FakePrinter* printer;
+        if (DWORD error = EnterOnPrinter(handle, {.op = Op::GetPrinterData, .text = Str(name)}, printer)) return error;
+        auto found = printer->data.find(Str(name));
+        if (found == printer->data.end()) return ERROR_FILE_NOT_FOUND;
+        const auto& [valueType, bytes] = found->second;
+        if (type) *type = valueType;
+        if (needed) *needed = static_cast<DWORD>(bytes.size());
+        if (!data || size < bytes.size()) return ERROR_MORE_DATA;
+        std::copy(bytes.begin(), bytes.end(), data);
+        return ERROR_SUCCESS;
+    }
+
+    static DWORD WINAPI SetPrinterData(HANDLE handle, LPWSTR name, DWORD type, LPBYTE data, DWORD size) {
+        FakePrinter* printer;
+        if (DWORD error = EnterOnPrinter(handle, {.op = Op::SetPrinterData, .text = Str(name)}, printer)) return error;
+        printer->data[Str(name)] = {type, std::vector<BYTE>(data, data + size)};
+        return ERROR_SUCCESS;
+    }
+
+    static DWORD WINAPI DeletePrinterData(HANDLE handle, LPWSTR name) {
+        FakePrinter* printer;
+        if (DWORD error = EnterOnPrinter(handle, {.op = Op::DeletePrinterData, .text = Str(name)}, printer))
+            return error;
+        return printer->data.erase(Str(name)) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+    }
+
+    // Change notification is not scripted yet: it answers as Wine does.
+    static HANDLE WINAPI FindFirstChange(HANDLE, DWORD, DWORD, LPVOID) {
+        fake().Enter({.op = Op::FindFirstChange});
+        return Fail(ERROR_CALL_NOT_IMPLEMENTED, INVALID_HANDLE_VALUE);
+    }
+    static BOOL Note(Op op, BOOL answer) {
+        fake().Enter({.op = op});
+        return answer;
+    }
+    static BOOL WINAPI FindNextChange(HANDLE, PDWORD, LPVOID, LPVOID*) { return Note(Op::FindNextChange, FALSE); }
+    static BOOL WINAPI FreeNotifyInfo(PPRINTER_NOTIFY_INFO) { return Note(Op::FreeNotifyInfo, TRUE); }
+    static BOOL WINAPI FindCloseChange(HANDLE) { return Note(Op::FindCloseChange, FALSE); }
+
+    static HDC WINAPI CreateDC(LPCWSTR driver, LPCWSTR device, LPCWSTR, const DEVMODEW* dm) {
+        Call call{.op = Op::CreateDC, .printer = Str(device), .text = Str(driver)};
+        NoteDevmode(call, dm);
+        if (DWORD error = fake().Enter(call)) return Fail<HDC>(error, nullptr);
+        FakePrinter* printer = device ? fake().Find(device) : nullptr;
+        if (!printer) return Fail<HDC>(ERROR_INVALID_PRINTER_NAME, nullptr);
+        std::vector<BYTE> devmode = dm ? CopyDevmode(dm) : printer->devmode;
+        if (devmode.empty()) devmode = MakeDevmode(printer->name, 0);
+        HDC dc = reinterpret_cast<HDC>(fake().nextHandle_ += 4);
+        fake().dcs_[dc] = {printer->name, std::move(devmode)};
+        return dc;
+    }
+
+    static int WINAPI GetDeviceCaps(HDC dc, int index) {
+        DEVMODEW* dm = nullptr;
+        FakePrinter* printer = EnterOnDC(dc, {.op = Op::GetDeviceCaps, .arg = index}, &dm);
+        return printer ? Metric(*printer, *dm, index) : 0;
+    }
+
+    static int WINAPI ExtEscape(HDC dc, int escape, int inputSize, LPCSTR input, int, LPSTR) {
+        int asked = 0;
+        if (escape == QUERYESCSUPPORT && input && inputSize >= 4) std::memcpy(&asked, input, 4);
+        FakePrinter* printer = EnterOnDC(dc, {.op = Op::ExtEscape, .arg = asked});
+        if (!printer || escape != QUERYESCSUPPORT) return 0;
+        if (printer->faultingEscapes.count(asked)) DriverFault();
+        auto found = printer->escapes.find(asked);
+        return found != printer->escapes.end() ? found->second : 0;
+    }
+
+    static BOOL WINAPI DeleteDC(HDC dc) {
+        EnterOnDC(dc, {.op = Op::DeleteDC});
+        return fake().dcs_.erase(dc) ? TRUE : FALSE;
+    }
+
+    static BOOL WINAPI GetVersionEx(LPOSVERSIONINFOW info) {
+        const DWORD size = info ? info->dwOSVersionInfoSize : 0;
+        const DWORD error = fake().Enter({.op = Op::GetVersionEx, .arg = static_cast<int>(size)});
+        if (error || !info) return Fail(error ? error : ERROR_INVALID_PARAMETER);
+        *info = fake().version_;
+        info->dwOSVersionInfoSize = size;
+        return TRUE;
+    }
+};
+
+namespace {
 
 const platform::SpoolerApi kFakeSpooler = {
-    FakeEnumPrinters,     FakeOpenPrinter,         FakeClosePrinter,     FakeDocumentProperties,
-    FakeGetPrinter,       FakeSetPrinter,          FakeGetPrinterDriver, FakeEnumPrinterDrivers,
-    FakeDeviceCapabilities, FakeGetPrinterData,    FakeSetPrinterData,   FakeDeletePrinterData,
-    FakeFindFirstChange,  FakeFindNextChange,      FakeFreeNotifyInfo,   FakeFindCloseChange,
+    Tables::EnumPrinters,       Tables::OpenPrinter,    Tables::ClosePrinter,      Tables::DocumentProperties,
+    Tables::GetPrinter,         Tables::SetPrinter,     Tables::GetPrinterDriver,  Tables::EnumPrinterDrivers,
+    Tables::DeviceCapabilities, Tables::GetPrinterData, Tables::SetPrinterData,    Tables::DeletePrinterData,
+    Tables::FindFirstChange,    Tables::FindNextChange, Tables::FreeNotifyInfo,    Tables::FindCloseChange,
 };
-const platform::GdiApi kFakeGdi = {FakeCreateDC, FakeGetDeviceCaps, FakeExtEscape, FakeDeleteDC};
-const platform::VersionApi kFakeVersion = {FakeGetVersionEx};
+const platform::GdiApi kFakeGdi = {Tables::CreateDC, Tables::GetDeviceCaps, Tables::ExtEscape, Tables::DeleteDC};
+const platform::VersionApi kFakeVersion = {Tables::GetVersionEx};
 
+// A DeviceCapabilitiesW answer listing the values, each as its bytes.
 template <class T>
-void Append(std::vector<BYTE>& out, const T& value) {
-    const BYTE* p = reinterpret_cast<const BYTE*>(&value);
-    out.insert(out.end(), p, p + sizeof(T));
+CapAnswer Entries(const std::vector<T>& values) {
+    CapAnswer answer;
+    answer.entryWidth = sizeof(T);
+    for (const T& value : values) {
+        const BYTE* bytes = reinterpret_cast<const BYTE*>(&value);
+        answer.entries.insert(answer.entries.end(), bytes, bytes + sizeof(T));
+    }
+    return answer;
 }
 
-void AppendName(std::vector<BYTE>& out, const std::wstring& name, size_t slotChars) {
-    std::vector<WCHAR> slot(slotChars, L'\0');
-    std::copy_n(name.begin(), std::min(name.size(), slotChars), slot.begin());  // may fill the slot unterminated
-    const BYTE* p = reinterpret_cast<const BYTE*>(slot.data());
-    out.insert(out.end(), p, p + slotChars * sizeof(WCHAR));
+// A DeviceCapabilitiesW answer listing names in slots of slotChars characters
+// (a name that fills its slot has no terminator).
+CapAnswer Names(size_t slotChars, const std::vector<std::wstring>& names) {
+    CapAnswer answer;
+    answer.entryWidth = slotChars * sizeof(WCHAR);
+    for (const auto& name : names) {
+        std::vector<WCHAR> slot(slotChars, L'\0');
+        std::copy_n(name.begin(), std::min(name.size(), slotChars), slot.begin());
+        const BYTE* bytes = reinterpret_cast<const BYTE*>(slot.data());
+        answer.entries.insert(answer.entries.end(), bytes, bytes + answer.entryWidth);
+    }
+    return answer;
+}
+
+// The list of what `field` gives for each element.
+template <class List, class Field>
+auto Each(const List& list, Field field) {
+    std::vector<decltype(field(list.front()))> out;
+    for (const auto& item : list) out.push_back(field(item));
+    return out;
 }
 
 }  // namespace
@@ -638,73 +520,30 @@ void AppendName(std::vector<BYTE>& out, const std::wstring& name, size_t slotCha
 
 void FakePrinter::SetPapers(const std::vector<FakePaper>& list) {
     papers = list;
-    CapAnswer names, ids, sizes;
-    names.entryWidth = 64 * sizeof(WCHAR);
-    ids.entryWidth = sizeof(WORD);
-    sizes.entryWidth = sizeof(POINT);
-    for (const auto& paper : list) {
-        AppendName(names.entries, paper.name, 64);
-        Append(ids.entries, paper.id);
-        Append(sizes.entries, POINT{paper.width, paper.length});
-    }
-    caps[DC_PAPERNAMES] = names;
-    caps[DC_PAPERS] = ids;
-    caps[DC_PAPERSIZE] = sizes;
+    caps[DC_PAPERNAMES] = Names(64, Each(list, [](const FakePaper& p) { return p.name; }));
+    caps[DC_PAPERS] = Entries(Each(list, [](const FakePaper& p) { return p.id; }));
+    caps[DC_PAPERSIZE] = Entries(Each(list, [](const FakePaper& p) { return POINT{p.width, p.length}; }));
 }
 
 void FakePrinter::SetBins(const std::vector<std::pair<WORD, std::wstring>>& list) {
-    CapAnswer names, ids;
-    names.entryWidth = 24 * sizeof(WCHAR);
-    ids.entryWidth = sizeof(WORD);
-    for (const auto& bin : list) {
-        AppendName(names.entries, bin.second, 24);
-        Append(ids.entries, bin.first);
-    }
-    caps[DC_BINNAMES] = names;
-    caps[DC_BINS] = ids;
+    caps[DC_BINNAMES] = Names(24, Each(list, [](const auto& bin) { return bin.second; }));
+    caps[DC_BINS] = Entries(Each(list, [](const auto& bin) { return bin.first; }));
 }
 
 void FakePrinter::SetMedia(const std::vector<std::pair<DWORD, std::wstring>>& list) {
-    CapAnswer names, ids;
-    names.entryWidth = 64 * sizeof(WCHAR);
-    ids.entryWidth = sizeof(DWORD);
-    for (const auto& [id, name] : list) {
-        AppendName(names.entries, name, 64);
-        Append(ids.entries, id);
-    }
-    caps[DC_MEDIATYPENAMES] = names;
-    caps[DC_MEDIATYPES] = ids;
+    caps[DC_MEDIATYPENAMES] = Names(64, Each(list, [](const auto& media) { return media.second; }));
+    caps[DC_MEDIATYPES] = Entries(Each(list, [](const auto& media) { return media.first; }));
 }
 
 void FakePrinter::SetResolutions(const std::vector<std::pair<LONG, LONG>>& list) {
-    CapAnswer answer;
-    answer.entryWidth = 2 * sizeof(LONG);
-    for (const auto& [x, y] : list) {
-        Append(answer.entries, x);
-        Append(answer.entries, y);
-    }
-    caps[DC_ENUMRESOLUTIONS] = answer;
+    caps[DC_ENUMRESOLUTIONS] = Entries(Each(list, [](const auto& dpi) { return POINT{dpi.first, dpi.second}; }));
 }
 
-void FakePrinter::SetScalar(WORD index, int value) {
-    CapAnswer answer;
-    answer.counts = {value};
-    caps[index] = answer;
-}
-
+void FakePrinter::SetScalar(WORD index, int value) { caps[index] = CapAnswer{.counts = {value}}; }
 void FakePrinter::SetNames(WORD index, size_t slotChars, const std::vector<std::wstring>& names) {
-    CapAnswer answer;
-    answer.entryWidth = slotChars * sizeof(WCHAR);
-    for (const auto& name : names) AppendName(answer.entries, name, slotChars);
-    caps[index] = answer;
+    caps[index] = Names(slotChars, names);
 }
-
-void FakePrinter::SetValues(WORD index, const std::vector<DWORD>& values) {
-    CapAnswer answer;
-    answer.entryWidth = sizeof(DWORD);
-    for (DWORD value : values) Append(answer.entries, value);
-    caps[index] = answer;
-}
+void FakePrinter::SetValues(WORD index, const std::vector<DWORD>& values) { caps[index] = Entries(values); }
 
 std::vector<BYTE> MakeDevmode(const std::wstring& deviceName, WORD driverExtra) {
     std::vector<BYTE> bytes(sizeof(DEVMODEW) + driverExtra, 0);
@@ -721,22 +560,13 @@ std::vector<BYTE> MakeDevmode(const std::wstring& deviceName, WORD driverExtra) 
     dm->dmScale = 100;
     dm->dmCopies = 1;
     dm->dmDefaultSource = DMBIN_AUTO;
-    dm->dmPrintQuality = 300;
+    dm->dmPrintQuality = dm->dmYResolution = 300;
     dm->dmColor = DMCOLOR_MONOCHROME;
     dm->dmDuplex = DMDUP_SIMPLEX;
-    dm->dmYResolution = 300;
     dm->dmCollate = DMCOLLATE_FALSE;
     lstrcpynW(dm->dmFormName, L"Letter", CCHFORMNAME);
     for (WORD i = 0; i < driverExtra; ++i) bytes[sizeof(DEVMODEW) + i] = static_cast<BYTE>(0xA0 + (i & 0x0F));
     return bytes;
-}
-
-[[noreturn]] void DriverFault() {
-    volatile int* volatile nowhere = nullptr;
-    *nowhere = 0x0BAD;
-    ::RaiseException(EXCEPTION_ACCESS_VIOLATION, 0, 0, nullptr);  // not reached
-    for (;;) {
-    }
 }
 
 // ---------------------------------------------------------------- system
@@ -752,15 +582,10 @@ FakePrintSystem::FakePrintSystem()
 
 FakePrintSystem::~FakePrintSystem() { g_current = nullptr; }
 
-FakePrintSystem& FakePrintSystem::Current() {
-    if (!g_current) throw std::logic_error("no FakePrintSystem installed");
-    return *g_current;
-}
-
 FakePrinter& FakePrintSystem::AddBarePrinter(const std::wstring& name) {
-    printers_.push_back(std::make_unique<FakePrinter>());
-    printers_.back()->name = name;
-    return *printers_.back();
+    FakePrinter& p = printers_.emplace_back();
+    p.name = name;
+    return p;
 }
 
 FakePrinter& FakePrintSystem::AddPrinter(const std::wstring& name) {
@@ -772,30 +597,29 @@ FakePrinter& FakePrintSystem::AddPrinter(const std::wstring& name) {
     p.marginLeft = p.marginTop = p.marginRight = p.marginBottom = 42;  // about 1/6 inch
     p.deviceCaps = {{DRIVERVERSION, 0x0400}, {TECHNOLOGY, DT_RASPRINTER}, {BITSPIXEL, 1}, {PLANES, 1},
                     {NUMCOLORS, 2},          {RASTERCAPS, 0x6E99},      {TEXTCAPS, 0x5D37}};
-    if (!DriverNamed(*this, p.driverName)) AddDriver(p.driverName);
+    if (!DriverNamed(p.driverName)) AddDriver(p.driverName);
     return p;
 }
 
 FakePrinter* FakePrintSystem::Find(const std::wstring& name) {
-    for (auto& p : printers_)
-        if (p->name == name) return p.get();
-    return nullptr;
+    auto found = std::find_if(printers_.begin(), printers_.end(), [&](const FakePrinter& p) { return p.name == name; });
+    return found == printers_.end() ? nullptr : &*found;
+}
+
+const FakeDriver* FakePrintSystem::DriverNamed(const std::wstring& name) const {
+    auto found = std::find_if(drivers_.begin(), drivers_.end(), [&](const FakeDriver& d) { return d.name == name; });
+    return found == drivers_.end() ? nullptr : &*found;
 }
 
 FakeDriver& FakePrintSystem::AddDriver(const std::wstring& name) {
-    drivers_.emplace_back();
-    drivers_.back().name = name;
-    return drivers_.back();
+    FakeDriver& d = drivers_.emplace_back();
+    d.name = name;
+    return d;
 }
 
 void FakePrintSystem::SetVersion(DWORD platformId, DWORD major, DWORD minor, DWORD build,
                                  const std::wstring& servicePack) {
-    version_ = {};
-    version_.dwOSVersionInfoSize = sizeof(version_);
-    version_.dwPlatformId = platformId;
-    version_.dwMajorVersion = major;
-    version_.dwMinorVersion = minor;
-    version_.dwBuildNumber = build;
+    version_ = {sizeof(version_), major, minor, build, platformId, {}};
     lstrcpynW(version_.szCSDVersion, servicePack.c_str(), 128);
 }
 
@@ -806,42 +630,11 @@ void FakePrintSystem::FailOn(Op op, int nthCall, DWORD error) {
 }
 
 DWORD FakePrintSystem::Enter(const Call& call) {
-    const int callNo = ++counts_[static_cast<int>(call.op)];
     calls_.push_back(call);
-    auto found = failures_.find({static_cast<int>(call.op), callNo});
+    auto found = failures_.find({static_cast<int>(call.op), ++counts_[static_cast<int>(call.op)]});
     if (found == failures_.end()) return 0;
     if (found->second == 0) DriverFault();
     return found->second;
 }
-
-FakePrinter* FakePrintSystem::PrinterOf(HANDLE handle) {
-    auto found = handles_.find(handle);
-    return found == handles_.end() ? nullptr : Find(found->second);
-}
-
-HANDLE FakePrintSystem::OpenHandle(const std::wstring& name) {
-    HANDLE handle = reinterpret_cast<HANDLE>(nextHandle_);
-    nextHandle_ += 4;
-    handles_[handle] = name;
-    return handle;
-}
-
-bool FakePrintSystem::CloseHandle(HANDLE handle) { return handles_.erase(handle) > 0; }
-
-HDC FakePrintSystem::NewDC(const std::wstring& printer, std::vector<BYTE> devmode) {
-    auto context = std::make_unique<DeviceContext>();
-    context->printer = printer;
-    context->devmode = std::move(devmode);
-    HDC dc = reinterpret_cast<HDC>(context.get());
-    dcs_[dc] = std::move(context);
-    return dc;
-}
-
-FakePrintSystem::DeviceContext* FakePrintSystem::DCOf(HDC dc) {
-    auto found = dcs_.find(dc);
-    return found == dcs_.end() ? nullptr : found->second.get();
-}
-
-bool FakePrintSystem::DeleteDC(HDC dc) { return dcs_.erase(dc) > 0; }
 
 }  // namespace fake

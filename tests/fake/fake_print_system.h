@@ -6,14 +6,14 @@
 // Driver quirks that real drivers show and the library must survive:
 // - a count that changes between the counting call and the fetch,
 // - -1 answers,
-// - access violations inside a call (FaultOn / CapAnswer::faultOnCalls / faulting
-//   device-capability indexes and escapes): the fake performs a real write to
-//   address zero, as a broken driver would.
+// - access violations inside a call (FaultOn / CapAnswer::faultOnCalls /
+//   faulting escapes): the fake performs a real write to address zero, as a
+//   broken driver would.
 #pragma once
 
 #include <climits>
+#include <deque>
 #include <map>
-#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -40,7 +40,6 @@ struct Call {
     // DocumentPropertiesW with an input DEVMODE and CreateDCW with a DEVMODE:
     // the fields that matter to the measurements, as passed.
     short quality = 0, yResolution = 0, paperSize = 0, orientation = 0;
-    short paperWidth = 0, paperLength = 0;
     DWORD fields = 0;
     std::wstring formName;
 };
@@ -102,7 +101,6 @@ struct FakePrinter {
     std::map<int, int> indexedDpi = {{-1, 150}, {-2, 300}, {-3, 600}, {-4, 1200}};
     LONG marginLeft = 0, marginTop = 0, marginRight = 0, marginBottom = 0;  // tenths of a millimetre
     std::map<int, int> deviceCaps;           // fixed GetDeviceCaps answers (TECHNOLOGY, RASTERCAPS, ...)
-    std::set<int> faultingDeviceCaps;        // GetDeviceCaps indexes that fault
     std::map<int, int> escapes;              // QUERYESCSUPPORT answers by escape number
     std::set<int> faultingEscapes;           // escapes whose probe faults
 
@@ -160,17 +158,12 @@ public:
     FakePrinter& AddBarePrinter(const std::wstring& name);
     FakePrinter* Find(const std::wstring& name);
     FakeDriver& AddDriver(const std::wstring& name);
-    std::vector<FakeDriver>& drivers() { return drivers_; }
 
     void SetVersion(DWORD platformId, DWORD major, DWORD minor, DWORD build, const std::wstring& servicePack);
 
     // EnumPrinterDriversW answers a request for level `asked` with records laid
     // out as level `answered` (a spooler that knows more levels than the caller).
     void AnswerDriverLevelAs(DWORD asked, DWORD answered) { driverLevelAs_[asked] = answered; }
-    DWORD DriverLevelAnswered(DWORD asked) const {
-        auto found = driverLevelAs_.find(asked);
-        return found == driverLevelAs_.end() ? asked : found->second;
-    }
 
     // The nth call (1-based) of the operation faults inside the "driver".
     void FaultOn(Op op, int nthCall);
@@ -184,42 +177,31 @@ public:
     int OpenPrinterHandles() const { return static_cast<int>(handles_.size()); }
     int OpenDCs() const { return static_cast<int>(dcs_.size()); }
 
-    static FakePrintSystem& Current();
-
-    // Used by the table functions.
+private:
+    friend struct Tables;  // the spooler, GDI and version functions
     struct DeviceContext {
         std::wstring printer;
         std::vector<BYTE> devmode;
     };
     // Records the call and applies FaultOn; returns the FailOn error (0: go on).
     DWORD Enter(const Call& call);
-    FakePrinter* PrinterOf(HANDLE handle);
-    HANDLE OpenHandle(const std::wstring& name);
-    bool CloseHandle(HANDLE handle);
-    HDC NewDC(const std::wstring& printer, std::vector<BYTE> devmode);
-    DeviceContext* DCOf(HDC dc);
-    bool DeleteDC(HDC dc);
-    std::vector<std::unique_ptr<FakePrinter>>& printers() { return printers_; }
-    OSVERSIONINFOW& versionInfo() { return version_; }
+    const FakeDriver* DriverNamed(const std::wstring& name) const;
 
-private:
-    std::vector<std::unique_ptr<FakePrinter>> printers_;
-    std::vector<FakeDriver> drivers_;
+    // Deques: references handed out stay valid as more are added.
+    std::deque<FakePrinter> printers_;
+    std::deque<FakeDriver> drivers_;
     OSVERSIONINFOW version_{};
     int counts_[static_cast<int>(Op::kCount)] = {};
     std::map<std::pair<int, int>, DWORD> failures_;  // (op, call) -> error; 0 = fault
     std::map<DWORD, DWORD> driverLevelAs_;
     std::vector<Call> calls_;
-    std::map<HANDLE, std::wstring> handles_;
-    std::map<HDC, std::unique_ptr<DeviceContext>> dcs_;
-    uintptr_t nextHandle_ = 0x1000;
+    std::map<HANDLE, std::wstring> handles_;  // open printer handles -> printer names
+    std::map<HDC, DeviceContext> dcs_;
+    uintptr_t nextHandle_ = 0x1000;  // printer handles and device contexts alike
 
     platform::ScopedApi<platform::SpoolerApi> spooler_;
     platform::ScopedApi<platform::GdiApi> gdi_;
     platform::ScopedApi<platform::VersionApi> version_api_;
 };
-
-// Raises a real access violation, as a faulting driver does.
-[[noreturn]] void DriverFault();
 
 }  // namespace fake

@@ -1,53 +1,32 @@
 #include "support/temp_dir.h"
 
-#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <regex>
+#include <sstream>
 
 namespace testsupport {
-
-namespace {
-void RemoveTree(const std::wstring& folder) {
-    WIN32_FIND_DATAW data;
-    HANDLE find = ::FindFirstFileW((folder + L"\\*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            const std::wstring name = data.cFileName;
-            if (name == L"." || name == L"..") continue;
-            const std::wstring full = folder + L"\\" + name;
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(full);
-            else
-                ::DeleteFileW(full.c_str());
-        } while (::FindNextFileW(find, &data));
-        ::FindClose(find);
-    }
-    ::RemoveDirectoryW(folder.c_str());
-}
-}  // namespace
 
 TempDir::TempDir() {
     static LONG counter = 0;
     WCHAR temp[MAX_PATH];
     ::GetTempPathW(MAX_PATH, temp);
-    WCHAR name[MAX_PATH];
-    _snwprintf(name, MAX_PATH, L"%skvtest-%lu-%ld", temp, ::GetCurrentProcessId(), ::InterlockedIncrement(&counter));
-    name[MAX_PATH - 1] = 0;
-    path_ = name;
-    RemoveTree(path_);
-    ::CreateDirectoryW(path_.c_str(), nullptr);
+    path_ = temp + (L"kvtest-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                    std::to_wstring(::InterlockedIncrement(&counter)));
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);  // left over by an earlier run that crashed
+    std::filesystem::create_directory(path_, ignored);
 }
 
-TempDir::~TempDir() { RemoveTree(path_); }
+TempDir::~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
 
 std::string ReadFileBytes(const std::wstring& path) {
-    std::string bytes;
-    FILE* file = _wfopen(path.c_str(), L"rb");
-    if (!file) return bytes;
-    char chunk[4096];
-    size_t got;
-    while ((got = fread(chunk, 1, sizeof(chunk), file)) > 0) bytes.append(chunk, got);
-    fclose(file);
-    return bytes;
+    std::ifstream file(std::filesystem::path(path), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
 bool FileExists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
@@ -59,25 +38,19 @@ std::string StripStamp(const std::string& line) {
 
 std::vector<std::string> ReadLogLines(const std::wstring& path) {
     std::vector<std::string> lines;
-    const std::string bytes = ReadFileBytes(path);
-    size_t start = 0;
-    while (start < bytes.size()) {
-        size_t end = bytes.find('\n', start);
-        if (end == std::string::npos) end = bytes.size();
-        std::string line = bytes.substr(start, end - start);
+    std::istringstream bytes(ReadFileBytes(path));
+    for (std::string line; std::getline(bytes, line);) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         lines.push_back(StripStamp(line));
-        start = end + 1;
     }
     return lines;
 }
 
 std::string Narrow(const std::wstring& text) {
-    if (text.empty()) return {};
-    const int needed = ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                             nullptr, nullptr);
+    const int length = static_cast<int>(text.size());
+    const int needed = ::WideCharToMultiByte(CP_ACP, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<size_t>(needed), '\0');
-    ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), needed, nullptr, nullptr);
+    ::WideCharToMultiByte(CP_ACP, 0, text.data(), length, out.data(), needed, nullptr, nullptr);
     return out;
 }
 
