@@ -5,20 +5,17 @@
 // separated; KV_CUPS_PPD_DIR is the folder of their <name>.ppd files.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <sstream>
 
 #include "devcaps/list_queries.h"
-#include "platform/kernel.h"
 #include "support/temp_dir.h"
+#include "unit/devcaps_test_util.h"
 
 namespace {
 
-std::wstring Env(const wchar_t* name) {
-    WCHAR buffer[1024];
-    const DWORD n = ::GetEnvironmentVariableW(name, buffer, 1024);
-    return n > 0 && n < 1024 ? std::wstring(buffer, n) : std::wstring();
-}
+std::wstring Env(const wchar_t* name) { const wchar_t* value = _wgetenv(name); return value ? value : L""; }
 
 // Option entries of one main keyword: lines "*Keyword option[/text]: ...".
 int PpdEntries(const std::wstring& printer, const std::string& keyword) {
@@ -29,15 +26,11 @@ int PpdEntries(const std::wstring& printer, const std::string& keyword) {
     return count;
 }
 
-// One list of a block against the driver's own answer: counted (twice, as
-// the queries do) and fetched directly, then compared entry by entry.
-void ExpectSameList(const std::wstring& printer, WORD index, DWORD width, const void* block, DWORD count,
-                    DWORD offset) {
+// One list of a block against the driver's own answer, entry by entry.
+void ExpectSameList(const std::wstring& printer, WORD index, DWORD width, const void* block, DWORD count, DWORD offset) {
     SCOPED_TRACE("index " + std::to_string(index));
-    platform::spooler.DeviceCapabilitiesW(printer.c_str(), nullptr, index, nullptr, nullptr);
     const int direct = platform::spooler.DeviceCapabilitiesW(printer.c_str(), nullptr, index, nullptr, nullptr);
-    ASSERT_GT(direct, 0);
-    ASSERT_EQ(count, static_cast<DWORD>(direct));
+    ASSERT_TRUE(direct > 0 && count == static_cast<DWORD>(direct)) << count << " against " << direct;
     std::vector<BYTE> entries(count * width);
     LPWSTR output = reinterpret_cast<LPWSTR>(entries.data());
     ASSERT_EQ(platform::spooler.DeviceCapabilitiesW(printer.c_str(), nullptr, index, output, nullptr), direct);
@@ -47,26 +40,21 @@ void ExpectSameList(const std::wstring& printer, WORD index, DWORD width, const 
 }
 
 TEST(DevCapsStack, PaperAndBinListsMatchTheDriverAndThePpd) {
-    std::vector<std::wstring> printers;
-    std::wistringstream names(Env(L"KV_CUPS_PRINTERS"));
-    for (std::wstring name; std::getline(names, name, L',');)
-        if (!name.empty()) printers.push_back(name);
-    if (printers.empty() || Env(L"KV_CUPS_PPD_DIR").empty()) GTEST_SKIP() << "the CUPS harness is not running";
-    for (const std::wstring& printer : printers) {
+    std::wistringstream printers(Env(L"KV_CUPS_PRINTERS"));
+    if (printers.str().empty() || Env(L"KV_CUPS_PPD_DIR").empty()) GTEST_SKIP() << "the CUPS harness is not running";
+    for (std::wstring printer; std::getline(printers, printer, L',');) {
         SCOPED_TRACE(testsupport::Narrow(printer));
-        PaperBuffer* p = vlibPRINT_QueryDevCap_Papers(printer.c_str(), nullptr, nullptr);
-        BinBuffer* b = vlibPRINT_QueryDevCap_Bins(printer.c_str(), nullptr, nullptr);
+        devcaps_test::Block<PaperBuffer> p(vlibPRINT_QueryDevCap_Papers(printer.c_str(), nullptr, nullptr));
+        devcaps_test::Block<BinBuffer> b(vlibPRINT_QueryDevCap_Bins(printer.c_str(), nullptr, nullptr));
         ASSERT_TRUE(p && b);
-        ExpectSameList(printer, DC_PAPERNAMES, kPaperNameBytes, p, p->dwNumPaperNames, p->dwOffsetToPaperNames);
-        ExpectSameList(printer, DC_PAPERS, kPaperIdBytes, p, p->dwNumPapers, p->dwOffsetToPapers);
-        ExpectSameList(printer, DC_PAPERSIZE, kPaperSizeBytes, p, p->dwNumPaperSize, p->dwOffsetToPaperSize);
-        ExpectSameList(printer, DC_BINNAMES, kBinNameBytes, b, b->dwNumBinNames, b->dwOffsetToBinNames);
-        ExpectSameList(printer, DC_BINS, kBinIdBytes, b, b->dwNumBins, b->dwOffsetToBins);
+        ExpectSameList(printer, DC_PAPERNAMES, kPaperNameBytes, p.get(), p->dwNumPaperNames, p->dwOffsetToPaperNames);
+        ExpectSameList(printer, DC_PAPERS, kPaperIdBytes, p.get(), p->dwNumPapers, p->dwOffsetToPapers);
+        ExpectSameList(printer, DC_PAPERSIZE, kPaperSizeBytes, p.get(), p->dwNumPaperSize, p->dwOffsetToPaperSize);
+        ExpectSameList(printer, DC_BINNAMES, kBinNameBytes, b.get(), b->dwNumBinNames, b->dwOffsetToBinNames);
+        ExpectSameList(printer, DC_BINS, kBinIdBytes, b.get(), b->dwNumBins, b->dwOffsetToBins);
         EXPECT_EQ(static_cast<int>(p->dwNumPapers), PpdEntries(printer, "PageSize"));
         // Wine's driver offers "Automatically Select" besides the PPD's slots.
         EXPECT_EQ(static_cast<int>(b->dwNumBins), PpdEntries(printer, "InputSlot") + 1);
-        platform::HeapFreeBlock(p);
-        platform::HeapFreeBlock(b);
     }
 }
 

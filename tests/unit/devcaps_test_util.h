@@ -1,10 +1,11 @@
 // Shared by the capability query tests: the trace capture, a block freed at
-// scope end, and the text of a name slot.
+// scope end, and searches of the trace.
 #pragma once
 
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/kernel.h"
 #include "trace_capture.h"
@@ -13,19 +14,20 @@ namespace devcaps_test {
 
 using Trace = testsupport::TraceCapture;
 
-struct HeapFree {
-    void operator()(void* p) const { platform::HeapFreeBlock(p); }
-};
+struct HeapFree { void operator()(void* p) const { platform::HeapFreeBlock(p); } };
 template <class T>
 using Block = std::unique_ptr<T, HeapFree>;
 
-inline bool Has(const Trace& trace, const std::string& line) {
+// Whether the lines appear one right after the other in the trace.
+inline bool Has(const Trace& trace, const std::vector<std::string>& run) {
     const auto lines = trace.Lines();
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
+    return std::search(lines.begin(), lines.end(), run.begin(), run.end()) != lines.end();
 }
 
-inline std::wstring SlotText(const WCHAR* slot, size_t chars) {
-    return slot ? std::wstring(slot, std::find(slot, slot + chars, L'\0')) : std::wstring();
+// How many lines hold the text (a time stamp may sit in the middle of a row).
+inline long Containing(const Trace& trace, const std::string& text) {
+    const auto lines = trace.Lines();
+    return std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(text) != l.npos; });
 }
 
 }  // namespace devcaps_test
