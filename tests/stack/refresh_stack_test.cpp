@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 
 #include "print/printer_names.h"
 #include "printer/printer.h"
@@ -172,6 +173,16 @@ TEST_P(RefreshStack, EveryPrinterGetsACheckedRecordInItsStore) {
         object.Query(1, nullptr, nullptr);
         std::printf("[ timing   ] %s: forced query and cache write in process, log off: %.0f ms, %lu forms\n",
                     Narrow(printer).c_str(), SecondsSince(queryStart) * 1000, static_cast<unsigned long>(object.queryBuffers.dwNumForms));
+    }
+
+    if (method == 4) {
+        // The inspection tool reads a stored record and refuses a cut one (exit code 3).
+        const std::wstring file = folder_ + vlibPRINT_PrinterNameToRegistrySafeName(printers_[0]) + L".kvp";
+        EXPECT_EQ(RunProgram(L"kvcaps.exe", L"\"" + file + L"\""), 0u);
+        const std::string bytes = testsupport::ReadFileBytes(file);
+        const std::wstring cut = folder_ + L"cut.kvp";
+        std::ofstream(cut.c_str(), std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size() / 2));
+        EXPECT_EQ(RunProgram(L"kvcaps.exe", L"\"" + cut + L"\""), 3u);
     }
 
     ASSERT_GE(lines.size(), 3u);
