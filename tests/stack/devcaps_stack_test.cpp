@@ -1,4 +1,4 @@
-// The paper and bin queries against the real print stack (Wine's PostScript
+// The paper, bin and resolution queries against the real print stack (Wine's PostScript
 // driver over a private CUPS scheduler): what they store must be what the
 // driver answers to direct DeviceCapabilitiesW calls, and their counts must
 // follow the printer's PPD. KV_CUPS_PRINTERS lists the printers, comma-
@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "devcaps/list_queries.h"
+#include "devcaps/resolutions.h"
 #include "support/temp_dir.h"
 #include "unit/devcaps_test_util.h"
 
@@ -39,7 +40,7 @@ void ExpectSameList(const std::wstring& printer, WORD index, DWORD width, const 
             << "entry " << i;
 }
 
-TEST(DevCapsStack, PaperAndBinListsMatchTheDriverAndThePpd) {
+TEST(DevCapsStack, PaperBinAndResolutionListsMatchTheDriverAndThePpd) {
     std::wistringstream printers(Env(L"KV_CUPS_PRINTERS"));
     if (printers.str().empty() || Env(L"KV_CUPS_PPD_DIR").empty()) GTEST_SKIP() << "the CUPS harness is not running";
     for (std::wstring printer; std::getline(printers, printer, L',');) {
@@ -52,6 +53,14 @@ TEST(DevCapsStack, PaperAndBinListsMatchTheDriverAndThePpd) {
         ExpectSameList(printer, DC_PAPERSIZE, kPaperSizeBytes, p.get(), p->dwNumPaperSize, p->dwOffsetToPaperSize);
         ExpectSameList(printer, DC_BINNAMES, kBinNameBytes, b.get(), b->dwNumBinNames, b->dwOffsetToBinNames);
         ExpectSameList(printer, DC_BINS, kBinIdBytes, b.get(), b->dwNumBins, b->dwOffsetToBins);
+        // The resolution list, or none at all when the driver reports no pairs.
+        DWORD numRes = 0, sizeRes = 0;
+        devcaps_test::Block<ResolutionPair> r(
+            vlibPRINT_QueryDevCap_Resolutions(printer.c_str(), nullptr, nullptr, nullptr, &numRes, &sizeRes));
+        if (platform::spooler.DeviceCapabilitiesW(printer.c_str(), nullptr, DC_ENUMRESOLUTIONS, nullptr, nullptr) > 0)
+            ExpectSameList(printer, DC_ENUMRESOLUTIONS, sizeof(ResolutionPair), r.get(), numRes, 0);
+        else
+            EXPECT_TRUE(!r && numRes == 0 && sizeRes == 0);
         EXPECT_EQ(static_cast<int>(p->dwNumPapers), PpdEntries(printer, "PageSize"));
         // Wine's driver offers "Automatically Select" besides the PPD's slots.
         EXPECT_EQ(static_cast<int>(b->dwNumBins), PpdEntries(printer, "InputSlot") + 1);
