@@ -3,6 +3,7 @@
 #include <string>
 
 #include "log/trace_log.h"
+#include "platform/guard.h"
 #include "print/printer_enum.h"
 #include "printer/printer.h"
 
@@ -16,7 +17,13 @@ void RefreshPrinter(const VLIB_PRINTER_ENUM_1W& record) {
     TraceLogWrite(ClientLog, 0, L"KVCLIENT => creating printer (name = %s)\n", record.szPrinterName);
     CPrinter printer(ClientLog, std::wstring(record.szPrinterName), 1, 0);
     TraceLogWrite(ClientLog, 0, L"KVCLIENT => forcing requery of printer (name = %s)\n", record.szPrinterName);
-    printer.Query(1, nullptr, nullptr);
+    // The queries guard their fetches, but some driver calls (the counting
+    // calls of the lists) are made unguarded. A driver that faults there
+    // ends this printer's query, not the run: its cache entry stays as it was.
+    CPrinter* const target = &printer;
+    if (!platform::Guarded([target] { target->Query(1, nullptr, nullptr); }))
+        TraceLogWrite(ClientLog, 0, L"KVCLIENT => exception occurred during query of printer (name = %s)\n",
+                      record.szPrinterName);
 }
 
 }  // namespace

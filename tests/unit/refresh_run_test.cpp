@@ -29,6 +29,18 @@ TEST(Refresh, AnUnreachablePrinterDoesNotStopTheRun) {
     EXPECT_EQ(env.fake.OpenPrinterHandles() + env.fake.OpenDCs(), 0);  // one object at a time, all given back
 }
 
+TEST(Refresh, ADriverFaultingOutsideTheQueryGuardsEndsOnlyItsPrinter) {
+    Env env;
+    env.fake.AddPrinter(L"First").Cap(DC_PAPERS).faultOnCalls = {1};  // the first, unguarded paper count
+    env.fake.AddPrinter(L"Second");
+    RunRefresh();
+    const Lines lines = env.trace.All();
+    EXPECT_TRUE(InOrder(lines, {Forcing("First"), "KVCLIENT => exception occurred during query of printer (name = First)",
+                                "~CPrinter => deleted", Creating("Second"), "CPrinter::SaveToCache => cached!"}));
+    EXPECT_TRUE(env.RegistryRecord(HKEY_LOCAL_MACHINE, L"First").empty());
+    EXPECT_FALSE(env.RegistryRecord(HKEY_LOCAL_MACHINE, L"Second").empty());
+}
+
 TEST(Refresh, TwiceOnTheCommandLineRunsTwiceAndRewritesTheEntries) {
     Env env;
     env.fake.AddPrinter(L"First");
