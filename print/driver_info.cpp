@@ -6,6 +6,7 @@
 
 #include "platform/guard.h"
 #include "platform/kernel.h"
+#include "print/printer_handle.h"
 
 // DRIVER_INFO_n record sizes. The 32-bit spooler lays them out in 4, 24, 40,
 // 44, 36 and 80 bytes; a 64-bit process sees pointer-sized string fields.
@@ -39,16 +40,12 @@ const WCHAR kDriverEnvironment[] = L"Windows NT x86";
 
 // Opens the printer for use with no data type and no DEVMODE. Null when it
 // cannot be opened; a fault inside the driver counts as that.
-HANDLE OpenForUse(std::wstring& name, const WCHAR* caller) {
+HANDLE OpenForUse(const std::wstring& name, const WCHAR* caller) {
     PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ACCESS_USE};
-    LPWSTR rawName = name.data();
-    HANDLE handle = nullptr;
-    BOOL opened = FALSE;
-    if (!platform::Guarded([&] { opened = platform::spooler.OpenPrinterW(rawName, &handle, &defaults); })) {
-        TraceLogWrite(LibraryLog, 0, L"%s => exception occurred during OpenPrinter\n", caller);
-        return nullptr;  // whatever the driver left in the handle is not trusted
-    }
-    return opened ? handle : nullptr;
+    bool faulted = false;
+    HANDLE handle = vlibPRINT_OpenPrinterGuarded(name.c_str(), &defaults, &faulted);
+    if (faulted) TraceLogWrite(LibraryLog, 0, L"%s => exception occurred during OpenPrinter\n", caller);
+    return handle;
 }
 
 // The string fields of the driver records in DRIVER_INFO_6W order. Levels 2
@@ -212,7 +209,7 @@ std::wstring vlibPRINT_GetDriverName(std::wstring printerName) {
         TraceLogWrite(LibraryLog, 0, L"vlibPRINT_GetDriverName => driver name: %s\n", driverName.c_str());
         platform::HeapFreeBlock(info);
     }
-    platform::spooler.ClosePrinter(printer);
+    vlibPRINT_ClosePrinterGuarded(printer);
     return driverName;
 }
 
@@ -290,7 +287,7 @@ std::wstring vlibPRINT_GetNativePrinterShareName(std::wstring printerName) {
     shareName = server.empty() ? share : server + L"\\" + share;
     TraceLogWrite(LibraryLog, 0, L"vlibPRINT_GetNativePrinterShareName => share name: %s\n", shareName.c_str());
     platform::HeapFreeBlock(block);
-    platform::spooler.ClosePrinter(printer);
+    vlibPRINT_ClosePrinterGuarded(printer);
     return shareName;
 }
 
@@ -310,7 +307,7 @@ std::wstring vlibPRINT_GetNativePrinterFullName(std::wstring printerName) {
     }
     TraceLogWrite(LibraryLog, 0, L"vlibPRINT_GetNativePrinterFullName => full name: %s\n", fullName.c_str());
     platform::HeapFreeBlock(block);
-    platform::spooler.ClosePrinter(printer);
+    vlibPRINT_ClosePrinterGuarded(printer);
     return fullName;
 }
 

@@ -6,6 +6,7 @@
 #include "platform/kernel.h"
 #include "platform/registry.h"
 #include "print/driver_info.h"
+#include "print/printer_handle.h"
 #include "print/struct_dumps.h"
 #include "printer/printer_keys.h"
 
@@ -61,26 +62,17 @@ DWORD CPrinter::ReadCacheMethod(DWORD defaultMethod) {
 
 void CPrinter::InitializeInfo() {
     // A second call starts from nothing rather than leaking what the first read.
-    platform::HeapFreeBlock(pDefDM);
-    platform::HeapFreeBlock(pPI2);
-    platform::HeapFreeBlock(pDriverInfo);
-    pDefDM = nullptr;
-    pPI2 = nullptr;
-    pDriverInfo = nullptr;
+    ReleaseInfo();
 
     bAvailable = 0;
     TraceLogWrite(pLog, 0, L"CPrinter::InitializeInfo => opening printer...\n");
 
     LPWSTR name = const_cast<LPWSTR>(strPrinterName.c_str());
-    HANDLE printer = nullptr;
-    BOOL opened = FALSE;
-    if (!platform::Guarded([&] { opened = platform::spooler.OpenPrinterW(name, &printer, nullptr); })) {
-        TraceLogWrite(pLog, 0, L"CPrinter::InitializeInfo => exception occurred during OpenPrinter\n");
-        TraceLogWrite(pLog, 0, L"CPrinter::InitializeInfo => finished\n");
-        return;
-    }
-    if (!opened || !printer) {
-        TraceLogWrite(pLog, 0, L"CPrinter::InitializeInfo => failed to open printer\n");
+    bool openFaulted = false;
+    HANDLE printer = vlibPRINT_OpenPrinterGuarded(name, nullptr, &openFaulted);
+    if (!printer) {
+        TraceLogWrite(pLog, 0, openFaulted ? L"CPrinter::InitializeInfo => exception occurred during OpenPrinter\n"
+                                           : L"CPrinter::InitializeInfo => failed to open printer\n");
         TraceLogWrite(pLog, 0, L"CPrinter::InitializeInfo => finished\n");
         return;
     }
@@ -160,7 +152,7 @@ void CPrinter::InitializeInfo() {
     }
 
     TraceLogWrite(pLog, 0, L"CPrinter::InitializeInfo => closing printer\n");
-    if (!platform::Guarded([&] { platform::spooler.ClosePrinter(printer); }))
+    if (!vlibPRINT_ClosePrinterGuarded(printer))
         TraceLogWrite(pLog, 0, L"CPrinter::InitializeInfo => exception occurred during ClosePrinter\n");
     TraceLogWrite(pLog, 0, L"CPrinter::InitializeInfo => finished\n");
 }
@@ -179,14 +171,10 @@ void CPrinter::MirrorPrinterInfo2(PRINTER_INFO_2W* pi2) {
 
 void CPrinter::UpdatePrinterInfo() {
     if (!bInfoChanged) return;
-    LPWSTR name = const_cast<LPWSTR>(strPrinterName.c_str());
-    HANDLE printer = nullptr;
-    BOOL opened = FALSE;
-    if (!platform::Guarded([&] { opened = platform::spooler.OpenPrinterW(name, &printer, nullptr); })) {
-        TraceLogWrite(pLog, 0, L"CPrinter::UpdatePrinterInfo => exception occurred during OpenPrinter\n");
-        opened = FALSE;
-    }
-    if (opened && printer) {
+    bool openFaulted = false;
+    HANDLE printer = vlibPRINT_OpenPrinterGuarded(strPrinterName.c_str(), nullptr, &openFaulted);
+    if (openFaulted) TraceLogWrite(pLog, 0, L"CPrinter::UpdatePrinterInfo => exception occurred during OpenPrinter\n");
+    if (printer) {
         LPBYTE info = nullptr;
         if (!platform::Guarded([&] { info = vlibPRINT_GetPrinterInfo(printer, 2); })) {
             TraceLogWrite(pLog, 0, L"CPrinter::UpdatePrinterInfo => exception occurred during GetPrinter\n");
@@ -194,10 +182,19 @@ void CPrinter::UpdatePrinterInfo() {
         }
         MirrorPrinterInfo2(reinterpret_cast<PRINTER_INFO_2W*>(info));
         platform::HeapFreeBlock(info);
-        if (!platform::Guarded([&] { platform::spooler.ClosePrinter(printer); }))
+        if (!vlibPRINT_ClosePrinterGuarded(printer))
             TraceLogWrite(pLog, 0, L"CPrinter::UpdatePrinterInfo => exception occurred during ClosePrinter\n");
     }
     bInfoChanged = 0;
+}
+
+void CPrinter::ReleaseInfo() {
+    platform::HeapFreeBlock(pDefDM);
+    platform::HeapFreeBlock(pPI2);
+    platform::HeapFreeBlock(pDriverInfo);
+    pDefDM = nullptr;
+    pPI2 = nullptr;
+    pDriverInfo = nullptr;
 }
 
 // ------------------------------------------------------------ default DEVMODEs
@@ -206,14 +203,10 @@ DEVMODEW* CPrinter::GetGlobalDefaultDM() { return GetDefaultDM(8, L"CPrinter::Ge
 DEVMODEW* CPrinter::GetUserDefaultDM() { return GetDefaultDM(9, L"CPrinter::GetUserDefaultDM"); }
 
 DEVMODEW* CPrinter::GetDefaultDM(DWORD level, const WCHAR* function) {
-    LPWSTR name = const_cast<LPWSTR>(strPrinterName.c_str());
-    HANDLE printer = nullptr;
-    BOOL opened = FALSE;
-    if (!platform::Guarded([&] { opened = platform::spooler.OpenPrinterW(name, &printer, nullptr); })) {
-        TraceLogWrite(pLog, 0, L"%s => exception occurred during OpenPrinter\n", function);
-        return nullptr;
-    }
-    if (!opened || !printer) return nullptr;
+    bool openFaulted = false;
+    HANDLE printer = vlibPRINT_OpenPrinterGuarded(strPrinterName.c_str(), nullptr, &openFaulted);
+    if (openFaulted) TraceLogWrite(pLog, 0, L"%s => exception occurred during OpenPrinter\n", function);
+    if (!printer) return nullptr;
 
     TraceLogWrite(pLog, 0, L"%s => getting printer info %d\n", function, level);
     LPBYTE info = nullptr;
@@ -231,7 +224,7 @@ DEVMODEW* CPrinter::GetDefaultDM(DWORD level, const WCHAR* function) {
     if (!clean) TraceLogWrite(pLog, 0, L"%s => exception occurred during GetPrinter\n", function);
     if (copy) LogDevmode(copy, pLog);
     platform::HeapFreeBlock(info);
-    platform::Guarded([&] { platform::spooler.ClosePrinter(printer); });
+    vlibPRINT_ClosePrinterGuarded(printer);
     return copy;
 }
 
@@ -240,15 +233,11 @@ void CPrinter::SetUserDefaultDM(DEVMODEW* pDevMode) { SetDefaultDM(9, pDevMode, 
 
 // The level-8 setter traces the same steps as the level-9 one, under its own name.
 void CPrinter::SetDefaultDM(DWORD level, DEVMODEW* pDevMode, const WCHAR* function) {
-    LPWSTR name = const_cast<LPWSTR>(strPrinterName.c_str());
     PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
-    HANDLE printer = nullptr;
-    BOOL opened = FALSE;
-    if (!platform::Guarded([&] { opened = platform::spooler.OpenPrinterW(name, &printer, &defaults); })) {
-        TraceLogWrite(pLog, 0, L"%s => exception occurred during OpenPrinter\n", function);
-        return;
-    }
-    if (!opened || !printer) return;
+    bool openFaulted = false;
+    HANDLE printer = vlibPRINT_OpenPrinterGuarded(strPrinterName.c_str(), &defaults, &openFaulted);
+    if (openFaulted) TraceLogWrite(pLog, 0, L"%s => exception occurred during OpenPrinter\n", function);
+    if (!printer) return;
 
     TraceLogWrite(pLog, 0, L"%s => setting printer info %d\n", function, level);
     // PRINTER_INFO_8W and PRINTER_INFO_9W are the same single pointer.
@@ -263,7 +252,7 @@ void CPrinter::SetDefaultDM(DWORD level, DEVMODEW* pDevMode, const WCHAR* functi
             TraceLogWrite(pLog, 0, L"%s => failed to set printer info %d\n", function, level);
         platform::HeapFreeBlock(info);
     }
-    platform::Guarded([&] { platform::spooler.ClosePrinter(printer); });
+    vlibPRINT_ClosePrinterGuarded(printer);
 }
 
 // ------------------------------------------------------------ capability set
@@ -293,12 +282,7 @@ void CPrinter::DeserializeCaps4(const caps4* record) { DeserializeCaps4(record, 
 CPrinter::~CPrinter() {
     TraceLogWrite(pLog, 0, L"~CPrinter => deleting object: %s\n", strPrinterName.c_str());
     TearDownNotification();
-    platform::HeapFreeBlock(pDefDM);
-    platform::HeapFreeBlock(pPI2);
-    platform::HeapFreeBlock(pDriverInfo);
-    pDefDM = nullptr;
-    pPI2 = nullptr;
-    pDriverInfo = nullptr;
+    ReleaseInfo();
     ClearQueryBuffers();
     TraceLogWrite(pLog, 0, L"~CPrinter => deleted\n");
 }

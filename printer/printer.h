@@ -98,6 +98,8 @@ public:
 
 private:
     DWORD ReadCacheMethod(DWORD defaultMethod);
+    // Frees the default DEVMODE, the level-2 and the driver information.
+    void ReleaseInfo();
     DEVMODEW* GetDefaultDM(DWORD level, const WCHAR* function);
     void SetDefaultDM(DWORD level, DEVMODEW* pDevMode, const WCHAR* function);
 

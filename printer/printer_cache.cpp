@@ -11,6 +11,7 @@
 #include "platform/guard.h"
 #include "platform/kernel.h"
 #include "platform/registry.h"
+#include "print/printer_handle.h"
 #include "print/printer_names.h"
 #include "printer/printer.h"
 #include "printer/printer_keys.h"
@@ -27,21 +28,6 @@ constexpr DWORD kCachePathBytes = 520;
 LSTATUS CreateFullAccess(HKEY parent, const WCHAR* path, platform::ScopedKey* key) {
     return platform::registry.RegCreateKeyExW(parent, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
                                               nullptr, key->receive(), nullptr);
-}
-
-// Opens a printer inside the driver guard; null when it could not be opened
-// or the open faulted.
-HANDLE OpenPrinterGuarded(const std::wstring& name, PRINTER_DEFAULTSW* defaults) {
-    LPWSTR printerName = const_cast<LPWSTR>(name.c_str());
-    HANDLE printer = nullptr;
-    BOOL opened = FALSE;
-    if (!platform::Guarded([&] { opened = platform::spooler.OpenPrinterW(printerName, &printer, defaults); }))
-        return nullptr;
-    return opened ? printer : nullptr;
-}
-
-void ClosePrinterGuarded(HANDLE printer) {
-    platform::Guarded([&] { platform::spooler.ClosePrinter(printer); });
 }
 
 // A zero-filled block of at least one byte, so that an empty value still
@@ -131,7 +117,7 @@ BOOL CPrinter::SaveRecordToFile(const caps4* record) {
 BOOL CPrinter::SaveRecordToPrinter(const caps4* record) {
     TraceLogWrite(LibraryLog, 0, L"CPrinter::SaveToCache => caching to printer\n");
     PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ACCESS_ADMINISTER};
-    HANDLE printer = OpenPrinterGuarded(strPrinterName, &defaults);
+    HANDLE printer = vlibPRINT_OpenPrinterGuarded(strPrinterName.c_str(), &defaults);
     if (!printer) {
         TraceLogWrite(LibraryLog, 0, L"CPrinter::SaveToCache => failed to open printer\n");
         return FALSE;
@@ -148,7 +134,7 @@ BOOL CPrinter::SaveRecordToPrinter(const caps4* record) {
     } else {
         TraceLogWrite(LibraryLog, 0, L"CPrinter::SaveToCache => failed to cache printer info\n");
     }
-    ClosePrinterGuarded(printer);
+    vlibPRINT_ClosePrinterGuarded(printer);
     return result;
 }
 
@@ -261,7 +247,7 @@ BOOL CPrinter::LoadRecordFromFile() {
 
 BOOL CPrinter::LoadRecordFromPrinter() {
     TraceLogWrite(LibraryLog, 0, L"CPrinter::LoadFromCache => loading cache from printer\n");
-    HANDLE printer = OpenPrinterGuarded(strPrinterName, nullptr);
+    HANDLE printer = vlibPRINT_OpenPrinterGuarded(strPrinterName.c_str(), nullptr);
     if (!printer) {
         TraceLogWrite(LibraryLog, 0, L"CPrinter::LoadFromCache => failed to open printer\n");
         return FALSE;
@@ -273,7 +259,7 @@ BOOL CPrinter::LoadRecordFromPrinter() {
     BYTE* buffer = AllocRecordBuffer(needed);
     if (!buffer) {
         TraceLogWrite(LibraryLog, 0, L"CPrinter::LoadFromCache => failed to allocate memory for printer info\n");
-        ClosePrinterGuarded(printer);
+        vlibPRINT_ClosePrinterGuarded(printer);
         return FALSE;
     }
     DWORD status = ERROR_INVALID_FUNCTION;
@@ -289,7 +275,7 @@ BOOL CPrinter::LoadRecordFromPrinter() {
         result = TRUE;
     }
     platform::HeapFreeBlock(buffer);
-    ClosePrinterGuarded(printer);
+    vlibPRINT_ClosePrinterGuarded(printer);
     return result;
 }
 
@@ -351,7 +337,7 @@ BOOL CPrinter::FlushFile() {
 BOOL CPrinter::FlushPrinterData() {
     TraceLogWrite(LibraryLog, 0, L"CPrinter::FlushCache => caching to printer\n");
     PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ACCESS_ADMINISTER};
-    HANDLE printer = OpenPrinterGuarded(strPrinterName, &defaults);
+    HANDLE printer = vlibPRINT_OpenPrinterGuarded(strPrinterName.c_str(), &defaults);
     if (!printer) {
         TraceLogWrite(LibraryLog, 0, L"CPrinter::FlushCache => failed to open printer\n");
         return FALSE;
@@ -366,7 +352,7 @@ BOOL CPrinter::FlushPrinterData() {
     } else {
         TraceLogWrite(LibraryLog, 0, L"CPrinter::FlushCache => failed to delete cache\n");
     }
-    ClosePrinterGuarded(printer);
+    vlibPRINT_ClosePrinterGuarded(printer);
     return result;
 }
 
