@@ -1,8 +1,10 @@
 // Structured-exception guard for work that can run printer-driver code.
 //
 // A driver may fault (an access violation inside DeviceCapabilitiesW, say).
-// The work runs under __try / __except(EXCEPTION_EXECUTE_HANDLER); the caller
-// learns whether it faulted and puts its fallback in place.
+// The work runs under __try / __except; the caller learns whether it faulted
+// and puts its fallback in place. A C++ exception thrown inside the work is
+// raised as a structured exception too; the guard lets it pass on to the
+// caller's catch, untouched.
 //
 // The guarded callable must not own objects with destructors: a fault leaves
 // its frame without running them. Capture by reference and write results into
