@@ -1,5 +1,7 @@
 #include "platform/guard.h"
 
+#include "platform/kernel.h"
+
 namespace platform {
 
 namespace {
@@ -36,6 +38,16 @@ bool RunGuarded(void (*fn)(void* context), void* context, DWORD* code) {
     const DWORD caught = CallUnderGuard(fn, context);
     if (code) *code = caught;
     return caught == 0;
+}
+
+void RunFreeingOnFault(void (*fn)(void* context), void* context, void* block) {
+    bool finished = false;
+    __try {
+        fn(context);
+        finished = true;
+    } __finally {
+        if (!finished) HeapFreeBlock(block);
+    }
 }
 
 }  // namespace platform

@@ -29,4 +29,16 @@ bool Guarded(F&& work, DWORD* code = nullptr) {
                       const_cast<void*>(static_cast<const void*>(&work)), code);
 }
 
+// Runs fn(context) with no guard of its own: a fault goes on to the caller's
+// guard. On that way out (and only then) the process-heap block is freed, so
+// that a driver faulting while it fills a block leaks nothing.
+void RunFreeingOnFault(void (*fn)(void* context), void* context, void* block);
+
+template <class F>
+void FreeingOnFault(void* block, F&& work) {
+    using Work = std::remove_reference_t<F>;
+    RunFreeingOnFault([](void* context) { (*static_cast<Work*>(context))(); },
+                      const_cast<void*>(static_cast<const void*>(&work)), block);
+}
+
 }  // namespace platform
