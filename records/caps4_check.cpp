@@ -52,7 +52,10 @@ BOOL vlibPRINT_CheckCaps4(const void* record, size_t available, WCHAR* why, size
     vlibPRINT_Caps4Sections(record, sections);
     for (const Caps4Section& s : sections) {
         if (SectionReadable(s.offset, s.size, s.count, s.width, kCaps4HeaderSize, header.dwSize)) continue;
-        if (static_cast<LONG>(s.count) > 0 && static_cast<unsigned long long>(s.count) * s.width > s.size) {
+        if (static_cast<LONG>(s.count) < 0 && s.size != 0) {
+            Say(why, whyChars, L"the %s section holds %u bytes but a negative count (%ld)", s.name, s.size,
+                static_cast<long>(static_cast<LONG>(s.count)));
+        } else if (static_cast<LONG>(s.count) > 0 && static_cast<unsigned long long>(s.count) * s.width > s.size) {
             Say(why, whyChars, L"the %s section holds %u bytes, too few for %u entries of %u bytes", s.name, s.size,
                 s.count, s.width);
         } else if (s.offset < kCaps4HeaderSize) {

@@ -23,8 +23,8 @@ void vlibPRINT_Caps4Sections(const void* record, Caps4Section sections[kCaps4Sec
 // Returns TRUE when the `available` bytes at `record` hold exactly one record:
 // header present, dwOffsetToBinNames 412 and dwEnd 0 (a capability record at
 // all), dwSize equal to `available`, and every section readable: inside the
-// record behind the header, with its entries (a count read as signed)
-// fitting in its size. A count below what the size holds is sound (a list
+// record behind the header, with its entries fitting in its size (a count
+// read as signed; a negative one only with size 0). A count below what the size holds is sound (a list
 // whose fetch failed keeps its space with count 0). Otherwise FALSE, with the
 // reason in `why` (a sentence without line end) when given.
 BOOL vlibPRINT_CheckCaps4(const void* record, size_t available, WCHAR* why, size_t whyChars);

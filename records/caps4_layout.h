@@ -83,12 +83,15 @@ static_assert(std::size(kCaps2Layout) == kCaps2SectionCount);
 
 #undef KV_SECTION
 
-// A section can be read when its elements fit in its size (a count read as
-// signed: a negative count lists nothing) and, unless it is empty, it lies
-// between the end of the header and `bound`. A count below what the size
-// holds is sound: a list whose fetch failed keeps its space with count 0.
+// A section can be read when its elements fit in its size and, unless it is
+// empty, it lies between the end of the header and `bound`. A count below
+// what the size holds is sound: a list whose fetch failed keeps its space
+// with count 0. A count is read as signed: a negative one lists nothing and
+// goes only with an empty section (so that no reader that takes it unsigned
+// walks past the bytes there are).
 inline bool SectionReadable(DWORD offset, DWORD size, DWORD count, DWORD width, DWORD headerSize, DWORD bound) {
     const LONG signedCount = static_cast<LONG>(count);
+    if (signedCount < 0 && size != 0) return false;
     if (signedCount > 0 && static_cast<unsigned long long>(signedCount) * width > size) return false;
     if (size == 0) return true;
     return offset >= headerSize && offset <= bound && size <= bound - offset;

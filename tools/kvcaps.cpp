@@ -6,8 +6,9 @@
 //   kvcaps [--full] --printer-data PRINTER   the printer's data value "KVPrinterInfo"
 //
 // The summary lists the papers with their ids and sizes, the bins, the media
-// types, the resolutions, the number of forms with the metrics of a few of
-// them, and the scalar capabilities. --full adds the record's complete
+// types, the resolutions, the number of forms, every paper's page, printable
+// area and margins at the resolution for normal printing, and the scalar
+// capabilities. --full adds the record's complete
 // field-by-field dump. A record that is damaged or not a capability record
 // at all is refused with the reason and exit code 3; a record that cannot be
 // read gives exit code 2, a wrong command line 1.
@@ -24,6 +25,7 @@
 #include "printer/printer_keys.h"
 #include "records/caps4.h"
 #include "records/caps4_check.h"
+#include "records/caps4_media.h"
 
 namespace {
 
@@ -122,6 +124,54 @@ const T* Section(const std::vector<BYTE>& bytes, DWORD offset) {
 long Signed(DWORD count) { return static_cast<long>(static_cast<LONG>(count)); }
 DWORD Listed(DWORD count) { return Signed(count) > 0 ? count : 0; }
 
+// The record unpacked into a capability set (the caller frees it with
+// vlibPRINT_FreeQueryBuffers); false when it does not load.
+bool Unpack(const std::vector<BYTE>& bytes, QueryBuffers* set) {
+    *set = QueryBuffers{};
+    return vlibPRINT_UnpackCaps4(set, reinterpret_cast<const caps4*>(bytes.data()), bytes.size());
+}
+
+std::string Millimetres(double millimetres) {
+    char text[32];
+    std::snprintf(text, sizeof(text), "%.1f", millimetres);
+    return text;
+}
+std::string Millimetres(LONG pixels, LONG dpi) { return Millimetres(pixels * 25.4 / dpi); }
+
+// Every paper's page, printable area and margins, from its form at the
+// resolution for normal printing.
+void PrintPages(const std::vector<BYTE>& bytes) {
+    QueryBuffers set;
+    if (!Unpack(bytes, &set)) return;
+    const MediaResolution normal = vlibPRINT_NormalResolution(&set);
+    const std::vector<MediaPage> pages = vlibPRINT_MediaPages(&set);
+    if (normal.present && !pages.empty()) {
+        char which[32];
+        if (set.dwIndexedResolutionsOnly)
+            std::snprintf(which, sizeof(which), "quality level %ld", -1 - static_cast<long>(normal.slot));
+        else
+            std::snprintf(which, sizeof(which), "resolution %lu", static_cast<unsigned long>(normal.slot));
+        std::printf("Pages at %ld x %ld dpi (%s, for normal printing), in millimetres:\n",
+                    static_cast<long>(normal.dpi.x), static_cast<long>(normal.dpi.y), which);
+        std::printf("    %5s  %-13s  %-13s  %-13s  %-29s  %s\n", "id", "paper", "page", "printable",
+                    "margins left/top/right/bottom", "name");
+        for (const MediaPage& page : pages) {
+            const std::string paper = Millimetres(page.size.width / 10.0) + " x " + Millimetres(page.size.length / 10.0);
+            std::string sheet = "-", printable = "-", margins = "-";
+            if (page.hasMargins) {
+                const FormEntry& f = *page.form;
+                sheet = Millimetres(f.physW, f.logX) + " x " + Millimetres(f.physH, f.logY);
+                printable = Millimetres(f.hres, f.logX) + " x " + Millimetres(f.vres, f.logY);
+                margins = Millimetres(page.left / 100.0) + " / " + Millimetres(page.top / 100.0) + " / " +
+                          Millimetres(page.right / 100.0) + " / " + Millimetres(page.bottom / 100.0);
+            }
+            std::printf("    %5u  %-13s  %-13s  %-13s  %-29s  %s\n", page.id, paper.c_str(), sheet.c_str(),
+                        printable.c_str(), margins.c_str(), Utf8(page.name).c_str());
+        }
+    }
+    vlibPRINT_FreeQueryBuffers(&set);
+}
+
 void PrintSummary(const std::vector<BYTE>& bytes) {
     caps4 h;
     std::memcpy(&h, bytes.data(), sizeof(h));
@@ -182,34 +232,11 @@ void PrintSummary(const std::vector<BYTE>& bytes) {
     std::printf("Indexed resolutions only: %s\n", h.dwIndexedResolutionsOnly ? "yes" : "no");
 
     // Forms: one per paper size at every resolution of the list in use.
-    const FormEntry* forms = Section<FormEntry>(bytes, h.dwOffsetToForms);
-    const DWORD numForms = Listed(h.dwNumForms);
     const DWORD resolutions = Listed(h.dwIndexedResolutionsOnly ? h.dwNumResolutionsIndexed : h.dwNumResolutions);
     std::printf("Forms: %ld (%lu paper sizes x %lu resolutions = %llu)\n", Signed(h.dwNumForms),
                 static_cast<unsigned long>(numPaperSizes), static_cast<unsigned long>(resolutions),
                 static_cast<unsigned long long>(numPaperSizes) * resolutions);
-    if (numForms) {
-        std::printf("    %5s %5s  %-13s %-11s %-13s %-11s %-11s %-11s %s\n", "form", "paper", "paper (0.1mm)", "dpi",
-                    "page (dots)", "page (mm)", "offset", "log px", "turn");
-        // The first two forms of the first resolution and the first form of
-        // every further resolution, at most six.
-        std::vector<DWORD> shown;
-        const DWORD perResolution = numPaperSizes ? numPaperSizes : numForms;
-        for (DWORD i = 0; i < numForms && shown.size() < 6; ++i)
-            if (i < 2 || i % perResolution == 0) shown.push_back(i);
-        for (DWORD i : shown) {
-            const FormEntry& f = forms[i];
-            char paper[32], dpi[32], page[32], mm[32], offset[32], logpx[32];
-            std::snprintf(paper, sizeof(paper), "%ld x %ld", static_cast<long>(f.paprW), static_cast<long>(f.paprL));
-            std::snprintf(dpi, sizeof(dpi), "%ld x %ld", static_cast<long>(f.resX), static_cast<long>(f.resY));
-            std::snprintf(page, sizeof(page), "%ld x %ld", static_cast<long>(f.physW), static_cast<long>(f.physH));
-            std::snprintf(mm, sizeof(mm), "%ld x %ld", static_cast<long>(f.hsize), static_cast<long>(f.vsize));
-            std::snprintf(offset, sizeof(offset), "%ld, %ld", static_cast<long>(f.offX), static_cast<long>(f.offY));
-            std::snprintf(logpx, sizeof(logpx), "%ld x %ld", static_cast<long>(f.logX), static_cast<long>(f.logY));
-            std::printf("    %5lu %5ld  %-13s %-11s %-13s %-11s %-11s %-11s %ld\n", static_cast<unsigned long>(i),
-                        static_cast<long>(f.paprI), paper, dpi, page, mm, offset, logpx, static_cast<long>(f.orientFlag));
-        }
-    }
+    PrintPages(bytes);
 
     std::printf("Scalar capabilities:\n");
     const struct {

@@ -1,7 +1,8 @@
 // Printer discovery against the real print stack: Wine's spooler and
 // PostScript driver over the private CUPS scheduler of scripts/cups-harness.
 // The harness exports KV_CUPS_PRINTERS (comma-separated, in the spooler's
-// order), KV_CUPS_CONNECTIONS (the printers set up as connections) and
+// order), KV_CUPS_CONNECTIONS (the printers set up as connections),
+// KV_CUPS_DEVMODE_0401 (the printers with a stored 0x0401 default DEVMODE) and
 // KV_CUPS_PPD_DIR (the scheduler's PPDs); without them every test is skipped.
 #include <gtest/gtest.h>
 
@@ -37,6 +38,7 @@ protected:
     void SetUp() override {
         printers_ = EnvironmentList(L"KV_CUPS_PRINTERS");
         connections_ = EnvironmentList(L"KV_CUPS_CONNECTIONS");
+        stored0401_ = EnvironmentList(L"KV_CUPS_DEVMODE_0401");
         ppdDir_ = Environment(L"KV_CUPS_PPD_DIR");
         if (printers_.empty() || ppdDir_.empty())
             GTEST_SKIP() << "the CUPS harness is not running (KV_CUPS_PRINTERS or KV_CUPS_PPD_DIR not set)";
@@ -50,7 +52,7 @@ protected:
         return found;
     }
 
-    std::vector<std::wstring> printers_, connections_;
+    std::vector<std::wstring> printers_, connections_, stored0401_;
     std::wstring ppdDir_;
 };
 
@@ -63,7 +65,7 @@ TEST_F(DiscoveryStack, EnumerationListsThePrintersInSpoolerOrderWithTheirKinds) 
 }
 
 // Driver, full and share names of each printer, its papers (one per PageSize
-// entry of its PPD) and its default DEVMODE.
+// entry of its PPD) and its default DEVMODE: the stored 0x0401 one or the driver's own 0x030A.
 TEST_F(DiscoveryStack, LookUpsPapersAndDefaultDevmode) {
     for (std::wstring name : printers_) {
         SCOPED_TRACE(testsupport::Narrow(name));
@@ -99,7 +101,8 @@ TEST_F(DiscoveryStack, LookUpsPapersAndDefaultDevmode) {
         EXPECT_EQ(papers, pageSizes);
         ASSERT_NE(devmode, nullptr) << "DocumentPropertiesW size " << size;
         EXPECT_EQ(result, IDOK);
-        EXPECT_EQ(devmode->dmSpecVersion, 0x030A);
+        const bool stored = std::count(stored0401_.begin(), stored0401_.end(), name) != 0;
+        EXPECT_EQ(devmode->dmSpecVersion, stored ? 0x0401 : 0x030A);
         EXPECT_EQ(static_cast<LONG>(devmode->dmSize + devmode->dmDriverExtra), size);
         platform::HeapFreeBlock(devmode);
     }

@@ -1,0 +1,79 @@
+// kvdefaultdm: reads or stores a printer's global default DEVMODE.
+//
+//   kvdefaultdm PRINTER...                        prints "PRINTER 0xVVVV" for each printer: the
+//                                                 dmSpecVersion of the default DEVMODE the printer
+//                                                 object gets from the driver
+//   kvdefaultdm --spec-version V PRINTER...       takes the driver's default DEVMODE, gives it
+//                                                 dmSpecVersion V (0x0401: what real drivers
+//                                                 report) and stores it as the printer's global
+//                                                 default (SetPrinterW level 8)
+//
+// A driver caches its default per process: check a stored default from a
+// new process. Exit code 0; 2 when a printer gave no DEVMODE; 1 for a wrong
+// command line.
+#include <cstdio>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "printer/printer.h"
+
+namespace {
+
+enum ExitCode { kOk = 0, kUsage = 1, kNoDevMode = 2 };
+
+int Usage() {
+    std::fprintf(stderr,
+                 "usage: kvdefaultdm PRINTER...\n"
+                 "       kvdefaultdm --spec-version V PRINTER...\n");
+    return kUsage;
+}
+
+std::string Narrow(const std::wstring& text) {
+    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string out(bytes > 0 ? static_cast<size_t>(bytes) : 1, '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, out.data(), bytes, nullptr, nullptr);
+    out.resize(out.size() - 1);
+    return out;
+}
+
+// Cache method 2: the printer object neither loads nor stores a record.
+constexpr DWORD kNoCache = 2;
+
+}  // namespace
+
+int main() {
+    int argc = 0;
+    LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
+    if (!argv) return Usage();
+    std::vector<std::wstring> args(argv + 1, argv + argc);
+    ::LocalFree(argv);
+
+    long version = -1;
+    if (args.size() >= 2 && args[0] == L"--spec-version") {
+        wchar_t* end = nullptr;
+        version = std::wcstol(args[1].c_str(), &end, 0);
+        if (*end || version <= 0 || version > 0xFFFF) return Usage();
+        args.erase(args.begin(), args.begin() + 2);
+    }
+    if (args.empty()) return Usage();
+
+    int result = kOk;
+    for (const std::wstring& name : args) {
+        CPrinter printer(nullptr, name, kNoCache, 0);
+        if (!printer.pDefDM || !printer.pDefDM->dmSize) {
+            std::fprintf(stderr, "kvdefaultdm: %s: the driver gave no default DEVMODE\n", Narrow(name).c_str());
+            result = kNoDevMode;
+            continue;
+        }
+        if (version < 0) {
+            std::printf("%s 0x%04X\n", Narrow(name).c_str(), printer.pDefDM->dmSpecVersion);
+            continue;
+        }
+        printer.pDefDM->dmSpecVersion = static_cast<WORD>(version);
+        printer.SetGlobalDefaultDM(printer.pDefDM);
+        std::printf("%s 0x%04lX stored\n", Narrow(name).c_str(), static_cast<unsigned long>(version));
+    }
+    std::fflush(stdout);
+    return result;
+}
