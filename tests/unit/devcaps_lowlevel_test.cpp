@@ -72,13 +72,8 @@ TEST(DevCapsLowLevel, ReadsInRecordOrderAndAFaultKeepsWhatWasReadBefore) {
         Block<LowLevelCaps> caps(vlibPRINT_QueryDevCap_LowLevel(L"P", L"winprint", nullptr));
         ASSERT_TRUE(caps);
         EXPECT_EQ(Values(caps.get()), values);
-        std::vector<int> gets, escapes;
-        for (const fake::Call& call : fake.calls()) {
-            if (call.op == fake::Op::GetDeviceCaps) gets.push_back(call.arg);
-            if (call.op == fake::Op::ExtEscape) escapes.push_back(call.arg);
-        }
-        EXPECT_EQ(gets, kIndexes);
-        EXPECT_EQ(escapes, std::vector<int>(kProbeOrder.begin(), kProbeOrder.begin() + (c.fault ? 7 : 12)));
+        EXPECT_EQ(ArgsOf(fake, fake::Op::GetDeviceCaps), kIndexes);
+        EXPECT_EQ(ArgsOf(fake, fake::Op::ExtEscape), std::vector<int>(kProbeOrder.begin(), kProbeOrder.begin() + (c.fault ? 7 : 12)));
         EXPECT_EQ(Has(trace, {Line("exception during GetDeviceCaps")}), c.fault);
         EXPECT_TRUE(Has(trace, {Line("Technology: " + std::to_string(c.technology) + ": " + c.name)}));
         EXPECT_TRUE(Has(trace, {Line("TextCaps: 65536: TC_SCROLLBLT  | ")}));

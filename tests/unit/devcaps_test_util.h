@@ -1,12 +1,14 @@
 // Shared by the capability query tests: the trace capture, a block freed at
-// scope end, and searches of the trace.
+// scope end, searches of the trace and of the fake print system's calls.
 #pragma once
 
 #include <algorithm>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "fake/fake_print_system.h"
 #include "platform/kernel.h"
 #include "trace_capture.h"
 
@@ -28,6 +30,19 @@ inline bool Has(const Trace& trace, const std::vector<std::string>& run) {
 inline long Containing(const Trace& trace, const std::string& text) {
     const auto lines = trace.Lines();
     return std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(text) != l.npos; });
+}
+
+// The calls of one operation, in the order made, and their `arg` values.
+inline std::vector<fake::Call> CallsOf(const fake::FakePrintSystem& fake, fake::Op op) {
+    std::vector<fake::Call> picked;
+    std::copy_if(fake.calls().begin(), fake.calls().end(), std::back_inserter(picked),
+                 [op](const fake::Call& call) { return call.op == op; });
+    return picked;
+}
+inline std::vector<int> ArgsOf(const fake::FakePrintSystem& fake, fake::Op op) {
+    std::vector<int> args;
+    for (const fake::Call& call : CallsOf(fake, op)) args.push_back(call.arg);
+    return args;
 }
 
 }  // namespace devcaps_test

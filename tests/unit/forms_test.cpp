@@ -38,13 +38,6 @@ std::vector<FormEntry> Forms(FakePrintSystem& fake, Pairs resolutions = {{300, 3
 
 Longs Values(const FormEntry& f) { return Longs(&f.formNo, &f.offY + 1); }
 
-std::vector<fake::Call> CallsOf(const FakePrintSystem& fake, Op op) {
-    std::vector<fake::Call> picked;
-    for (const fake::Call& call : fake.calls())
-        if (call.op == op) picked.push_back(call);
-    return picked;
-}
-
 // A form whose measurement faulted: the fixed page (a Letter sheet at 600
 // dpi) with the logical and aspect values of its resolution.
 void ExpectFixedPage(const FormEntry& f, LONG resX, LONG log, LONG aspXY) {
@@ -110,7 +103,7 @@ TEST(FormsMeasured, IgnoreLogPixelsTakesTheListsWhateverTheDriverReports) {
     ASSERT_EQ(t.size(), 4u);
     for (int f = 0; f < 4; ++f)
         EXPECT_EQ((Longs{t[f].logX, t[f].logY, t[f].physW}), (Longs{300 << f / 2, 300 << f / 2, 2550})) << f;
-    for (const fake::Call& call : CallsOf(fake, Op::GetDeviceCaps)) EXPECT_NE(call.arg, LOGPIXELSX);
+    for (const int index : ArgsOf(fake, Op::GetDeviceCaps)) EXPECT_NE(index, LOGPIXELSX);
     EXPECT_EQ(Containing(trace, "Forms => IgnoreLogPixels set using resolution for setting logpixels"), 2);
     // Indexed levels take the indexed list, full 32-bit values.
     const auto indexed = Forms(fake, {}, true, true, {{75, 75}, {150, 150}, {360, 360}, {100000, 50000}});
