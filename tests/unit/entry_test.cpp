@@ -1,35 +1,33 @@
+// The entry point: the client's own log, the start-up lines, the command line
+// split and its options acted on in order.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
 #include "client/entry.h"
-#include "fake/fake_print_system.h"
-#include "log/trace_log.h"
+#include "devcaps_test_util.h"
 #include "printer/printer_keys.h"
-#include "support/temp_dir.h"
+#include "support/registry_steering.h"
 
 using namespace testsupport;
 
 namespace {
 
 using Lines = std::vector<std::string>;
-using Roots = std::vector<HKEY>;
+using Deletes = std::vector<std::pair<HKEY, size_t>>;
 const char* const kSeparator = "====================================================================";
 // What the fake print system reports as the OS version.
 const char* const kVersionLine = "KVCLIENT => Client OS Version is (2)(6.1.7601)(Service Pack 1)";
 
-// Printers-key deletions as the registry table saw them (passed on to the
-// real registry, where the keys do not exist); the split can fail.
-Roots g_deletes;
-std::vector<int> g_enumerationsBefore;  // per deletion: the refresh runs' EnumPrinters calls made before it
+// Printers-key deletions as the registry table saw them, each with the
+// EnumPrinters calls the refresh runs made before it; the split can fail.
+Deletes g_deletes;
 const fake::FakePrintSystem* g_fake = nullptr;
-int g_enumerationsAtStart = 0;
 bool g_splitFails = false;
 DWORD WINAPI RecordingDeleteKey(HKEY root, LPCWSTR subkey) {
     EXPECT_STREQ(subkey, kPrintersKey);
-    g_deletes.push_back(root);
-    g_enumerationsBefore.push_back(g_fake->Count(fake::Op::EnumPrinters) - g_enumerationsAtStart);
-    return platform::RealRegistry().SHDeleteKeyW(root, subkey);
+    g_deletes.emplace_back(root, devcaps_test::ArgsOf(*g_fake, fake::Op::EnumPrinters).size());
+    return ERROR_FILE_NOT_FOUND;  // the keys do not exist
 }
 LPWSTR* WINAPI FailingSplit(LPCWSTR commandLine, int* count) {
     return g_splitFails ? nullptr : platform::RealShell().CommandLineToArgvW(commandLine, count);
@@ -37,42 +35,32 @@ LPWSTR* WINAPI FailingSplit(LPCWSTR commandLine, int* count) {
 
 class ClientEntry : public ::testing::Test {
 protected:
-    void SetUp() override {
-        RemoveKeys();
-        g_fake = &fake_;
-    }
+    void SetUp() override { g_fake = &fake_; }
     void TearDown() override {
         TraceLogDestroy(ClientLog);
         ClientLog = LibraryLog = nullptr;
-        RemoveKeys();
-        for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER})
-            for (const WCHAR* key : {kProductKey, L"SOFTWARE\\Vantrel"}) ::RegDeleteKeyW(root, key);  // when empty
-    }
-    static void RemoveKeys() {
-        ::SHDeleteKeyW(HKEY_LOCAL_MACHINE, kClientKey);
-        for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) ::SHDeleteKeyW(root, kPrintersKey);
     }
     void ConfigureLog(DWORD log, const std::wstring& path, DWORD logType = REG_DWORD) {
-        ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, kClientKey, L"Log", logType, &log, 4);
-        ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, kClientKey, L"LogPath", REG_SZ, path.c_str(), DWORD(2 * path.size() + 2));
+        registry_.SetValue(HKEY_LOCAL_MACHINE, kClientKey, L"Log", logType, &log, 4);
+        registry_.SetString(HKEY_LOCAL_MACHINE, kClientKey, L"LogPath", path);
     }
     // Runs the client on a fresh log file and gives the file's lines; an
     // expected result of 0 makes the command-line split fail.
     Lines Run(const WCHAR* commandLine, int expected = 1) {
         g_deletes.clear();
-        g_enumerationsBefore.clear();
-        g_enumerationsAtStart = fake_.Count(fake::Op::EnumPrinters);
+        fake_.ClearCalls();
         g_splitFails = expected == 0;
         ::DeleteFileW(path_.c_str());
-        platform::RegistryApi api = platform::RealRegistry();
+        platform::RegistryApi api = platform::registry;
         api.SHDeleteKeyW = RecordingDeleteKey;
-        platform::ScopedApi<platform::RegistryApi> registry(platform::registry, api);
+        platform::ScopedApi<platform::RegistryApi> recording(platform::registry, api);
         platform::ScopedApi<platform::ShellApi> shell(platform::shell, platform::ShellApi{FailingSplit});
         EXPECT_EQ(ClientMain(commandLine), expected);
         EXPECT_EQ(LibraryLog, ClientLog);
         return ReadLogLines(path_);
     }
 
+    RegistrySteering registry_;
     fake::FakePrintSystem fake_;  // version answers; the refresh run of -q finds no printers
     TempDir dir_;
     const std::wstring path_ = dir_.File(L"client.log");
@@ -92,7 +80,7 @@ TEST_F(ClientEntry, NoLogWhenSwitchedOffOrThePathCannotHoldAFile) {
     Run(L"kvclient.exe -x");
     EXPECT_EQ(ClientLog, nullptr);
     EXPECT_FALSE(FileExists(dir_.File(L"missing")));
-    EXPECT_EQ(g_deletes, Roots{HKEY_CURRENT_USER});  // the options still run
+    EXPECT_EQ(g_deletes, (Deletes{{HKEY_CURRENT_USER, 0}}));  // the options still run
 }
 
 TEST_F(ClientEntry, ProgramPathAloneWritesTheStartUpLinesAndAFailedSplitGivesZero) {
@@ -117,16 +105,15 @@ TEST_F(ClientEntry, OptionsInEitherCaseActEachTimeInOrderAndUnknownWordsAreIgnor
     std::copy_if(lines.begin(), lines.end(), std::back_inserter(own),
                  [](const std::string& line) { return line.rfind("vlibPRINT_EnumeratePrinters", 0) != 0; });
     EXPECT_EQ(own, (Lines{kSeparator, kVersionLine, "KVCLIENT => commandline = kvclient.exe -x -X -q -unknown"}));
-    EXPECT_EQ(g_deletes, (Roots{HKEY_CURRENT_USER, HKEY_CURRENT_USER}));
+    EXPECT_EQ(g_deletes, (Deletes{{HKEY_CURRENT_USER, 0}, {HKEY_CURRENT_USER, 0}}));
 
     EXPECT_EQ(Run(L"kvclient.exe -D x -x -d q"),
               (Lines{kSeparator, kVersionLine, "KVCLIENT => commandline = kvclient.exe -D x -x -d q"}));
-    EXPECT_EQ(g_deletes, (Roots{HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}));
+    EXPECT_EQ(g_deletes, (Deletes{{HKEY_LOCAL_MACHINE, 0}, {HKEY_CURRENT_USER, 0}, {HKEY_LOCAL_MACHINE, 0}}));
 
     // "-d -q" clears before the refresh (two enumeration calls), "-q -d" after it.
     Run(L"kvclient.exe -d -q -d");
-    EXPECT_EQ(g_deletes, (Roots{HKEY_LOCAL_MACHINE, HKEY_LOCAL_MACHINE}));
-    EXPECT_EQ(g_enumerationsBefore, (std::vector<int>{0, 2}));
+    EXPECT_EQ(g_deletes, (Deletes{{HKEY_LOCAL_MACHINE, 0}, {HKEY_LOCAL_MACHINE, 2}}));
 }
 
 }  // namespace

@@ -29,20 +29,24 @@ protected:
     }
 };
 
+// The query that stores through them reports a failed store, and only then.
 TEST_F(Cache, MethodTwoSucceedsAndUnknownMethodsFailWithoutTouchingAStore) {
     env.SetCachePath(folder);
     for (DWORD method : {2u, 0u, 5u}) {
         SCOPED_TRACE(method);
         env.SetCacheMethod(method);
         CPrinter printer(env.trace.log(), L"Office", 1, 0);
+        env.trace.Mark();
         printer.Query(1, nullptr, nullptr);
         ASSERT_EQ(printer.queryBuffers.bFilled, 1u);  // the query itself is not undone
-        env.trace.Mark();
         const BOOL results[] = {printer.SaveToCache(), printer.LoadFromCache(), printer.FlushCache()};
         EXPECT_EQ(results[0] + results[1] + results[2], method == 2 ? 3 : 0);
         const std::string text = method == 2 ? "set to not cache!" : "unknown cache method";
-        EXPECT_TRUE(InOrder(env.trace.Since(), {"CPrinter::SaveToCache => " + text, "CPrinter::LoadFromCache => " + text,
-                                                "CPrinter::FlushCache => " + text}));
+        const Lines lines = env.trace.Since();
+        EXPECT_EQ(Has(lines, "CPrinter::Query => failed to cache data..."), method != 2);
+        EXPECT_TRUE(InOrder(lines, {"CPrinter::Query => queried, now caching data", "CPrinter::SaveToCache => " + text,
+                                    "CPrinter::SaveToCache => " + text, "CPrinter::LoadFromCache => " + text,
+                                    "CPrinter::FlushCache => " + text}));
     }
     EXPECT_FALSE(env.registry.KeyExists(HKEY_LOCAL_MACHINE, key) || env.registry.KeyExists(HKEY_CURRENT_USER, key));
     EXPECT_FALSE(testsupport::FileExists(file));

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "devcaps/scalar_queries.h"
+#include "devcaps_test_util.h"
 #include "printer_fixture.h"
 
 namespace {
@@ -22,13 +23,6 @@ protected:
         office->SetScalar(DC_COLORDEVICE, 1);
         office->SetValues(DC_NUP, {1, 2, 4});
         env.SetCacheMethod(2);
-    }
-    // DeviceCapabilitiesW indexes asked of the printer by its own name.
-    std::multiset<int> AskedOfPrinter() const {
-        std::multiset<int> indexes;
-        for (const auto& call : env.fake.calls())
-            if (call.op == fake::Op::DeviceCapabilities && call.printer == L"Office") indexes.insert(call.arg);
-        return indexes;
     }
 };
 
@@ -55,19 +49,6 @@ TEST_F(Query, WithoutForceACacheLoadedObjectOnlyWritesTwoLinesAndWithForceAllIsR
     EXPECT_EQ(printer.queryBuffers.pPapers ? printer.queryBuffers.pPapers->dwNumPapers : 0u, 1u);
     EXPECT_EQ(printer.queryBuffers.dwNumForms, 2u);  // one paper at two resolutions
     EXPECT_EQ(env.RegistryRecord(HKEY_LOCAL_MACHINE, L"Office"), Serialized(printer));
-}
-
-TEST_F(Query, AnUnavailablePrinterOrOneWithoutInformationIsNotQueried) {
-    office->openable = false;
-    CPrinter printer(env.trace.log(), L"Office", 1, 0);
-    env.fake.ClearCalls();
-    env.trace.Mark();
-    printer.Query(1, nullptr, nullptr);
-    printer.QueryCapabilities(0, nullptr, nullptr);
-    EXPECT_EQ(env.trace.Since(), (Lines{"CPrinter::Query => ", "CPrinter::Query => printer is not available for query",
-                                        "CPrinter::QueryCapabilities => ",
-                                        "CPrinter::QueryCapabilities => no printer info?  how do we query?"}));
-    EXPECT_EQ(env.fake.Count(fake::Op::DeviceCapabilities), 0);
 }
 
 TEST_F(Query, OnlyTheExactGenericTextDriverNameSetsAnsiOnly) {
@@ -105,9 +86,9 @@ TEST_F(Query, TheVersionDecidesHowTheVersionGroupAndTheMediaTypesAreAsked) {
         CPrinter printer(env.trace.log(), L"Office", 1, 0);
         env.fake.ClearCalls();
         printer.Query(1, nullptr, nullptr);
-        const std::multiset<int> asked = AskedOfPrinter();
-        for (int index : group) EXPECT_EQ(asked.count(index) > 0, c.groupAsked) << "index " << index;
-        EXPECT_EQ(asked.count(DC_MEDIATYPES) > 0, c.mediaAsked);
+        const std::vector<int> asked = devcaps_test::ArgsOf(env.fake, fake::Op::DeviceCapabilities);
+        for (int index : group) EXPECT_EQ(std::count(asked.begin(), asked.end(), index) > 0, c.groupAsked) << "index " << index;
+        EXPECT_EQ(std::count(asked.begin(), asked.end(), DC_MEDIATYPES) > 0, c.mediaAsked);
         const QueryBuffers& qb = printer.queryBuffers;
         EXPECT_EQ(qb.dwColor, c.groupAsked ? 1u : DWORD(vlibPRINT_QueryDevCap_Color(nullptr, nullptr, nullptr)));
         // Below 5 no media list at all; with minor 0 the one the request gives with no printer.
@@ -148,7 +129,9 @@ TEST_F(Query, ProgressIsReportedInOrderBeforeEachGroupAndANullCallbackAsksTheSam
     EXPECT_EQ(env.fake.calls().size(), withCallback);
 }
 
-TEST_F(Query, ExportBeforeAnyQueryWritesNoFile) {
+// An object that was not queried has nothing to export; one whose printer
+// is unavailable is not queried at all, nor is one without information.
+TEST_F(Query, ExportBeforeAnyQueryWritesNoFileAndAnUnavailablePrinterIsNotQueried) {
     CPrinter printer(env.trace.log(), L"Office", 1, 0);
     const std::wstring path = env.dir.File(L"export.log");
     env.trace.Mark();
@@ -156,11 +139,21 @@ TEST_F(Query, ExportBeforeAnyQueryWritesNoFile) {
     EXPECT_EQ(env.trace.Since(), (Lines{"CPrinter::ExportCapsLog => " + testsupport::Narrow(path),
                                         "CPrinter::ExportCapsLog => not queried yet, nothing to export"}));
     EXPECT_FALSE(testsupport::FileExists(path));
-
     printer.Query(1, nullptr, nullptr);
     printer.ExportCapsLog(path);
     const std::string size = "dwSize: " + std::to_string(Serialized(printer).size());
     EXPECT_TRUE(InOrder(testsupport::ReadLogLines(path), {"Printer Capabilities", size, "dwAnsiOnly: 0", "dwEnd: 0"}));
+
+    office->openable = false;
+    CPrinter unavailable(env.trace.log(), L"Office", 1, 0);
+    env.fake.ClearCalls();
+    env.trace.Mark();
+    unavailable.Query(1, nullptr, nullptr);
+    unavailable.QueryCapabilities(0, nullptr, nullptr);
+    EXPECT_EQ(env.trace.Since(), (Lines{"CPrinter::Query => ", "CPrinter::Query => printer is not available for query",
+                                        "CPrinter::QueryCapabilities => ",
+                                        "CPrinter::QueryCapabilities => no printer info?  how do we query?"}));
+    EXPECT_TRUE(env.fake.calls().empty());
 }
 
 }  // namespace
