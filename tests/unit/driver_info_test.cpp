@@ -7,10 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "fake/fake_print_system.h"
-#include "platform/kernel.h"
+#include "devcaps_test_util.h"
 #include "print/driver_info.h"
-#include "trace_capture.h"
 
 namespace {
 
@@ -18,18 +16,14 @@ using fake::FakePrintSystem;
 using fake::Op;
 using Lines = std::vector<std::string>;
 
-// A library heap block, freed when the test ends.
-struct Block {
-    explicit Block(LPBYTE p) : bytes(p) {}
-    ~Block() { platform::HeapFreeBlock(bytes); }
-    // The text, terminators included, lies wholly inside the block.
-    bool Holds(const WCHAR* text, size_t chars = 0) const {
-        const BYTE* at = reinterpret_cast<const BYTE*>(text);
-        const size_t size = ::HeapSize(::GetProcessHeap(), 0, bytes);
-        return text && at >= bytes && at + (chars ? chars : std::wcslen(text) + 1) * sizeof(WCHAR) <= bytes + size;
-    }
-    LPBYTE bytes;
-};
+using devcaps_test::Block;
+
+// The text, terminators included, lies wholly inside the library's block.
+bool Holds(const Block<BYTE>& block, const WCHAR* text, size_t chars = 0) {
+    const BYTE* at = reinterpret_cast<const BYTE*>(text);
+    const BYTE* end = block.get() + ::HeapSize(::GetProcessHeap(), 0, block.get());
+    return text && at >= block.get() && at + (chars ? chars : std::wcslen(text) + 1) * sizeof(WCHAR) <= end;
+}
 
 HANDLE Open(const wchar_t* name) {
     HANDLE handle = nullptr;
@@ -85,26 +79,26 @@ TEST(RemoteDriverInfo, LastMatchingVersionInAStandAloneBlock) {
         SCOPED_TRACE("level " + std::to_string(level));
         FakePrintSystem fake;
         AddTwoVersions(fake);
-        Block block(NDGetRemoteDriverInfo(L"\\\\printsrv", L"alpha", level));
-        ASSERT_NE(block.bytes, nullptr);
+        Block<BYTE> block(NDGetRemoteDriverInfo(L"\\\\printsrv", L"alpha", level));
+        ASSERT_NE(block, nullptr);
         EXPECT_EQ(fake.calls().back().text, L"Windows NT x86");
-        const auto* info = reinterpret_cast<const DRIVER_INFO_6W*>(block.bytes);
-        EXPECT_TRUE(block.Holds(level == 1 ? reinterpret_cast<const DRIVER_INFO_1W*>(info)->pName : info->pName));
+        const auto* info = reinterpret_cast<const DRIVER_INFO_6W*>(block.get());
+        EXPECT_TRUE(Holds(block, level == 1 ? reinterpret_cast<const DRIVER_INFO_1W*>(info)->pName : info->pName));
         if (level == 1) continue;
         EXPECT_EQ(info->cVersion, 3u);
         EXPECT_STREQ(info->pName, L"ALPHA");
         for (const WCHAR* text : {info->pEnvironment, info->pDriverPath, info->pDataFile, info->pConfigFile})
-            EXPECT_TRUE(block.Holds(text));
+            EXPECT_TRUE(Holds(block, text));
         if (level == 2 || level == 5) continue;
         EXPECT_EQ(info->pMonitorName, nullptr);  // a null field stays null
         const wchar_t files[] = L"new1.dll\0new2.dat\0", previous[] = L"Alpha Classic\0";
-        ASSERT_TRUE(block.Holds(info->pDependentFiles, sizeof(files) / sizeof(WCHAR)));
+        ASSERT_TRUE(Holds(block, info->pDependentFiles, sizeof(files) / sizeof(WCHAR)));
         EXPECT_EQ(std::memcmp(info->pDependentFiles, files, sizeof(files)), 0);
         if (level == 3) continue;
-        ASSERT_TRUE(block.Holds(info->pszzPreviousNames, sizeof(previous) / sizeof(WCHAR)));
+        ASSERT_TRUE(Holds(block, info->pszzPreviousNames, sizeof(previous) / sizeof(WCHAR)));
         EXPECT_EQ(std::memcmp(info->pszzPreviousNames, previous, sizeof(previous)), 0);
         if (level == 4) continue;
-        EXPECT_TRUE(block.Holds(info->pszProvider));
+        EXPECT_TRUE(Holds(block, info->pszProvider));
         EXPECT_STREQ(info->pszProvider, L"Fake Provider");  // the newer driver's
     }
 }

@@ -7,9 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "fake/fake_print_system.h"
+#include "devcaps_test_util.h"
 #include "print/printer_enum.h"
-#include "trace_capture.h"
 
 namespace {
 
@@ -62,10 +61,7 @@ TEST(PrinterEnumeration, SelectionsOnBothSystemPaths) {
         testsupport::TraceCapture trace;
 
         EXPECT_EQ(Flatten(vlibPRINT_EnumeratePrinters(c.selection)), c.expected);
-        std::vector<int> flags;
-        for (const auto& call : fake.calls())
-            if (call.op == Op::EnumPrinters) flags.push_back(call.arg);
-        EXPECT_EQ(flags, (std::vector<int>{c.spoolerFlags, c.spoolerFlags}));
+        EXPECT_EQ(devcaps_test::ArgsOf(fake, Op::EnumPrinters), (std::vector<int>{c.spoolerFlags, c.spoolerFlags}));
         const Lines lines = trace.Lines();
         EXPECT_EQ(lines.back(), head + " returning success");
         // A local printer has no server name: the null field as the runtime prints it; 9x has no such field.
