@@ -1,31 +1,17 @@
 // The paper, bin and resolution queries against the real print stack (Wine's PostScript
 // driver over a private CUPS scheduler): what they store must be what the
 // driver answers to direct DeviceCapabilitiesW calls, and their counts must
-// follow the printer's PPD. KV_CUPS_PRINTERS lists the printers, comma-
-// separated; KV_CUPS_PPD_DIR is the folder of their <name>.ppd files.
+// follow the printer's PPD.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
-#include <sstream>
 
 #include "devcaps/list_queries.h"
 #include "devcaps/resolutions.h"
-#include "support/temp_dir.h"
+#include "harness.h"
 #include "unit/devcaps_test_util.h"
 
 namespace {
-
-std::wstring Env(const wchar_t* name) { const wchar_t* value = _wgetenv(name); return value ? value : L""; }
-
-// Option entries of one main keyword: lines "*Keyword option[/text]: ...".
-int PpdEntries(const std::wstring& printer, const std::string& keyword) {
-    std::istringstream ppd(testsupport::ReadFileBytes(Env(L"KV_CUPS_PPD_DIR") + L"\\" + printer + L".ppd"));
-    int count = 0;
-    for (std::string line; std::getline(ppd, line);)
-        count += line.rfind("*" + keyword + " ", 0) == 0 && line.find(':') != std::string::npos;
-    return count;
-}
 
 // One list of a block against the driver's own answer, entry by entry.
 void ExpectSameList(const std::wstring& printer, WORD index, DWORD width, const void* block, DWORD count, DWORD offset) {
@@ -41,9 +27,8 @@ void ExpectSameList(const std::wstring& printer, WORD index, DWORD width, const 
 }
 
 TEST(DevCapsStack, PaperBinAndResolutionListsMatchTheDriverAndThePpd) {
-    std::wistringstream printers(Env(L"KV_CUPS_PRINTERS"));
-    if (printers.str().empty() || Env(L"KV_CUPS_PPD_DIR").empty()) GTEST_SKIP() << "the CUPS harness is not running";
-    for (std::wstring printer; std::getline(printers, printer, L',');) {
+    KV_SKIP_WITHOUT_HARNESS();
+    for (const std::wstring& printer : harness::List(L"KV_CUPS_PRINTERS")) {
         SCOPED_TRACE(testsupport::Narrow(printer));
         devcaps_test::Block<PaperBuffer> p(vlibPRINT_QueryDevCap_Papers(printer.c_str(), nullptr, nullptr));
         devcaps_test::Block<BinBuffer> b(vlibPRINT_QueryDevCap_Bins(printer.c_str(), nullptr, nullptr));
@@ -61,9 +46,9 @@ TEST(DevCapsStack, PaperBinAndResolutionListsMatchTheDriverAndThePpd) {
             ExpectSameList(printer, DC_ENUMRESOLUTIONS, sizeof(ResolutionPair), r.get(), numRes, 0);
         else
             EXPECT_TRUE(!r && numRes == 0 && sizeRes == 0);
-        EXPECT_EQ(static_cast<int>(p->dwNumPapers), PpdEntries(printer, "PageSize"));
+        EXPECT_EQ(static_cast<int>(p->dwNumPapers), harness::PpdEntries(printer, "PageSize"));
         // Wine's driver offers "Automatically Select" besides the PPD's slots.
-        EXPECT_EQ(static_cast<int>(b->dwNumBins), PpdEntries(printer, "InputSlot") + 1);
+        EXPECT_EQ(static_cast<int>(b->dwNumBins), harness::PpdEntries(printer, "InputSlot") + 1);
     }
 }
 
