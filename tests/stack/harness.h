@@ -7,6 +7,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -29,15 +30,11 @@ inline bool Listed(const wchar_t* variable, const std::wstring& printer) {
     return std::find(items.begin(), items.end(), printer) != items.end();
 }
 
-// The printer's PPD from the scheduler's ppd folder.
-inline std::string Ppd(const std::wstring& printer) {
-    const wchar_t* dir = _wgetenv(L"KV_CUPS_PPD_DIR");
-    return testsupport::ReadFileBytes(std::wstring(dir ? dir : L"") + L"\\" + printer + L".ppd");
-}
-
-// Option entries of one main keyword: lines "*Keyword option[/text]: ...".
+// Option entries of one main keyword of the printer's PPD: lines
+// "*Keyword option[/text]: ...".
 inline int PpdEntries(const std::wstring& printer, const std::string& keyword) {
-    std::istringstream ppd(Ppd(printer));
+    const wchar_t* dir = _wgetenv(L"KV_CUPS_PPD_DIR");
+    std::istringstream ppd(testsupport::ReadFileBytes(std::wstring(dir ? dir : L"") + L"\\" + printer + L".ppd"));
     int count = 0;
     for (std::string line; std::getline(ppd, line);)
         count += line.rfind("*" + keyword + " ", 0) == 0 && line.find(':') != std::string::npos;
@@ -46,6 +43,7 @@ inline int PpdEntries(const std::wstring& printer, const std::string& keyword) {
 
 }  // namespace harness
 
-#define KV_SKIP_WITHOUT_HARNESS()                                                                   \
-    if (harness::List(L"KV_CUPS_PRINTERS").empty() || !_wgetenv(L"KV_CUPS_PPD_DIR") || !_wgetenv(L"CUPS_SERVER")) \
+#define KV_SKIP_WITHOUT_HARNESS()                                                            \
+    if (harness::List(L"KV_CUPS_PRINTERS").empty() || !_wgetenv(L"KV_CUPS_PPD_DIR") ||      \
+        !_wgetenv(L"CUPS_SERVER"))                                                           \
     GTEST_SKIP() << "the CUPS harness is not running: run scripts/test"

@@ -287,7 +287,8 @@ TEST(Caps4Check, SoundRecordsPassAndDamagedOrForeignOnesAreRefusedWithTheReason)
         {With(record, 400, 7), "the forms section holds " + forms + " bytes, too few for 7 entries of 84 bytes"},
         {With(record, 396, 0x7FFFFFF0), "the forms section (2147483632 bytes at " + std::to_string(h.dwOffsetToForms) +
                                             ") runs past the end of the record (" + size + " bytes)"},
-        {With(record, 392, 0xFFFFFFF0), "the forms section (" + forms + " bytes at 4294967280) runs past the end of the record (" + size + " bytes)"},
+        {With(record, 392, 0xFFFFFFF0),
+         "the forms section (" + forms + " bytes at 4294967280) runs past the end of the record (" + size + " bytes)"},
         {With(record, 60, 16), "the resolutions section (16 bytes at 16) overlaps the record header"},
         {With(bare, 24, 1), "the bins section holds 0 bytes, too few for 1 entries of 2 bytes"},
         {With(record, 400, 0xFFFFFFFE), "the forms section holds " + forms + " bytes but a negative count (-2)"},

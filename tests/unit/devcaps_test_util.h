@@ -1,5 +1,6 @@
-// Shared by the capability query tests: the trace capture, a block freed at
-// scope end, searches of the trace and of the fake print system's calls.
+// Shared by the tests against the fake print system (the capability queries
+// first): the trace capture, a block freed at scope end, searches of the
+// trace and of the fake print system's calls.
 #pragma once
 
 #include <algorithm>

@@ -6,8 +6,11 @@
 
 #include "client/entry.h"
 #include "devcaps_test_util.h"
+#include "fake/fake_print_system.h"
+#include "log/trace_log.h"
 #include "printer/printer_keys.h"
 #include "support/registry_steering.h"
+#include "support/temp_dir.h"
 
 using namespace testsupport;
 

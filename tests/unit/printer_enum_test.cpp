@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "devcaps_test_util.h"
+#include "fake/fake_print_system.h"
 #include "print/printer_enum.h"
 
 namespace {

@@ -40,16 +40,14 @@ struct SharedTrace {
 
 inline int CountOf(const Lines& lines, const std::string& line) { return static_cast<int>(std::count(lines.begin(), lines.end(), line)); }
 inline bool Has(const Lines& lines, const std::string& line) { return CountOf(lines, line) > 0; }
-// Index of the first line equal to `line` at or after `from`, or -1.
-inline int Find(const Lines& lines, const std::string& line, size_t from = 0) {
-    const auto at = std::find(lines.begin() + static_cast<long>(std::min(from, lines.size())), lines.end(), line);
-    return at == lines.end() ? -1 : static_cast<int>(at - lines.begin());
-}
 // True when the lines appear in this order (not necessarily adjacent).
 inline bool InOrder(const Lines& lines, const Lines& wanted) {
-    int at = -1;
-    for (const auto& w : wanted)
-        if ((at = Find(lines, w, static_cast<size_t>(at + 1))) < 0) return false;
+    auto at = lines.begin();
+    for (const auto& w : wanted) {
+        at = std::find(at, lines.end(), w);
+        if (at == lines.end()) return false;
+        ++at;
+    }
     return true;
 }
 
