@@ -42,9 +42,18 @@ const RegistryApi& RealRegistry() {
     return api;
 }
 
+const KernelApi& RealKernel() {
+    static const KernelApi api = {
+        ::CreateEventW, ::SetEvent, ::ResetEvent, ::WaitForSingleObject, ::WaitForMultipleObjects,
+        ::CreateThread, ::Sleep,    ::CloseHandle,
+    };
+    return api;
+}
+
 SpoolerApi spooler = RealSpooler();
 GdiApi gdi = RealGdi();
 VersionApi version = RealVersion();
 RegistryApi registry = RealRegistry();
+KernelApi kernel = RealKernel();
 
 }  // namespace platform
