@@ -2,10 +2,17 @@
 
 namespace platform {
 
-void* HeapAllocZero(size_t bytes) { return ::HeapAlloc(::GetProcessHeap(), HEAP_ZERO_MEMORY, bytes); }
+const HeapApi& RealHeap() {
+    static const HeapApi api = {::HeapAlloc, ::HeapFree};
+    return api;
+}
+
+HeapApi heap = RealHeap();
+
+void* HeapAllocZero(size_t bytes) { return heap.HeapAlloc(::GetProcessHeap(), HEAP_ZERO_MEMORY, bytes); }
 
 void HeapFreeBlock(void* block) {
-    if (block) ::HeapFree(::GetProcessHeap(), 0, block);
+    if (block) heap.HeapFree(::GetProcessHeap(), 0, block);
 }
 
 void CopyString(WCHAR* target, size_t capacity, const WCHAR* source) {

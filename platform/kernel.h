@@ -7,6 +7,15 @@
 
 namespace platform {
 
+// The process heap's allocation and release, as a table like the spooler's:
+// a test installs one of its own to count the blocks given out and back.
+struct HeapApi {
+    decltype(&::HeapAlloc) HeapAlloc;
+    decltype(&::HeapFree) HeapFree;
+};
+extern HeapApi heap;
+const HeapApi& RealHeap();
+
 // A zero-filled block from the process heap, or null on exhaustion.
 void* HeapAllocZero(size_t bytes);
 // Frees a block from HeapAllocZero; null is ignored.
