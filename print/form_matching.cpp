@@ -222,7 +222,8 @@ struct ResolutionLists {
 // ------------------------------------------------------------ capability record
 
 // One list of a capability record: the entries that lie inside both their
-// section and the record. A section outside the record has none.
+// section and the record. A section outside the record has none, and so has
+// a count that reads as negative (a driver's -1).
 struct RecordList {
     const BYTE* data;
     DWORD count;
@@ -232,6 +233,7 @@ RecordList ListOf(const caps4* record, DWORD offset, DWORD size, DWORD count, DW
     const BYTE* base = reinterpret_cast<const BYTE*>(record);
     if (offset < kCaps4HeaderSize || offset > record->dwSize || size > record->dwSize - offset) return {base, 0};
     const DWORD fit = size / width;
+    if (static_cast<LONG>(count) <= 0) return {base + offset, 0};
     return {base + offset, count < fit ? count : fit};
 }
 

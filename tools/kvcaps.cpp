@@ -389,7 +389,7 @@ void PrintDevMode(const InfoRecord& r) {
         const std::vector<BYTE> capsBytes = r.Caps();
         const caps4* caps = reinterpret_cast<const caps4*>(capsBytes.data());
         DEVMODEW found = dm;
-        const DWORD papers = std::min(caps->dwNumPapers, std::min(caps->dwNumPaperNames, caps->dwNumPaperSize));
+        const DWORD papers = std::min(Listed(caps->dwNumPapers), std::min(Listed(caps->dwNumPaperNames), Listed(caps->dwNumPaperSize)));
         const bool listed = vlibPRINT_GetPaperIndex(&dm, &found, papers, Section<WORD>(capsBytes, caps->dwOffsetToPapers),
                                                     Section<WCHAR>(capsBytes, caps->dwOffsetToPaperNames),
                                                     Section<PaperSize>(capsBytes, caps->dwOffsetToPaperSize), nullptr) >= 0;
