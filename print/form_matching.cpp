@@ -248,7 +248,8 @@ struct RecordLists {
           sizes(ListOf(r, r->dwOffsetToPaperSize, r->dwSizeOfPaperSize, r->dwNumPaperSize, kPaperSizeBytes)),
           forms(ListOf(r, r->dwOffsetToForms, r->dwSizeOfForms, r->dwNumForms, kFormBytes)) {}
 
-    // Papers are searched only where all three lists have an entry.
+    // Papers are searched only where all three lists have an entry (the
+    // driver may report different counts), so that no list is read beyond its end.
     DWORD Papers() const {
         DWORD n = codes.count;
         if (names.count < n) n = names.count;
@@ -256,6 +257,12 @@ struct RecordLists {
         return n;
     }
 };
+
+LONG PaperOf(const DEVMODEW* pdmIn, DEVMODEW* pdmOut, const RecordLists& lists, TraceLog* log) {
+    return vlibPRINT_GetPaperIndex(pdmIn, pdmOut, lists.Papers(), reinterpret_cast<const WORD*>(lists.codes.data),
+                                   reinterpret_cast<const WCHAR*>(lists.names.data),
+                                   reinterpret_cast<const PaperSize*>(lists.sizes.data), log);
+}
 
 LONG ResolutionOf(const DEVMODEW* pdmIn, DEVMODEW* pdmOut, const caps4* record, const RecordLists& lists,
                   TraceLog* log) {
@@ -352,6 +359,11 @@ LONG vlibPRINT_GetResolutionIndex(const DEVMODEW* pdmIn, DEVMODEW* pdmOut, DWORD
     }
 }
 
+LONG vlibPRINT_GetPaperIndexOfCaps4(const DEVMODEW* pdmIn, DEVMODEW* pdmOut, const caps4* record, TraceLog* log) {
+    if (!record) return -1;
+    return PaperOf(pdmIn, pdmOut, RecordLists(record), log);
+}
+
 LONG vlibPRINT_GetResolutionIndexOfCaps4(const DEVMODEW* pdmIn, DEVMODEW* pdmOut, const caps4* record, TraceLog* log) {
     if (!record) return -1;
     return ResolutionOf(pdmIn, pdmOut, record, RecordLists(record), log);
@@ -368,11 +380,7 @@ FormEntry* vlibPRINT_GetForm(FormEntry* pForm, const DEVMODEW* pdmIn, DEVMODEW* 
     }
     const RecordLists lists(record);
 
-    // Papers: only those all three lists hold (the driver may report
-    // different counts), so that no list is read beyond its end.
-    LONG p = vlibPRINT_GetPaperIndex(pdmIn, pdmOut, lists.Papers(), reinterpret_cast<const WORD*>(lists.codes.data),
-                                     reinterpret_cast<const WCHAR*>(lists.names.data),
-                                     reinterpret_cast<const PaperSize*>(lists.sizes.data), log);
+    LONG p = PaperOf(pdmIn, pdmOut, lists, log);
     if (p < 0) {
         p = 0;
         TraceLogWrite(log, 0, L"%s => defaulting to paper index: %d\n", kForm, p);

@@ -31,8 +31,10 @@ LONG vlibPRINT_GetResolutionIndex(const DEVMODEW* pdmIn, DEVMODEW* pdmOut, DWORD
                                   const ResolutionPair* real, DWORD numIndexed, const ResolutionPair* indexed,
                                   TraceLog* log);
 
-// vlibPRINT_GetResolutionIndex over the lists of a capability record of
-// record->dwSize bytes; entries outside the record do not exist.
+// The two searches over the lists of a capability record of record->dwSize
+// bytes: entries outside the record do not exist, and papers are searched
+// only where all three paper lists have an entry.
+LONG vlibPRINT_GetPaperIndexOfCaps4(const DEVMODEW* pdmIn, DEVMODEW* pdmOut, const caps4* record, TraceLog* log);
 LONG vlibPRINT_GetResolutionIndexOfCaps4(const DEVMODEW* pdmIn, DEVMODEW* pdmOut, const caps4* record,
                                          TraceLog* log);
 

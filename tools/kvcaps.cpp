@@ -378,21 +378,32 @@ bool Recognise(InfoRecord* r, std::string* why) {
     return false;
 }
 
+// What a DEVMODE value 1, 2, ... stands for, or "" for another value.
+std::string Meaning(long value, std::initializer_list<const char*> names) {
+    return value >= 1 && static_cast<size_t>(value) <= names.size() ? names.begin()[value - 1] : "";
+}
+
+// The name a list of the capability record gives an id (ids and names are
+// lists of their own, paired by position), or "".
+template <class Id>
+std::string ListedName(const std::vector<BYTE>& caps, DWORD id, DWORD idsAt, DWORD ids, DWORD namesAt, DWORD names, size_t chars) {
+    for (DWORD i = 0; i < std::min(Listed(ids), Listed(names)); ++i)
+        if (*Section<Id>(caps, idsAt + i * sizeof(Id)) == id) return Utf8(Section<WCHAR>(caps, namesAt) + i * chars, chars);
+    return "";
+}
+
 // The DEVMODE area's public fields that are set.
 void PrintDevMode(const InfoRecord& r) {
     const DEVMODEW& dm = r.DevMode().dm;
     const DWORD f = dm.dmFields;
     std::printf("Default DEVMODE (spec version 0x%X, fields 0x%lX):%s\n", dm.dmSpecVersion, static_cast<unsigned long>(f),
                 f ? "" : " no field set");
+    const std::vector<BYTE> capsBytes = r.Caps();
+    const caps4& caps = *reinterpret_cast<const caps4*>(capsBytes.data());
     if (f & (DM_PAPERSIZE | DM_FORMNAME | DM_PAPERWIDTH)) {
         // The paper as the printer's own lists name it, found like a request would find it.
-        const std::vector<BYTE> capsBytes = r.Caps();
-        const caps4* caps = reinterpret_cast<const caps4*>(capsBytes.data());
         DEVMODEW found = dm;
-        const DWORD papers = std::min(Listed(caps->dwNumPapers), std::min(Listed(caps->dwNumPaperNames), Listed(caps->dwNumPaperSize)));
-        const bool listed = vlibPRINT_GetPaperIndex(&dm, &found, papers, Section<WORD>(capsBytes, caps->dwOffsetToPapers),
-                                                    Section<WCHAR>(capsBytes, caps->dwOffsetToPaperNames),
-                                                    Section<PaperSize>(capsBytes, caps->dwOffsetToPaperSize), nullptr) >= 0;
+        const bool listed = vlibPRINT_GetPaperIndexOfCaps4(&dm, &found, &caps, nullptr) >= 0;
         std::printf("    %-16s %d %s (%d x %d)%s\n", "paper", found.dmPaperSize,
                     Utf8(found.dmFormName, kFormNameMatchChars).c_str(), found.dmPaperWidth, found.dmPaperLength,
                     listed ? "" : ", not in the printer's paper list");
@@ -403,21 +414,59 @@ void PrintDevMode(const InfoRecord& r) {
         else
             std::printf("    %-16s %d x %d dpi\n", "resolution", dm.dmPrintQuality, dm.dmYResolution);
     }
+    // The bin and the media type by their names in the record's own lists.
+    const std::string bin = ListedName<WORD>(capsBytes, static_cast<WORD>(dm.dmDefaultSource), caps.dwOffsetToBins, caps.dwNumBins,
+                                             caps.dwOffsetToBinNames, caps.dwNumBinNames, kBinNameChars);
+    const std::string media = ListedName<DWORD>(capsBytes, dm.dmMediaType, caps.dwOffsetToMediaTypes, caps.dwNumMediaTypes,
+                                                caps.dwOffsetToMediaTypeNames, caps.dwNumMediaTypeNames, kMediaNameChars);
     const struct {
         DWORD bit;
         const char* label;
         long value;
+        std::string meaning;
     } fields[] = {
-        {DM_ORIENTATION, "orientation", dm.dmOrientation}, {DM_COLOR, "color", dm.dmColor},
-        {DM_DUPLEX, "duplex", dm.dmDuplex},                {DM_COPIES, "copies", dm.dmCopies},
-        {DM_COLLATE, "collate", dm.dmCollate},             {DM_SCALE, "scale", dm.dmScale},
-        {DM_DEFAULTSOURCE, "default source", dm.dmDefaultSource}, {DM_TTOPTION, "TrueType option", dm.dmTTOption},
-        {DM_MEDIATYPE, "media type", static_cast<long>(dm.dmMediaType)}, {DM_DITHERTYPE, "dither type", static_cast<long>(dm.dmDitherType)},
-        {DM_ICMMETHOD, "ICM method", static_cast<long>(dm.dmICMMethod)}, {DM_ICMINTENT, "ICM intent", static_cast<long>(dm.dmICMIntent)},
-        {DM_NUP, "N-up", static_cast<long>(dm.dmNup)},      {DM_LOGPIXELS, "log pixels", dm.dmLogPixels},
+        {DM_ORIENTATION, "orientation", dm.dmOrientation, Meaning(dm.dmOrientation, {"portrait", "landscape"})},
+        {DM_COLOR, "color", dm.dmColor, Meaning(dm.dmColor, {"monochrome", "color"})},
+        {DM_DUPLEX, "duplex", dm.dmDuplex, Meaning(dm.dmDuplex, {"simplex", "vertical", "horizontal"})},
+        {DM_COPIES, "copies", dm.dmCopies, ""},
+        {DM_COLLATE, "collate", dm.dmCollate, Meaning(dm.dmCollate + 1, {"no", "yes"})},
+        {DM_SCALE, "scale", dm.dmScale, "percent"},
+        {DM_DEFAULTSOURCE, "default source", dm.dmDefaultSource, bin},
+        {DM_MEDIATYPE, "media type", static_cast<long>(dm.dmMediaType), media},
+        {DM_TTOPTION, "TrueType option", dm.dmTTOption, Meaning(dm.dmTTOption, {"bitmap", "download", "device font", "outline"})},
+        {DM_DITHERTYPE, "dither type", static_cast<long>(dm.dmDitherType), Meaning(dm.dmDitherType, {"none", "coarse", "fine", "line art", "grayscale"})},
+        {DM_ICMMETHOD, "ICM method", static_cast<long>(dm.dmICMMethod), Meaning(dm.dmICMMethod, {"none", "system", "driver", "device"})},
+        {DM_ICMINTENT, "ICM intent", static_cast<long>(dm.dmICMIntent), Meaning(dm.dmICMIntent, {"saturation", "contrast", "colorimetric", "absolute colorimetric"})},
+        {DM_NUP, "N-up", static_cast<long>(dm.dmNup), Meaning(dm.dmNup, {"system", "one up"})},
+        {DM_LOGPIXELS, "log pixels", dm.dmLogPixels, ""},
     };
     for (const auto& field : fields)
-        if (f & field.bit) std::printf("    %-16s %ld\n", field.label, field.value);
+        if (f & field.bit) std::printf("    %-16s %ld%s%s%s\n", field.label, field.value, field.meaning.empty() ? "" : " (",
+                                       field.meaning.c_str(), field.meaning.empty() ? "" : ")");
+}
+
+// The measured form the server side lays pages out on for the default
+// DEVMODE: the paper and resolution it names, turned for landscape.
+void PrintDefaultForm(const InfoRecord& r) {
+    const std::vector<BYTE> caps = r.Caps();
+    DEVMODEW request = r.DevMode().dm, normalised = request;
+    FormEntry f;
+    vlibPRINT_GetForm(&f, &request, &normalised, 100, reinterpret_cast<const caps4*>(caps.data()), nullptr);
+    if (!f.formNo && !f.physW) {
+        std::printf("Default form: none measured\n");
+        return;
+    }
+    // An indexed resolution's form carries the quality index in resX.
+    char resolution[48];
+    if (f.resX < 0)
+        std::snprintf(resolution, sizeof(resolution), "quality %ld", static_cast<long>(f.resX));
+    else
+        std::snprintf(resolution, sizeof(resolution), "%ld x %ld dpi", static_cast<long>(f.resX), static_cast<long>(f.resY));
+    std::printf("Default form %ld: paper %ld at %s, page %ld x %ld dots, printable %ld x %ld from (%ld, %ld), "
+                "%ld x %ld logical pixels%s\n",
+                static_cast<long>(f.formNo), static_cast<long>(f.paprI), resolution, static_cast<long>(f.physW), static_cast<long>(f.physH), static_cast<long>(f.hres), static_cast<long>(f.vres),
+                static_cast<long>(f.offX), static_cast<long>(f.offY), static_cast<long>(f.logX), static_cast<long>(f.logY),
+                f.orientFlag && (request.dmFields & DM_ORIENTATION) && request.dmOrientation == DMORIENT_LANDSCAPE ? ", turned" : "");
 }
 
 void PrintInfoSummary(const InfoRecord& r, const std::string& where, bool full) {
@@ -442,6 +491,7 @@ void PrintInfoSummary(const InfoRecord& r, const std::string& where, bool full) 
                     static_cast<unsigned long>(p->dwIsDefault));
     }
     PrintDevMode(r);
+    PrintDefaultForm(r);
     if (r.version == 402) {
         const KVPrinterInfo402* p = r.As402();
         std::printf("Local options: second dialog %lu, print as image %lu at %lu dpi, font embedding %lu\n",

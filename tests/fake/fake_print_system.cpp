@@ -318,10 +318,6 @@ struct Tables {
             return Fail(error);
         const std::vector<const FakePrinter*> one = {printer};
         if (level == 2) return PackRecords(one, sizeof(PRINTER_INFO_2W), buffer, size, needed, nullptr, PrinterInfo2);
-        if (level == 4)
-            return PackRecords(one, sizeof(PRINTER_INFO_4W), buffer, size, needed, nullptr, [](Packer& pack, auto* p) {
-                return PRINTER_INFO_4W{pack.String(p->name, false), pack.String(p->serverName), p->attributes};
-            });
         if (level != 8 && level != 9) return Fail(ERROR_INVALID_LEVEL);
         const std::vector<BYTE>* devmode = level == 8 ? &printer->globalDevmode : &printer->userDevmode;
         return PackRecords(std::vector{devmode}, sizeof(PRINTER_INFO_8W), buffer, size, needed, nullptr,
