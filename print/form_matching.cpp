@@ -121,15 +121,22 @@ struct ResolutionLists {
         Say(L"using a partial match!");
         return partial;
     }
-    // The first entry whose x (or y) equals the value.
-    LONG MatchOne(LONG value, bool onX, const WCHAR* found) const {
-        for (DWORD i = 0; i < DpiCount(); ++i) {
-            const ResolutionPair entry = DpiEntry(i);
-            if ((onX ? entry.x : entry.y) == value) {
-                Say(found);
+    // Only one of the two bits set: that field's value alone (onX: the print
+    // quality, compared with the entries' x; else the y-resolution with y).
+    LONG OneField(LONG value, bool onX) const {
+        const WCHAR* field = onX ? L"printquality" : L"yresolution";
+        TraceLogWrite(log, 0, L"%s => only %s is set\n", kRes, field);
+        if (value < 0) {
+            TraceLogWrite(log, 0, L"%s => %s seems to be an index\n", kRes, field);
+            return IndexRule(value);
+        }
+        if (value == 0) return AverageRule();
+        TraceLogWrite(log, 0, L"%s => %s seems to be a dpi\n", kRes, field);
+        for (DWORD i = 0; i < DpiCount(); ++i)
+            if ((onX ? DpiEntry(i).x : DpiEntry(i).y) == value) {
+                TraceLogWrite(log, 0, L"%s => found matching %s\n", kRes, field);
                 return DpiResult(i);
             }
-        }
         Say(L"no match");
         return DefaultRule();
     }
@@ -190,28 +197,8 @@ struct ResolutionLists {
             } else {
                 *r = AverageRule();
             }
-        } else if (hasQ) {
-            Say(L"only printquality is set");
-            if (q > 0) {
-                Say(L"printquality seems to be a dpi");
-                *r = MatchOne(q, true, L"found matching printquality");
-            } else if (q < 0) {
-                Say(L"printquality seems to be an index");
-                *r = IndexRule(q);
-            } else {
-                *r = AverageRule();
-            }
-        } else if (hasY) {
-            Say(L"only yresolution is set");
-            if (y > 0) {
-                Say(L"yresolution seems to be a dpi");
-                *r = MatchOne(y, false, L"found matching yresolution");
-            } else if (y < 0) {
-                Say(L"yresolution seems to be an index");
-                *r = IndexRule(y);
-            } else {
-                *r = AverageRule();
-            }
+        } else if (hasQ || hasY) {
+            *r = OneField(hasQ ? q : y, hasQ);
         } else {
             return false;
         }

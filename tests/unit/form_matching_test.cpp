@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
-#include <string>
 
 #include "print/form_matching.h"
 #include "support/info_records.h"
@@ -53,8 +52,8 @@ TEST(PaperMatching, ByCodeThenNameThenSizeWithOneRetryOnTheOutput) {
         ASSERT_EQ(find(&c.in, &out), c.expected);
         if (c.expected < 0) continue;
         // The four paper fields of pdmOut name that paper consistently.
-        EXPECT_TRUE((out.dmFields & 0x1000E) == 0x1000E && static_cast<WORD>(out.dmPaperSize) == kCodes[c.expected]);
-        EXPECT_EQ(std::wstring(out.dmFormName), std::wstring(kNames[c.expected]).substr(0, 31));
+        EXPECT_TRUE((out.dmFields & 0x1000E) == 0x1000E && static_cast<WORD>(out.dmPaperSize) == kCodes[c.expected] &&
+                    std::wstring(out.dmFormName) == std::wstring(kNames[c.expected]).substr(0, 31));
         EXPECT_TRUE(out.dmPaperWidth == kSizes[c.expected].width && out.dmPaperLength == kSizes[c.expected].length);
     }
     // Missing inputs: -1 and pdmOut untouched; a found paper without pdmOut is -1 too.
@@ -107,8 +106,8 @@ TEST(ResolutionMatching, DispatchOnTheTwoBitsAndTheRulesBehindIt) {
         DEVMODEW out = Dm(DM_COLOR | (c.bits ? Y : 0), 0, 0, 7);
         EXPECT_EQ(vlibPRINT_GetResolutionIndex(&in, &out, c.indexedOnly, c.real.n, c.real.at, c.indexed.n, c.indexed.at, trace.log()),
                   c.expected);
-        EXPECT_TRUE(out.dmPrintQuality == c.outQ && out.dmYResolution == c.outY) << out.dmPrintQuality << " " << out.dmYResolution;
-        EXPECT_EQ(out.dmFields, c.outBits | DM_COLOR);
+        EXPECT_TRUE(out.dmPrintQuality == c.outQ && out.dmYResolution == c.outY && out.dmFields == (c.outBits | DM_COLOR))
+            << out.dmPrintQuality << " " << out.dmYResolution << " " << out.dmFields;
         EXPECT_TRUE(printer_test::Has(trace.Lines(), std::string("vlibPRINT_GetResolutionIndex => ") + c.line));
     }
     const DEVMODEW in = Dm(Q, 0, 600);
