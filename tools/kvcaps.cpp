@@ -434,9 +434,12 @@ void PrintDevMode(const InfoRecord& r) {
         {DM_DEFAULTSOURCE, "default source", dm.dmDefaultSource, bin},
         {DM_MEDIATYPE, "media type", static_cast<long>(dm.dmMediaType), media},
         {DM_TTOPTION, "TrueType option", dm.dmTTOption, Meaning(dm.dmTTOption, {"bitmap", "download", "device font", "outline"})},
-        {DM_DITHERTYPE, "dither type", static_cast<long>(dm.dmDitherType), Meaning(dm.dmDitherType, {"none", "coarse", "fine", "line art", "grayscale"})},
-        {DM_ICMMETHOD, "ICM method", static_cast<long>(dm.dmICMMethod), Meaning(dm.dmICMMethod, {"none", "system", "driver", "device"})},
-        {DM_ICMINTENT, "ICM intent", static_cast<long>(dm.dmICMIntent), Meaning(dm.dmICMIntent, {"saturation", "contrast", "colorimetric", "absolute colorimetric"})},
+        {DM_DITHERTYPE, "dither type", static_cast<long>(dm.dmDitherType),
+         Meaning(dm.dmDitherType, {"none", "coarse", "fine", "line art", "grayscale"})},
+        {DM_ICMMETHOD, "ICM method", static_cast<long>(dm.dmICMMethod),
+         Meaning(dm.dmICMMethod, {"none", "system", "driver", "device"})},
+        {DM_ICMINTENT, "ICM intent", static_cast<long>(dm.dmICMIntent),
+         Meaning(dm.dmICMIntent, {"saturation", "contrast", "colorimetric", "absolute colorimetric"})},
         {DM_NUP, "N-up", static_cast<long>(dm.dmNup), Meaning(dm.dmNup, {"system", "one up"})},
         {DM_LOGPIXELS, "log pixels", dm.dmLogPixels, ""},
     };
@@ -464,9 +467,11 @@ void PrintDefaultForm(const InfoRecord& r) {
         std::snprintf(resolution, sizeof(resolution), "%ld x %ld dpi", static_cast<long>(f.resX), static_cast<long>(f.resY));
     std::printf("Default form %ld: paper %ld at %s, page %ld x %ld dots, printable %ld x %ld from (%ld, %ld), "
                 "%ld x %ld logical pixels%s\n",
-                static_cast<long>(f.formNo), static_cast<long>(f.paprI), resolution, static_cast<long>(f.physW), static_cast<long>(f.physH), static_cast<long>(f.hres), static_cast<long>(f.vres),
-                static_cast<long>(f.offX), static_cast<long>(f.offY), static_cast<long>(f.logX), static_cast<long>(f.logY),
-                f.orientFlag && (request.dmFields & DM_ORIENTATION) && request.dmOrientation == DMORIENT_LANDSCAPE ? ", turned" : "");
+                static_cast<long>(f.formNo), static_cast<long>(f.paprI), resolution, static_cast<long>(f.physW),
+                static_cast<long>(f.physH), static_cast<long>(f.hres), static_cast<long>(f.vres), static_cast<long>(f.offX),
+                static_cast<long>(f.offY), static_cast<long>(f.logX), static_cast<long>(f.logY),
+                f.orientFlag && (request.dmFields & DM_ORIENTATION) && request.dmOrientation == DMORIENT_LANDSCAPE ? ", turned"
+                                                                                                                  : "");
 }
 
 void PrintInfoSummary(const InfoRecord& r, const std::string& where, bool full) {
