@@ -6,13 +6,18 @@ namespace platform {
 
 namespace {
 
-// What a C++ throw raises underneath: mingw's unwinder and MSVC's runtime
-// each use their own code. Those belong to our own code's handlers, not to a
-// driver fault.
-constexpr DWORD kMingwCxxException = 0x20474343;  // "GCC" with a marker byte
-constexpr DWORD kMsvcCxxException = 0xE06D7363;   // "msc" with a marker byte
+// What a C++ throw of our own raises underneath: mingw's unwinder and MSVC's
+// runtime each use their own code. Such an exception belongs to a catch of
+// ours and goes on to it. The other runtime's code can only come from a
+// driver built with that runtime, and no catch of ours could take it: that is
+// a driver fault like any other.
+#if defined(__MINGW32__)
+constexpr DWORD kOwnCxxException = 0x20474343;  // "GCC" with a marker byte
+#else
+constexpr DWORD kOwnCxxException = 0xE06D7363;  // "msc" with a marker byte
+#endif
 
-bool IsCxxException(DWORD code) { return code == kMingwCxxException || code == kMsvcCxxException; }
+bool IsCxxException(DWORD code) { return code == kOwnCxxException; }
 
 // Lets C++ exceptions go on to the caller's catch; takes everything else.
 int FaultFilter(DWORD code, DWORD* caught) {

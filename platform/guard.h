@@ -2,9 +2,9 @@
 //
 // A driver may fault (an access violation inside DeviceCapabilitiesW, say).
 // The work runs under __try / __except; the caller learns whether it faulted
-// and puts its fallback in place. A C++ exception thrown inside the work is
-// raised as a structured exception too; the guard lets it pass on to the
-// caller's catch, untouched.
+// and puts its fallback in place. A C++ exception thrown by our own code
+// inside the work is raised as a structured exception too; the guard lets it
+// pass on to the caller's catch, untouched.
 //
 // The guarded callable must not own objects with destructors: a fault leaves
 // its frame without running them. Capture by reference and write results into

@@ -15,6 +15,13 @@ void HeapFreeBlock(void* block) {
     if (block) heap.HeapFree(::GetProcessHeap(), 0, block);
 }
 
+bool BlockBytes(unsigned long long count, unsigned long long width, DWORD* bytes) {
+    constexpr unsigned long long kLargest = 0x7FFFFFFF;
+    if (width != 0 && count > kLargest / width) return false;
+    *bytes = static_cast<DWORD>(count * width);
+    return true;
+}
+
 void CopyString(WCHAR* target, size_t capacity, const WCHAR* source) {
     if (!target || capacity == 0) return;
     size_t i = 0;

@@ -21,6 +21,11 @@ void* HeapAllocZero(size_t bytes);
 // Frees a block from HeapAllocZero; null is ignored.
 void HeapFreeBlock(void* block);
 
+// The bytes of `count` entries of `width` bytes each, in *bytes; false when
+// they would not fit in one block (block sizes travel in 32-bit fields that
+// some readers take as signed, so a block stays below 2 GiB).
+bool BlockBytes(unsigned long long count, unsigned long long width, DWORD* bytes);
+
 template <class T>
 T* HeapAllocZeroAs(size_t bytes) {
     return static_cast<T*>(HeapAllocZero(bytes));

@@ -51,6 +51,15 @@ TEST(Guard, LetsCxxExceptionsReachTheCallersCatch) {
     EXPECT_TRUE(caught);
     EXPECT_EQ(std::uncaught_exceptions(), 0);
     EXPECT_FALSE(platform::Guarded([] { TouchNull(); }));
+    // The other runtime's C++ exception can only be a driver's: a fault.
+#if defined(__MINGW32__)
+    static constexpr DWORD kForeign = 0xE06D7363;
+#else
+    static constexpr DWORD kForeign = 0x20474343;
+#endif
+    DWORD code = 0;
+    EXPECT_FALSE(platform::Guarded([] { ::RaiseException(kForeign, 0, 0, nullptr); }, &code));
+    EXPECT_EQ(code, kForeign);
 }
 
 }  // namespace
