@@ -18,6 +18,10 @@
 #include "records/caps4.h"
 #include "records/query_buffers.h"
 
+struct KVPrinterInfo400;
+struct KVPrinterInfo401;
+struct KVPrinterInfo402;
+
 // Progress reports of a capability query: (context, text, percent).
 typedef void (*PFN_QUERY_PROGRESS)(LPVOID context, std::wstring text, DWORD percent);
 
@@ -89,6 +93,13 @@ public:
     // the object idle.
     void StartPrinterNotifyThread();
     void StopPrinterNotifyThread();
+
+    // Printer info records (records/printer_info.h) of this printer: its
+    // names, spooler values, default DEVMODE and capability record, in a new
+    // process-heap block the caller frees; null without a capability set.
+    KVPrinterInfo400* CreateKVPrinterInfo400W();
+    KVPrinterInfo401* CreateKVPrinterInfo401W();
+    KVPrinterInfo402* CreateKVPrinterInfo402W();
 
     // The members are open to the other operations of the printer object and
     // to its users (the printer info records, the refresh run).
