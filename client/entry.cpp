@@ -62,7 +62,7 @@ int ClientMain(const WCHAR* commandLine) {
 
     int count = 0;
     ArgvHolder args;
-    args.argv = platform::registry.CommandLineToArgvW(commandLine, &count);
+    args.argv = platform::shell.CommandLineToArgvW(commandLine, &count);
     if (!args.argv || count <= 0) {
         TraceLogWrite(ClientLog, 0, L"KVCLIENT => couldn't process commandline\n");
         return 0;

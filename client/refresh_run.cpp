@@ -6,6 +6,7 @@
 #include "platform/guard.h"
 #include "print/printer_enum.h"
 #include "printer/printer.h"
+#include "printer/printer_keys.h"
 
 namespace {
 
@@ -15,7 +16,7 @@ namespace {
 // object itself and end with this printer.
 void RefreshPrinter(const VLIB_PRINTER_ENUM_1W& record) {
     TraceLogWrite(ClientLog, 0, L"KVCLIENT => creating printer (name = %s)\n", record.szPrinterName);
-    CPrinter printer(ClientLog, std::wstring(record.szPrinterName), 1, 0);
+    CPrinter printer(ClientLog, std::wstring(record.szPrinterName), kCacheInRegistry, 0);
     TraceLogWrite(ClientLog, 0, L"KVCLIENT => forcing requery of printer (name = %s)\n", record.szPrinterName);
     // The queries guard their fetches, but some driver calls (the counting
     // calls of the lists) are made unguarded. A driver that faults there
@@ -33,7 +34,6 @@ void RunRefresh() {
     VLIB_PRINTER_ENUM_LIST printers = vlibPRINT_EnumeratePrinters(kEnumSelectLocal | kEnumSelectNetwork);
     for (const boost::shared_ptr<VLIB_PRINTER_ENUM_1W>& entry : printers) {
         boost::shared_ptr<VLIB_PRINTER_ENUM_1W> held = entry;  // kept for the whole of this printer
-        if (!held) continue;
         try {
             RefreshPrinter(*held);
         } catch (...) {

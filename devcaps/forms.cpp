@@ -285,8 +285,15 @@ FormEntry* vlibPRINT_QueryDevCap_Forms(LPCWSTR pDevice, LPCWSTR /*pPort*/, LPCWS
     const ResolutionPair* inUse = bIndexedOnly ? pResolutionsIndexed : pResolutions;
     const DWORD R = inUse ? (bIndexedOnly ? dwNumResolutionsIndexed : dwNumResolutions) : 0;
     const DWORD P = pPapers ? pPapers->dwNumPaperSize : 0;
-    const DWORD N = P * R;
-    const DWORD bytes = N * static_cast<DWORD>(sizeof(FormEntry));
+    DWORD N = 0, bytes = 0;
+    if (!platform::BlockBytes(P, R, &N) || !platform::BlockBytes(N, sizeof(FormEntry), &bytes)) {
+        // No block can hold the table: the query fails as it does without memory.
+        TraceLogWrite(LibraryLog, 0, L"%s => !WARNING! %u papers x %u resolutions do not fit in one block\n", kForms,
+                      P, R);
+        if (pdwNum) *pdwNum = 0;
+        if (pdwSize) *pdwSize = 0;
+        return nullptr;
+    }
     if (pdwNum) *pdwNum = N;
     if (pdwSize) *pdwSize = bytes;
     TraceLogWrite(LibraryLog, 0, L"%s => size %d\n", kForms, static_cast<int>(bytes));

@@ -33,6 +33,7 @@ struct BlockSpec {
     const WCHAR* mismatchLine;
     const WCHAR* bytesLine;  // (total, name bytes, id bytes)
     const WCHAR* allocFailLine;
+    const WCHAR* tooLargeLine;  // the counts, in list order
 };
 
 const BlockSpec kPaperSpec = {
@@ -55,6 +56,7 @@ const BlockSpec kPaperSpec = {
     L"vlibPRINT_QueryDevCap_Papers => !WARNING! papers != papernames != papersizes\n",
     L"vlibPRINT_QueryDevCap_Papers => Bytes Required: %d (%d + %d)\n",
     L"vlibPRINT_QueryDevCap_Papers => !WARNING! couldn't allocate the memory, returning null\n",
+    L"vlibPRINT_QueryDevCap_Papers => !WARNING! lists of %d, %d, %d entries do not fit in one block\n",
 };
 
 const BlockSpec kBinSpec = {
@@ -74,6 +76,7 @@ const BlockSpec kBinSpec = {
     L"vlibPRINT_QueryDevCap_Bins => !WARNING! bins != binnames\n",
     L"vlibPRINT_QueryDevCap_Bins => Bytes Required: %d (%d + %d)\n",
     L"vlibPRINT_QueryDevCap_Bins => !WARNING! couldn't allocate the memory, returning null\n",
+    L"vlibPRINT_QueryDevCap_Bins => !WARNING! lists of %d, %d, %d entries do not fit in one block\n",
 };
 
 const BlockSpec kMediaSpec = {
@@ -93,6 +96,7 @@ const BlockSpec kMediaSpec = {
     L"vlibPRINT_QueryDevCap_Medias => !WARNING! medias != medianames\n",
     L"vlibPRINT_QueryDevCap_Medias => Bytes Required: %d (%d + %d)\n",
     L"vlibPRINT_QueryDevCap_Medias => !WARNING! couldn't allocate the memory, returning null\n",
+    L"vlibPRINT_QueryDevCap_Medias => !WARNING! lists of %d, %d, %d entries do not fit in one block\n",
 };
 
 void PutField(BYTE* block, DWORD offset, DWORD value) { std::memcpy(block + offset, &value, sizeof(value)); }
@@ -110,9 +114,19 @@ DWORD Entries(int count) { return count > 0 ? static_cast<DWORD>(count) : 0; }
 BYTE* AllocateBlock(const BlockSpec& spec, const int counts[3], bool traced) {
     DWORD bytes[3] = {};
     DWORD total = spec.headerBytes;
+    bool fits = true;
     for (int i = 0; i < spec.lists; ++i) {
-        bytes[i] = Entries(counts[i]) * spec.list[i].width;
-        total += bytes[i];
+        fits = fits && platform::BlockBytes(Entries(counts[i]), spec.list[i].width, &bytes[i]) &&
+               platform::BlockBytes(1, static_cast<unsigned long long>(total) + bytes[i], &total);
+    }
+    if (!fits) {
+        // A driver's count that no block can hold: the query fails as it
+        // does without memory.
+        if (traced) {
+            TraceLogWrite(LibraryLog, 0, spec.tooLargeLine, counts[0], counts[1], counts[2]);
+            TraceLogWrite(LibraryLog, 0, spec.allocFailLine);
+        }
+        return nullptr;
     }
     if (traced) TraceLogWrite(LibraryLog, 0, spec.bytesLine, static_cast<int>(total), bytes[0], bytes[1]);
     BYTE* block = platform::HeapAllocZeroAs<BYTE>(total);

@@ -7,6 +7,7 @@
 namespace {
 
 struct NamedListSpec {
+    const WCHAR* function;
     WORD index;
     DWORD entryBytes;
     size_t slotChars;  // name slot width in UTF-16 units; 0: the entries are 32-bit numbers
@@ -20,7 +21,7 @@ struct NamedListSpec {
 };
 
 const NamedListSpec kFiles = {
-    DC_FILEDEPENDENCIES, kFileNameBytes, kFileNameChars, false,
+    L"vlibPRINT_QueryDevCap_Files", DC_FILEDEPENDENCIES, kFileNameBytes, kFileNameChars, false,
     L"vlibPRINT_QueryDevCap_Files => DC_FILEDEPENDENCIES\n",
     L"vlibPRINT_QueryDevCap_Files => bad parameters\n",
     L"vlibPRINT_QueryDevCap_Files => number of files: %d\n",
@@ -30,7 +31,7 @@ const NamedListSpec kFiles = {
 };
 
 const NamedListSpec kNup = {
-    DC_NUP, kNupBytes, 0, true,
+    L"vlibPRINT_QueryDevCap_NUP", DC_NUP, kNupBytes, 0, true,
     L"vlibPRINT_QueryDevCap_NUP => DC_NUP\n",
     L"vlibPRINT_QueryDevCap_NUP => bad parameters\n",
     L"vlibPRINT_QueryDevCap_NUP => number of NUP: %d\n",
@@ -40,7 +41,7 @@ const NamedListSpec kNup = {
 };
 
 const NamedListSpec kPersonality = {
-    DC_PERSONALITY, kPersonalityBytes, kPersonalityChars, true,
+    L"vlibPRINT_QueryDevCap_Personality", DC_PERSONALITY, kPersonalityBytes, kPersonalityChars, true,
     L"vlibPRINT_QueryDevCap_Personality => DC_PERSONALITY\n",
     L"vlibPRINT_QueryDevCap_Personality => bad parameters\n",
     L"vlibPRINT_QueryDevCap_Personality => number of personality: %d\n",
@@ -50,7 +51,7 @@ const NamedListSpec kPersonality = {
 };
 
 const NamedListSpec kMediaReady = {
-    DC_MEDIAREADY, kMediaReadyBytes, kMediaReadyChars, true,
+    L"vlibPRINT_QueryDevCap_MediaReady", DC_MEDIAREADY, kMediaReadyBytes, kMediaReadyChars, true,
     L"vlibPRINT_QueryDevCap_MediaReady => DC_MEDIAREADY\n",
     L"vlibPRINT_QueryDevCap_MediaReady => bad parameters\n",
     L"vlibPRINT_QueryDevCap_MediaReady => number of MediaReady: %d\n",
@@ -96,11 +97,14 @@ void* QueryNamedList(const NamedListSpec& spec, LPCWSTR pDevice, LPCWSTR pPort, 
     if (spec.recount) {
         count = count > 0 ? platform::spooler.DeviceCapabilitiesW(pDevice, pPort, spec.index, nullptr, pDevMode) : 0;
     }
-    const DWORD bytes = count > 0 ? static_cast<DWORD>(count) * spec.entryBytes : 0;
+    DWORD bytes = 0;
+    const bool fits = platform::BlockBytes(count > 0 ? static_cast<DWORD>(count) : 0, spec.entryBytes, &bytes);
     *pdwNum = static_cast<DWORD>(count);
     *pdwSize = bytes;
     TraceLogWrite(LibraryLog, 0, spec.countLine, count);
-    BYTE* list = bytes ? platform::HeapAllocZeroAs<BYTE>(bytes) : nullptr;
+    // A count no block can hold is dropped like a list that cannot be allocated.
+    if (!fits) TraceLogWrite(LibraryLog, 0, L"%s => !WARNING! %d entries do not fit in one block\n", spec.function, count);
+    BYTE* list = fits && bytes ? platform::HeapAllocZeroAs<BYTE>(bytes) : nullptr;
     if (!list) {
         *pdwNum = 0;
         *pdwSize = 0;

@@ -52,7 +52,14 @@ ResolutionPair* vlibPRINT_QueryDevCap_Resolutions(LPCWSTR pDevice, LPCWSTR pPort
         return nullptr;
     }
 
-    *pdwSize = static_cast<DWORD>(count) * sizeof(ResolutionPair);
+    if (!platform::BlockBytes(static_cast<DWORD>(count), sizeof(ResolutionPair), pdwSize)) {
+        // No block can hold the list: the printer is taken as indexed only.
+        TraceLogWrite(LibraryLog, 0, L"vlibPRINT_QueryDevCap_Resolutions => !WARNING! %d resolutions do not fit in one block\n",
+                      count);
+        *pdwNum = 0;
+        *pdwSize = 0;
+        return nullptr;
+    }
     TraceLogWrite(LibraryLog, 0, L"vlibPRINT_QueryDevCap_Resolutions => number of resolutions: %d\n", count);
     auto* list = platform::HeapAllocZeroAs<ResolutionPair>(*pdwSize);
     if (!list) {

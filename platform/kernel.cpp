@@ -2,10 +2,24 @@
 
 namespace platform {
 
-void* HeapAllocZero(size_t bytes) { return ::HeapAlloc(::GetProcessHeap(), HEAP_ZERO_MEMORY, bytes); }
+const HeapApi& RealHeap() {
+    static const HeapApi api = {::HeapAlloc, ::HeapFree};
+    return api;
+}
+
+HeapApi heap = RealHeap();
+
+void* HeapAllocZero(size_t bytes) { return heap.HeapAlloc(::GetProcessHeap(), HEAP_ZERO_MEMORY, bytes); }
 
 void HeapFreeBlock(void* block) {
-    if (block) ::HeapFree(::GetProcessHeap(), 0, block);
+    if (block) heap.HeapFree(::GetProcessHeap(), 0, block);
+}
+
+bool BlockBytes(unsigned long long count, unsigned long long width, DWORD* bytes) {
+    constexpr unsigned long long kLargest = 0x7FFFFFFF;
+    if (width != 0 && count > kLargest / width) return false;
+    *bytes = static_cast<DWORD>(count * width);
+    return true;
 }
 
 std::string Utf8(const WCHAR* text, size_t maxChars) {

@@ -8,10 +8,24 @@
 
 namespace platform {
 
+// The process heap's allocation and release, as a table like the spooler's:
+// a test installs one of its own to count the blocks given out and back.
+struct HeapApi {
+    decltype(&::HeapAlloc) HeapAlloc;
+    decltype(&::HeapFree) HeapFree;
+};
+extern HeapApi heap;
+const HeapApi& RealHeap();
+
 // A zero-filled block from the process heap, or null on exhaustion.
 void* HeapAllocZero(size_t bytes);
 // Frees a block from HeapAllocZero; null is ignored.
 void HeapFreeBlock(void* block);
+
+// The bytes of `count` entries of `width` bytes each, in *bytes; false when
+// they would not fit in one block (block sizes travel in 32-bit fields that
+// some readers take as signed, so a block stays below 2 GiB).
+bool BlockBytes(unsigned long long count, unsigned long long width, DWORD* bytes);
 
 template <class T>
 T* HeapAllocZeroAs(size_t bytes) {

@@ -37,8 +37,13 @@ const VersionApi& RealVersion() {
 const RegistryApi& RealRegistry() {
     static const RegistryApi api = {
         ::RegOpenKeyExW, ::RegOpenKeyExA,   ::RegQueryValueExW, ::RegQueryValueExA, ::RegCreateKeyExW,
-        ::RegSetValueExW, ::RegDeleteValueW, ::RegCloseKey,      ::SHDeleteKeyW,     ::CommandLineToArgvW,
+        ::RegSetValueExW, ::RegDeleteValueW, ::RegCloseKey,      ::SHDeleteKeyW,
     };
+    return api;
+}
+
+const ShellApi& RealShell() {
+    static const ShellApi api = {::CommandLineToArgvW};
     return api;
 }
 
@@ -46,5 +51,6 @@ SpoolerApi spooler = RealSpooler();
 GdiApi gdi = RealGdi();
 VersionApi version = RealVersion();
 RegistryApi registry = RealRegistry();
+ShellApi shell = RealShell();
 
 }  // namespace platform

@@ -54,7 +54,7 @@ struct VersionApi {
     decltype(&::GetVersionExW) GetVersionExW;
 };
 
-// Registry and shell.
+// Registry.
 struct RegistryApi {
     decltype(&::RegOpenKeyExW) RegOpenKeyExW;
     decltype(&::RegOpenKeyExA) RegOpenKeyExA;
@@ -65,6 +65,10 @@ struct RegistryApi {
     decltype(&::RegDeleteValueW) RegDeleteValueW;
     decltype(&::RegCloseKey) RegCloseKey;
     decltype(&::SHDeleteKeyW) SHDeleteKeyW;
+};
+
+// Shell.
+struct ShellApi {
     decltype(&::CommandLineToArgvW) CommandLineToArgvW;
 };
 
@@ -72,12 +76,14 @@ extern SpoolerApi spooler;
 extern GdiApi gdi;
 extern VersionApi version;
 extern RegistryApi registry;
+extern ShellApi shell;
 
 // The tables bound to the real Win32 functions.
 const SpoolerApi& RealSpooler();
 const GdiApi& RealGdi();
 const VersionApi& RealVersion();
 const RegistryApi& RealRegistry();
+const ShellApi& RealShell();
 
 // Installs a replacement table for the lifetime of the object and puts the
 // previous one back afterwards. Scopes nest.

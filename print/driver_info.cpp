@@ -134,17 +134,13 @@ size_t vlibPRINT_DriverInfoRecordSize(DWORD dwLevel) {
     }
 }
 
+// Both look-ups run the driver and are guarded by their callers; a fault
+// while the driver fills the block frees it on its way to that guard.
 LPBYTE vlibPRINT_GetPrinterInfo(HANDLE hPrinter, DWORD dwLevel) {
     TraceLogWrite(LibraryLog, 0, L"vlibPRINT_GetPrinterInfo => \n");
-    DWORD needed = 0, error = 0;
-    if (!platform::Guarded([&] {
-            platform::spooler.GetPrinterW(hPrinter, dwLevel, nullptr, 0, &needed);
-            error = ::GetLastError();
-        })) {
-        TraceLogWrite(LibraryLog, 0, L"vlibPRINT_GetPrinterInfo => exception occurred during GetPrinter\n");
-        return nullptr;
-    }
-    if (error != ERROR_INSUFFICIENT_BUFFER) {
+    DWORD needed = 0;
+    platform::spooler.GetPrinterW(hPrinter, dwLevel, nullptr, 0, &needed);
+    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
         TraceLogWrite(LibraryLog, 0,
                       L"vlibPRINT_GetPrinterInfo => Not Insufficient Buffer? impossible i say. (no printer info available)\n");
         return nullptr;
@@ -156,11 +152,7 @@ LPBYTE vlibPRINT_GetPrinterInfo(HANDLE hPrinter, DWORD dwLevel) {
         return nullptr;
     }
     BOOL ok = FALSE;
-    if (!platform::Guarded([&] { ok = platform::spooler.GetPrinterW(hPrinter, dwLevel, block, needed, &needed); })) {
-        TraceLogWrite(LibraryLog, 0, L"vlibPRINT_GetPrinterInfo => exception occurred during GetPrinter\n");
-        platform::HeapFreeBlock(block);
-        return nullptr;
-    }
+    platform::FreeingOnFault(block, [&] { ok = platform::spooler.GetPrinterW(hPrinter, dwLevel, block, needed, &needed); });
     if (!ok) {
         TraceLogWrite(LibraryLog, 0, L"vlibPRINT_GetPrinterInfo => error\n");
         platform::HeapFreeBlock(block);
@@ -186,12 +178,30 @@ LPBYTE GetDriverInfo(HANDLE hPrinter, DWORD dwLevel) {
         TraceLogWrite(LibraryLog, 0, L"GetDriverInfo => alloc failed\n");
         return nullptr;
     }
-    if (platform::spooler.GetPrinterDriverW(hPrinter, nullptr, dwLevel, block, needed, &needed)) return block;
-    TraceLogError(LibraryLog, 0, ::GetLastError());
+    BOOL ok = FALSE;
+    platform::FreeingOnFault(block, [&] {
+        ok = platform::spooler.GetPrinterDriverW(hPrinter, nullptr, dwLevel, block, needed, &needed);
+        error = ::GetLastError();
+    });
+    if (ok) return block;
+    TraceLogError(LibraryLog, 0, error);
     TraceLogWrite(LibraryLog, 0, L"GetDriverInfo => error:\n");
     platform::HeapFreeBlock(block);
     return nullptr;
 }
+
+namespace {
+
+// The by-name look-ups below guard the driver calls themselves: a fault is
+// traced and the look-up goes on with no information.
+LPBYTE GuardedPrinterInfo2(HANDLE printer, const WCHAR* caller) {
+    LPBYTE block = nullptr;
+    if (!platform::Guarded([&] { block = vlibPRINT_GetPrinterInfo(printer, 2); }))
+        TraceLogWrite(LibraryLog, 0, L"%s => exception occurred during GetPrinter\n", caller);
+    return block;
+}
+
+}  // namespace
 
 std::wstring vlibPRINT_GetDriverName(std::wstring printerName) {
     TraceLogWrite(LibraryLog, 0, L"vlibPRINT_GetDriverName => printer: %s\n", printerName.c_str());
@@ -202,7 +212,9 @@ std::wstring vlibPRINT_GetDriverName(std::wstring printerName) {
         return driverName;
     }
     TraceLogWrite(LibraryLog, 0, L"vlibPRINT_GetDriverName => printer Opened\n");
-    LPBYTE info = GetDriverInfo(printer, 1);
+    LPBYTE info = nullptr;
+    if (!platform::Guarded([&] { info = GetDriverInfo(printer, 1); }))
+        TraceLogWrite(LibraryLog, 0, L"vlibPRINT_GetDriverName => exception occurred during GetPrinterDriver\n");
     if (info) {
         const WCHAR* name = reinterpret_cast<DRIVER_INFO_1W*>(info)->pName;
         if (name) driverName = name;
@@ -277,7 +289,7 @@ std::wstring vlibPRINT_GetNativePrinterShareName(std::wstring printerName) {
         return shareName;
     }
     TraceLogWrite(LibraryLog, 0, L"vlibPRINT_GetNativePrinterShareName => printer Opened\n");
-    LPBYTE block = vlibPRINT_GetPrinterInfo(printer, 2);
+    LPBYTE block = GuardedPrinterInfo2(printer, L"vlibPRINT_GetNativePrinterShareName");
     std::wstring share, server;
     if (block) {
         const PRINTER_INFO_2W* info = reinterpret_cast<const PRINTER_INFO_2W*>(block);
@@ -300,7 +312,7 @@ std::wstring vlibPRINT_GetNativePrinterFullName(std::wstring printerName) {
         return std::wstring();
     }
     TraceLogWrite(LibraryLog, 0, L"vlibPRINT_GetNativePrinterFullName => printer Opened\n");
-    LPBYTE block = vlibPRINT_GetPrinterInfo(printer, 2);
+    LPBYTE block = GuardedPrinterInfo2(printer, L"vlibPRINT_GetNativePrinterFullName");
     if (block) {
         const WCHAR* name = reinterpret_cast<const PRINTER_INFO_2W*>(block)->pPrinterName;
         if (name) fullName = name;

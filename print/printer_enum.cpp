@@ -3,6 +3,7 @@
 #include <boost/make_shared.hpp>
 
 #include "log/trace_log.h"
+#include "platform/guard.h"
 #include "platform/kernel.h"
 
 static_assert(sizeof(OSVERSIONINFOW) == 276);
@@ -54,8 +55,13 @@ VLIB_PRINTER_ENUM_LIST vlibPRINT_EnumeratePrinters(DWORD dwFlags) {
 
     // The size query is expected to fail with an insufficient-buffer status;
     // only the size it reports matters.
+    // A spooler that faults is taken as one that fails.
     DWORD needed = 0, returned = 0;
-    platform::spooler.EnumPrintersW(enumFlags, nullptr, 2, nullptr, 0, &needed, &returned);
+    if (!platform::Guarded([&] { platform::spooler.EnumPrintersW(enumFlags, nullptr, 2, nullptr, 0, &needed, &returned); })) {
+        TraceLogWrite(LibraryLog, 0, L"vlibPRINT_EnumeratePrinters => exception occurred during EnumPrinters\n");
+        TraceLogWrite(LibraryLog, 0, L"vlibPRINT_EnumeratePrinters => returning failure\n");
+        return printers;
+    }
     BYTE* buffer = platform::HeapAllocZeroAs<BYTE>(needed);
     if (!buffer) {
         TraceLogWrite(LibraryLog, 0, L"vlibPRINT_EnumeratePrinters => couldn't allocate memory\n");
@@ -63,7 +69,12 @@ VLIB_PRINTER_ENUM_LIST vlibPRINT_EnumeratePrinters(DWORD dwFlags) {
         return printers;
     }
     returned = 0;
-    if (!platform::spooler.EnumPrintersW(enumFlags, nullptr, 2, buffer, needed, &needed, &returned)) {
+    BOOL enumerated = FALSE;
+    if (!platform::Guarded([&] {
+            enumerated = platform::spooler.EnumPrintersW(enumFlags, nullptr, 2, buffer, needed, &needed, &returned);
+        }))
+        TraceLogWrite(LibraryLog, 0, L"vlibPRINT_EnumeratePrinters => exception occurred during EnumPrinters\n");
+    if (!enumerated) {
         TraceLogWrite(LibraryLog, 0, L"vlibPRINT_EnumeratePrinters => enumeration failed\n");
         platform::HeapFreeBlock(buffer);
         TraceLogWrite(LibraryLog, 0, L"vlibPRINT_EnumeratePrinters => returning failure\n");

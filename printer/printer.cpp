@@ -54,7 +54,7 @@ DWORD CPrinter::ReadCacheMethod(DWORD defaultMethod) {
             key.Reset();
     }
     if (key) platform::QueryDword(key.get(), L"CacheMethod", &method);
-    if (method == 2) TraceLogWrite(pLog, 0, L"CPrinter::CPrinter => not using caching!\n");
+    if (method == kCacheNowhere) TraceLogWrite(pLog, 0, L"CPrinter::CPrinter => not using caching!\n");
     return method;
 }
 

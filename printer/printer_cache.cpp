@@ -1,13 +1,10 @@
 // The cache store: where a printer object keeps its last capability record
 // (one caps4 record, as raw bytes) so that a later object for the same
 // printer, and the server side, can use it without asking the device again.
-//
-//   dwCacheMethod 1  registry value "PrinterData" in the printer's subkey of
-//                    the Printers key, per machine, per user as the fallback
-//                 2  nothing is cached; every operation succeeds at once
-//                 3  the printer's own data value "KVPrinterInfo"
-//                 4  the file <CachePath><registry-safe name>.kvp
-//   anything else    every operation fails ("unknown cache method")
+// The methods are those of CacheMethod; with kCacheInRegistry the per-user
+// hive is the fallback of the per-machine one, with kCacheNowhere every
+// operation succeeds at once, and with any other value every operation fails
+// ("unknown cache method").
 #include "platform/guard.h"
 #include "platform/kernel.h"
 #include "platform/registry.h"
@@ -33,6 +30,15 @@ LSTATUS CreateFullAccess(HKEY parent, const WCHAR* path, platform::ScopedKey* ke
 // A zero-filled block of at least one byte, so that an empty value still
 // gets a buffer and its read reports what the store says.
 BYTE* AllocRecordBuffer(DWORD bytes) { return platform::HeapAllocZeroAs<BYTE>(bytes ? bytes : 1); }
+
+// The registry store's walk: per machine first, the per-user hive only when
+// the step did not succeed per machine.
+template <class Step>
+BOOL PerMachineThenPerUser(Step&& step) {
+    for (HKEY hive : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER})
+        if (step(hive)) return TRUE;
+    return FALSE;
+}
 
 }  // namespace
 
@@ -60,22 +66,20 @@ std::wstring CPrinter::GetCacheFilePath() {
 BOOL CPrinter::SaveRecordToRegistry(const caps4* record) {
     TraceLogWrite(LibraryLog, 0, L"CPrinter::SaveToCache => caching to registry\n");
     const std::wstring subkey = vlibPRINT_PrinterNameToRegistrySafeName(strPrinterName);
-    BOOL stored = FALSE;
-    for (HKEY hive : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
-        // The per-user hive only when the per-machine one did not take the
-        // record; a failed "dwAnsiOnly" does not count.
-        if (stored) break;
+    // A failed "dwAnsiOnly" does not count against the hive that took the record.
+    return PerMachineThenPerUser([&](HKEY hive) {
         platform::ScopedKey printers;
-        if (CreateFullAccess(hive, kPrintersKey, &printers) != ERROR_SUCCESS) continue;
+        if (CreateFullAccess(hive, kPrintersKey, &printers) != ERROR_SUCCESS) return false;
         platform::ScopedKey printerKey;
         if (CreateFullAccess(printers.get(), subkey.c_str(), &printerKey) != ERROR_SUCCESS) {
             TraceLogWrite(LibraryLog, 0, L"CPrinter::SaveToCache => couldn't create printer key\n");
-            continue;
+            return false;
         }
+        bool stored = false;
         if (platform::registry.RegSetValueExW(printerKey.get(), kRegistryValue, 0, REG_BINARY,
                                               reinterpret_cast<const BYTE*>(record), record->dwSize) == ERROR_SUCCESS) {
             TraceLogWrite(LibraryLog, 0, L"CPrinter::SaveToCache => cached!\n");
-            stored = TRUE;
+            stored = true;
         } else {
             TraceLogWrite(LibraryLog, 0, L"CPrinter::SaveToCache => couldn't set value\n");
         }
@@ -89,8 +93,8 @@ BOOL CPrinter::SaveRecordToRegistry(const caps4* record) {
             else
                 TraceLogWrite(LibraryLog, 0, L"CPrinter::SaveToCache => could not save dwAnsiOnly setting\n");
         }
-    }
-    return stored;
+        return stored;
+    });
 }
 
 BOOL CPrinter::SaveRecordToFile(const caps4* record) {
@@ -144,7 +148,7 @@ BOOL CPrinter::SaveToCache() {
         TraceLogWrite(LibraryLog, 0, L"CPrinter::SaveToCache => nothing to cache!\n");
         return FALSE;
     }
-    if (dwCacheMethod == 2) {
+    if (dwCacheMethod == kCacheNowhere) {
         TraceLogWrite(LibraryLog, 0, L"CPrinter::SaveToCache => set to not cache!\n");
         return TRUE;
     }
@@ -156,13 +160,13 @@ BOOL CPrinter::SaveToCache() {
     TraceLogWrite(LibraryLog, 0, L"CPrinter::SaveToCache => caps is %d bytes\n", static_cast<int>(record->dwSize));
     BOOL result = FALSE;
     switch (dwCacheMethod) {
-    case 1:
+    case kCacheInRegistry:
         result = SaveRecordToRegistry(record);
         break;
-    case 4:
+    case kCacheInFile:
         result = SaveRecordToFile(record);
         break;
-    case 3:
+    case kCacheInPrinterData:
         result = SaveRecordToPrinter(record);
         break;
     default:
@@ -178,40 +182,39 @@ BOOL CPrinter::SaveToCache() {
 BOOL CPrinter::LoadRecordFromRegistry() {
     TraceLogWrite(LibraryLog, 0, L"CPrinter::LoadFromCache => loading cache from registry\n");
     const std::wstring subkey = vlibPRINT_PrinterNameToRegistrySafeName(strPrinterName);
-    BOOL loaded = FALSE;
-    for (HKEY hive : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
-        if (loaded) break;
+    return PerMachineThenPerUser([&](HKEY hive) {
         platform::ScopedKey printers;
         if (CreateFullAccess(hive, kPrintersKey, &printers) != ERROR_SUCCESS) {
             TraceLogWrite(LibraryLog, 0, L"CPrinter::LoadFromCache => couldn't open kvprinters key\n");
-            continue;
+            return false;
         }
         TraceLogWrite(LibraryLog, 0, L"CPrinter::LoadFromCache => opened kvprinters key\n");
         platform::ScopedKey printerKey;
         if (platform::registry.RegOpenKeyExW(printers.get(), subkey.c_str(), 0, KEY_QUERY_VALUE,
                                              printerKey.receive()) != ERROR_SUCCESS) {
             TraceLogWrite(LibraryLog, 0, L"CPrinter::LoadFromCache => couldn't open printer key\n");
-            continue;
+            return false;
         }
         DWORD size = 0;
         platform::registry.RegQueryValueExW(printerKey.get(), kRegistryValue, nullptr, nullptr, nullptr, &size);
         BYTE* buffer = AllocRecordBuffer(size);
         if (!buffer) {
             TraceLogWrite(LibraryLog, 0, L"CPrinter::LoadFromCache => failed to allocate memory for pcaps\n");
-            continue;
+            return false;
         }
         TraceLogWrite(LibraryLog, 0, L"CPrinter::LoadFromCache => size required: %d\n", static_cast<int>(size));
+        bool loaded = false;
         if (platform::registry.RegQueryValueExW(printerKey.get(), kRegistryValue, nullptr, nullptr, buffer, &size) ==
             ERROR_SUCCESS) {
             TraceLogWrite(LibraryLog, 0, L"CPrinter::LoadFromCache => loaded!\n");
             DeserializeCaps4(reinterpret_cast<const caps4*>(buffer), size);
-            loaded = TRUE;
+            loaded = true;
         } else {
             TraceLogWrite(LibraryLog, 0, L"CPrinter::LoadFromCache => couldn't get value\n");
         }
         platform::HeapFreeBlock(buffer);
-    }
-    return loaded;
+        return loaded;
+    });
 }
 
 BOOL CPrinter::LoadRecordFromFile() {
@@ -282,13 +285,13 @@ BOOL CPrinter::LoadRecordFromPrinter() {
 BOOL CPrinter::LoadFromCache() {
     TraceLogWrite(LibraryLog, 0, L"CPrinter::LoadFromCache =>\n");
     switch (dwCacheMethod) {
-    case 1:
+    case kCacheInRegistry:
         return LoadRecordFromRegistry();
-    case 4:
+    case kCacheInFile:
         return LoadRecordFromFile();
-    case 3:
+    case kCacheInPrinterData:
         return LoadRecordFromPrinter();
-    case 2:
+    case kCacheNowhere:
         TraceLogWrite(LibraryLog, 0, L"CPrinter::LoadFromCache => set to not cache!\n");
         return TRUE;
     default:
@@ -302,25 +305,22 @@ BOOL CPrinter::LoadFromCache() {
 BOOL CPrinter::FlushRegistry() {
     TraceLogWrite(LibraryLog, 0, L"CPrinter::FlushCache => registry\n");
     const std::wstring subkey = vlibPRINT_PrinterNameToRegistrySafeName(strPrinterName);
-    BOOL result = FALSE;
-    for (HKEY hive : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
-        if (result) break;
+    return PerMachineThenPerUser([&](HKEY hive) {
         platform::ScopedKey printers;
         if (platform::registry.RegOpenKeyExW(hive, kPrintersKey, 0, KEY_ALL_ACCESS, printers.receive()) !=
             ERROR_SUCCESS)
-            continue;
+            return false;
         platform::ScopedKey printerKey;
         if (platform::registry.RegOpenKeyExW(printers.get(), subkey.c_str(), 0, KEY_ALL_ACCESS,
                                              printerKey.receive()) != ERROR_SUCCESS) {
             TraceLogWrite(LibraryLog, 0, L"CPrinter::FlushCache => couldn't open printer key\n");
-            continue;
+            return false;
         }
         // Removed as far as this store is concerned, whether or not a value
         // was there.
         platform::registry.RegDeleteValueW(printerKey.get(), kRegistryValue);
-        result = TRUE;
-    }
-    return result;
+        return true;
+    });
 }
 
 BOOL CPrinter::FlushFile() {
@@ -358,13 +358,13 @@ BOOL CPrinter::FlushPrinterData() {
 
 BOOL CPrinter::FlushCache() {
     switch (dwCacheMethod) {
-    case 1:
+    case kCacheInRegistry:
         return FlushRegistry();
-    case 4:
+    case kCacheInFile:
         return FlushFile();
-    case 3:
+    case kCacheInPrinterData:
         return FlushPrinterData();
-    case 2:
+    case kCacheNowhere:
         TraceLogWrite(LibraryLog, 0, L"CPrinter::FlushCache => set to not cache!\n");
         return TRUE;
     default:

@@ -7,5 +7,13 @@
 inline constexpr const WCHAR* kClientKey = L"SOFTWARE\\Vantrel\\Corvane Printing\\Tessaly Client v4";
 // Per machine and per user: "CacheMethod" and one subkey per printer.
 inline constexpr const WCHAR* kPrintersKey = L"SOFTWARE\\Vantrel\\Corvane Printing\\Printers";
+// Where a printer object keeps its capability record ("CacheMethod").
+enum CacheMethod : DWORD {
+    kCacheInRegistry = 1,     // "PrinterData" in the printer's subkey of the Printers key
+    kCacheNowhere = 2,        // not kept at all
+    kCacheInPrinterData = 3,  // the printer's own data value "KVPrinterInfo"
+    kCacheInFile = 4,         // <CachePath><registry-safe name>.kvp
+};
+
 // Per machine: "CachePath" of the file cache.
 inline constexpr const WCHAR* kProductKey = L"SOFTWARE\\Vantrel\\Corvane Printing";

@@ -2,139 +2,135 @@
 
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
+#include <utility>
 
 #include "platform/kernel.h"
+#include "records/caps4_layout.h"
 
 namespace {
 
-// ------------------------------------------------------------ sections
+// ------------------------------------------------------------ the set's side
 
-template <class T>
-T LoadAt(const void* base, size_t offset) {
-    T value;
-    std::memcpy(&value, static_cast<const BYTE*>(base) + offset, sizeof(value));
-    return value;
+// A section as the set holds it; an absent array or list block is empty.
+struct Span {
+    const BYTE* data = nullptr;
+    DWORD size = 0;
+    DWORD count = 0;
+};
+
+// A counted array of its own in the set (pointer, count and size members).
+template <auto Data, auto Count, auto Size>
+Span ArraySpan(const QueryBuffers& b) {
+    const BYTE* data = reinterpret_cast<const BYTE*>(b.*Data);
+    return data ? Span{data, b.*Size, b.*Count} : Span{};
 }
 
-template <class T>
-void StoreAt(void* base, size_t offset, T value) {
-    std::memcpy(static_cast<BYTE*>(base) + offset, &value, sizeof(value));
+template <auto Data, auto Count, auto Size>
+void ArrayTake(QueryBuffers& b, BYTE* block, DWORD size, DWORD count) {
+    using Element = std::remove_pointer_t<std::remove_reference_t<decltype(b.*Data)>>;
+    b.*Data = reinterpret_cast<Element*>(block);
+    b.*Size = size;
+    b.*Count = count;
 }
 
-// Where the set keeps a section: as a counted array of its own, or as one of
-// the lists of a list block.
-enum class Holder { None, Array, Bins, Media, Papers };
+// One list of a list block (the block's header fields of that list).
+template <auto Block, auto Offset, auto Size, auto Count>
+Span ListSpan(const QueryBuffers& b) {
+    const auto* header = b.*Block;
+    if (!header) return {};
+    return {reinterpret_cast<const BYTE*>(header) + header->*Offset, header->*Size, header->*Count};
+}
 
-// One section: where its offset, size and count sit in the record header, the
-// width of one element, and where the set keeps it. For an array, `at`,
-// `size` and `count` are the pointer, size and count members of QueryBuffers;
-// for a list, the offset, size and count fields of the list block's header.
-struct SectionField {
-    const WCHAR* name;
-    size_t offsetField;
-    size_t sizeField;
-    size_t countField;
-    DWORD width;
-    Holder holder;
-    size_t at;
-    size_t size;
-    size_t count;
+template <auto Block, auto Offset, auto Size, auto Count>
+void ListPlace(BYTE* block, DWORD offset, DWORD size, DWORD count) {
+    using Header = std::remove_pointer_t<std::remove_reference_t<decltype(std::declval<QueryBuffers&>().*Block)>>;
+    Header* header = reinterpret_cast<Header*>(block);
+    header->*Offset = offset;
+    header->*Size = size;
+    header->*Count = count;
+}
+
+// How the set holds one section: as an array of its own (`take`) or as one
+// list of a list block (`place`).
+struct SectionHolder {
+    Span (*span)(const QueryBuffers&);
+    void (*take)(QueryBuffers&, BYTE* block, DWORD size, DWORD count);
+    void (*place)(BYTE* block, DWORD offset, DWORD size, DWORD count);
 };
 
-#define KV_RECORD(record, stem) offsetof(record, dwOffsetTo##stem), offsetof(record, dwSizeOf##stem), offsetof(record, dwNum##stem)
-#define KV_ARRAY(stem) \
-    Holder::Array, offsetof(QueryBuffers, p##stem), offsetof(QueryBuffers, dwSizeOf##stem), offsetof(QueryBuffers, dwNum##stem)
-#define KV_LIST(holder, block, stem) \
-    Holder::holder, offsetof(block, dwOffsetTo##stem), offsetof(block, dwSizeOf##stem), offsetof(block, dwNum##stem)
-#define KV_NOT_HELD Holder::None, 0, 0, 0
+#define KV_ARRAY(stem)                                                                                     \
+    SectionHolder {                                                                                        \
+        &ArraySpan<&QueryBuffers::p##stem, &QueryBuffers::dwNum##stem, &QueryBuffers::dwSizeOf##stem>,     \
+            &ArrayTake<&QueryBuffers::p##stem, &QueryBuffers::dwNum##stem, &QueryBuffers::dwSizeOf##stem>, \
+            nullptr                                                                                        \
+    }
+#define KV_LIST(member, Block, stem)                                                                               \
+    SectionHolder {                                                                                                \
+        &ListSpan<&QueryBuffers::member, &Block::dwOffsetTo##stem, &Block::dwSizeOf##stem, &Block::dwNum##stem>,   \
+            nullptr,                                                                                               \
+            &ListPlace<&QueryBuffers::member, &Block::dwOffsetTo##stem, &Block::dwSizeOf##stem, &Block::dwNum##stem> \
+    }
 
-// caps4 sections in record order.
-enum Caps4Section {
-    kSecBinNames,
-    kSecBins,
-    kSecResolutions,
-    kSecResolutionsIndexed,
-    kSecFiles,
-    kSecMediaReady,
-    kSecMediaTypeNames,
-    kSecMediaTypes,
-    kSecNUP,
-    kSecPaperNames,
-    kSecPapers,
-    kSecPaperSize,
-    kSecPersonality,
-    kSecForms,
-    kCaps4SectionCount
+// In record order, beside kCaps4Layout.
+const SectionHolder kCaps4Holders[kCaps4SectionCount] = {
+    KV_LIST(pBins, BinBuffer, BinNames),
+    KV_LIST(pBins, BinBuffer, Bins),
+    KV_ARRAY(Resolutions),
+    KV_ARRAY(ResolutionsIndexed),
+    KV_ARRAY(Files),
+    KV_ARRAY(MediaReady),
+    KV_LIST(pMedias, MediaBuffer, MediaTypeNames),
+    KV_LIST(pMedias, MediaBuffer, MediaTypes),
+    KV_ARRAY(NUP),
+    KV_LIST(pPapers, PaperBuffer, PaperNames),
+    KV_LIST(pPapers, PaperBuffer, Papers),
+    KV_LIST(pPapers, PaperBuffer, PaperSize),
+    KV_ARRAY(Personality),
+    KV_ARRAY(Forms),
 };
 
-const SectionField kCaps4Sections[kCaps4SectionCount] = {
-    {L"bin name", KV_RECORD(caps4, BinNames), kBinNameBytes, KV_LIST(Bins, BinBuffer, BinNames)},
-    {L"bin", KV_RECORD(caps4, Bins), kBinIdBytes, KV_LIST(Bins, BinBuffer, Bins)},
-    {L"resolution", KV_RECORD(caps4, Resolutions), kResolutionBytes, KV_ARRAY(Resolutions)},
-    {L"indexed resolution", KV_RECORD(caps4, ResolutionsIndexed), kResolutionBytes, KV_ARRAY(ResolutionsIndexed)},
-    {L"file", KV_RECORD(caps4, Files), kFileNameBytes, KV_ARRAY(Files)},
-    {L"media ready", KV_RECORD(caps4, MediaReady), kMediaReadyBytes, KV_ARRAY(MediaReady)},
-    {L"media type name", KV_RECORD(caps4, MediaTypeNames), kMediaNameBytes, KV_LIST(Media, MediaBuffer, MediaTypeNames)},
-    {L"media type", KV_RECORD(caps4, MediaTypes), kMediaIdBytes, KV_LIST(Media, MediaBuffer, MediaTypes)},
-    {L"N-up", KV_RECORD(caps4, NUP), kNupBytes, KV_ARRAY(NUP)},
-    {L"paper name", KV_RECORD(caps4, PaperNames), kPaperNameBytes, KV_LIST(Papers, PaperBuffer, PaperNames)},
-    {L"paper", KV_RECORD(caps4, Papers), kPaperIdBytes, KV_LIST(Papers, PaperBuffer, Papers)},
-    {L"paper size", KV_RECORD(caps4, PaperSize), kPaperSizeBytes, KV_LIST(Papers, PaperBuffer, PaperSize)},
-    {L"personality", KV_RECORD(caps4, Personality), kPersonalityBytes, KV_ARRAY(Personality)},
-    {L"form", KV_RECORD(caps4, Forms), kFormBytes, KV_ARRAY(Forms)},
-};
-
-enum Caps2Section { kSec2BinNames, kSec2Bins, kSec2Resolutions, kSec2PaperNames, kSec2Papers, kSec2PaperSize, kSec2Forms,
-                    kCaps2SectionCount };
-
-const SectionField kCaps2Sections[kCaps2SectionCount] = {
-    {L"bin name", KV_RECORD(caps2, BinNames), kBinNameBytes, KV_NOT_HELD},
-    {L"bin", KV_RECORD(caps2, Bins), kBinIdBytes, KV_NOT_HELD},
-    {L"resolution", KV_RECORD(caps2, Resolutions), kResolutionBytes, KV_NOT_HELD},
-    {L"paper name", KV_RECORD(caps2, PaperNames), kPaperNameBytes, KV_NOT_HELD},
-    {L"paper", KV_RECORD(caps2, Papers), kPaperIdBytes, KV_NOT_HELD},
-    {L"paper size", KV_RECORD(caps2, PaperSize), kPaperSizeBytes, KV_NOT_HELD},
-    {L"form", KV_RECORD(caps2, Forms), kForm2Bytes, KV_NOT_HELD},
-};
-
-#undef KV_NOT_HELD
 #undef KV_LIST
 #undef KV_ARRAY
-#undef KV_RECORD
+
+template <auto Member>
+bool BlockPresent(const QueryBuffers& b) {
+    return b.*Member != nullptr;
+}
+
+template <auto Member>
+void BlockTake(QueryBuffers& b, BYTE* block) {
+    b.*Member = reinterpret_cast<std::remove_reference_t<decltype(b.*Member)>>(block);
+}
 
 // The three list blocks. The record holds a block's lists names first; the
-// unpacked block holds them numbers first (`sections`, -1 where there is no
+// unpacked block holds them numbers first (`order`, -1 where there is no
 // third list), right behind its header.
 struct ListBlock {
     const WCHAR* name;  // in the "missing ..." and "copying ..." lines
-    Holder holder;
-    size_t member;      // the block pointer in QueryBuffers
+    bool (*present)(const QueryBuffers&);
+    void (*take)(QueryBuffers&, BYTE* block);
     DWORD headerBytes;
-    int first;          // its first section in record order
-    int sections[3];
+    int first;  // its first section in record order
+    int order[3];
 };
 
 const ListBlock kListBlocks[] = {
-    {L"bin", Holder::Bins, offsetof(QueryBuffers, pBins), sizeof(BinBuffer), kSecBinNames, {kSecBins, kSecBinNames, -1}},
-    {L"media", Holder::Media, offsetof(QueryBuffers, pMedias), sizeof(MediaBuffer), kSecMediaTypeNames,
-     {kSecMediaTypes, kSecMediaTypeNames, -1}},
-    {L"paper", Holder::Papers, offsetof(QueryBuffers, pPapers), sizeof(PaperBuffer), kSecPaperNames,
-     {kSecPapers, kSecPaperNames, kSecPaperSize}},
+    {L"bin", &BlockPresent<&QueryBuffers::pBins>, &BlockTake<&QueryBuffers::pBins>, sizeof(BinBuffer), kSecBinNames,
+     {kSecBins, kSecBinNames, -1}},
+    {L"media", &BlockPresent<&QueryBuffers::pMedias>, &BlockTake<&QueryBuffers::pMedias>, sizeof(MediaBuffer),
+     kSecMediaTypeNames, {kSecMediaTypes, kSecMediaTypeNames, -1}},
+    {L"paper", &BlockPresent<&QueryBuffers::pPapers>, &BlockTake<&QueryBuffers::pPapers>, sizeof(PaperBuffer),
+     kSecPaperNames, {kSecPapers, kSecPaperNames, kSecPaperSize}},
 };
-
-const ListBlock* ListOf(Holder holder) {
-    for (const ListBlock& list : kListBlocks)
-        if (list.holder == holder) return &list;
-    return nullptr;
-}
 
 // The scalar values, copied as they are between the set and the record.
 struct ScalarField {
-    size_t record;
-    size_t set;
+    DWORD caps4::*record;
+    DWORD QueryBuffers::*set;
 };
 
-#define KV_SCALAR(field) {offsetof(caps4, field), offsetof(QueryBuffers, field)}
+#define KV_SCALAR(field) ScalarField{&caps4::field, &QueryBuffers::field}
 const ScalarField kCaps4Scalars[] = {
     KV_SCALAR(dwCollate),      KV_SCALAR(dwColor),        KV_SCALAR(dwCopies),         KV_SCALAR(dwDriver),
     KV_SCALAR(dwDatatype),     KV_SCALAR(dwDuplex),       KV_SCALAR(dwEMF),            KV_SCALAR(dwIndexedResolutionsOnly),
@@ -145,53 +141,28 @@ const ScalarField kCaps4Scalars[] = {
 };
 #undef KV_SCALAR
 
-DWORD FieldAt(const void* header, size_t offset) { return LoadAt<DWORD>(header, offset); }
+DWORD FieldAt(const void* header, size_t offset) {
+    DWORD value;
+    std::memcpy(&value, static_cast<const BYTE*>(header) + offset, sizeof(value));
+    return value;
+}
 
 // One section of a record, checked against the record's bounds.
 struct Section {
     DWORD offset = 0;
     DWORD size = 0;
     DWORD count = 0;
-    bool valid = false;  // lies inside the record and its size matches its count
+    bool readable = false;
 };
 
-// A section is usable when its size is its count times its element width
-// and, unless it is empty, it lies between the end of the header and the
-// bound. Sections are not allowed to overlap the header: no producer puts
-// them there, so one that does is damage.
-Section ReadSection(const void* header, const SectionField& field, DWORD headerSize, DWORD bound) {
+template <class Record>
+Section ReadSection(const Record& header, const SectionLayout<Record>& layout, DWORD headerSize, DWORD bound) {
     Section s;
-    s.offset = FieldAt(header, field.offsetField);
-    s.size = FieldAt(header, field.sizeField);
-    s.count = FieldAt(header, field.countField);
-    const uint64_t expected = static_cast<uint64_t>(s.count) * field.width;
-    if (expected != s.size) return s;
-    if (s.size == 0) {
-        s.valid = true;
-        return s;
-    }
-    s.valid = s.offset >= headerSize && static_cast<uint64_t>(s.offset) + s.size <= bound;
+    s.offset = header.*layout.offset;
+    s.size = header.*layout.size;
+    s.count = header.*layout.count;
+    s.readable = SectionReadable(s.offset, s.size, s.count, layout.width, headerSize, bound);
     return s;
-}
-
-// ------------------------------------------------------------ packing
-
-// A section as the set holds it; an absent array or list block is empty.
-struct Span {
-    const BYTE* data = nullptr;
-    DWORD size = 0;
-    DWORD count = 0;
-};
-
-Span SetSpan(const QueryBuffers* b, const SectionField& f) {
-    if (f.holder == Holder::Array) {
-        const BYTE* data = LoadAt<const BYTE*>(b, f.at);
-        if (!data) return {};
-        return {data, LoadAt<DWORD>(b, f.size), LoadAt<DWORD>(b, f.count)};
-    }
-    const BYTE* block = LoadAt<const BYTE*>(b, ListOf(f.holder)->member);
-    if (!block) return {};
-    return {block + LoadAt<DWORD>(block, f.at), LoadAt<DWORD>(block, f.size), LoadAt<DWORD>(block, f.count)};
 }
 
 // ------------------------------------------------------------ dumps
@@ -222,7 +193,7 @@ struct DumpView {
     // True when the section can be listed; otherwise says why not.
     bool Listable(int section) const {
         const Section& s = sections[section];
-        if (s.valid) return true;
+        if (s.readable) return true;
         TraceLogWrite(log, 0, L"\t\t!WARNING! section not inside the record (offset %d, size %d, count %d), not listed\n",
                       s.offset, s.size, s.count);
         return false;
@@ -231,7 +202,7 @@ struct DumpView {
     // when its own section is usable and long enough.
     bool Has(int section, LONG i) const {
         const Section& s = sections[section];
-        return s.valid && i < static_cast<LONG>(s.count);
+        return s.readable && i < static_cast<LONG>(s.count);
     }
     LONG Long(int section, DWORD width, LONG i, int field) const {
         LONG v;
@@ -337,15 +308,16 @@ const int kForm2Columns[18] = KV_FORM_COLUMNS(FormEntry2);
 enum class After { Nothing, Bins, Resolutions, ResolutionsIndexed, Files, MediaReady, Media, NUP, Papers, Personality,
                    Forms };
 
+template <class Record>
 struct FieldLine {
     const WCHAR* format;
-    size_t offset;
+    DWORD Record::*field;
     After after;
 };
 
-#define KV_LINE(type, field, after) {L"" #field L": %d\n", offsetof(type, field), After::after}
+#define KV_LINE(type, field, after) FieldLine<type>{L"" #field L": %d\n", &type::field, After::after}
 
-const FieldLine kCaps4Lines[] = {
+const FieldLine<caps4> kCaps4Lines[] = {
     KV_LINE(caps4, dwSize, Nothing),
     KV_LINE(caps4, dwOffsetToBinNames, Nothing),
     KV_LINE(caps4, dwSizeOfBinNames, Nothing),
@@ -416,7 +388,7 @@ const FieldLine kCaps4Lines[] = {
     KV_LINE(caps4, dwEnd, Nothing),
 };
 
-const FieldLine kCaps2Lines[] = {
+const FieldLine<caps2> kCaps2Lines[] = {
     KV_LINE(caps2, dwSize, Nothing),
     KV_LINE(caps2, dwOffsetToBinNames, Nothing),
     KV_LINE(caps2, dwSizeOfBinNames, Nothing),
@@ -471,10 +443,11 @@ const ListSections kCaps4Lists = {kSecBins,       kSecBinNames,       kSecResolu
 const ListSections kCaps2Lists = {kSec2Bins, kSec2BinNames, kSec2Resolutions, -1, -1, -1, -1, -1, -1,
                                   kSec2Papers, kSec2PaperNames, kSec2PaperSize, -1, kSec2Forms};
 
-template <size_t LineCount, size_t SectionCount>
-void DumpRecord(TraceLog* log, const void* record, size_t available, DWORD headerSize,
-                const FieldLine (&lines)[LineCount], const SectionField (&fields)[SectionCount],
-                const ListSections& lists, DWORD formWidth, const int (&formColumns)[18]) {
+template <class Record, size_t LineCount, size_t SectionCount>
+void DumpRecord(TraceLog* log, const void* record, size_t available, const FieldLine<Record> (&lines)[LineCount],
+                const SectionLayout<Record> (&layout)[SectionCount], const ListSections& lists, DWORD formWidth,
+                const int (&formColumns)[18]) {
+    constexpr DWORD headerSize = sizeof(Record);
     if (!log || !record) return;
     Banner(log);
     if (available < sizeof(DWORD)) {
@@ -489,14 +462,14 @@ void DumpRecord(TraceLog* log, const void* record, size_t available, DWORD heade
                       headerSize);
         return;
     }
-    BYTE header[kCaps4HeaderSize];  // the larger header
-    std::memcpy(header, record, headerSize);
+    Record header;
+    std::memcpy(&header, record, headerSize);
     Section sections[SectionCount];
-    for (size_t i = 0; i < SectionCount; ++i) sections[i] = ReadSection(header, fields[i], headerSize, bound);
+    for (size_t i = 0; i < SectionCount; ++i) sections[i] = ReadSection(header, layout[i], headerSize, bound);
     const DumpView view{log, static_cast<const BYTE*>(record), sections};
 
-    for (const FieldLine& line : lines) {
-        TraceLogWrite(log, 0, line.format, FieldAt(header, line.offset));
+    for (const FieldLine<Record>& line : lines) {
+        TraceLogWrite(log, 0, line.format, header.*line.field);
         switch (line.after) {
         case After::Nothing: break;
         case After::Bins: ListBins(view, lists.bins, lists.binNames); break;
@@ -532,41 +505,36 @@ void DumpRecord(TraceLog* log, const void* record, size_t available, DWORD heade
 
 // ------------------------------------------------------------ unpacking
 
-DWORD UsableSize(const Section& s) { return s.valid ? s.size : 0; }
-DWORD UsableCount(const Section& s) { return s.valid ? s.count : 0; }
-
-// An array member set from a checked section: a copy of its bytes with its
-// count and size, or null with count and size 0 when the section is empty,
-// dropped or cannot be allocated.
-void TakeArray(QueryBuffers* b, const BYTE* record, const SectionField& f, const Section& s) {
-    void* block = UsableSize(s) ? platform::HeapAllocZero(s.size) : nullptr;
+// An array member set from a checked section: a copy of its bytes with the
+// record's count and size, or null with count and size 0 when the section is
+// empty, unreadable or cannot be allocated.
+void TakeArray(QueryBuffers& b, const BYTE* record, const SectionHolder& holder, const Section& s) {
+    BYTE* block = s.readable && s.size ? platform::HeapAllocZeroAs<BYTE>(s.size) : nullptr;
     if (block) std::memcpy(block, record + s.offset, s.size);
-    StoreAt<void*>(b, f.at, block);
-    StoreAt<DWORD>(b, f.size, block ? s.size : 0);
-    StoreAt<DWORD>(b, f.count, block ? s.count : 0);
+    holder.take(b, block, block ? s.size : 0, block ? s.count : 0);
 }
 
 // A list block built from its checked sections, its lists right behind the
-// header in the block's order; null when all of them are empty or dropped.
-void TakeList(QueryBuffers* b, const BYTE* record, const ListBlock& list, const Section* s) {
+// header in the block's order with the record's counts and sizes; null when
+// all of them are empty or unreadable. An unreadable list is left empty.
+void TakeList(QueryBuffers& b, const BYTE* record, const ListBlock& list, const Section* s) {
     uint64_t total = list.headerBytes;
-    for (int k : list.sections)
-        if (k >= 0) total += UsableSize(s[k]);
+    for (int k : list.order)
+        if (k >= 0 && s[k].readable) total += s[k].size;
     BYTE* block = nullptr;
     if (total > list.headerBytes && total <= 0x7FFFFFFF)
-        block = static_cast<BYTE*>(platform::HeapAllocZero(static_cast<size_t>(total)));
-    StoreAt<void*>(b, list.member, block);
+        block = platform::HeapAllocZeroAs<BYTE>(static_cast<size_t>(total));
+    list.take(b, block);
     if (!block) return;
-    StoreAt<DWORD>(block, 0, static_cast<DWORD>(total));  // dwSize
+    const DWORD dwSize = static_cast<DWORD>(total);
+    std::memcpy(block, &dwSize, sizeof(dwSize));
     DWORD at = list.headerBytes;
-    for (int k : list.sections) {
+    for (int k : list.order) {
         if (k < 0) continue;
-        const SectionField& f = kCaps4Sections[k];
-        const DWORD size = UsableSize(s[k]);
-        StoreAt<DWORD>(block, f.at, at);
-        StoreAt<DWORD>(block, f.size, size);
-        StoreAt<DWORD>(block, f.count, UsableCount(s[k]));
-        if (size) std::memcpy(block + at, record + s[k].offset, size);
+        const Section& section = s[k];
+        const DWORD size = section.readable ? section.size : 0;
+        kCaps4Holders[k].place(block, at, size, section.readable ? section.count : 0);
+        if (size) std::memcpy(block + at, record + section.offset, size);
         at += size;
     }
 }
@@ -605,38 +573,38 @@ caps4* vlibPRINT_PackCaps4(const QueryBuffers* b) {
     // headers are trusted. An array whose pointer is missing contributes
     // nothing, whatever its size says.
     for (const ListBlock& list : kListBlocks)
-        if (!LoadAt<const void*>(b, list.member))
+        if (!list.present(*b))
             TraceLogWrite(log, 0, L"CPrinter::SerializeCaps4 => missing %s information for the caps!\n", list.name);
     uint64_t total = kCaps4HeaderSize;
-    for (const SectionField& f : kCaps4Sections) total += SetSpan(b, f).size;
+    for (const SectionHolder& holder : kCaps4Holders) total += holder.span(*b).size;
     TraceLogWrite(log, 0, L"CPrinter::SerializeCaps4 => devcaps4 size: %d\n", static_cast<DWORD>(total));
     if (total > 0x7FFFFFFF) return nullptr;
 
     caps4* record = platform::HeapAllocZeroAs<caps4>(static_cast<size_t>(total));
     if (!record) return nullptr;
     BYTE* bytes = reinterpret_cast<BYTE*>(record);
-    StoreAt<DWORD>(bytes, offsetof(caps4, dwSize), static_cast<DWORD>(total));
+    record->dwSize = static_cast<DWORD>(total);
 
     // Every section starts where the previous one ends; an absent one is
     // empty and takes the next offset.
     DWORD next = kCaps4HeaderSize;
     for (int i = 0; i < kCaps4SectionCount; ++i) {
-        const SectionField& f = kCaps4Sections[i];
-        const Span span = SetSpan(b, f);
-        const ListBlock* list = ListOf(f.holder);
-        if (list && list->first == i && LoadAt<const void*>(b, list->member))
-            TraceLogWrite(log, 0, L"CPrinter::SerializeCaps4 => copying %s information\n", list->name);
+        const SectionLayout<caps4>& layout = kCaps4Layout[i];
+        const Span span = kCaps4Holders[i].span(*b);
+        for (const ListBlock& list : kListBlocks)
+            if (list.first == i && list.present(*b))
+                TraceLogWrite(log, 0, L"CPrinter::SerializeCaps4 => copying %s information\n", list.name);
         if (i == kSecForms)
             TraceLogWrite(log, 0, L"CPrinter::SerializeCaps4 => copying form information (%d, %d, %d)\n", next,
                           span.size, span.count);
-        StoreAt<DWORD>(bytes, f.offsetField, next);
-        StoreAt<DWORD>(bytes, f.sizeField, span.size);
-        StoreAt<DWORD>(bytes, f.countField, span.count);
+        record->*layout.offset = next;
+        record->*layout.size = span.size;
+        record->*layout.count = span.count;
         if (span.size) std::memcpy(bytes + next, span.data, span.size);
         next += span.size;
     }
 
-    for (const ScalarField& scalar : kCaps4Scalars) StoreAt<DWORD>(bytes, scalar.record, LoadAt<DWORD>(b, scalar.set));
+    for (const ScalarField& scalar : kCaps4Scalars) record->*scalar.record = b->*scalar.set;
     if (b->pLowLevel) std::memcpy(&record->lowLevel, b->pLowLevel, sizeof(LowLevelCaps));
     // dwEnd stays 0.
     TraceLogWrite(log, 0, L"CPrinter::SerializeCaps4 => finished\n");
@@ -678,18 +646,19 @@ void vlibPRINT_LoadCaps4(QueryBuffers* b, const caps4* record) {
     caps4 h;
     std::memcpy(&h, record, sizeof(h));
 
+    // The counts, sizes and offsets are trusted as far as they keep every
+    // read inside the record; a section that would read outside is dropped.
     Section s[kCaps4SectionCount];
     for (int i = 0; i < kCaps4SectionCount; ++i) {
-        const SectionField& f = kCaps4Sections[i];
-        s[i] = ReadSection(&h, f, kCaps4HeaderSize, h.dwSize);
-        if (!s[i].valid)
+        s[i] = ReadSection(h, kCaps4Layout[i], kCaps4HeaderSize, h.dwSize);
+        if (!s[i].readable)
             TraceLogWrite(log, 0,
                           L"CPrinter::DeserializeCaps4 => dropping damaged %s section (offset %d, size %d, count %d)\n",
-                          f.name, s[i].offset, s[i].size, s[i].count);
-        if (f.holder == Holder::Array) TakeArray(b, bytes, f, s[i]);
+                          kCaps4Layout[i].name, s[i].offset, s[i].size, s[i].count);
+        if (kCaps4Holders[i].take) TakeArray(*b, bytes, kCaps4Holders[i], s[i]);
     }
-    for (const ListBlock& list : kListBlocks) TakeList(b, bytes, list, s);
-    for (const ScalarField& scalar : kCaps4Scalars) StoreAt<DWORD>(b, scalar.set, LoadAt<DWORD>(&h, scalar.record));
+    for (const ListBlock& list : kListBlocks) TakeList(*b, bytes, list, s);
+    for (const ScalarField& scalar : kCaps4Scalars) b->*scalar.set = h.*scalar.record;
 
     b->pLowLevel = platform::HeapAllocZeroAs<LowLevelCaps>(sizeof(LowLevelCaps));
     if (b->pLowLevel) std::memcpy(b->pLowLevel, &h.lowLevel, sizeof(LowLevelCaps));
@@ -710,7 +679,7 @@ bool vlibPRINT_UnpackCaps4(QueryBuffers* buffers, const caps4* record, size_t av
 // ------------------------------------------------------------ dumps
 
 void LogCaps4(TraceLog* log, const caps4* record, size_t available) {
-    DumpRecord(log, record, available, kCaps4HeaderSize, kCaps4Lines, kCaps4Sections, kCaps4Lists, kFormBytes,
+    DumpRecord(log, record, available, kCaps4Lines, kCaps4Layout, kCaps4Lists, kFormBytes,
                kForm4Columns);
 }
 
@@ -720,7 +689,7 @@ void LogCaps4(TraceLog* log, const caps4* record) {
 }
 
 void LogCaps2(TraceLog* log, const caps2* record, size_t available) {
-    DumpRecord(log, record, available, kCaps2HeaderSize, kCaps2Lines, kCaps2Sections, kCaps2Lists, kForm2Bytes,
+    DumpRecord(log, record, available, kCaps2Lines, kCaps2Layout, kCaps2Lists, kForm2Bytes,
                kForm2Columns);
 }
 

@@ -1,34 +1,10 @@
 #include "records/caps4_check.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
 namespace {
-
-// Header offsets of the (offset, size, count) triples, in section order, and
-// the element widths.
-struct SectionLayout {
-    const WCHAR* name;
-    DWORD at;
-    DWORD width;
-};
-
-constexpr SectionLayout kLayout[kCaps4SectionCount] = {
-    {L"bin names", 4, 48},        {L"bins", 16, 2},           {L"resolutions", 60, 8},
-    {L"indexed resolutions", 72, 8}, {L"files", 92, 128},     {L"media ready", 112, 128},
-    {L"media type names", 124, 128}, {L"media types", 136, 4}, {L"N-up", 160, 4},
-    {L"paper names", 172, 128},   {L"papers", 184, 2},        {L"paper sizes", 196, 8},
-    {L"personality", 208, 64},    {L"forms", 392, 84},
-};
-
-constexpr DWORD kHeaderBytes = 412;
-constexpr DWORD kEndAt = 408;
-
-DWORD At(const void* record, DWORD offset) {
-    DWORD value;
-    std::memcpy(&value, static_cast<const BYTE*>(record) + offset, sizeof(value));
-    return value;
-}
 
 void Say(WCHAR* why, size_t whyChars, const WCHAR* format, ...) {
     if (!why || whyChars == 0) return;
@@ -42,58 +18,52 @@ void Say(WCHAR* why, size_t whyChars, const WCHAR* format, ...) {
 }  // namespace
 
 void vlibPRINT_Caps4Sections(const void* record, Caps4Section sections[kCaps4SectionCount]) {
+    caps4 header;
+    std::memcpy(&header, record, sizeof(header));
     for (int i = 0; i < kCaps4SectionCount; ++i) {
-        sections[i].name = kLayout[i].name;
-        sections[i].offset = At(record, kLayout[i].at);
-        sections[i].size = At(record, kLayout[i].at + 4);
-        sections[i].count = At(record, kLayout[i].at + 8);
-        sections[i].width = kLayout[i].width;
+        const SectionLayout<caps4>& layout = kCaps4Layout[i];
+        sections[i] = {layout.name, header.*layout.offset, header.*layout.size, header.*layout.count, layout.width};
     }
 }
 
 BOOL vlibPRINT_CheckCaps4(const void* record, size_t available, WCHAR* why, size_t whyChars) {
-    if (!record || available < kHeaderBytes) {
+    if (!record || available < kCaps4HeaderSize) {
         Say(why, whyChars, L"%u bytes is shorter than the %u-byte record header", static_cast<unsigned>(available),
-            kHeaderBytes);
+            kCaps4HeaderSize);
         return FALSE;
     }
-    if (At(record, 4) != kHeaderBytes) {
+    caps4 header;
+    std::memcpy(&header, record, sizeof(header));
+    if (header.dwOffsetToBinNames != kCaps4HeaderSize) {
         Say(why, whyChars, L"the first section is said to start at %u instead of %u (not a capability record)",
-            At(record, 4), kHeaderBytes);
+            header.dwOffsetToBinNames, kCaps4HeaderSize);
         return FALSE;
     }
-    const DWORD size = At(record, 0);
-    if (size != available) {
-        Say(why, whyChars, L"the record says it is %u bytes long but %u bytes are there", size,
+    if (header.dwSize != available) {
+        Say(why, whyChars, L"the record says it is %u bytes long but %u bytes are there", header.dwSize,
             static_cast<unsigned>(available));
         return FALSE;
     }
-    if (At(record, kEndAt) != 0) {
-        Say(why, whyChars, L"dwEnd is %u instead of 0", At(record, kEndAt));
+    if (header.dwEnd != 0) {
+        Say(why, whyChars, L"dwEnd is %u instead of 0", header.dwEnd);
         return FALSE;
     }
     Caps4Section sections[kCaps4SectionCount];
     vlibPRINT_Caps4Sections(record, sections);
-    DWORD expected = kHeaderBytes;
-    for (const Caps4Section& section : sections) {
-        if (section.offset != expected) {
-            Say(why, whyChars, L"the %s section starts at %u instead of %u", section.name, section.offset, expected);
-            return FALSE;
+    for (const Caps4Section& s : sections) {
+        if (SectionReadable(s.offset, s.size, s.count, s.width, kCaps4HeaderSize, header.dwSize)) continue;
+        if (static_cast<LONG>(s.count) < 0 && s.size != 0) {
+            Say(why, whyChars, L"the %s section holds %u bytes but a negative count (%ld)", s.name, s.size,
+                static_cast<long>(static_cast<LONG>(s.count)));
+        } else if (static_cast<LONG>(s.count) > 0 && static_cast<unsigned long long>(s.count) * s.width > s.size) {
+            Say(why, whyChars, L"the %s section holds %u bytes, too few for %u entries of %u bytes", s.name, s.size,
+                s.count, s.width);
+        } else if (s.offset < kCaps4HeaderSize) {
+            Say(why, whyChars, L"the %s section (%u bytes at %u) overlaps the record header", s.name, s.size, s.offset);
+        } else {
+            Say(why, whyChars, L"the %s section (%u bytes at %u) runs past the end of the record (%u bytes)", s.name,
+                s.size, s.offset, header.dwSize);
         }
-        if (section.size > size - section.offset) {
-            Say(why, whyChars, L"the %s section (%u bytes at %u) runs past the end of the record (%u bytes)",
-                section.name, section.size, section.offset, size);
-            return FALSE;
-        }
-        if (static_cast<unsigned long long>(section.count) * section.width != section.size) {
-            Say(why, whyChars, L"the %s section holds %u bytes, not %u entries of %u bytes", section.name,
-                section.size, section.count, section.width);
-            return FALSE;
-        }
-        expected = section.offset + section.size;
-    }
-    if (expected != size) {
-        Say(why, whyChars, L"the sections end at %u but the record is %u bytes long", expected, size);
         return FALSE;
     }
     Say(why, whyChars, L"ok");

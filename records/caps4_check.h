@@ -1,13 +1,14 @@
 // Structural check of a capability record read from storage (a .kvp file, a
-// registry value, a printer data value): whether it is a whole, undamaged
-// caps4 record that can be unpacked without reading outside it.
+// registry value, a printer data value): whether it is one whole record whose
+// every section can be read without reading outside it.
 #pragma once
 
 #include <cstddef>
 
 #include "platform/platform.h"
+#include "records/caps4_layout.h"
 
-// One section of the record as its header describes it.
+// One section of one record as its header describes it.
 struct Caps4Section {
     const WCHAR* name;  // "paper names", ...
     DWORD offset;
@@ -16,15 +17,14 @@ struct Caps4Section {
     DWORD width;  // bytes per element
 };
 
-inline constexpr int kCaps4SectionCount = 14;
-
-// Fills the 14 sections in record order from a header of at least 412 bytes.
+// Fills the sections in record order from a header of at least 412 bytes.
 void vlibPRINT_Caps4Sections(const void* record, Caps4Section sections[kCaps4SectionCount]);
 
 // Returns TRUE when the `available` bytes at `record` hold exactly one record:
-// header present, dwOffsetToBinNames 412, dwSize equal to `available`, the first section at 412, the
-// sections back to back in their order, each inside the record and as long as
-// its count times its element width (names and numbers of a list may differ
-// in count), the last one ending at dwSize, dwEnd 0. Otherwise FALSE, with
-// the reason in `why` (a sentence without line end) when given.
+// header present, dwOffsetToBinNames 412 and dwEnd 0 (a capability record at
+// all), dwSize equal to `available`, and every section readable: inside the
+// record behind the header, with its entries fitting in its size (a count
+// read as signed; a negative one only with size 0). A count below what the size holds is sound (a list
+// whose fetch failed keeps its space with count 0). Otherwise FALSE, with the
+// reason in `why` (a sentence without line end) when given.
 BOOL vlibPRINT_CheckCaps4(const void* record, size_t available, WCHAR* why, size_t whyChars);

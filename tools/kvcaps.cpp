@@ -129,6 +129,11 @@ const T* Section(const std::vector<BYTE>& bytes, DWORD offset) {
     return reinterpret_cast<const T*>(bytes.data() + offset);
 }
 
+// A count as stored is printed signed; only a positive one lists entries
+// (the record check made sure they fit in their section).
+long Signed(DWORD count) { return static_cast<long>(static_cast<LONG>(count)); }
+DWORD Listed(DWORD count) { return Signed(count) > 0 ? count : 0; }
+
 // The record unpacked into a capability set (the caller frees it with
 // vlibPRINT_FreeQueryBuffers); false when it does not load.
 bool Unpack(const std::vector<BYTE>& bytes, QueryBuffers* set) {
@@ -185,60 +190,62 @@ void PrintSummary(const std::vector<BYTE>& bytes) {
     const WORD* paperIds = Section<WORD>(bytes, h.dwOffsetToPapers);
     const WCHAR* paperNames = Section<WCHAR>(bytes, h.dwOffsetToPaperNames);
     const PaperSize* paperSizes = Section<PaperSize>(bytes, h.dwOffsetToPaperSize);
-    const DWORD papers = std::max(h.dwNumPapers, std::max(h.dwNumPaperNames, h.dwNumPaperSize));
-    std::printf("Papers (%lu ids, %lu names, %lu sizes):\n", static_cast<unsigned long>(h.dwNumPapers),
-                static_cast<unsigned long>(h.dwNumPaperNames), static_cast<unsigned long>(h.dwNumPaperSize));
+    const DWORD numPapers = Listed(h.dwNumPapers), numPaperNames = Listed(h.dwNumPaperNames),
+                numPaperSizes = Listed(h.dwNumPaperSize);
+    const DWORD papers = std::max(numPapers, std::max(numPaperNames, numPaperSizes));
+    std::printf("Papers (%ld ids, %ld names, %ld sizes):\n", Signed(h.dwNumPapers), Signed(h.dwNumPaperNames),
+                Signed(h.dwNumPaperSize));
     if (papers) std::printf("    %5s  %-18s  %s\n", "id", "size (0.1 mm)", "name");
     for (DWORD i = 0; i < papers; ++i) {
         char id[16] = "-", size[32] = "-";
-        if (i < h.dwNumPapers) std::snprintf(id, sizeof(id), "%u", paperIds[i]);
-        if (i < h.dwNumPaperSize)
+        if (i < numPapers) std::snprintf(id, sizeof(id), "%u", paperIds[i]);
+        if (i < numPaperSizes)
             std::snprintf(size, sizeof(size), "%5ld x %5ld", static_cast<long>(paperSizes[i].width),
                           static_cast<long>(paperSizes[i].length));
-        const std::string name = i < h.dwNumPaperNames ? Utf8(paperNames + i * kPaperNameChars, kPaperNameChars) : "-";
+        const std::string name = i < numPaperNames ? Utf8(paperNames + i * kPaperNameChars, kPaperNameChars) : "-";
         std::printf("    %5s  %-18s  %s\n", id, size, name.c_str());
     }
 
     const WORD* binIds = Section<WORD>(bytes, h.dwOffsetToBins);
     const WCHAR* binNames = Section<WCHAR>(bytes, h.dwOffsetToBinNames);
-    const DWORD bins = std::max(h.dwNumBins, h.dwNumBinNames);
-    std::printf("Bins (%lu ids, %lu names):\n", static_cast<unsigned long>(h.dwNumBins),
-                static_cast<unsigned long>(h.dwNumBinNames));
-    for (DWORD i = 0; i < bins; ++i) {
+    const DWORD numBins = Listed(h.dwNumBins), numBinNames = Listed(h.dwNumBinNames);
+    std::printf("Bins (%ld ids, %ld names):\n", Signed(h.dwNumBins), Signed(h.dwNumBinNames));
+    for (DWORD i = 0; i < std::max(numBins, numBinNames); ++i) {
         char id[16] = "-";
-        if (i < h.dwNumBins) std::snprintf(id, sizeof(id), "%u", binIds[i]);
-        const std::string name = i < h.dwNumBinNames ? Utf8(binNames + i * kBinNameChars, kBinNameChars) : "-";
+        if (i < numBins) std::snprintf(id, sizeof(id), "%u", binIds[i]);
+        const std::string name = i < numBinNames ? Utf8(binNames + i * kBinNameChars, kBinNameChars) : "-";
         std::printf("    %5s  %s\n", id, name.c_str());
     }
 
     const DWORD* mediaIds = Section<DWORD>(bytes, h.dwOffsetToMediaTypes);
     const WCHAR* mediaNames = Section<WCHAR>(bytes, h.dwOffsetToMediaTypeNames);
-    const DWORD media = std::max(h.dwNumMediaTypes, h.dwNumMediaTypeNames);
-    std::printf("Media types (%lu ids, %lu names):%s\n", static_cast<unsigned long>(h.dwNumMediaTypes),
-                static_cast<unsigned long>(h.dwNumMediaTypeNames), media ? "" : " none");
+    const DWORD numMedia = Listed(h.dwNumMediaTypes), numMediaNames = Listed(h.dwNumMediaTypeNames);
+    const DWORD media = std::max(numMedia, numMediaNames);
+    std::printf("Media types (%ld ids, %ld names):%s\n", Signed(h.dwNumMediaTypes), Signed(h.dwNumMediaTypeNames),
+                media ? "" : " none");
     for (DWORD i = 0; i < media; ++i) {
         char id[16] = "-";
-        if (i < h.dwNumMediaTypes) std::snprintf(id, sizeof(id), "%lu", static_cast<unsigned long>(mediaIds[i]));
-        const std::string name = i < h.dwNumMediaTypeNames ? Utf8(mediaNames + i * kMediaNameChars, kMediaNameChars) : "-";
+        if (i < numMedia) std::snprintf(id, sizeof(id), "%lu", static_cast<unsigned long>(mediaIds[i]));
+        const std::string name = i < numMediaNames ? Utf8(mediaNames + i * kMediaNameChars, kMediaNameChars) : "-";
         std::printf("    %5s  %s\n", id, name.c_str());
     }
 
     auto printResolutions = [&](const char* title, DWORD offset, DWORD count) {
         const ResolutionPair* list = Section<ResolutionPair>(bytes, offset);
-        std::printf("%s (%lu):", title, static_cast<unsigned long>(count));
-        for (DWORD i = 0; i < count; ++i)
+        std::printf("%s (%ld):", title, Signed(count));
+        for (DWORD i = 0; i < Listed(count); ++i)
             std::printf("%s %ld x %ld", i ? "," : "", static_cast<long>(list[i].x), static_cast<long>(list[i].y));
-        std::printf("%s\n", count ? "" : " none");
+        std::printf("%s\n", Listed(count) ? "" : " none");
     };
     printResolutions("Resolutions", h.dwOffsetToResolutions, h.dwNumResolutions);
     printResolutions("Indexed resolutions", h.dwOffsetToResolutionsIndexed, h.dwNumResolutionsIndexed);
     std::printf("Indexed resolutions only: %s\n", h.dwIndexedResolutionsOnly ? "yes" : "no");
 
     // Forms: one per paper size at every resolution of the list in use.
-    const DWORD resolutions = h.dwIndexedResolutionsOnly ? h.dwNumResolutionsIndexed : h.dwNumResolutions;
-    std::printf("Forms: %lu (%lu paper sizes x %lu resolutions = %lu)\n", static_cast<unsigned long>(h.dwNumForms),
-                static_cast<unsigned long>(h.dwNumPaperSize), static_cast<unsigned long>(resolutions),
-                static_cast<unsigned long>(h.dwNumPaperSize * resolutions));
+    const DWORD resolutions = Listed(h.dwIndexedResolutionsOnly ? h.dwNumResolutionsIndexed : h.dwNumResolutions);
+    std::printf("Forms: %ld (%lu paper sizes x %lu resolutions = %llu)\n", Signed(h.dwNumForms),
+                static_cast<unsigned long>(numPaperSizes), static_cast<unsigned long>(resolutions),
+                static_cast<unsigned long long>(numPaperSizes) * resolutions);
     PrintPages(bytes);
 
     std::printf("Scalar capabilities:\n");
@@ -271,9 +278,8 @@ void PrintSummary(const std::vector<BYTE>& bytes) {
         }
     }
     if (column) std::printf("\n");
-    std::printf("Lists: %lu files, %lu N-up values, %lu personalities, %lu media ready\n",
-                static_cast<unsigned long>(h.dwNumFiles), static_cast<unsigned long>(h.dwNumNUP),
-                static_cast<unsigned long>(h.dwNumPersonality), static_cast<unsigned long>(h.dwNumMediaReady));
+    std::printf("Lists: %ld files, %ld N-up values, %ld personalities, %ld media ready\n", Signed(h.dwNumFiles),
+                Signed(h.dwNumNUP), Signed(h.dwNumPersonality), Signed(h.dwNumMediaReady));
     std::printf("Graphics: technology %ld, %ld bits per pixel, raster caps 0x%lX, text caps 0x%lX\n",
                 static_cast<long>(h.lowLevel.Technology), static_cast<long>(h.lowLevel.BitsPixel),
                 static_cast<unsigned long>(h.lowLevel.RasterCaps), static_cast<unsigned long>(h.lowLevel.TextCaps));

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <stdexcept>
 #include <tuple>
 
@@ -284,10 +285,15 @@ struct Tables {
         return TRUE;
     }
 
+    // The spooler lets go of the handle (the context) before the driver's own
+    // code runs: a scripted failure or fault still closes it.
     static BOOL WINAPI ClosePrinter(HANDLE handle) {
-        FakePrinter* printer;
-        EnterOnPrinter(handle, {.op = Op::ClosePrinter}, printer);  // a scripted failure still closes
-        return fake().handles_.erase(handle) ? TRUE : Fail(ERROR_INVALID_HANDLE);
+        auto found = fake().handles_.find(handle);
+        if (found == fake().handles_.end()) return Fail(ERROR_INVALID_HANDLE);
+        const std::wstring name = found->second;
+        fake().handles_.erase(found);
+        fake().Enter({.op = Op::ClosePrinter, .printer = name});
+        return TRUE;
     }
 
     static LONG WINAPI DocumentProperties(HWND, HANDLE handle, LPWSTR name, PDEVMODEW out, PDEVMODEW in, DWORD mode) {
@@ -455,8 +461,12 @@ struct Tables {
     }
 
     static BOOL WINAPI DeleteDC(HDC dc) {
-        EnterOnDC(dc, {.op = Op::DeleteDC});
-        return fake().dcs_.erase(dc) ? TRUE : FALSE;
+        auto found = fake().dcs_.find(dc);
+        if (found == fake().dcs_.end()) return FALSE;
+        const std::wstring name = found->second.printer;
+        fake().dcs_.erase(found);
+        fake().Enter({.op = Op::DeleteDC, .printer = name});
+        return TRUE;
     }
 
     static BOOL WINAPI GetVersionEx(LPOSVERSIONINFOW info) {
@@ -631,9 +641,11 @@ void FakePrintSystem::FailOn(Op op, int nthCall, DWORD error) {
 
 DWORD FakePrintSystem::Enter(const Call& call) {
     calls_.push_back(call);
+    if (call.op != Op::GetVersionEx && ++driverCalls_ == faultOnDriverCall_) DriverFault();
     auto found = failures_.find({static_cast<int>(call.op), ++counts_[static_cast<int>(call.op)]});
     if (found == failures_.end()) return 0;
     if (found->second == 0) DriverFault();
+    if (found->second == kThrow) throw std::bad_alloc();
     return found->second;
 }
 

@@ -169,6 +169,13 @@ public:
     void FaultOn(Op op, int nthCall);
     // The nth call (1-based) of the operation fails with the error code.
     void FailOn(Op op, int nthCall, DWORD error);
+    // The nth driver-facing call (1-based: every spooler and GDI call, in the
+    // order made) faults inside the "driver".
+    void FaultOnDriverCall(int nthCall) { faultOnDriverCall_ = nthCall; }
+    // The nth call (1-based) of the operation throws std::bad_alloc, as the
+    // library's own code does when memory runs out.
+    void ThrowOn(Op op, int nthCall) { failures_[{static_cast<int>(op), nthCall}] = kThrow; }
+    int DriverCalls() const { return driverCalls_; }
 
     int Count(Op op) const { return counts_[static_cast<int>(op)]; }
     const std::vector<Call>& calls() const { return calls_; }
@@ -192,7 +199,10 @@ private:
     std::deque<FakeDriver> drivers_;
     OSVERSIONINFOW version_{};
     int counts_[static_cast<int>(Op::kCount)] = {};
-    std::map<std::pair<int, int>, DWORD> failures_;  // (op, call) -> error; 0 = fault
+    static constexpr DWORD kThrow = 0xFFFFFFFF;
+    std::map<std::pair<int, int>, DWORD> failures_;  // (op, call) -> error; 0 = fault, kThrow = throw
+    int driverCalls_ = 0;
+    int faultOnDriverCall_ = 0;
     std::map<DWORD, DWORD> driverLevelAs_;
     std::vector<Call> calls_;
     std::map<HANDLE, std::wstring> handles_;  // open printer handles -> printer names

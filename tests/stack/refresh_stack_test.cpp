@@ -14,35 +14,16 @@
 #include "printer/printer.h"
 #include "printer/printer_keys.h"
 #include "records/caps4_check.h"
+#include "support/run_program.h"
 #include "support/temp_dir.h"
 
 namespace {
 
 using testsupport::Narrow;
+using testsupport::RunProgram;
 
 double SecondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-// Runs a program of the build (this test lives in build\tests) detached from
-// the console; its exit code, or 0xFFFFFFFF when it did not run to its end.
-DWORD RunProgram(const std::wstring& program, const std::wstring& arguments) {
-    WCHAR build[MAX_PATH] = {};
-    ::GetModuleFileNameW(nullptr, build, MAX_PATH);
-    ::PathRemoveFileSpecW(build);
-    ::PathRemoveFileSpecW(build);
-    std::wstring commandLine = L"\"" + std::wstring(build) + L"\\" + program + L"\" " + arguments;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    DWORD exitCode = 0xFFFFFFFF;
-    if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr,
-                          &startup, &process))
-        return exitCode;
-    if (::WaitForSingleObject(process.hProcess, 300000) == WAIT_OBJECT_0) ::GetExitCodeProcess(process.hProcess, &exitCode);
-    ::CloseHandle(process.hThread);
-    ::CloseHandle(process.hProcess);
-    return exitCode;
 }
 
 void SetDword(HKEY hive, const WCHAR* path, const WCHAR* name, DWORD value) {
@@ -183,6 +164,15 @@ TEST_P(RefreshStack, EveryPrinterGetsACheckedRecordInItsStore) {
         const std::wstring cut = folder_ + L"cut.kvp";
         std::ofstream(cut.c_str(), std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size() / 2));
         EXPECT_EQ(RunProgram(L"kvcaps.exe", L"\"" + cut + L"\""), 3u);
+        // A bin list whose fetch failed keeps its space with count 0: sound.
+        std::string dropped = bytes;
+        reinterpret_cast<caps4*>(dropped.data())->dwNumBinNames = 0;
+        const std::wstring droppedFile = folder_ + L"dropped.kvp";
+        std::ofstream(droppedFile.c_str(), std::ios::binary).write(dropped.data(), static_cast<std::streamsize>(dropped.size()));
+        std::string summary;
+        EXPECT_EQ(RunProgram(L"kvcaps.exe", L"\"" + droppedFile + L"\"", &summary), 0u) << summary;
+        const caps4& h = *reinterpret_cast<const caps4*>(bytes.data());
+        EXPECT_NE(summary.find("Bins (" + std::to_string(h.dwNumBins) + " ids, 0 names):"), std::string::npos) << summary;
     }
 
     ASSERT_GE(lines.size(), 3u);

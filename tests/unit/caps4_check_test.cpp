@@ -38,15 +38,19 @@ TEST(Caps4Check, SoundRecordsPassAndDamagedOrForeignOnesAreRefusedWithTheReason)
     const std::pair<std::string, std::string> cases[] = {
         {record, "ok: ok"},
         {bare, "ok: ok"},
+        {With(record, 400, 0), "ok: ok"},           // forms whose count dropped to 0 keep their space
+        {With(With(bare, 20, 0), 24, 0xFFFFFFFF), "ok: ok"},  // a negative count with size 0 lists nothing
         {record.substr(0, 400), "400 bytes is shorter than the 412-byte record header"},
         {record.substr(0, record.size() - 1), "the record says it is " + size + " bytes long but " +
                                                    std::to_string(record.size() - 1) + " bytes are there"},
         {std::string(600, 'x'), "the first section is said to start at 2021161080 instead of 412 (not a capability record)"},
         {With(record, 408, 1), "dwEnd is 1 instead of 0"},
-        {With(record, 400, 5), "the forms section holds 336 bytes, not 5 entries of 84 bytes"},  // two papers at two resolutions
+        {With(record, 400, 5), "the forms section holds 336 bytes, too few for 5 entries of 84 bytes"},  // two papers at two resolutions
         {With(record, 396, 0x7FFFFFF0), "the forms section (2147483632 bytes at " + forms + ") runs past the end of the record (" + size + " bytes)"},
-        {With(record, 60, 416), "the resolutions section starts at 416 instead of " + std::to_string(s[2].offset)},
-        {With(With(record, 396, 252), 400, 3), "the sections end at " + std::to_string(record.size() - 84) + " but the record is " + size + " bytes long"},
+        {With(record, 392, 0xFFFFFFF0), "the forms section (336 bytes at 4294967280) runs past the end of the record (" + size + " bytes)"},
+        {With(record, 60, 16), "the resolutions section (16 bytes at 16) overlaps the record header"},
+        {With(bare, 24, 1), "the bins section holds 0 bytes, too few for 1 entries of 2 bytes"},
+        {With(record, 400, 0xFFFFFFFE), "the forms section holds 336 bytes but a negative count (-2)"},
     };
     for (const auto& c : cases) EXPECT_EQ(Why(c.first), c.second);
 }

@@ -2,7 +2,10 @@
 // the driver quirks the queries must survive.
 #include <gtest/gtest.h>
 
+#include "devcaps/forms.h"
 #include "devcaps/list_queries.h"
+#include "devcaps/named_lists.h"
+#include "devcaps/resolutions.h"
 #include "devcaps_test_util.h"
 #include "fake/fake_print_system.h"
 
@@ -107,6 +110,44 @@ TEST(DevCapsLists, MediasStoreFullSlotNamesAndThirtyTwoBitIds) {
     ASSERT_TRUE(medias);
     EXPECT_EQ(Header(medias.get()), (Fields{292, 2, 8, 284, 2, 256, 28}));
     EXPECT_EQ(trace.Lines().back(), "\t\tmedia 1: [65537] " + std::string(64, 'M'));  // no terminator of its own
+}
+
+// A count whose entries no block can hold fails the query as running out of
+// memory does: no block, outputs 0, and a line that says why.
+TEST(DevCapsLists, CountsTooLargeForOneBlockFailTheirQuery) {
+    FakePrintSystem fake;
+    fake::FakePrinter& p = fake.AddPrinter(L"P");
+    p.Cap(DC_PAPERSIZE).counts = {0x10000000};  // 8 bytes each: 2 GiB
+    p.Cap(DC_BINNAMES).counts = {0x7FFFFFFF};
+    p.Cap(DC_FILEDEPENDENCIES).counts = {0x02000001};  // 128 bytes each: 4 GiB and 128 bytes
+    p.Cap(DC_ENUMRESOLUTIONS).counts = {0x10000000};
+    Trace trace;
+    EXPECT_EQ(vlibPRINT_QueryDevCap_Papers(L"P", L"FILE:", nullptr), nullptr);
+    EXPECT_EQ(vlibPRINT_QueryDevCap_Bins(L"P", L"FILE:", nullptr), nullptr);
+    DWORD num = 7, size = 7;
+    EXPECT_EQ(vlibPRINT_QueryDevCap_Files(L"P", L"FILE:", nullptr, &num, &size), nullptr);
+    EXPECT_TRUE(num == 0 && size == 0);
+    num = size = 7;
+    EXPECT_EQ(vlibPRINT_QueryDevCap_Resolutions(L"P", L"FILE:", L"winprint", nullptr, &num, &size), nullptr);
+    EXPECT_TRUE(num == 0 && size == 0);
+    // The forms table of a paper block that claims 2^24 sizes at 128 resolutions.
+    const PaperBuffer claims = {40, 0, 0, 40, 0, 0, 40, 0x01000000, 0x08000000, 40};
+    const ResolutionPair one = {300, 300};
+    num = size = 7;
+    EXPECT_EQ(vlibPRINT_QueryDevCap_Forms(L"P", L"FILE:", L"winprint", nullptr, &claims, &one, 128, 0, nullptr, 0, &num,
+                                          &size, 0),
+              nullptr);
+    EXPECT_TRUE(num == 0 && size == 0);
+    EXPECT_EQ(fake.OpenDCs() + fake.OpenPrinterHandles(), 0);
+    const std::string w = " => !WARNING! ";
+    for (const std::string& line :
+         {"vlibPRINT_QueryDevCap_Papers" + w + "lists of 2, 2, 268435456 entries do not fit in one block",
+          "vlibPRINT_QueryDevCap_Bins" + w + "lists of 2147483647, 2, 0 entries do not fit in one block",
+          "vlibPRINT_QueryDevCap_Files" + w + "33554433 entries do not fit in one block",
+          "vlibPRINT_QueryDevCap_Resolutions" + w + "268435456 resolutions do not fit in one block",
+          "vlibPRINT_QueryDevCap_Forms" + w + "16777216 papers x 128 resolutions do not fit in one block"})
+        EXPECT_TRUE(Has(trace, {line})) << line;
+    EXPECT_EQ(Containing(trace, "couldn't allocate the memory, returning null"), 2);
 }
 
 }  // namespace

@@ -29,11 +29,28 @@ TEST(DevCapsLowLevel, NullPrinterGivesTheRasterPrinterRecord) {
                                   0,    0,  0,  0, 0,  28313, 511, 254, 255, 23863, 5};
     expected.resize(35);  // no escape is supported
     EXPECT_EQ(Values(caps.get()), expected);
-    // 0x10, 0x400 and 0x4000 have no name.
-    EXPECT_TRUE(Has(trace, {Line("RasterCaps: 28313: RC_BITBLT | RC_BITMAP64 | RC_DI_BITMAP | RC_DIBTODEV | "
-                                 "RC_STRETCHBLT | RC_STRETCHDIB  | ")}));
-    EXPECT_TRUE(Has(trace, {Line("ColorMgmtCaps: 5:CM_CMYK_COLOR | CM_DEVICE_ICM | ")}));
-    EXPECT_EQ(trace.Lines().back(), Line("QUERYDIBSUPPORT: 0"));
+    // The whole trace; 0x10, 0x400 and 0x4000 of RasterCaps have no name.
+    std::vector<std::string> lines = {Line(""), Line("DriverVersion: 1280"), Line("Technology: 2: DT_RASPRINTER")};
+    for (const char* value : {"BitsPixel: 24", "Planes: 1", "NumBrushes: -1", "NumPens: 40", "NumFonts: 136",
+                              "NumColors: 8", "PDeviceSize: 0", "ClipCaps: 1", "SizePalette: 0", "NumReserved: 20",
+                              "ColorRes: 0", "ScalingFactorX: 0", "ScalingFactorY: 0", "BltAlignment: 0",
+                              "ShadeBlendCaps: 0: ",
+                              "RasterCaps: 28313: RC_BITBLT | RC_BITMAP64 | RC_DI_BITMAP | RC_DIBTODEV | RC_STRETCHBLT | "
+                              "RC_STRETCHDIB  | ",
+                              "CurveCaps: 511: CC_CHORD | CC_CIRCLES | CC_ELLIPSES | CC_INTERIORS | CC_PIE | "
+                              "CC_ROUNDRECT | CC_STYLED | CC_WIDE | CC_WIDESTYLED | ",
+                              "LineCaps: 254: LC_INTERIORS | LC_MARKER | LC_POLYLINE | LC_POLYMARKER | LC_STYLED | "
+                              "LC_WIDE | LC_WIDESTYLED | ",
+                              "PolygonalCaps: 255: PC_INTERIORS | PC_POLYGON | PC_RECTANGLE | PC_SCANLINE | PC_STYLED | "
+                              "PC_WIDE | PC_WIDESTYLED | PC_WINDPOLYGON | ",
+                              "TextCaps: 23863: TC_OP_CHARACTER | TC_OP_STROKE | TC_CP_STROKE | TC_CR_ANY | "
+                              "TC_SF_X_YINDEP | TC_SA_CONTIN | TC_IA_ABLE | TC_UA_ABLE | TC_SO_ABLE | TC_VA_ABLE | ",
+                              "ColorMgmtCaps: 5:CM_CMYK_COLOR | CM_DEVICE_ICM | ", "JPEG/PNG support: 0/0",
+                              "GET_PS_FEATURESETTING: 0", "PASSTHROUGH: 0", "POSTSCRIPT_DATA: 0", "POSTSCRIPT_IDENTIFY: 0",
+                              "POSTSCRIPT_INJECTION: 0", "POSTSCRIPT_PASSTHROUGH: 0", "SPCLPASSTHROUGH2: 0",
+                              "POSTSCRIPT_IGNORE: 0", "ENCAPSULATED_POSTSCRIPT: 0", "QUERYDIBSUPPORT: 0"})
+        lines.push_back(Line(value));
+    EXPECT_EQ(trace.Lines(), lines);
 }
 
 TEST(DevCapsLowLevel, ReadsInRecordOrderAndAFaultKeepsWhatWasReadBefore) {

@@ -26,8 +26,10 @@ TEST(DevCapsNamedLists, NullPrinterGivesEmptyListsAndMissingOutputsAreRefused) {
         DWORD num = 7, size = 7;
         EXPECT_EQ(query(nullptr, L"FILE:", nullptr, &num, &size), nullptr);
         EXPECT_TRUE(num == 0 && size == 0);
+        num = size = 7;  // bad parameters leave the output that was given untouched
         EXPECT_EQ(query(L"P", L"FILE:", nullptr, nullptr, &size), nullptr);
         EXPECT_EQ(query(L"P", L"FILE:", nullptr, &num, nullptr), nullptr);
+        EXPECT_TRUE(num == 7 && size == 7);
         const std::string bad = firstLine.substr(0, firstLine.find("=> ") + 3) + "bad parameters";
         EXPECT_EQ(trace.Lines(), (std::vector<std::string>{firstLine, "using defaults", firstLine, bad, firstLine, bad}));
     }

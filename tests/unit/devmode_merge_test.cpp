@@ -5,6 +5,7 @@
 #include <string>
 
 #include "print/devmode_merge.h"
+#include "trace_capture.h"
 
 namespace {
 
@@ -158,6 +159,34 @@ TYPED_TEST(Compare, ChangedSettingsAsMask) {
     EXPECT_EQ(CompareDM(&before.dm, &after.dm, nullptr), DWORD(DM_FORMNAME));
     EXPECT_EQ(CompareDM(static_cast<const DM*>(nullptr), &after.dm, nullptr), 0u);
     EXPECT_EQ(CompareDM(&before.dm, static_cast<const DM*>(nullptr), nullptr), 0u);
+}
+
+// The merge's and the compare's own lines, the dumps between them aside.
+TEST(DevmodeTrace, MergeTracesItsGatesAndFieldsCompareItsChanges) {
+    testsupport::TraceCapture trace;
+    WithExtra<DEVMODEW> source = Blank<DEVMODEW>(0), target = Blank<DEVMODEW>(0x0320);
+    source.dm.dmFields = DM_ORIENTATION | DM_PRINTQUALITY | DM_NUP;  // DM_NUP is beyond the 0x0320 gate
+    source.dm.dmPrintQuality = 600;
+    vlibPRINT_MergeDM4W(&source.dm, &target.dm, trace.log());
+    source.dm.dmFields = DM_YRESOLUTION, source.dm.dmYResolution = 300, target.dm.dmSpecVersion = 0x0401;
+    MergeDM(&source.dm, &target.dm, trace.log());
+    const std::string m = "vlibPRINT_MergeDM4W => ", g = "MergeDM => ", t = "testing spec version against 0x0";
+    std::vector<std::string> merged = trace.LinesStartingWith(m), second = trace.LinesStartingWith(g);
+    EXPECT_EQ(merged, (std::vector<std::string>{m, m + t + "320", m + "spec version is after 0x0320",
+                                                m + "DM_ORIENTATION merging", m + "DM_PRINTQUALITY merging",
+                                                m + "DM_YRESOLUTION copying since not init", m + t + "400",
+                                                m + t + "401", m + "resultant devmode:"}));
+    EXPECT_EQ(second, (std::vector<std::string>{g, g + t + "320", g + "spec version is after 0x0320",
+                                                g + "DM_YRESOLUTION merging", g + "DM_PRINTQUALITY copying since not init",
+                                                g + t + "400", g + "spec version is after 0x0400", g + t + "401",
+                                                g + "spec version is after 0x0401", g + "resultant devmode:"}));
+    WithExtra<DEVMODEW> after = target;
+    after.dm.dmFields |= DM_COLOR;
+    after.dm.dmYResolution = 150;
+    EXPECT_EQ(CompareDM(&target.dm, &after.dm, trace.log()), DWORD(DM_COLOR | DM_YRESOLUTION));
+    EXPECT_EQ(trace.LinesStartingWith("CompareDM => DM"),
+              (std::vector<std::string>{"CompareDM => DM_COLOR changed", "CompareDM => DM_YRESOLUTION changed"}));
+    EXPECT_EQ(trace.LinesStartingWith("CompareDM => dw"), (std::vector<std::string>{"CompareDM => dwUpdatedFields: 10240"}));
 }
 
 }  // namespace

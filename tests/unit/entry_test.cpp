@@ -21,19 +21,26 @@ const char* const kVersionLine = "KVCLIENT => Client OS Version is (2)(6.1.7601)
 // Printers-key deletions as the registry table saw them (passed on to the
 // real registry, where the keys do not exist); the split can fail.
 Roots g_deletes;
+std::vector<int> g_enumerationsBefore;  // per deletion: the refresh runs' EnumPrinters calls made before it
+const fake::FakePrintSystem* g_fake = nullptr;
+int g_enumerationsAtStart = 0;
 bool g_splitFails = false;
 DWORD WINAPI RecordingDeleteKey(HKEY root, LPCWSTR subkey) {
     EXPECT_STREQ(subkey, kPrintersKey);
     g_deletes.push_back(root);
+    g_enumerationsBefore.push_back(g_fake->Count(fake::Op::EnumPrinters) - g_enumerationsAtStart);
     return platform::RealRegistry().SHDeleteKeyW(root, subkey);
 }
 LPWSTR* WINAPI FailingSplit(LPCWSTR commandLine, int* count) {
-    return g_splitFails ? nullptr : platform::RealRegistry().CommandLineToArgvW(commandLine, count);
+    return g_splitFails ? nullptr : platform::RealShell().CommandLineToArgvW(commandLine, count);
 }
 
 class ClientEntry : public ::testing::Test {
 protected:
-    void SetUp() override { RemoveKeys(); }
+    void SetUp() override {
+        RemoveKeys();
+        g_fake = &fake_;
+    }
     void TearDown() override {
         TraceLogDestroy(ClientLog);
         ClientLog = LibraryLog = nullptr;
@@ -53,12 +60,14 @@ protected:
     // expected result of 0 makes the command-line split fail.
     Lines Run(const WCHAR* commandLine, int expected = 1) {
         g_deletes.clear();
+        g_enumerationsBefore.clear();
+        g_enumerationsAtStart = fake_.Count(fake::Op::EnumPrinters);
         g_splitFails = expected == 0;
         ::DeleteFileW(path_.c_str());
         platform::RegistryApi api = platform::RealRegistry();
         api.SHDeleteKeyW = RecordingDeleteKey;
-        api.CommandLineToArgvW = FailingSplit;
         platform::ScopedApi<platform::RegistryApi> registry(platform::registry, api);
+        platform::ScopedApi<platform::ShellApi> shell(platform::shell, platform::ShellApi{FailingSplit});
         EXPECT_EQ(ClientMain(commandLine), expected);
         EXPECT_EQ(LibraryLog, ClientLog);
         return ReadLogLines(path_);
@@ -113,6 +122,11 @@ TEST_F(ClientEntry, OptionsInEitherCaseActEachTimeInOrderAndUnknownWordsAreIgnor
     EXPECT_EQ(Run(L"kvclient.exe -D x -x -d q"),
               (Lines{kSeparator, kVersionLine, "KVCLIENT => commandline = kvclient.exe -D x -x -d q"}));
     EXPECT_EQ(g_deletes, (Roots{HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}));
+
+    // "-d -q" clears before the refresh (two enumeration calls), "-q -d" after it.
+    Run(L"kvclient.exe -d -q -d");
+    EXPECT_EQ(g_deletes, (Roots{HKEY_LOCAL_MACHINE, HKEY_LOCAL_MACHINE}));
+    EXPECT_EQ(g_enumerationsBefore, (std::vector<int>{0, 2}));
 }
 
 }  // namespace

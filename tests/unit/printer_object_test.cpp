@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "printer_fixture.h"
+#include "support/heap_counter.h"
 
 namespace {
 
@@ -37,9 +38,11 @@ TEST(PrinterObjectConstruction, EveryPrinterIsBuiltWithWhatItAnswered) {
         {"exception occurred during OpenPrinter", KV_SETUP(f.FaultOn(Op::OpenPrinter, 1)), false, false, false, false},
         {"exception occurred during DocumentProperties", KV_SETUP(f.FaultOn(Op::DocumentProperties, 1)), false, false, false, false},
         {"exception occurred during DocumentProperties", KV_SETUP(f.FaultOn(Op::DocumentProperties, 2)), false, false, false, false},
-        // The information look-up catches its own faults and answers null.
-        {"assuming printer isn't available", KV_SETUP(f.FaultOn(Op::GetPrinter, 2)), false, true, false, false},
+        // A fault inside the information look-ups is the object's to trace.
+        {"exception occurred during GetPrinter", KV_SETUP(f.FaultOn(Op::GetPrinter, 1)), false, true, false, false},
+        {"exception occurred during GetPrinter", KV_SETUP(f.FaultOn(Op::GetPrinter, 2)), false, true, false, false},
         {"exception occurred during GetPrinter", KV_SETUP(f.FaultOn(Op::GetPrinterDriver, 2)), false, true, true, false},
+        {"assuming printer isn't available", KV_SETUP(f.FailOn(Op::GetPrinter, 2, ERROR_INVALID_HANDLE)), false, true, false, false},
         {"exception occurred during ClosePrinter", KV_SETUP(f.FaultOn(Op::ClosePrinter, 1)), true, true, true, true},
     };
 #undef KV_SETUP
@@ -48,6 +51,7 @@ TEST(PrinterObjectConstruction, EveryPrinterIsBuiltWithWhatItAnswered) {
         Env env;
         fake::FakePrinter& p = env.fake.AddPrinter(L"P");
         c.setUp(env.fake, p);
+        testsupport::HeapCounter heap;  // whatever faulted, every block goes back
         {
             CPrinter printer(env.trace.log(), c.name, 1, 0);
             EXPECT_EQ((std::vector<bool>{printer.bAvailable == 1, !!printer.pDefDM, !!printer.pPI2, !!printer.pDriverInfo}),
@@ -61,6 +65,7 @@ TEST(PrinterObjectConstruction, EveryPrinterIsBuiltWithWhatItAnswered) {
         EXPECT_EQ(Has(lines, "CPrinter::MirrorPrinterInfo2 => PI2 is NULL!?!?"), !c.info2);
         EXPECT_EQ(lines.back(), "~CPrinter => deleted");
         if (!std::strstr(c.line, "ClosePrinter")) EXPECT_EQ(env.fake.OpenPrinterHandles(), 0);
+        EXPECT_EQ(heap.Live(), 0);
     }
 }
 
@@ -100,9 +105,13 @@ TEST(PrinterObject, DefaultDevmodesInformationRefreshAndCapabilitySet) {
     printer.SetUserDefaultDM(fake::AsDevmode(dm));
     env.fake.FaultOn(Op::GetPrinter, env.fake.Count(Op::GetPrinter) + 1);
     EXPECT_EQ(printer.GetUserDefaultDM(), nullptr);
+    env.fake.FaultOn(Op::GetPrinter, env.fake.Count(Op::GetPrinter) + 2);  // while the level-8 block is filled
+    EXPECT_EQ(printer.GetGlobalDefaultDM(), nullptr);
     EXPECT_TRUE(InOrder(env.trace.All(), {"CPrinter::GetGlobalDefaultDM => getting printer info 8",
                                           "CPrinter::SetUserDefaultDM => failed to set printer info 9",
-                                          "CPrinter::SetUserDefaultDM => exception occurred during SetPrinter"}));
+                                          "CPrinter::SetUserDefaultDM => exception occurred during SetPrinter",
+                                          "CPrinter::GetUserDefaultDM => exception occurred during GetPrinter",
+                                          "CPrinter::GetGlobalDefaultDM => exception occurred during GetPrinter"}));
 
     // The information is read again only when marked changed; the mark goes even when the printer is gone.
     p.comment = L"moved";

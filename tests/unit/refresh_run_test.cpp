@@ -2,9 +2,14 @@
 // cached one after the other, and one printer's trouble does not stop it.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <map>
+
 #include "client/entry.h"
 #include "client/refresh_run.h"
 #include "printer_fixture.h"
+#include "records/caps4_check.h"
+#include "support/heap_counter.h"
 
 namespace {
 
@@ -29,16 +34,32 @@ TEST(Refresh, AnUnreachablePrinterDoesNotStopTheRun) {
     EXPECT_EQ(env.fake.OpenPrinterHandles() + env.fake.OpenDCs(), 0);  // one object at a time, all given back
 }
 
-TEST(Refresh, ADriverFaultingOutsideTheQueryGuardsEndsOnlyItsPrinter) {
-    Env env;
-    env.fake.AddPrinter(L"First").Cap(DC_PAPERS).faultOnCalls = {1};  // the first, unguarded paper count
-    env.fake.AddPrinter(L"Second");
-    RunRefresh();
-    const Lines lines = env.trace.All();
-    EXPECT_TRUE(InOrder(lines, {Forcing("First"), "KVCLIENT => exception occurred during query of printer (name = First)",
-                                "~CPrinter => deleted", Creating("Second"), "CPrinter::SaveToCache => cached!"}));
-    EXPECT_TRUE(env.RegistryRecord(HKEY_LOCAL_MACHINE, L"First").empty());
-    EXPECT_FALSE(env.RegistryRecord(HKEY_LOCAL_MACHINE, L"Second").empty());
+// A driver faulting where the queries do not guard, or our own code running
+// out of memory, ends that printer's query: its stored record stays as it
+// was and the run goes on.
+TEST(Refresh, TroubleOutsideTheQueryGuardsEndsOnlyItsPrinter) {
+    const struct { void (*script)(fake::FakePrintSystem&); std::string line; } cases[] = {
+        {[](fake::FakePrintSystem& f) { f.Find(L"First")->Cap(DC_PAPERS).faultOnCalls = {1}; },  // an unguarded count
+         "KVCLIENT => exception occurred during query of printer (name = First)"},
+        {[](fake::FakePrintSystem& f) { f.ThrowOn(fake::Op::OpenPrinter, 1); },
+         "KVCLIENT => refresh of printer failed (name = First)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        Env env;
+        env.fake.AddPrinter(L"First");
+        env.fake.AddPrinter(L"Second");
+        const std::string old = "an earlier record";
+        env.registry.SetBinary(HKEY_LOCAL_MACHINE, testsupport::PrinterKeyPath(L"First"), L"PrinterData", old.data(),
+                               static_cast<DWORD>(old.size()));
+        c.script(env.fake);
+        RunRefresh();
+        EXPECT_TRUE(InOrder(env.trace.All(), {Creating("First"), c.line,
+                                              Creating("Second"), "CPrinter::SaveToCache => cached!"}));
+        EXPECT_EQ(env.RegistryRecord(HKEY_LOCAL_MACHINE, L"First"), old);
+        EXPECT_FALSE(env.RegistryRecord(HKEY_LOCAL_MACHINE, L"Second").empty());
+        EXPECT_EQ(env.fake.OpenPrinterHandles(), 0);
+    }
 }
 
 TEST(Refresh, TwiceOnTheCommandLineRunsTwiceAndRewritesTheEntries) {
@@ -79,6 +100,86 @@ TEST(Refresh, CacheMethodTwoQueriesWithoutStoring) {
                                 "CPrinter::SaveToCache => set to not cache!"}));
     EXPECT_FALSE(Has(lines, "CPrinter::Query => failed to cache data..."));
     EXPECT_FALSE(env.registry.KeyExists(HKEY_LOCAL_MACHINE, testsupport::PrinterKeyPath(L"First")));
+}
+
+// One access violation at the k-th driver-facing call of a refresh run over
+// three printers, for every k the clean run makes: the run ends normally,
+// the other printers get the record of the clean run, the faulted one gets a
+// record that loads back or keeps the one stored before, and no printer
+// handle, device context or heap block is left behind.
+TEST(Refresh, AFaultAtAnyDriverCallEndsOnlyThatPrintersQueryAndLeaksNothing) {
+    const std::wstring names[] = {L"First", L"Second", L"Third"};
+    std::string before;  // the record each printer has before the run: one of the defaults
+    {
+        fake::FakePrintSystem none;
+        CPrinter defaults(nullptr, L"", 2, 0);
+        defaults.QueryCapabilities(TRUE, nullptr, nullptr);
+        defaults.queryBuffers.bFilled = 1;
+        before = Serialized(defaults);
+    }
+    struct Run {
+        testsupport::RegistrySteering registry;
+        fake::FakePrintSystem fake;
+        Run(const std::wstring (&names)[3], const std::string& before) {
+            for (const std::wstring& name : names) {
+                fake::FakePrinter& p = fake.AddPrinter(name);
+                p.SetBins({{DMBIN_UPPER, L"Upper"}, {DMBIN_MANUAL, L"Manual"}});
+                p.SetMedia({{DMMEDIA_STANDARD, L"Plain"}});
+                p.SetNames(DC_FILEDEPENDENCIES, kFileNameChars, {L"fake1.dll"});
+                registry.SetBinary(HKEY_LOCAL_MACHINE, testsupport::PrinterKeyPath(name), L"PrinterData", before.data(),
+                                   static_cast<DWORD>(before.size()));
+            }
+        }
+        std::string Stored(const std::wstring& name) {
+            std::string bytes;
+            registry.Read(HKEY_LOCAL_MACHINE, testsupport::PrinterKeyPath(name), L"PrinterData", &bytes);
+            return bytes;
+        }
+    };
+    std::map<std::wstring, std::string> clean;
+    int calls = 0;
+    {
+        Run run(names, before);
+        RunRefresh();
+        calls = run.fake.DriverCalls();
+        for (const std::wstring& name : names) clean[name] = run.Stored(name);
+    }
+    ASSERT_GT(calls, 100);
+    for (int k = 1; k <= calls; ++k) {
+        SCOPED_TRACE(k);
+        Run run(names, before);
+        run.fake.FaultOnDriverCall(k);
+        {
+            testsupport::HeapCounter heap;
+            RunRefresh();
+            EXPECT_EQ(heap.Live(), 0);
+        }
+        // The printer of the k-th driver-facing call; empty for the enumeration.
+        std::wstring faulted;
+        int seen = 0;
+        for (const fake::Call& call : run.fake.calls())
+            if (call.op != fake::Op::GetVersionEx && ++seen == k) faulted = call.printer;
+        ASSERT_EQ(seen, run.fake.DriverCalls());
+        for (const std::wstring& name : names) {
+            SCOPED_TRACE(testsupport::Narrow(name));
+            const std::string stored = run.Stored(name);
+            if (faulted.empty()) {
+                EXPECT_TRUE(stored == before) << "enumeration faulted, yet the record changed";
+            } else if (name != faulted) {
+                EXPECT_TRUE(stored == clean[name]) << "not faulted, yet not the clean run's record";
+            } else if (stored != before) {
+                WCHAR why[256] = {};
+                EXPECT_TRUE(vlibPRINT_CheckCaps4(stored.data(), stored.size(), why, 256)) << testsupport::Narrow(why);
+                QueryBuffers loaded{};
+                EXPECT_TRUE(vlibPRINT_UnpackCaps4(&loaded, reinterpret_cast<const caps4*>(stored.data()), stored.size()));
+                vlibPRINT_FreeQueryBuffers(&loaded);
+            }
+        }
+        EXPECT_EQ(run.fake.OpenPrinterHandles(), 0);
+        EXPECT_EQ(run.fake.OpenDCs(), 0);
+        if (HasFailure()) break;
+    }
+    std::printf("[ sweep    ] %d driver calls, a fault injected at each\n", calls);
 }
 
 }  // namespace

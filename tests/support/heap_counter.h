@@ -1,0 +1,24 @@
+// Counts the process-heap blocks the library gives out and back while it
+// lives (it installs a heap table of its own). Only one may live at a time.
+#pragma once
+
+#include "platform/kernel.h"
+
+namespace testsupport {
+
+class HeapCounter {
+public:
+    HeapCounter();
+    ~HeapCounter();
+    HeapCounter(const HeapCounter&) = delete;
+    HeapCounter& operator=(const HeapCounter&) = delete;
+
+    // Blocks allocated and not yet freed since construction (negative when
+    // blocks from before were freed).
+    long Live() const;
+
+private:
+    platform::ScopedApi<platform::HeapApi> api_;
+};
+
+}  // namespace testsupport
