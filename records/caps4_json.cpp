@@ -124,6 +124,14 @@ Json Names(const WCHAR* slots, DWORD count, size_t chars) {
     return list;
 }
 
+// The names of a list block, through its accessor (which knows the list's bounds).
+template <class Block>
+Json BlockNames(const Block* block, const WCHAR* (*nameAt)(const Block*, DWORD), size_t chars) {
+    Json list = Json::array();
+    for (DWORD i = 0; block && nameAt(block, i); ++i) list.push_back(platform::Utf8(nameAt(block, i), chars));
+    return list;
+}
+
 Json Pairs(const ResolutionPair* pairs, DWORD count) {
     Json list = Json::array();
     for (DWORD i = 0; pairs && i < count; ++i) list.push_back({{"x", pairs[i].x}, {"y", pairs[i].y}});
@@ -303,7 +311,7 @@ std::string vlibPRINT_Caps4Json(const QueryBuffers* set) {
     const BinBuffer* bins = set->pBins;
     WORD id = 0;
     for (DWORD i = 0; bins && BinIdAt(bins, i, &id); ++i) binIds.push_back(id);
-    document["binNames"] = bins ? Names(BinNames(bins), bins->dwNumBinNames, kBinNameChars) : Json::array();
+    document["binNames"] = BlockNames(bins, BinNameAt, kBinNameChars);
     document["bins"] = binIds;
     document["resolutions"] = Pairs(set->pResolutions, set->dwNumResolutions);
     document["resolutionsIndexed"] = Pairs(set->pResolutionsIndexed, set->dwNumResolutionsIndexed);
@@ -312,7 +320,7 @@ std::string vlibPRINT_Caps4Json(const QueryBuffers* set) {
     const MediaBuffer* media = set->pMedias;
     DWORD type = 0;
     for (DWORD i = 0; media && MediaIdAt(media, i, &type); ++i) mediaIds.push_back(type);
-    document["mediaTypeNames"] = media ? Names(MediaNames(media), media->dwNumMediaTypeNames, kMediaNameChars) : Json::array();
+    document["mediaTypeNames"] = BlockNames(media, MediaNameAt, kMediaNameChars);
     document["mediaTypes"] = mediaIds;
     Json nup = Json::array();
     for (DWORD i = 0; set->pNUP && i < set->dwNumNUP; ++i) nup.push_back(set->pNUP[i]);
@@ -321,7 +329,7 @@ std::string vlibPRINT_Caps4Json(const QueryBuffers* set) {
     PaperSize size = {};
     for (DWORD i = 0; papers && PaperIdAt(papers, i, &id); ++i) paperIds.push_back(id);
     for (DWORD i = 0; papers && PaperSizeAt(papers, i, &size); ++i) sizes.push_back({{"width", size.width}, {"length", size.length}});
-    document["paperNames"] = papers ? Names(PaperNames(papers), papers->dwNumPaperNames, kPaperNameChars) : Json::array();
+    document["paperNames"] = BlockNames(papers, PaperNameAt, kPaperNameChars);
     document["papers"] = paperIds;
     document["paperSizes"] = sizes;
     document["personality"] = Names(set->pPersonality, set->dwNumPersonality, kPersonalityChars);
