@@ -7,6 +7,10 @@
 //                                            Printers key (per machine, then per user)
 //   kvcaps [--full] --printer-data PRINTER   the printer's data value "KVPrinterInfo"
 //
+//   kvcaps --ipp SOURCE    the record as the printer attributes of an IPP Everywhere printer,
+//                          in the form `ippeveprinter -a FILE` reads (SOURCE as above)
+//   kvcaps --json SOURCE   the whole record as one JSON document
+//
 // The summary lists the papers with their ids and sizes, the bins, the media
 // types, the resolutions, the number of forms, every paper's page, printable
 // area and margins at the resolution for normal printing, and the scalar
@@ -14,6 +18,10 @@
 // field-by-field dump. A record that is damaged or not a capability record
 // at all is refused with the reason and exit code 3; a record that cannot be
 // read gives exit code 2, a wrong command line 1.
+#include <fcntl.h>
+#include <io.h>
+#include <shlwapi.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -32,6 +40,8 @@
 #include "printer/printer_keys.h"
 #include "records/caps4.h"
 #include "records/caps4_check.h"
+#include "records/caps4_ipp.h"
+#include "records/caps4_json.h"
 #include "records/caps4_media.h"
 #include "records/printer_info.h"
 #include "records/printer_info_dump.h"
@@ -698,11 +708,39 @@ int Run(int argc, LPWSTR* argv) {
 
 }  // namespace inforec
 
+// ------------------------------------------------------------ standard exports
+
+enum class Export { kNone, kIpp, kJson };
+
+// The export option, or kNone for another argument.
+Export ExportOption(const std::wstring& arg) {
+    return arg == L"--ipp" ? Export::kIpp : arg == L"--json" ? Export::kJson : Export::kNone;
+}
+
+// Writes the record as IPP Everywhere printer attributes or as JSON to
+// standard output, UTF-8 with LF line ends. printer names the printer
+// (printer-make-and-model): the printer of the source, or the file's name.
+int WriteExport(Export format, const std::vector<BYTE>& bytes, const std::wstring& printer) {
+    QueryBuffers set;
+    if (!Unpack(bytes, &set)) {
+        std::fprintf(stderr, "kvcaps: the record does not load\n");
+        return kDamaged;
+    }
+    const std::string text =
+        format == Export::kIpp ? vlibPRINT_Caps4IppAttributes(&set, printer) : vlibPRINT_Caps4Json(&set);
+    vlibPRINT_FreeQueryBuffers(&set);
+    std::fflush(stdout);
+    _setmode(_fileno(stdout), _O_BINARY);
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+    return kOk;
+}
+
 int Usage() {
     std::fprintf(stderr,
-                 "usage: kvcaps [--full] FILE.kvp\n"
-                 "       kvcaps [--full] --registry PRINTER\n"
-                 "       kvcaps [--full] --printer-data PRINTER\n");
+                 "usage: kvcaps [--full | --ipp | --json] FILE.kvp\n"
+                 "       kvcaps [--full | --ipp | --json] --registry PRINTER\n"
+                 "       kvcaps [--full | --ipp | --json] --printer-data PRINTER\n");
     std::fputs(inforec::kUsageLines, stderr);
     return kUsage;
 }
@@ -724,11 +762,14 @@ int main() {
     if (inforec::Wanted(argc, args.argv)) return inforec::Run(argc, args.argv);
 
     bool full = false;
+    Export format = Export::kNone;
     std::wstring file, registryPrinter, dataPrinter;
     for (int i = 1; i < argc; ++i) {
         const std::wstring arg = args.argv[i];
         if (arg == L"--full") {
             full = true;
+        } else if (ExportOption(arg) != Export::kNone && format == Export::kNone) {
+            format = ExportOption(arg);
         } else if (arg == L"--registry" && i + 1 < argc) {
             registryPrinter = args.argv[++i];
         } else if (arg == L"--printer-data" && i + 1 < argc) {
@@ -740,6 +781,7 @@ int main() {
         }
     }
     if (static_cast<int>(!file.empty()) + !registryPrinter.empty() + !dataPrinter.empty() != 1) return Usage();
+    if (full && format != Export::kNone) return Usage();
 
     std::vector<BYTE> bytes;
     std::string where, why;
@@ -764,6 +806,10 @@ int main() {
         std::fprintf(stderr, "kvcaps: %s: not a usable capability record: %s\n", where.c_str(), Utf8(reason).c_str());
         return kDamaged;
     }
+    if (format != Export::kNone)
+        return WriteExport(format, bytes,
+                           !file.empty() ? std::wstring(::PathFindFileNameW(file.c_str()), ::PathFindExtensionW(file.c_str()))
+                                         : registryPrinter + dataPrinter);
     std::printf("Capability record, %lu bytes, from %s\n", static_cast<unsigned long>(bytes.size()), where.c_str());
     PrintSummary(bytes);
     if (full) PrintFullDump(bytes);
