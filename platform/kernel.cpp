@@ -22,6 +22,15 @@ bool BlockBytes(unsigned long long count, unsigned long long width, DWORD* bytes
     return true;
 }
 
+std::string Utf8(const WCHAR* text, size_t maxChars) {
+    size_t length = 0;
+    while (text && length < maxChars && text[length]) ++length;
+    const int bytes = length ? ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr) : 0;
+    std::string out(static_cast<size_t>(bytes > 0 ? bytes : 0), '\0');
+    if (bytes > 0) ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), out.data(), bytes, nullptr, nullptr);
+    return out;
+}
+
 void CopyString(WCHAR* target, size_t capacity, const WCHAR* source) {
     if (!target || capacity == 0) return;
     size_t i = 0;

@@ -47,10 +47,19 @@ const ShellApi& RealShell() {
     return api;
 }
 
+const KernelApi& RealKernel() {
+    static const KernelApi api = {
+        ::CreateEventW, ::SetEvent, ::ResetEvent, ::WaitForSingleObject, ::WaitForMultipleObjects,
+        ::CreateThread, ::Sleep,    ::CloseHandle,
+    };
+    return api;
+}
+
 SpoolerApi spooler = RealSpooler();
 GdiApi gdi = RealGdi();
 VersionApi version = RealVersion();
 RegistryApi registry = RealRegistry();
 ShellApi shell = RealShell();
+KernelApi kernel = RealKernel();
 
 }  // namespace platform

@@ -1,10 +1,10 @@
 // The one door to the operating system.
 //
-// Spooler, GDI, version and registry/shell operations are reached through plain
-// tables of function pointers. Each table is bound to the real Win32 functions at
-// start-up; a test installs a table of its own with ScopedApi and gets the real
-// one back when the scope ends. Kernel services (heap, files, events, code pages)
-// are thin functions in platform/kernel.h.
+// Spooler, GDI, version, registry, shell and the event / thread / wait operations
+// are reached through plain tables of function pointers. Each table is bound to
+// the real Win32 functions at start-up; a test installs a table of its own with
+// ScopedApi and gets the real one back when the scope ends. The process heap and
+// the other kernel services (files, code pages) are in platform/kernel.h.
 #pragma once
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -72,11 +72,24 @@ struct ShellApi {
     decltype(&::CommandLineToArgvW) CommandLineToArgvW;
 };
 
+// Events, threads and waits of the change-notification thread.
+struct KernelApi {
+    decltype(&::CreateEventW) CreateEventW;
+    decltype(&::SetEvent) SetEvent;
+    decltype(&::ResetEvent) ResetEvent;
+    decltype(&::WaitForSingleObject) WaitForSingleObject;
+    decltype(&::WaitForMultipleObjects) WaitForMultipleObjects;
+    decltype(&::CreateThread) CreateThread;
+    decltype(&::Sleep) Sleep;
+    decltype(&::CloseHandle) CloseHandle;
+};
+
 extern SpoolerApi spooler;
 extern GdiApi gdi;
 extern VersionApi version;
 extern RegistryApi registry;
 extern ShellApi shell;
+extern KernelApi kernel;
 
 // The tables bound to the real Win32 functions.
 const SpoolerApi& RealSpooler();
@@ -84,6 +97,7 @@ const GdiApi& RealGdi();
 const VersionApi& RealVersion();
 const RegistryApi& RealRegistry();
 const ShellApi& RealShell();
+const KernelApi& RealKernel();
 
 // Installs a replacement table for the lifetime of the object and puts the
 // previous one back afterwards. Scopes nest.

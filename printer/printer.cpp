@@ -286,8 +286,3 @@ CPrinter::~CPrinter() {
     ClearQueryBuffers();
     TraceLogWrite(pLog, 0, L"~CPrinter => deleted\n");
 }
-
-// ------------------------------------------------------------ steps of other parts
-
-void CPrinter::SetUpNotification() {}
-void CPrinter::TearDownNotification() {}

@@ -4,13 +4,23 @@
 // information) and holds the printer's capability set in its query buffers.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
+#include <list>
 #include <string>
+#include <vector>
+
+#include <boost/shared_ptr.hpp>
 
 #include "log/trace_log.h"
 #include "platform/platform.h"
+#include "printer/printer_notify.h"
 #include "records/caps4.h"
 #include "records/query_buffers.h"
+
+struct KVPrinterInfo400;
+struct KVPrinterInfo401;
+struct KVPrinterInfo402;
 
 // Progress reports of a capability query: (context, text, percent).
 typedef void (*PFN_QUERY_PROGRESS)(LPVOID context, std::wstring text, DWORD percent);
@@ -71,6 +81,26 @@ public:
     // Reads the four construction-time local print options.
     void GetLocalOptions();
 
+    // Change notification. A registration number (from 1, never reused), or
+    // 0 without a callback; the callback is called on the notification
+    // thread from the next change on. Both are refused inside a callback,
+    // and a callback must not destroy the object.
+    DWORD RegisterForPrinterNotify(DWORD dwUser, PFN_PRINTER_NOTIFY pfnNotify, LPVOID pContext);
+    // TRUE when the registration was removed; once it returns, the callback
+    // is not called again.
+    BOOL UnregisterForPrinterNotify(DWORD dwId);
+    // Start and stop the notification thread; failures are traced and leave
+    // the object idle.
+    void StartPrinterNotifyThread();
+    void StopPrinterNotifyThread();
+
+    // Printer info records (records/printer_info.h) of this printer: its
+    // names, spooler values, default DEVMODE and capability record, in a new
+    // process-heap block the caller frees; null without a capability set.
+    KVPrinterInfo400* CreateKVPrinterInfo400W();
+    KVPrinterInfo401* CreateKVPrinterInfo401W();
+    KVPrinterInfo402* CreateKVPrinterInfo402W();
+
     // The members are open to the other operations of the printer object and
     // to its users (the printer info records, the refresh run).
     TraceLog* pLog;
@@ -87,7 +117,23 @@ public:
     QueryBuffers queryBuffers;
     DWORD dwIgnoreLogPixels;
     DWORD dwCacheMethod;
-    // The change-notification state follows here.
+
+    // Change notification. bNotifyRunning is set by the notification thread
+    // and cleared by the stop.
+    std::atomic<BOOL> bNotifyRunning;
+    HANDLE hStopEvent;
+    HANDLE hNotifyPrinter;
+    HANDLE hNotify;  // INVALID_HANDLE_VALUE when none
+    HANDLE hNotifyThread;
+    DWORD dwNotifyThreadId;
+    DWORD dwLastNotifyId;
+    std::vector<_NOTIFY_REGISTRATION*> vecNotify;  // guarded by csNotify
+    CRITICAL_SECTION csNotify;
+    PRINTER_NOTIFY_OPTIONS notifyOptions;
+    PRINTER_NOTIFY_OPTIONS_TYPE* pNotifyTypes;
+    PWORD pPrinterFields;
+    PWORD pJobFields;
+    std::list<boost::shared_ptr<_PRINTER_CHANGE>> lstChanges;  // guarded by csNotify
 
     // Local print options, read at construction; the query and the cache do
     // not use them.
@@ -104,9 +150,11 @@ private:
     void SetDefaultDM(DWORD level, DEVMODEW* pDevMode, const WCHAR* function);
 
     // Steps of construction and destruction that belong to the change
-    // notification. They do nothing in this build: no notification is set up.
+    // notification.
     void SetUpNotification();
     void TearDownNotification();
+    // Closes the change handle and the thread handle of a thread that has ended.
+    void CloseNotifyHandles();
 
     // Local options: the four values below one Printers key, and the
     // query-time lookup of one value (per machine, then per user).

@@ -21,6 +21,11 @@ struct MediaResolution {
 };
 MediaResolution vlibPRINT_NormalResolution(const QueryBuffers* set);
 
+// The list the forms were measured at: the resolution list, or for a printer
+// with indexed resolutions only, the indexed list; null with a count of 0 when
+// it is empty.
+const ResolutionPair* vlibPRINT_ResolutionsInUse(const QueryBuffers* set, DWORD* count);
+
 // One paper size of the set. Margins are in hundredths of a millimetre,
 // converted from the form's pixels with its own logical pixels per inch;
 // a margin the driver reports below zero counts as 0.
@@ -35,3 +40,15 @@ struct MediaPage {
 };
 // One page per paper size of the set, in the set's order.
 std::vector<MediaPage> vlibPRINT_MediaPages(const QueryBuffers* set);
+
+// A paper size under its PWG 5101.1 self-describing name. A size within a
+// tenth of a millimetre of a standard size (in both directions, as for
+// portrait) takes the standard's name and exact size ("iso_a4_210x297mm",
+// 21000 x 29700); any other size keeps its own under a custom name made of
+// the paper name's letters and digits ("custom_address_28.5x88.9mm").
+struct PwgMedia {
+    std::string name;
+    LONG width;   // hundredths of a millimetre
+    LONG length;
+};
+PwgMedia vlibPRINT_PwgMedia(PaperSize size, const WCHAR* paperName);

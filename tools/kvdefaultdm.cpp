@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/kernel.h"
 #include "printer/printer.h"
 
 namespace {
@@ -27,14 +28,6 @@ int Usage() {
                  "usage: kvdefaultdm PRINTER...\n"
                  "       kvdefaultdm --spec-version V PRINTER...\n");
     return kUsage;
-}
-
-std::string Narrow(const std::wstring& text) {
-    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string out(bytes > 0 ? static_cast<size_t>(bytes) : 1, '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, out.data(), bytes, nullptr, nullptr);
-    out.resize(out.size() - 1);
-    return out;
 }
 
 // Cache method 2: the printer object neither loads nor stores a record.
@@ -62,17 +55,17 @@ int main() {
     for (const std::wstring& name : args) {
         CPrinter printer(nullptr, name, kNoCache, 0);
         if (!printer.pDefDM || !printer.pDefDM->dmSize) {
-            std::fprintf(stderr, "kvdefaultdm: %s: the driver gave no default DEVMODE\n", Narrow(name).c_str());
+            std::fprintf(stderr, "kvdefaultdm: %s: the driver gave no default DEVMODE\n", platform::Utf8(name.c_str()).c_str());
             result = kNoDevMode;
             continue;
         }
         if (version < 0) {
-            std::printf("%s 0x%04X\n", Narrow(name).c_str(), printer.pDefDM->dmSpecVersion);
+            std::printf("%s 0x%04X\n", platform::Utf8(name.c_str()).c_str(), printer.pDefDM->dmSpecVersion);
             continue;
         }
         printer.pDefDM->dmSpecVersion = static_cast<WORD>(version);
         printer.SetGlobalDefaultDM(printer.pDefDM);
-        std::printf("%s 0x%04lX stored\n", Narrow(name).c_str(), static_cast<unsigned long>(version));
+        std::printf("%s 0x%04lX stored\n", platform::Utf8(name.c_str()).c_str(), static_cast<unsigned long>(version));
     }
     std::fflush(stdout);
     return result;

@@ -418,7 +418,7 @@ struct Tables {
         return printer->data.erase(Str(name)) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
     }
 
-    // Change notification is not scripted yet: it answers as Wine does.
+    // Change notification answers as Wine does; fake_notify.h scripts it.
     static HANDLE WINAPI FindFirstChange(HANDLE, DWORD, DWORD, LPVOID) {
         fake().Enter({.op = Op::FindFirstChange});
         return Fail(ERROR_CALL_NOT_IMPLEMENTED, INVALID_HANDLE_VALUE);

@@ -9,14 +9,13 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <map>
 #include <set>
 #include <sstream>
 
 #include "devcaps/forms.h"
 #include "devcaps/list_queries.h"
 #include "devcaps/resolutions.h"
-#include "support/temp_dir.h"
+#include "support/ppd_pages.h"
 #include "unit/devcaps_test_util.h"
 
 namespace {
@@ -24,40 +23,10 @@ namespace {
 using devcaps_test::Block;
 using Longs = std::vector<LONG>;
 
-// One page size of a PPD, in points: *PaperDimension and *ImageableArea.
-struct PpdPage {
-    double width = 0, length = 0;
-    double area[4] = {};  // llx lly urx ury
-};
-
-// The PPD's page sizes by their text (what Wine's driver names the paper),
-// or by their name when they have no text.
-std::map<std::string, PpdPage> PpdPages(const std::wstring& printer) {
-    const wchar_t* dir = _wgetenv(L"KV_CUPS_PPD_DIR");
-    std::istringstream ppd(testsupport::ReadFileBytes(std::wstring(dir ? dir : L"") + L"\\" + printer + L".ppd"));
-    std::map<std::string, PpdPage> pages;
-    for (std::string line; std::getline(ppd, line);) {
-        const bool dimension = line.rfind("*PaperDimension ", 0) == 0, area = line.rfind("*ImageableArea ", 0) == 0;
-        const size_t colon = line.find(':'), quote = line.find('"');
-        if (!(dimension || area) || colon == line.npos || quote == line.npos) continue;
-        std::string option = line.substr(line.find(' ') + 1, colon - line.find(' ') - 1);
-        if (option.find('/') != option.npos) option = option.substr(option.find('/') + 1);
-        std::istringstream values(line.substr(quote + 1));
-        PpdPage& page = pages[option];
-        if (dimension)
-            values >> page.width >> page.length;
-        else
-            values >> page.area[0] >> page.area[1] >> page.area[2] >> page.area[3];
-    }
-    return pages;
-}
-
 TEST(FormsStack, EveryFormCarriesItsPapersPageOrTheDefaultPageBelowTheMergeGate) {
     const char* env = std::getenv("KV_CUPS_PRINTERS");
     if (!env || !*env) GTEST_SKIP() << "KV_CUPS_PRINTERS is not set: no CUPS harness";
     std::stringstream list(env);
-    const char* stored0401 = std::getenv("KV_CUPS_DEVMODE_0401");  // printers with a stored 0x0401 default
-    const std::string stored = std::string(",") + (stored0401 ? stored0401 : "") + ",";
     for (std::string narrow; std::getline(list, narrow, ',');) {
         SCOPED_TRACE(narrow);
         const std::wstring name(narrow.begin(), narrow.end());
@@ -71,8 +40,7 @@ TEST(FormsStack, EveryFormCarriesItsPapersPageOrTheDefaultPageBelowTheMergeGate)
         platform::spooler.ClosePrinter(handle);
         const auto* info2 = reinterpret_cast<const PRINTER_INFO_2W*>(info.data());
         ASSERT_TRUE(info2->pDevMode);
-        const bool perPaper = info2->pDevMode->dmSpecVersion >= 0x0320;
-        EXPECT_EQ(perPaper, stored.find("," + narrow + ",") != std::string::npos) << info2->pDevMode->dmSpecVersion;
+        const bool perPaper = info2->pDevMode->dmSpecVersion >= 0x0320;  // the harness stores 0x0401 for three printers
         HDC dc = platform::gdi.CreateDCW(info2->pPrintProcessor, name.c_str(), nullptr, info2->pDevMode);
         Longs page;  // in FormEntry order from hsize
         for (int index : {HORZSIZE, VERTSIZE, HORZRES, VERTRES, LOGPIXELSX, LOGPIXELSY, ASPECTX, ASPECTY, ASPECTXY,
@@ -92,9 +60,8 @@ TEST(FormsStack, EveryFormCarriesItsPapersPageOrTheDefaultPageBelowTheMergeGate)
                                                            papers.get(), res.get(), numRes, res ? 0 : 1, idx.get(),
                                                            numIdx, &num, &size, 0));
         ASSERT_TRUE(forms && P * R > 0 && num == P * R && size == num * 84) << P << " x " << R << ": " << num;
-        const std::map<std::string, PpdPage> ppd = PpdPages(name);
+        const std::vector<testsupport::PpdPage> ppd = testsupport::ReadPpdPages(testsupport::PpdPath(name));
         std::set<Longs> pages, ppdPages;  // of the resolution in hand
-        LONG worst = 0;                     // largest distance from the PPD in pixels
         // Resolution-major: form f is paper f % P at resolution f / P.
         for (DWORD f = 0; f < num; ++f) {
             const FormEntry& form = forms.get()[f];
@@ -105,42 +72,35 @@ TEST(FormsStack, EveryFormCarriesItsPapersPageOrTheDefaultPageBelowTheMergeGate)
             Longs got = {form.formNo, form.resNo, form.resX, form.paprI, form.paprW, form.paprL};
             Longs expected = {static_cast<LONG>(f), res ? r : -1 - r, res ? static_cast<short>(res.get()[r].x) : -1 - r,
                               static_cast<short>(id), static_cast<short>(paper.width), static_cast<short>(paper.length)};
-            if (!perPaper) {
+            const Longs metrics = {form.physW, form.physH, form.offX, form.offY, form.hres, form.vres};
+            if (f % P == 0) pages.clear(), ppdPages.clear();
+            pages.insert(metrics);
+            if (!perPaper) {  // every form carries the default page
                 got.insert(got.end(), &form.hsize, &form.offY + 1);
                 expected.insert(expected.end(), page.begin(), page.end());
-                EXPECT_EQ(got, expected) << "form " << f;
-                continue;
             }
             EXPECT_EQ(got, expected) << "form " << f;
+            if (!perPaper) continue;
             // The paper's page size in the PPD, in the form's own logical pixels.
             WCHAR paperName[kPaperNameChars + 1];
             CopyNameSlot(paperName, PaperNameAt(papers.get(), f % P), kPaperNameChars);
-            const auto entry = ppd.find(testsupport::Narrow(paperName));
-            ASSERT_NE(entry, ppd.end()) << "form " << f << ": no page size \"" << testsupport::Narrow(paperName) << "\"";
-            const PpdPage& p = entry->second;
+            const auto p = std::find_if(ppd.begin(), ppd.end(), [&](const testsupport::PpdPage& e) {
+                return e.text == testsupport::Narrow(paperName);
+            });
+            ASSERT_NE(p, ppd.end()) << "form " << f << ": no page size \"" << testsupport::Narrow(paperName) << "\"";
             auto x = [&](double points) { return std::lround(points * form.logX / 72); };
             auto y = [&](double points) { return std::lround(points * form.logY / 72); };
-            const Longs metrics = {form.physW, form.physH, form.offX, form.offY, form.hres, form.vres};
-            const Longs fromPpd = {x(p.width),  y(p.length), x(p.area[0]), y(p.length - p.area[3]),
-                                   x(p.area[2] - p.area[0]), y(p.area[3] - p.area[1])};
-            for (size_t i = 0; i < metrics.size(); ++i) {
-                worst = std::max(worst, std::abs(metrics[i] - fromPpd[i]));
-                EXPECT_NEAR(metrics[i], fromPpd[i], 2) << "form " << f << " (" << entry->first << "), value " << i
+            const Longs fromPpd = {x(p->width),  y(p->length), x(p->area[0]), y(p->length - p->area[3]),
+                                   x(p->area[2] - p->area[0]), y(p->area[3] - p->area[1])};
+            for (size_t i = 0; i < metrics.size(); ++i)
+                EXPECT_NEAR(metrics[i], fromPpd[i], 2) << "form " << f << " (" << p->text << "), value " << i
                                                        << " of physW, physH, offX, offY, hres, vres";
-            }
             // Papers of different pages differ: as many distinct forms as distinct PPD pages.
-            if (f % P == 0) pages.clear(), ppdPages.clear();
-            pages.insert(metrics);
             ppdPages.insert(fromPpd);
             if (f % P == P - 1) EXPECT_EQ(pages.size(), ppdPages.size()) << "resolution " << r;
         }
-        if (perPaper)
-            std::printf("[ geometry ] %s: 0x0401, %lu forms (%lu papers x %lu resolutions), at most %ld px from the "
-                        "PPD, %zu distinct pages\n", narrow.c_str(), static_cast<unsigned long>(num),
-                        static_cast<unsigned long>(P), static_cast<unsigned long>(R), worst, pages.size());
-        else
-            std::printf("[ geometry ] %s: below the merge gate, %lu forms, each the default page\n", narrow.c_str(),
-                        static_cast<unsigned long>(num));
+        std::printf("[ geometry ] %s: %lu forms, %zu distinct pages a resolution, %s\n", narrow.c_str(),
+                    static_cast<unsigned long>(num), pages.size(), perPaper ? "each its paper's" : "the default page");
     }
 }
 

@@ -1,0 +1,363 @@
+#include "records/caps4_json.h"
+
+#include <cstring>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "log/trace_log.h"
+#include "platform/kernel.h"
+
+namespace {
+
+using Json = nlohmann::ordered_json;  // keeps the record's order
+
+struct Scalar {
+    const char* name;
+    DWORD QueryBuffers::*member;
+};
+constexpr Scalar kScalars[] = {
+    {"dwCollate", &QueryBuffers::dwCollate},
+    {"dwColor", &QueryBuffers::dwColor},
+    {"dwCopies", &QueryBuffers::dwCopies},
+    {"dwDriver", &QueryBuffers::dwDriver},
+    {"dwDatatype", &QueryBuffers::dwDatatype},
+    {"dwDuplex", &QueryBuffers::dwDuplex},
+    {"dwEMF", &QueryBuffers::dwEMF},
+    {"dwIndexedResolutionsOnly", &QueryBuffers::dwIndexedResolutionsOnly},
+    {"dwExtra", &QueryBuffers::dwExtra},
+    {"dwFields", &QueryBuffers::dwFields},
+    {"dwManufacturer", &QueryBuffers::dwManufacturer},
+    {"dwMaxExtent", &QueryBuffers::dwMaxExtent},
+    {"dwMinExtent", &QueryBuffers::dwMinExtent},
+    {"dwModel", &QueryBuffers::dwModel},
+    {"dwOrientation", &QueryBuffers::dwOrientation},
+    {"dwPrinterMem", &QueryBuffers::dwPrinterMem},
+    {"dwPrintRate", &QueryBuffers::dwPrintRate},
+    {"dwPrintRatePPM", &QueryBuffers::dwPrintRatePPM},
+    {"dwPrintRateUnit", &QueryBuffers::dwPrintRateUnit},
+    {"dwDevModeSize", &QueryBuffers::dwDevModeSize},
+    {"dwStaple", &QueryBuffers::dwStaple},
+    {"dwTrueType", &QueryBuffers::dwTrueType},
+    {"dwVersion", &QueryBuffers::dwVersion},
+    {"dwAnsiOnly", &QueryBuffers::dwAnsiOnly},
+};
+
+template <class T>
+struct Field {
+    const char* name;
+    LONG T::*member;
+};
+constexpr Field<FormEntry> kFormFields[] = {
+    {"formNo", &FormEntry::formNo}, {"orientFlag", &FormEntry::orientFlag}, {"paprI", &FormEntry::paprI},
+    {"paprW", &FormEntry::paprW},   {"paprL", &FormEntry::paprL},           {"resX", &FormEntry::resX},
+    {"resY", &FormEntry::resY},     {"resNo", &FormEntry::resNo},           {"hsize", &FormEntry::hsize},
+    {"vsize", &FormEntry::vsize},   {"hres", &FormEntry::hres},             {"vres", &FormEntry::vres},
+    {"logX", &FormEntry::logX},     {"logY", &FormEntry::logY},             {"aspX", &FormEntry::aspX},
+    {"aspY", &FormEntry::aspY},     {"aspXY", &FormEntry::aspXY},           {"physW", &FormEntry::physW},
+    {"physH", &FormEntry::physH},   {"offX", &FormEntry::offX},             {"offY", &FormEntry::offY},
+};
+static_assert(std::size(kFormFields) * sizeof(LONG) == sizeof(FormEntry));
+
+// The 23 device values under "lowLevel", then the 12 escape answers under "escapes".
+constexpr size_t kDeviceValues = 23;
+constexpr Field<LowLevelCaps> kLowLevelFields[] = {
+    {"DriverVersion", &LowLevelCaps::DriverVersion},
+    {"Technology", &LowLevelCaps::Technology},
+    {"BitsPixel", &LowLevelCaps::BitsPixel},
+    {"Planes", &LowLevelCaps::Planes},
+    {"NumBrushes", &LowLevelCaps::NumBrushes},
+    {"NumPens", &LowLevelCaps::NumPens},
+    {"NumFonts", &LowLevelCaps::NumFonts},
+    {"NumColors", &LowLevelCaps::NumColors},
+    {"PDeviceSize", &LowLevelCaps::PDeviceSize},
+    {"ClipCaps", &LowLevelCaps::ClipCaps},
+    {"SizePalette", &LowLevelCaps::SizePalette},
+    {"NumReserved", &LowLevelCaps::NumReserved},
+    {"ColorRes", &LowLevelCaps::ColorRes},
+    {"ScalingFactorX", &LowLevelCaps::ScalingFactorX},
+    {"ScalingFactorY", &LowLevelCaps::ScalingFactorY},
+    {"BltAlignment", &LowLevelCaps::BltAlignment},
+    {"ShadeBlendCaps", &LowLevelCaps::ShadeBlendCaps},
+    {"RasterCaps", &LowLevelCaps::RasterCaps},
+    {"CurveCaps", &LowLevelCaps::CurveCaps},
+    {"LineCaps", &LowLevelCaps::LineCaps},
+    {"PolygonalCaps", &LowLevelCaps::PolygonalCaps},
+    {"TextCaps", &LowLevelCaps::TextCaps},
+    {"ColorMgmtCaps", &LowLevelCaps::ColorMgmtCaps},
+    {"CHECKJPEGFORMAT", &LowLevelCaps::JpegSupport},
+    {"CHECKPNGFORMAT", &LowLevelCaps::PngSupport},
+    {"GET_PS_FEATURESETTING", &LowLevelCaps::GetPsFeatureSetting},
+    {"PASSTHROUGH", &LowLevelCaps::Passthrough},
+    {"POSTSCRIPT_DATA", &LowLevelCaps::PostscriptData},
+    {"POSTSCRIPT_IDENTIFY", &LowLevelCaps::PostscriptIdentify},
+    {"POSTSCRIPT_INJECTION", &LowLevelCaps::PostscriptInjection},
+    {"POSTSCRIPT_PASSTHROUGH", &LowLevelCaps::PostscriptPassthrough},
+    {"SPCLPASSTHROUGH2", &LowLevelCaps::SpclPassthrough2},
+    {"POSTSCRIPT_IGNORE", &LowLevelCaps::PostscriptIgnore},
+    {"ENCAPSULATED_POSTSCRIPT", &LowLevelCaps::EncapsulatedPostscript},
+    {"QUERYDIBSUPPORT", &LowLevelCaps::QueryDibSupport},
+};
+static_assert(std::size(kLowLevelFields) * sizeof(LONG) == sizeof(LowLevelCaps));
+
+// The counted name arrays that have no list block of their own.
+struct NameArray {
+    const char* name;
+    WCHAR* QueryBuffers::*data;
+    DWORD QueryBuffers::*count;
+    DWORD QueryBuffers::*size;
+    size_t chars;
+};
+constexpr NameArray kNameArrays[] = {
+    {"files", &QueryBuffers::pFiles, &QueryBuffers::dwNumFiles, &QueryBuffers::dwSizeOfFiles, kFileNameChars},
+    {"mediaReady", &QueryBuffers::pMediaReady, &QueryBuffers::dwNumMediaReady, &QueryBuffers::dwSizeOfMediaReady,
+     kMediaReadyChars},
+    {"personality", &QueryBuffers::pPersonality, &QueryBuffers::dwNumPersonality, &QueryBuffers::dwSizeOfPersonality,
+     kPersonalityChars},
+};
+
+// --------------------------------------------------------------- writing
+
+Json Names(const WCHAR* slots, DWORD count, size_t chars) {
+    Json list = Json::array();
+    for (DWORD i = 0; slots && i < count; ++i) list.push_back(platform::Utf8(slots + i * chars, chars));
+    return list;
+}
+
+// The names of a list block, through its accessor (which knows the list's bounds).
+template <class Block>
+Json BlockNames(const Block* block, const WCHAR* (*nameAt)(const Block*, DWORD), size_t chars) {
+    Json list = Json::array();
+    for (DWORD i = 0; block && nameAt(block, i); ++i) list.push_back(platform::Utf8(nameAt(block, i), chars));
+    return list;
+}
+
+Json Pairs(const ResolutionPair* pairs, DWORD count) {
+    Json list = Json::array();
+    for (DWORD i = 0; pairs && i < count; ++i) list.push_back({{"x", pairs[i].x}, {"y", pairs[i].y}});
+    return list;
+}
+
+template <class T, size_t N>
+Json Fields(const T& value, const Field<T> (&fields)[N], size_t from, size_t to) {
+    Json object = Json::object();
+    for (size_t i = from; i < to && i < N; ++i) object[fields[i].name] = value.*fields[i].member;
+    return object;
+}
+
+// --------------------------------------------------------------- reading
+
+// Reads a document into a set. A value of the wrong kind gives the reason
+// (the first one is kept) and reads as empty; the caller refuses the document
+// when there is a reason.
+struct Reader {
+    std::string why;
+    const Json empty = Json::array();
+
+    void Fail(const std::string& reason) {
+        if (why.empty()) why = reason;
+    }
+    LONG Number(const Json& value, const char* where) {
+        if (value.is_number_integer() && value.get<long long>() >= -2147483648LL && value.get<long long>() <= 4294967295LL)
+            return static_cast<LONG>(static_cast<DWORD>(value.get<long long>()));
+        Fail(std::string(where) + " holds a value that is not a 32-bit number");
+        return 0;
+    }
+    const Json& List(const Json& document, const char* name) {
+        const auto at = document.find(name);
+        if (at == document.end()) return empty;
+        if (at->is_array()) return *at;
+        Fail(std::string(name) + " is not a list");
+        return empty;
+    }
+    // A list of names as slots of `chars` units each, zero-padded.
+    std::vector<WCHAR> Slots(const Json& document, const char* name, size_t chars) {
+        const Json& list = List(document, name);
+        std::vector<WCHAR> slots(list.size() * chars, L'\0');
+        for (size_t i = 0; i < list.size(); ++i) {
+            const std::string text = list[i].is_string() ? list[i].get<std::string>() : std::string();
+            const int units = text.empty() ? 0 : ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(),
+                                                                      static_cast<int>(text.size()), nullptr, 0);
+            if (!list[i].is_string() || units < 0 || static_cast<size_t>(units) > chars || (units == 0 && !text.empty()))
+                Fail(std::string(name) + " holds a value that is not a name of at most " + std::to_string(chars) +
+                     " UTF-16 units");
+            else if (units)
+                ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &slots[i * chars], units);
+        }
+        return slots;
+    }
+    template <class T>
+    std::vector<T> Numbers(const Json& document, const char* name) {
+        std::vector<T> numbers;
+        for (const Json& value : List(document, name)) numbers.push_back(static_cast<T>(Number(value, name)));
+        return numbers;
+    }
+    // Objects of two numbers each (resolution pairs, paper sizes).
+    template <class T>
+    std::vector<T> Pairs(const Json& document, const char* name, const char* first, const char* second) {
+        std::vector<T> pairs;
+        for (const Json& pair : List(document, name)) {
+            if (pair.is_object() && pair.contains(first) && pair.contains(second))
+                pairs.push_back({Number(pair[first], name), Number(pair[second], name)});
+            else
+                Fail(std::string(name) + " holds a value without " + first + " and " + second);
+        }
+        return pairs;
+    }
+    template <class T, size_t N>
+    void Fields(const Json& object, const Field<T> (&fields)[N], size_t from, size_t to, T* value, const char* name) {
+        if (!object.is_object()) return Fail(std::string(name) + " is not an object");
+        for (size_t i = from; i < to && i < N; ++i) {
+            const auto field = object.find(fields[i].name);
+            if (field != object.end()) value->*fields[i].member = Number(*field, fields[i].name);
+        }
+    }
+    // A heap copy of the bytes, or null for none.
+    template <class T>
+    T* HeapCopy(const void* bytes, size_t size) {
+        if (!size) return nullptr;
+        T* block = platform::HeapAllocZeroAs<T>(size);
+        if (block) std::memcpy(block, bytes, size);
+        else Fail("out of memory");
+        return block;
+    }
+    // A list block: the header, then the lists in the order given (names
+    // first, as the queries lay them out), with dwSize set and the lists'
+    // offsets in `offsets`; null when every list is empty.
+    template <class Header>
+    Header* ListBlock(std::initializer_list<std::pair<const void*, size_t>> lists, DWORD offsets[3]) {
+        size_t total = sizeof(Header);
+        for (const auto& list : lists) total += list.second;
+        if (total == sizeof(Header)) return nullptr;
+        Header* block = platform::HeapAllocZeroAs<Header>(total);
+        if (!block) {
+            Fail("out of memory");
+            return nullptr;
+        }
+        block->dwSize = static_cast<DWORD>(total);
+        DWORD at = sizeof(Header);
+        for (const auto& list : lists) {
+            *offsets++ = at;
+            if (list.second) std::memcpy(reinterpret_cast<BYTE*>(block) + at, list.first, list.second);
+            at += static_cast<DWORD>(list.second);
+        }
+        return block;
+    }
+    template <class T>
+    void Array(const std::vector<T>& values, T** data, DWORD* count, DWORD* size, DWORD width) {
+        *data = HeapCopy<T>(values.data(), values.size() * sizeof(T));
+        *count = static_cast<DWORD>(values.size() * sizeof(T) / width);
+        *size = static_cast<DWORD>(values.size() * sizeof(T));
+    }
+
+    void Read(const Json& document, QueryBuffers* set) {
+        if (!document.is_object()) return Fail("the document is not an object");
+        for (const Scalar& scalar : kScalars) {
+            const auto value = document.find(scalar.name);
+            if (value != document.end()) set->*scalar.member = static_cast<DWORD>(Number(*value, scalar.name));
+        }
+        DWORD at[3] = {};
+        const std::vector<WCHAR> binNames = Slots(document, "binNames", kBinNameChars);
+        const std::vector<WORD> bins = Numbers<WORD>(document, "bins");
+        if ((set->pBins = ListBlock<BinBuffer>({{binNames.data(), binNames.size() * 2}, {bins.data(), bins.size() * 2}}, at)))
+            *set->pBins = {set->pBins->dwSize, DWORD(bins.size()), DWORD(bins.size() * 2), at[1],
+                           DWORD(binNames.size() / kBinNameChars), DWORD(binNames.size() * 2), at[0]};
+        const std::vector<WCHAR> mediaNames = Slots(document, "mediaTypeNames", kMediaNameChars);
+        const std::vector<DWORD> media = Numbers<DWORD>(document, "mediaTypes");
+        if ((set->pMedias = ListBlock<MediaBuffer>({{mediaNames.data(), mediaNames.size() * 2}, {media.data(), media.size() * 4}}, at)))
+            *set->pMedias = {set->pMedias->dwSize, DWORD(media.size()), DWORD(media.size() * 4), at[1],
+                             DWORD(mediaNames.size() / kMediaNameChars), DWORD(mediaNames.size() * 2), at[0]};
+        const std::vector<WCHAR> paperNames = Slots(document, "paperNames", kPaperNameChars);
+        const std::vector<WORD> papers = Numbers<WORD>(document, "papers");
+        const std::vector<PaperSize> sizes = Pairs<PaperSize>(document, "paperSizes", "width", "length");
+        if ((set->pPapers = ListBlock<PaperBuffer>({{paperNames.data(), paperNames.size() * 2},
+                                                    {papers.data(), papers.size() * 2},
+                                                    {sizes.data(), sizes.size() * sizeof(PaperSize)}}, at)))
+            *set->pPapers = {set->pPapers->dwSize, DWORD(papers.size()), DWORD(papers.size() * 2), at[1],
+                             DWORD(paperNames.size() / kPaperNameChars), DWORD(paperNames.size() * 2), at[0],
+                             DWORD(sizes.size()), DWORD(sizes.size() * sizeof(PaperSize)), at[2]};
+
+        Array(Pairs<ResolutionPair>(document, "resolutions", "x", "y"), &set->pResolutions, &set->dwNumResolutions,
+              &set->dwSizeOfResolutions, kResolutionBytes);
+        Array(Pairs<ResolutionPair>(document, "resolutionsIndexed", "x", "y"), &set->pResolutionsIndexed,
+              &set->dwNumResolutionsIndexed, &set->dwSizeOfResolutionsIndexed, kResolutionBytes);
+        for (const NameArray& array : kNameArrays)
+            Array(Slots(document, array.name, array.chars), &(set->*array.data), &(set->*array.count),
+                  &(set->*array.size), static_cast<DWORD>(array.chars * sizeof(WCHAR)));
+        Array(Numbers<DWORD>(document, "nup"), &set->pNUP, &set->dwNumNUP, &set->dwSizeOfNUP, kNupBytes);
+        std::vector<FormEntry> forms;
+        for (const Json& form : List(document, "forms")) {
+            forms.emplace_back();
+            Fields(form, kFormFields, 0, std::size(kFormFields), &forms.back(), "forms");
+        }
+        Array(forms, &set->pForms, &set->dwNumForms, &set->dwSizeOfForms, kFormBytes);
+        LowLevelCaps lowLevel = {};
+        const auto values = document.find("lowLevel"), escapes = document.find("escapes");
+        if (values != document.end()) Fields(*values, kLowLevelFields, 0, kDeviceValues, &lowLevel, "lowLevel");
+        if (escapes != document.end())
+            Fields(*escapes, kLowLevelFields, kDeviceValues, std::size(kLowLevelFields), &lowLevel, "escapes");
+        set->pLowLevel = HeapCopy<LowLevelCaps>(&lowLevel, sizeof(lowLevel));
+        set->bFilled = 1;
+    }
+};
+
+}  // namespace
+
+std::string vlibPRINT_Caps4Json(const QueryBuffers* set) {
+    Json document = Json::object();
+    for (const Scalar& scalar : kScalars) document[scalar.name] = static_cast<LONG>(set->*scalar.member);
+
+    Json binIds = Json::array(), mediaIds = Json::array(), paperIds = Json::array(), sizes = Json::array();
+    const BinBuffer* bins = set->pBins;
+    WORD id = 0;
+    for (DWORD i = 0; bins && BinIdAt(bins, i, &id); ++i) binIds.push_back(id);
+    document["binNames"] = BlockNames(bins, BinNameAt, kBinNameChars);
+    document["bins"] = binIds;
+    document["resolutions"] = Pairs(set->pResolutions, set->dwNumResolutions);
+    document["resolutionsIndexed"] = Pairs(set->pResolutionsIndexed, set->dwNumResolutionsIndexed);
+    document["files"] = Names(set->pFiles, set->dwNumFiles, kFileNameChars);
+    document["mediaReady"] = Names(set->pMediaReady, set->dwNumMediaReady, kMediaReadyChars);
+    const MediaBuffer* media = set->pMedias;
+    DWORD type = 0;
+    for (DWORD i = 0; media && MediaIdAt(media, i, &type); ++i) mediaIds.push_back(type);
+    document["mediaTypeNames"] = BlockNames(media, MediaNameAt, kMediaNameChars);
+    document["mediaTypes"] = mediaIds;
+    Json nup = Json::array();
+    for (DWORD i = 0; set->pNUP && i < set->dwNumNUP; ++i) nup.push_back(set->pNUP[i]);
+    document["nup"] = nup;
+    const PaperBuffer* papers = set->pPapers;
+    PaperSize size = {};
+    for (DWORD i = 0; papers && PaperIdAt(papers, i, &id); ++i) paperIds.push_back(id);
+    for (DWORD i = 0; papers && PaperSizeAt(papers, i, &size); ++i) sizes.push_back({{"width", size.width}, {"length", size.length}});
+    document["paperNames"] = BlockNames(papers, PaperNameAt, kPaperNameChars);
+    document["papers"] = paperIds;
+    document["paperSizes"] = sizes;
+    document["personality"] = Names(set->pPersonality, set->dwNumPersonality, kPersonalityChars);
+    Json forms = Json::array();
+    for (DWORD i = 0; set->pForms && i < set->dwNumForms; ++i)
+        forms.push_back(Fields(set->pForms[i], kFormFields, 0, std::size(kFormFields)));
+    document["forms"] = forms;
+    const LowLevelCaps lowLevel = set->pLowLevel ? *set->pLowLevel : LowLevelCaps{};
+    document["lowLevel"] = Fields(lowLevel, kLowLevelFields, 0, kDeviceValues);
+    document["escapes"] = Fields(lowLevel, kLowLevelFields, kDeviceValues, std::size(kLowLevelFields));
+    const std::string text = document.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+    TraceLogWrite(LibraryLog, 0, L"vlibPRINT_Caps4Json => %d forms, %d bytes\n", static_cast<int>(set->dwNumForms),
+                  static_cast<int>(text.size()));
+    return text;
+}
+
+bool vlibPRINT_Caps4FromJson(const std::string& json, QueryBuffers* set) {
+    const Json document = Json::parse(json, nullptr, false);
+    Reader reader;
+    if (document.is_discarded())
+        reader.Fail("the document is not JSON");
+    else
+        reader.Read(document, set);
+    if (reader.why.empty()) {
+        TraceLogWrite(LibraryLog, 0, L"vlibPRINT_Caps4FromJson => loaded %d forms\n", static_cast<int>(set->dwNumForms));
+        return true;
+    }
+    vlibPRINT_FreeQueryBuffers(set);
+    TraceLogWriteNarrowText(LibraryLog, 0, "vlibPRINT_Caps4FromJson => refused: %s\n", reader.why.c_str());
+    return false;
+}

@@ -1,0 +1,29 @@
+// Wine's spooler offers no change notification: a start on a harness printer
+// is traced and leaves the object idle, and kvwatch.exe says so in one line
+// and exits non-zero. Without the harness (scripts/test starts it) skipped.
+#include <gtest/gtest.h>
+
+#include "support/run_program.h"
+#include "unit/printer_fixture.h"
+
+namespace {
+
+TEST(NotifyStack, WineOffersNoChangeNotification) {
+    const WCHAR* printers = _wgetenv(L"KV_CUPS_PRINTERS");
+    if (!printers) GTEST_SKIP() << "no CUPS harness: run scripts/test";
+    const std::wstring name = std::wstring(printers).substr(0, std::wstring(printers).find(L','));
+    testsupport::TempDir dir;
+    TraceLog* log = TraceLogCreate(dir.File(L"trace.log").c_str(), 0);
+    CPrinter(log, name, 2, 0).StartPrinterNotifyThread();
+    TraceLogDestroy(log);
+    // Idle after the failed start: the destructor finds nothing to stop.
+    EXPECT_TRUE(printer_test::InOrder(testsupport::ReadLogLines(dir.File(L"trace.log")),
+                                      {"CPrinter::StartPrinterNotifyThread => failed to get notify handle",
+                                       "CPrinter::StopPrinterNotifyThread => already stopped?", "~CPrinter => deleted"}));
+    // Asked to watch for a minute, kvwatch gives up at once.
+    std::string output;
+    EXPECT_EQ(testsupport::RunProgram(L"kvwatch.exe", L"\"" + name + L"\" 60", &output), 3u);
+    EXPECT_EQ(output, "kvwatch: the spooler offers no change notification for \"" + testsupport::Narrow(name) + "\"\r\n");
+}
+
+}  // namespace

@@ -1,0 +1,75 @@
+// The round trip of the IPP export, its part inside Wine. scripts/roundtrip
+// serves each printer's exported attributes with ippeveprinter, lets the
+// private scheduler build a driverless queue <printer>_ipp from them, runs
+// kvclient.exe -q again, and then this test with KV_ROUNDTRIP_DIR (the
+// records of both runs, <printer>.kvp and <printer>_ipp.kvp) and
+// KV_ROUNDTRIP_PRINTERS (comma-separated). Without them it is skipped.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+
+#include "records/caps4.h"
+#include "records/caps4_check.h"
+#include "records/caps4_media.h"
+#include "support/ppd_pages.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using testsupport::Narrow;
+using Values = std::vector<double>;
+
+// Whether every value is within its tolerance of the wanted one.
+bool Near(const Values& got, const Values& want, const Values& tolerance) {
+    for (size_t i = 0; i < got.size(); ++i)
+        if (std::fabs(got[i] - want[i]) > tolerance[i]) return false;
+    return true;
+}
+// Size in tenths of a millimetre, margins left, top, right, bottom in hundredths.
+Values Page(const MediaPage& p) {
+    return {double(p.size.width), double(p.size.length), double(p.left), double(p.top), double(p.right), double(p.bottom)};
+}
+
+TEST(RoundTripStack, TheDriverlessQueueKeepsEveryPapersSizeAndMargins) {
+    const wchar_t *dir = _wgetenv(L"KV_ROUNDTRIP_DIR"), *list = _wgetenv(L"KV_ROUNDTRIP_PRINTERS");
+    if (!dir || !list) GTEST_SKIP() << "run by scripts/roundtrip";
+    std::wistringstream printers(list);
+    for (std::wstring printer; std::getline(printers, printer, L',');) {
+        SCOPED_TRACE(Narrow(printer));
+        struct Sets { QueryBuffers at[2]{}; ~Sets() { for (QueryBuffers& set : at) vlibPRINT_FreeQueryBuffers(&set); } } sets;
+        for (int i = 0; i < 2; ++i) {  // the original and the recreated printer
+            const std::string bytes = testsupport::ReadFileBytes(dir + (L"\\" + printer) + (i ? L"_ipp.kvp" : L".kvp"));
+            ASSERT_TRUE(vlibPRINT_CheckCaps4(bytes.data(), bytes.size(), nullptr, 0) &&
+                        vlibPRINT_UnpackCaps4(&sets.at[i], reinterpret_cast<const caps4*>(bytes.data()), bytes.size()));
+        }
+        const std::vector<testsupport::PpdPage> ppd = testsupport::ReadPpdPages(testsupport::PpdPath(printer + L"_ipp"));
+        const std::string ppdText = testsupport::ReadFileBytes(testsupport::PpdPath(printer + L"_ipp"));
+        const std::vector<MediaPage> papers = vlibPRINT_MediaPages(&sets.at[0]), copies = vlibPRINT_MediaPages(&sets.at[1]);
+        size_t inPpd = 0, equal = 0;
+        for (const MediaPage& paper : papers) {
+            ASSERT_TRUE(paper.hasMargins) << Narrow(paper.name);
+            // The PPD, in points: the size within 2 (the scheduler snaps sizes to their standard), the printable area within 1.
+            const double pt = 72 / 2540.0;  // points in a hundredth of a millimetre
+            const bool listed = std::any_of(ppd.begin(), ppd.end(), [&](const testsupport::PpdPage& p) {
+                return Near({p.width / pt / 10, p.length / pt / 10, p.area[0] / pt, (p.length - p.area[3]) / pt,
+                             (p.width - p.area[2]) / pt, p.area[1] / pt}, Page(paper), {7.06, 7.06, 35.3, 35.3, 35.3, 35.3});
+            });
+            // The recreated record: the size within those 2 points, the margins within half a millimetre.
+            const bool back = std::any_of(copies.begin(), copies.end(), [&](const MediaPage& c) {
+                return c.hasMargins && Near(Page(c), Page(paper), {7, 7, 50, 50, 50, 50});
+            });
+            EXPECT_TRUE(listed && back) << Narrow(paper.name) << (listed ? " did not come back" : " is not in the PPD");
+            inPpd += listed, equal += back;
+        }
+        EXPECT_FALSE(papers.empty());
+        EXPECT_EQ(ppdText.find("*Duplex DuplexNoTumble") != std::string::npos, sets.at[0].dwDuplex == 1);
+        EXPECT_EQ(ppdText.find("*ColorDevice: True") != std::string::npos, sets.at[0].dwColor == 1);
+        std::printf("[ round trip ] %s: %zu papers, %zu in the queue's PPD with their printable area, %zu recreated "
+                    "with equal sizes and margins\n", Narrow(printer).c_str(), papers.size(), inPpd, equal);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,152 @@
+// Printer info records: the three layouts to the byte with their DEVMODE
+// area, the conversions, the registry list and the dumps.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "print/form_matching.h"
+#include "printer_fixture.h"
+#include "records/printer_info_dump.h"
+#include "records/printer_info_registry.h"
+#include "support/info_records.h"
+
+namespace {
+
+using namespace printer_test;
+using namespace testsupport;
+
+void Put(std::string& bytes, size_t offset, const void* data, size_t size) { std::memcpy(bytes.data() + offset, data, size); }
+void PutDword(std::string& bytes, size_t offset, DWORD value) { Put(bytes, offset, &value, 4); }
+
+std::string Create(CPrinter& printer, DWORD version) {
+    return version == 400 ? Take(printer.CreateKVPrinterInfo400W())
+           : version == 401 ? Take(printer.CreateKVPrinterInfo401W()) : Take(printer.CreateKVPrinterInfo402W());
+}
+
+class InfoRecords : public ::testing::Test {
+protected:
+    Env env;
+    fake::FakePrinter& office = env.fake.AddPrinter(L"Office");
+    // A queried printer object (nothing cached).
+    std::unique_ptr<CPrinter> Queried(const std::wstring& name = L"Office") {
+        auto printer = std::make_unique<CPrinter>(env.trace.log(), name, 2, 0);
+        printer->Query(1, nullptr, nullptr);
+        return printer;
+    }
+};
+
+TEST_F(InfoRecords, LayoutsToTheByteAndTheirConversions) {
+    office.comment = std::wstring(300, L'c');  // cut to the field's 259 characters
+    office.attributes = 0x240;
+    const DWORD options[] = {1, 1, 300, 2};
+    for (const auto& [name, value] : {std::pair{L"bSecondDialog", 1}, {L"bPrintAsImage", 1}, {L"dwPrintAsImageDPI", 300}, {L"dwFontEmbed", 2}})
+        env.registry.SetDword(HKEY_LOCAL_MACHINE, PrinterKeyPath(L"Office"), name, value);
+    // dmPosition and dmDisplayOrientation share their place with the paper fields, scale and copies.
+    DEVMODEW* def = fake::AsDevmode(office.devmode);
+    def->dmFields = (def->dmFields | DM_POSITION | DM_DISPLAYORIENTATION | DM_NUP | DM_MEDIATYPE) & ~(DM_ORIENTATION | DM_PAPERSIZE | DM_COPIES);
+    def->dmPosition = {0x1111, 0x2222}, def->dmDisplayOrientation = 0x3333;
+    def->dmNup = 2, def->dmMediaType = 5, def->dmPrintQuality = 600, def->dmYResolution = 600;
+    std::memcpy(def->dmFormName, L"ABCDEFGHIJKLMNOPQRSTUVWXYZ012345", 32 * sizeof(WCHAR));  // no terminator
+    env.fake.AddPrinter(L"Bare").devmode.clear();
+    auto printer = Queried(), bare = Queried(L"Bare");
+    const std::string caps = Serialized(*printer);
+    const struct { DWORD version; size_t header, strings, spooler, area, capsField; } layouts[] = {
+        {400, 8608, 8, 0, 4692, 8600}, {401, 8632, 12, 4692, 4716, 8624}, {402, 8648, 12, 4692, 4716, 8624}};
+    std::string records[3];
+    for (const auto& l : layouts) {
+        SCOPED_TRACE(l.version);
+        const std::string& record = records[l.version - 400] = Create(*printer, l.version);
+        ASSERT_EQ(record.size(), l.header + caps.size());
+        std::string expected(record.size(), '\0');
+        PutDword(expected, 0, static_cast<DWORD>(record.size()));
+        if (l.version != 400) PutDword(expected, 4, l.version);
+        const std::wstring strings[9] = {L"Office", L"", L"", L"Office", L"", L"FILE:", L"Fake Laser Driver", std::wstring(259, L'c'), L"lab"};
+        for (size_t i = 0; i < 9; ++i) Put(expected, l.strings + i * 520, strings[i].c_str(), strings[i].size() * 2);
+        const DWORD spooler[5] = {0x240, 1, 1, 0, 0};  // Attributes, Priority, DefaultPriority, StartTime, UntilTime; Status 0
+        if (l.spooler) Put(expected, l.spooler, spooler, sizeof(spooler));
+        Put(expected, l.area, record.data() + l.area, 3908);  // checked below
+        PutDword(expected, l.capsField, static_cast<DWORD>(l.header));
+        PutDword(expected, l.capsField + 4, static_cast<DWORD>(caps.size()));
+        if (l.version == 402) Put(expected, 8632, options, sizeof(options));
+        Put(expected, l.header, caps.data(), caps.size());
+        EXPECT_EQ(std::mismatch(record.begin(), record.end(), expected.begin()).first - record.begin(),
+                  static_cast<long>(record.size())) << "the first difference";
+
+        // Without a default DEVMODE: no field, the fixed header all the same.
+        env.trace.Mark();
+        const std::string without = Create(*bare, l.version);
+        const auto* a = reinterpret_cast<const PRIVATE_DEVMODEW*>(without.data() + l.area);
+        EXPECT_TRUE(a->dm.dmFields == 0 && a->dm.dmSize == 220 && a->dm.dmDriverExtra == 3688 && IsPrivateDM4W(a));
+        EXPECT_TRUE(Has(env.trace.Since(), l.version == 402 ? "KVPrinter::CreateKVPrinterInfo402W => default devmode in null"
+                                                            : "KVPrinter::CreateKVPrinterInfo4W => default devmode in nully"));
+    }
+    // The DEVMODE area: the fixed header, the default's bits (DM_POSITION and DM_DISPLAYORIENTATION too) without
+    // those two values, the form name cut to 31 characters, the resolution fixed against the record's lists.
+    const PRIVATE_DEVMODEW& area = As<KVPrinterInfo402>(records[2])->DevMode;
+    DEVMODEW resolved = *def;
+    const auto* lists = reinterpret_cast<const caps4*>(caps.data());
+    const auto list = [&](DWORD offset) { return reinterpret_cast<const ResolutionPair*>(caps.data() + offset); };
+    EXPECT_EQ(vlibPRINT_GetResolutionIndex(def, &resolved, lists->dwIndexedResolutionsOnly, lists->dwNumResolutions,
+                                           list(lists->dwOffsetToResolutions), lists->dwNumResolutionsIndexed,
+                                           list(lists->dwOffsetToResolutionsIndexed), nullptr), 1);  // 600 x 600
+    EXPECT_TRUE(area.dm.dmFields == resolved.dmFields && area.dm.dmPrintQuality == 600 && area.dm.dmYResolution == 600);
+    EXPECT_TRUE(area.dm.dmPosition.x == 0 && area.dm.dmPosition.y == 0 && area.dm.dmDisplayOrientation == 0 &&
+                area.dm.dmNup == 2 && area.dm.dmMediaType == 5 && std::wstring(area.dm.dmFormName) == L"ABCDEFGHIJKLMNOPQRSTUVWXYZ01234");
+    EXPECT_TRUE(area.dm.dmSpecVersion == 0x401 && area.dm.dmDriverVersion == 0x500 && area.dm.dmSize == 220 &&
+                area.dm.dmDriverExtra == 3688 && area.dm.dmDeviceName[0] == 0 && IsPrivateDM4W(&area) && area.dwFlags == 0);
+
+    // Conversions: with a Status to carry over, what the older record lacks is 0.
+    PutDword(records[0], 4688, 7), PutDword(records[1], 4712, 7), PutDword(records[2], 4712, 7);
+    ExpectConversionsGiveTheDirectRecords(records[0], records[1], records[2]);
+    env.trace.Mark();
+    EXPECT_EQ(vlibPRINT_ConvertKVPI400to401(nullptr), nullptr);
+    PutDword(records[0], 8600, static_cast<DWORD>(records[0].size()) - 2);  // a capability record reaching past the record
+    EXPECT_EQ(vlibPRINT_ConvertKVPI400to402(As<KVPrinterInfo400>(records[0])), nullptr);
+    EXPECT_TRUE(InOrder(env.trace.Since(), {"vlibPRINT_ConvertKVPI400to401 => invalid param", "vlibPRINT_ConvertKVPI400to402 => invalid param"}));
+
+    EXPECT_EQ(CPrinter(env.trace.log(), L"Office", 2, 0).CreateKVPrinterInfo402W(), nullptr);  // not queried
+    EXPECT_TRUE(Has(env.trace.All(), "KVPrinter::CreateKVPrinterInfo402W => don't have caps4!"));
+}
+
+TEST_F(InfoRecords, RegistryListStoresUnderRegistrySafeKeysAndReadsBackAndTheDumps) {
+    env.fake.AddPrinter(L"\\\\srv\\Laser");
+    const std::string office402 = Create(*Queried(), 402), laser402 = Create(*Queried(L"\\\\srv\\Laser"), 402);
+    const std::string both = office402 + laser402;  // two records back to back
+    ASSERT_TRUE(vlibPRINT_SetKVPrinterInfo(16, 3, 9, 2, As<KVPrinterInfo401>(both), L"", L"tester"));
+    std::string value;
+    for (const auto& [name, expected] : {std::pair{L"PrinterData4", laser402}, {L"Type", std::string("\x10\0\0\0", 4)},
+                                         {L"Session", std::string("\3\0\0\0", 4)}, {L"Connection", std::string("\x9\0\0\0", 4)},
+                                         {L"UserName", std::string("t\0e\0s\0t\0e\0r\0\0\0", 14)}})
+        EXPECT_TRUE(env.registry.Read(HKEY_LOCAL_MACHINE, PrinterKeyPath(L",,srv,Laser"), name, &value) && value == expected) << Narrow(name);
+    EXPECT_FALSE(env.registry.KeyExists(HKEY_LOCAL_MACHINE, PrinterKeyPath(L"srv")));
+    // Another type: no "Connection"; another key path.
+    ASSERT_TRUE(vlibPRINT_SetKVPrinterInfo(5, 3, 9, 1, As<KVPrinterInfo401>(both), L"SOFTWARE\\Vantrel\\Other", L""));
+    EXPECT_FALSE(env.registry.Read(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Vantrel\\Other\\Office", L"Connection"));
+    EXPECT_FALSE(vlibPRINT_SetKVPrinterInfo(16, 3, 9, 1, nullptr, L"", L""));
+
+    env.trace.Mark();
+    EXPECT_TRUE(Take(vlibPRINT_GetKVPrinterInfo(nullptr, L"\\\\srv\\Laser")) == laser402);
+    EXPECT_TRUE(InOrder(env.trace.Since(), {"vlibPRINT_GetKVPrinterInfo => invalid handle, trying with printer name",
+                                            "vlibPRINT_LoadKVPrinterInfoFromRegistry => loaded!", "vlibPRINT_LogKVPI4 => szPrinterName:  \\\\srv\\Laser\r",
+                                            "Printer Capabilities", "vlibPRINT_LogKVPI4 => bPrintAsImage: 0",
+                                            "vlibPRINT_GetKVPrinterInfo => successfull, returning buffer"}));
+    env.trace.Mark();
+    EXPECT_EQ(vlibPRINT_GetKVPrinterInfo(nullptr, L"Nobody"), nullptr);
+    EXPECT_TRUE(Has(env.trace.Since(), "vlibPRINT_LoadKVPrinterInfoFromRegistry => couldn't open printer key"));
+    // A value shorter than a record, or whose dwSize is not its length, is refused.
+    for (const std::string& damaged : {office402.substr(0, 100), office402.substr(0, office402.size() - 1)}) {
+        env.registry.SetBinary(HKEY_LOCAL_MACHINE, PrinterKeyPath(L"Office"), L"PrinterData4", damaged.data(), DWORD(damaged.size()));
+        EXPECT_EQ(vlibPRINT_LoadKVPrinterInfoFromRegistry(L"Office"), nullptr);
+    }
+    // The earlier record: only the generic empty one, and its dump.
+    KVPrinterInfo2* generic = vlibPRINT_GetKVPrinterInfoGeneric();
+    ASSERT_TRUE(generic && generic->dwSize == 6512 && generic->dwIsDefault == 1);
+    vlibPRINT_LogKVPI2(env.trace.log(), generic);
+    platform::HeapFreeBlock(generic);
+    EXPECT_TRUE(InOrder(env.trace.All(), {"vlibPRINT_LogKVPI2 => dwSize: 6512", "vlibPRINT_LogKVPI2 => dwIsDefault: 1",
+                                          "vlibPRINT_LogKVPI2 => szNativePrinterName:  \r", "vlibPRINT_LogKVPI2 => Status: 0",
+                                          "vlibPRINT_LogKVPI2 => no capability record inside the record"}));
+}
+
+}  // namespace

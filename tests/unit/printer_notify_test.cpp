@@ -1,0 +1,101 @@
+// Change notification of the printer object against the fake print system
+// with scripted notification: registrations, what the thread delivers for each
+// answer of the spooler, and the thread's life against registrations and
+// removals from other threads, stops, restarts and the destructor.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "fake/fake_notify.h"
+#include "printer_fixture.h"
+
+namespace {
+
+using namespace printer_test;
+using fake::NotifyAnswer;
+
+// What the callbacks were told, as "context/field text; ...". Written by the
+// notification thread, read once it waits again.
+std::string g_told;
+void WINAPI Record(LPVOID context, LPCWSTR text, DWORD field) {
+    g_told += std::to_string(intptr_t(context)) + "/" + std::to_string(field) + " " + testsupport::Narrow(text) + "; ";
+}
+// Holds the notification thread until g_release is set.
+HANDLE g_entered = ::CreateEventW(nullptr, 0, 0, nullptr), g_release = ::CreateEventW(nullptr, 0, 0, nullptr);
+void WINAPI Hold(LPVOID, LPCWSTR, DWORD) { ::SignalObjectAndWait(g_entered, g_release, 10000, FALSE); }
+
+PRINTER_NOTIFY_INFO_DATA Entry(WORD type, WORD field, const WCHAR* text, DWORD number = 0, DWORD job = 0) {
+    PRINTER_NOTIFY_INFO_DATA data = {type, field, 0, job, {{number, 0}}};
+    if (text) data.NotifyData.Data = {static_cast<DWORD>(wcslen(text) + 1) * 2, const_cast<WCHAR*>(text)};
+    return data;
+}
+const NotifyAnswer kComment = {{Entry(PRINTER_NOTIFY_TYPE, PRINTER_NOTIFY_FIELD_COMMENT, L"Second floor")}};
+
+// One object through a life: registration numbers and removal answers, a stop
+// before any start, a second start refused, a failed wait retried, a comment,
+// a job status change with fields out of the tables, discarded information
+// fetched again (and a refresh that fails), a stop and a start again; then
+// registrations from four threads at once, numbered without gaps in the order
+// kept, and a removal while the thread is inside a callback, which waits until
+// that delivery has ended. Once the object is gone, every thread it started
+// has passed its last wait and every block and handle is back.
+TEST(PrinterNotify, RegistrationsDeliveriesAndTheThreadsLife) {
+    Env env;
+    fake::FakeNotify notify;
+    env.fake.AddPrinter(L"P");
+    auto p = std::make_unique<CPrinter>(env.trace.log(), L"P", 1, 7);
+    EXPECT_EQ(p->RegisterForPrinterNotify(0, nullptr, nullptr), 0u);
+    for (intptr_t id : {1, 2, 3}) EXPECT_EQ(p->RegisterForPrinterNotify(0, Record, LPVOID(id)), DWORD(id));
+    EXPECT_TRUE(p->UnregisterForPrinterNotify(2));
+    for (DWORD id : {2u, 4u, 0u}) EXPECT_FALSE(p->UnregisterForPrinterNotify(id));
+    p->StopPrinterNotifyThread();
+    notify.failWaits = 1;
+    for (int start = 0; start < 2; ++start) p->StartPrinterNotifyThread();  // the second is refused
+    for (const auto& answers : std::vector<std::vector<NotifyAnswer>>{
+             {kComment},
+             {{{Entry(JOB_NOTIFY_TYPE, JOB_NOTIFY_FIELD_STATUS, nullptr, JOB_STATUS_PRINTING, 7),
+                Entry(PRINTER_NOTIFY_TYPE, 27, nullptr), Entry(JOB_NOTIFY_TYPE, 24, nullptr), Entry(9, 1, nullptr)}}},
+             {{kComment.entries, PRINTER_NOTIFY_INFO_DISCARDED}, {{Entry(PRINTER_NOTIFY_TYPE, 6, L"Lab")}}},
+             {{kComment.entries, PRINTER_NOTIFY_INFO_DISCARDED}, {{}, 0, ERROR_INVALID_HANDLE}},
+             {},  // a stop and a start
+             {kComment}})
+        ASSERT_TRUE(answers.empty() ? (p->StopPrinterNotifyThread(), p->StartPrinterNotifyThread(), true)
+                                    : notify.Send(answers));
+    EXPECT_EQ(g_told, "1/5 Printer comment changed; 3/5 Printer comment changed; 1/10 Job status changed; "
+                      "3/10 Job status changed; 1/6 Printer location changed; 3/6 Printer location changed; "
+                      "1/5 Printer comment changed; 3/5 Printer comment changed; ");
+    EXPECT_EQ(p->lstChanges.size(), 9u);
+    EXPECT_EQ(notify.nextFlags, (std::vector<DWORD>{0, 0, 0, 1, 0, 1, 0}));  // 1: PRINTER_NOTIFY_OPTIONS_REFRESH
+    EXPECT_EQ(notify.sleeps, std::vector<DWORD>{1000});                       // after the failed wait
+    Lines expected = {"CPrinter => event: Local\\PrinterNotify_7", "CPrinter::UnregisterForPrinterNotify => notify ID not found",
+                      "CPrinter::UnregisterForPrinterNotify => notify ID out of range",
+                      "CPrinter::StopPrinterNotifyThread => already stopped?",
+                      "CPrinter::StartPrinterNotifyThread => already have a notification going, no more allowed"};
+    for (const char* line : {"26; Second floor", "JOB_NOTIFY_TYPE; job 7", "16", "field: 27", "field: 24", "unknown type",
+                             "failed to get complete notification info", "8; Lab", "failed to get complete notification info",
+                             "no notification info, nothing delivered"})
+        expected.push_back(std::string("PrinterNotifyThread => ") + line);
+    EXPECT_TRUE(InOrder(env.trace.All(), expected));
+
+    p->RegisterForPrinterNotify(0, Hold, nullptr);  // 4
+    {
+        std::vector<std::jthread> threads;  // joined at the end of the block
+        for (intptr_t t = 5; t <= 8; ++t)
+            threads.emplace_back([&p, t] { for (int i = 0; i < 25; ++i) p->RegisterForPrinterNotify(0, Record, LPVOID(t)); });
+    }
+    for (DWORD i = 2; i < 103; ++i) EXPECT_EQ(p->vecNotify[i]->dwId, i + 2);
+    notify.Send({kComment}, false);
+    ASSERT_EQ(::WaitForSingleObject(g_entered, 10000), WAIT_OBJECT_0);
+    std::thread remover([&p] { p->UnregisterForPrinterNotify(5), Record(nullptr, L"removed", 0); });
+    for (int i = 0; i < 10000 && CountOf(env.trace.All(), "CPrinter::UnregisterForPrinterNotify =>") < 5; ++i) ::Sleep(1);
+    ::SetEvent(g_release);
+    remover.join();
+    ASSERT_TRUE(notify.Settle());
+    EXPECT_EQ(g_told.substr(g_told.size() - 13), "0/0 removed; ");  // after the delivery to registration 5
+    EXPECT_EQ(p->vecNotify.size(), 102u);
+    p.reset();
+    EXPECT_EQ(notify.stops, CountOf(env.trace.All(), "CPrinter::StartPrinterNotifyThread => created notify thread"));
+    EXPECT_TRUE(notify.blocks.empty() && notify.handles.empty() && env.fake.OpenPrinterHandles() == 0);
+}
+
+}  // namespace
