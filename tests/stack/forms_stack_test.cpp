@@ -8,14 +8,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <set>
-#include <sstream>
 
 #include "devcaps/forms.h"
 #include "devcaps/list_queries.h"
 #include "devcaps/resolutions.h"
-#include "support/ppd_pages.h"
+#include "harness.h"
 #include "unit/devcaps_test_util.h"
 
 namespace {
@@ -24,12 +22,10 @@ using devcaps_test::Block;
 using Longs = std::vector<LONG>;
 
 TEST(FormsStack, EveryFormCarriesItsPapersPageOrTheDefaultPageBelowTheMergeGate) {
-    const char* env = std::getenv("KV_CUPS_PRINTERS");
-    if (!env || !*env) GTEST_SKIP() << "KV_CUPS_PRINTERS is not set: no CUPS harness";
-    std::stringstream list(env);
-    for (std::string narrow; std::getline(list, narrow, ',');) {
+    KV_SKIP_WITHOUT_HARNESS();
+    for (const std::wstring& name : harness::List(L"KV_CUPS_PRINTERS")) {
+        const std::string narrow = testsupport::Narrow(name);
         SCOPED_TRACE(narrow);
-        const std::wstring name(narrow.begin(), narrow.end());
         // The print processor stands in as driver name, and the printer's
         // default DEVMODE gives the page of a printer below the merge gate.
         HANDLE handle = nullptr;

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "support/ppd_pages.h"
 #include "support/temp_dir.h"
 
 namespace harness {
@@ -33,8 +34,7 @@ inline bool Listed(const wchar_t* variable, const std::wstring& printer) {
 // Option entries of one main keyword of the printer's PPD: lines
 // "*Keyword option[/text]: ...".
 inline int PpdEntries(const std::wstring& printer, const std::string& keyword) {
-    const wchar_t* dir = _wgetenv(L"KV_CUPS_PPD_DIR");
-    std::istringstream ppd(testsupport::ReadFileBytes(std::wstring(dir ? dir : L"") + L"\\" + printer + L".ppd"));
+    std::istringstream ppd(testsupport::ReadFileBytes(testsupport::PpdPath(printer)));
     int count = 0;
     for (std::string line; std::getline(ppd, line);)
         count += line.rfind("*" + keyword + " ", 0) == 0 && line.find(':') != std::string::npos;

@@ -8,9 +8,9 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
-#include <sstream>
 
 #include "client/refresh_run.h"
+#include "harness.h"
 #include "print/form_matching.h"
 #include "printer/printer.h"
 #include "printer/printer_keys.h"
@@ -31,10 +31,8 @@ std::map<std::wstring, Printer> g_printers;
 class InfoRecordStack : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        const char* env = std::getenv("KV_CUPS_PRINTERS");
-        if (!env || !*env || !std::getenv("CUPS_SERVER")) return;
-        std::stringstream list(env);
-        for (std::string name; std::getline(list, name, ',');) g_printers[std::wstring(name.begin(), name.end())];
+        if (!std::getenv("CUPS_SERVER")) return;
+        for (const std::wstring& name : harness::List(L"KV_CUPS_PRINTERS")) g_printers[name];
         // The info records first: Wine's driver keeps what a DEVMODE made valid
         // through a printer handle as that printer's default for the rest of
         // the process, so the default DEVMODE is read before any measurement.

@@ -3,15 +3,15 @@
 // and exits non-zero. Without the harness (scripts/test starts it) skipped.
 #include <gtest/gtest.h>
 
+#include "harness.h"
 #include "support/run_program.h"
 #include "unit/printer_fixture.h"
 
 namespace {
 
 TEST(NotifyStack, WineOffersNoChangeNotification) {
-    const WCHAR* printers = _wgetenv(L"KV_CUPS_PRINTERS");
-    if (!printers) GTEST_SKIP() << "no CUPS harness: run scripts/test";
-    const std::wstring name = std::wstring(printers).substr(0, std::wstring(printers).find(L','));
+    KV_SKIP_WITHOUT_HARNESS();
+    const std::wstring name = harness::List(L"KV_CUPS_PRINTERS").front();
     testsupport::TempDir dir;
     TraceLog* log = TraceLogCreate(dir.File(L"trace.log").c_str(), 0);
     CPrinter(log, name, 2, 0).StartPrinterNotifyThread();
