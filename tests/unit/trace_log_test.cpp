@@ -12,8 +12,7 @@ using namespace testsupport;
 namespace {
 
 using Lines = std::vector<std::string>;
-const std::string kTime = R"(\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2})", kStamp = "\\[" + kTime + "\\] ";
-const std::string kFallback = R"(ERROR 12345: \(failed to get error string\))";  // no line end
+const WCHAR* const kWriterFile = L"KV_TRACE_WRITER_FILE";  // tells a second copy of this program to write lines
 
 // A wide logger of level 0 on a fresh file, and a narrow one next to it.
 struct LogFile {
@@ -23,11 +22,16 @@ struct LogFile {
     TraceLogA* logA = TraceLogCreateA(Narrow(narrowPath).c_str(), 0);
     ~LogFile() { TraceLogDestroy(log), TraceLogDestroyA(logA); }
     Lines lines() const { return ReadLogLines(path); }
-    std::string bytes() const { return ReadFileBytes(path); }
 };
 
-bool Matches(const std::string& text, const std::string& pattern) {
-    return std::regex_match(text, std::regex(pattern));
+// The file's bytes with the clock readings as "T", this thread's id as "me"
+// and this process's session as "S".
+std::string Masked(const std::wstring& path) {
+    DWORD session = 0;
+    ::ProcessIdToSessionId(::GetCurrentProcessId(), &session);
+    std::string bytes = std::regex_replace(ReadFileBytes(path), std::regex(R"(\d{4}/\d\d/\d\d \d\d:\d\d:\d\d)"), "T");
+    bytes = std::regex_replace(bytes, std::regex("Thread:" + std::to_string(::GetCurrentThreadId()) + "\\]"), "Thread:me]");
+    return std::regex_replace(bytes, std::regex("Session:" + std::to_string(session) + "\\]"), "Session:S]");
 }
 
 TEST(TraceLog, NullLoggerDoesNothingAndNoPathGivesNoLogger) {
@@ -58,52 +62,67 @@ TEST(TraceLog, LevelsCompareAsSigned16BitNumbers) {
     EXPECT_EQ(ReadFileBytes(f.narrowPath), "");
 }
 
-TEST(TraceLog, LineLayoutStampsIndentationAndFormatWidths) {
+// Every write form of both loggers, their stamps and indentation, %s / %S in
+// the Microsoft meaning, text-mode line ends, characters inside and outside
+// the ANSI code page (1252 here), the error line without a line end: the
+// bytes the logger has always written.
+TEST(TraceLog, KnownSequenceKeepsItsBytes) {
     LogFile f;
     TraceLogWrite(f.log, 0, L"head %d:", 42);
     TraceLogWriteRaw(f.log, 0, L" %s|%S|%hs|%ls|%c|%C\ntwo\n", L"wide", "narrow", "short", L"long", L'w', 'n');
-    TraceLogWriteNarrowText(f.log, 0, "%s|%S|%-4s|%3d\n", "narrow", L"wide", "ab", 7);
-    TraceLogWriteNarrowText(f.log, 0, "%S|%s\n", L"x\x0416y", "z");  // refused: written unexpanded
+    TraceLogWriteNarrowText(f.log, 0, "%s|%S|%-4s|%3d caf\xe9\n", "narrow", L"wide", "ab", 7);
+    TraceLogWriteNarrowText(f.log, 0, "%S|%s\n", L"x\x0416y", "z");  // refused by the runtime: written unexpanded
     TraceLogWriteThread(f.log, 0, L"thread\n");
     TraceLogWriteSession(f.log, 0, L"session\n");
     TraceLogEnter(f.log, 0, L"Outer");
-    TraceLogEnter(f.log, 0, L"Inner");
-    TraceLogWrite(f.log, 0, L"message\n");
-    EXPECT_TRUE(Matches(f.bytes(), kStamp + "head 42: wide\\|narrow\\|short\\|long\\|w\\|n\r\ntwo\r\n" + kStamp +
-                                       "narrow\\|wide\\|ab  \\|  7\r\n" + kStamp + "%S\\|%s\r\n\\[" + kTime + " Thread:" +
-                                       std::to_string(::GetCurrentThreadId()) + "\\] thread\r\n\\[" + kTime +
-                                       " Session:\\d+\\] session\r\n" + kStamp + "Outer Enter\r\n" + kStamp +
-                                       "  Inner Enter\r\n" + kStamp + "    message\r\n"))
-        << f.bytes();
-    // Raw pieces are indented too; more Exits than Enters write no indentation;
-    // a filtered Enter still goes one step deeper.
-    TraceLogWriteRaw(f.log, 0, L"raw\n");
-    for (int i = 0; i < 3; ++i) TraceLogExit(f.log, 0);
-    TraceLogWrite(f.log, 0, L"below zero\n");
-    TraceLogEnter(f.log, 0, L"Back");
-    TraceLogEnter(f.log, 1, L"Hidden");
-    TraceLogWrite(f.log, 0, L"hidden depth\n");
-    const Lines lines = f.lines();
-    EXPECT_EQ(Lines(lines.begin() + 9, lines.end()),
-              (Lines{"    raw", "  Exit", "Exit", "Exit", "below zero", "Back Enter", "  hidden depth"}));
-    // The narrow logger's twins, %s meaning the format's own width there too.
+    TraceLogEnter(f.log, 1, L"Inner");  // filtered, one step deeper all the same
+    TraceLogWrite(f.log, 0, L"caf\x00e9 \x0416 \x4e2d\n");
+    TraceLogWriteRaw(f.log, 0, L"raw\r\n");
+    for (int i = 0; i < 3; ++i) TraceLogExit(f.log, 0);  // more Exits than Enters: no indentation
+    TraceLogError(f.log, 0, 12345);  // a code without a system text
+    TraceLogWrite(f.log, 0, L"");
+    TraceLogWrite(f.log, 0, L"next\n");
+    TraceLogWrite(f.log, 1, L"filtered\n");
+    EXPECT_EQ(Masked(f.path),
+              "[T] head 42: wide|narrow|short|long|w|n\r\ntwo\r\n"
+              "[T] narrow|wide|ab  |  7 caf\xE9\r\n"
+              "[T] %S|%s\r\n"
+              "[T Thread:me] thread\r\n"
+              "[T Session:S] session\r\n"
+              "[T] Outer Enter\r\n"
+              "[T]     caf\xE9 ? ?\r\n"
+              "    raw\r\r\n"
+              "[T]   Exit\r\n"
+              "[T] Exit\r\n"
+              "[T] Exit\r\n"
+              "[T] ERROR 12345: (failed to get error string)[T] [T] next\r\n");
+
     TraceLogEnterA(f.logA, 0, "Outer");
     TraceLogErrorA(f.logA, 0, 12345);
-    TraceLogWriteA(f.logA, 0, "%s=%d|%S\n", "count", 7, L"wide");
-    TraceLogWriteWideTextA(f.logA, 0, L"%s|%S\n", L"wide", "narrow");
+    TraceLogWriteA(f.logA, 0, "%s=%d|%S caf\xe9\n", "count", 7, L"wide");
+    TraceLogWriteRawA(f.logA, 0, "raw %s\n", "piece");
+    TraceLogWriteWideTextA(f.logA, 0, L"%s|%S \x0416\n", L"wide", "narrow");
+    TraceLogWriteThreadA(f.logA, 0, "thread\n");
+    TraceLogWriteSessionA(f.logA, 0, "session\n");
     TraceLogExitA(f.logA, 0);
-    EXPECT_TRUE(Matches(ReadFileBytes(f.narrowPath), kStamp + "Outer Enter\r\n" + kStamp + "  " + kFallback + kStamp +
-                                                         "  count=7\\|wide\r\n" + kStamp + "  wide\\|narrow\r\n" +
-                                                         kStamp + "Exit\r\n"));
+    EXPECT_EQ(Masked(f.narrowPath),
+              "[T] Outer Enter\r\n"
+              "[T]   ERROR 12345: (failed to get error string)[T]   count=7|wide caf\xE9\r\n"
+              "  raw piece\r\n"
+              "[T]   wide|narrow ?\r\n"
+              "[T Thread:me]   thread\r\n"
+              "[T Session:S]   session\r\n"
+              "[T] Exit\r\n");
 }
 
-TEST(TraceLog, DeletedFileIsCreatedAgainUnopenableFileDropsLinesAndErrorFallback) {
+TEST(TraceLog, DeletedFileIsCreatedAgainAndALineTheFileRefusesIsLost) {
     LogFile f;
     EXPECT_TRUE(FileExists(f.path));  // created empty at once
     TraceLogWrite(f.log, 0, L"first\n");
     ASSERT_TRUE(::DeleteFileW(f.path.c_str()));
     TraceLogWrite(f.log, 0, L"second\n");
-    HANDLE held = ::CreateFileW(f.path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    // Another writer holds the file without sharing it.
+    HANDLE held = ::CreateFileW(f.path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     TraceLogWrite(f.log, 0, L"dropped\n");
     TraceLogEnter(f.log, 0, L"Dropped");  // still counted
@@ -111,12 +130,12 @@ TEST(TraceLog, DeletedFileIsCreatedAgainUnopenableFileDropsLinesAndErrorFallback
     TraceLog* again = TraceLogCreate(f.path.c_str(), 0);  // an existing file is appended to
     TraceLogWrite(again, 0, L"third\n");
     TraceLogDestroy(again);
-    TraceLogError(f.log, 0, 12345);  // a code without a system text: no line end
-    TraceLogWrite(f.log, 0, L"next entry\n");
+    TraceLogWrite(f.log, 0, L"fourth\n");
     TraceLogError(f.log, 0, ERROR_ACCESS_DENIED);  // the system's text with its own line break
-    EXPECT_TRUE(Matches(f.bytes(), kStamp + "second\r\n" + kStamp + "third\r\n" + kStamp + "  " + kFallback + kStamp +
-                                       "  next entry\r\n" + kStamp + "  ERROR 5: [A-Za-z][^\r\n]+\r*\n"))
-        << f.bytes();
+    const Lines lines = f.lines();
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(Lines(lines.begin(), lines.begin() + 3), (Lines{"second", "third", "  fourth"}));
+    EXPECT_TRUE(std::regex_match(lines[3], std::regex("  ERROR 5: [A-Za-z][^\r\n]+\r*"))) << lines[3];
 }
 
 const WCHAR* const kKey = L"SOFTWARE\\Vantrel\\Corvane Logging\\Logs\\KvTraceLogTest";
@@ -157,27 +176,65 @@ TEST(TraceLog, RegistryConfiguration) {
     TraceLogDestroyA(logA);
 }
 
-TEST(TraceLog, ConcurrentWritersNeverInterleaveWithinALine) {
-    static const int kWriters = 4, kLines = 40, kFiller = 60000;  // longer than the runtime's stream buffer
+constexpr int kLines = 40, kFiller = 60000;
+// Writer `id`'s lines: "<id> <n> <filler of one letter>".
+void WriteLines(TraceLog* log, int id) {
+    const std::wstring filler(kFiller, static_cast<WCHAR>(L'a' + id));
+    for (int n = 0; n < kLines; ++n) TraceLogWrite(log, 0, L"%d %d %s\n", id, n, filler.c_str());
+}
+
+// The second process of the next test: started with kWriterFile set, it
+// writes writer 2's lines into that file.
+TEST(TraceLogWriter, DISABLED_SecondProcess) {
+    TraceLog* log = TraceLogCreate(_wgetenv(kWriterFile), 0);
+    ASSERT_NE(log, nullptr);
+    WriteLines(log, 2);
+    TraceLogDestroy(log);
+}
+
+TEST(TraceLog, TwoThreadsAndTwoProcessesWriteWholeLines) {
     static TraceLog* shared;
     LogFile f;
     shared = f.log;
-    HANDLE threads[kWriters];
-    for (intptr_t i = 0; i < kWriters; ++i)
-        threads[i] = ::CreateThread(nullptr, 0, [](void* id) -> DWORD {
-            const std::wstring filler(kFiller, static_cast<WCHAR>(L'a' + reinterpret_cast<intptr_t>(id)));
-            for (int n = 0; n < kLines; ++n) TraceLogWrite(shared, 0, L"%d %d %s\n", int(intptr_t(id)), n, filler.c_str());
+    // The second process starts first; the threads start once its first line is in.
+    WCHAR self[MAX_PATH];
+    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring command = L"\"" + std::wstring(self) +
+                           L"\" --gtest_also_run_disabled_tests --gtest_filter=TraceLogWriter.DISABLED_SecondProcess";
+    ::SetEnvironmentVariableW(kWriterFile, f.path.c_str());
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+    HANDLE nul = ::CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
+    STARTUPINFOW start = {};
+    start.cb = sizeof(start);
+    start.dwFlags = STARTF_USESTDHANDLES;
+    start.hStdOutput = start.hStdError = nul;
+    PROCESS_INFORMATION child = {};
+    const BOOL started =
+        ::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start, &child);
+    ::SetEnvironmentVariableW(kWriterFile, nullptr);
+    ::CloseHandle(nul);
+    ASSERT_TRUE(started);
+    while (ReadFileBytes(f.path).empty() && ::WaitForSingleObject(child.hProcess, 5) == WAIT_TIMEOUT) {}
+    HANDLE threads[2];
+    for (intptr_t id = 0; id < 2; ++id)
+        threads[id] = ::CreateThread(nullptr, 0, [](void* id) -> DWORD {
+            WriteLines(shared, int(intptr_t(id)));
             return 0;
-        }, reinterpret_cast<void*>(i), 0, nullptr);
-    ::WaitForMultipleObjects(kWriters, threads, TRUE, INFINITE);
-    for (HANDLE thread : threads) ::CloseHandle(thread);
+        }, reinterpret_cast<void*>(id), 0, nullptr);
+    ::WaitForMultipleObjects(2, threads, TRUE, INFINITE);
+    ::WaitForSingleObject(child.hProcess, INFINITE);
+    DWORD exitCode = 1;
+    ::GetExitCodeProcess(child.hProcess, &exitCode);
+    for (HANDLE handle : {threads[0], threads[1], child.hProcess, child.hThread}) ::CloseHandle(handle);
+    EXPECT_EQ(exitCode, 0u);
+
     const Lines lines = f.lines();
-    ASSERT_EQ(lines.size(), size_t{kWriters * kLines});
-    int next[kWriters] = {};  // each writer's lines whole and in its own order
+    ASSERT_EQ(lines.size(), size_t{3 * kLines});
+    int next[3] = {};  // each writer's lines whole and in its own order
     for (const std::string& line : lines) {
         const int id = line.empty() ? -1 : line[0] - '0';
-        ASSERT_TRUE(id >= 0 && id < kWriters && line == std::to_string(id) + " " + std::to_string(next[id]++) + " " +
-                                                            std::string(kFiller, char('a' + id)))
+        ASSERT_TRUE(id >= 0 && id < 3 && line == std::to_string(id) + " " + std::to_string(next[id]++) + " " +
+                                                     std::string(kFiller, char('a' + id)))
             << line.substr(0, 80);
     }
 }
