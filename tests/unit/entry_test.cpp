@@ -115,12 +115,4 @@ TEST_F(ClientEntry, OptionsInEitherCaseActEachTimeInOrderAndUnknownWordsAreIgnor
     EXPECT_EQ(g_deletes, (Roots{HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}));
 }
 
-TEST_F(ClientEntry, NarrowLogPathIsReadLikeTheWideOne) {
-    ConfigureLog(0x10000, path_, REG_BINARY);
-    CHAR path[256] = {};
-    EXPECT_EQ(ReadRegistryLogPathA("SOFTWARE\\Vantrel\\Corvane Printing\\Tessaly Client v4", "Log", "LogPath", path),
-              0x10000u);
-    EXPECT_EQ(path, Narrow(path_));
-}
-
 }  // namespace
