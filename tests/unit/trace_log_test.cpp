@@ -62,8 +62,8 @@ TEST(TraceLog, LevelsCompareAsSigned16BitNumbers) {
 
 // Every write form of both loggers, their stamps and indentation, %s / %S in
 // the Microsoft meaning, text-mode line ends, characters inside and outside
-// the ANSI code page (1252 here), the error line without a line end: the
-// bytes the logger has always written.
+// the ANSI code page, the error line without a line end: the bytes the logger
+// has always written (code page 1252 and session 1, as Wine runs the tests).
 TEST(TraceLog, KnownSequenceKeepsItsBytes) {
     LogFile f;
     TraceLogWrite(f.log, 0, L"head %d:", 42);
