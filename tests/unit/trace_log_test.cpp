@@ -206,7 +206,7 @@ TEST(TraceLog, TwoThreadsAndTwoProcessesWriteWholeLines) {
     std::thread first(WriteLines, f.log, 0), second(WriteLines, f.log, 1);
     first.join(), second.join();
     DWORD exitCode = 1;
-    ::WaitForSingleObject(child.hProcess, INFINITE);
+    EXPECT_EQ(::WaitForSingleObject(child.hProcess, 60000), WAIT_OBJECT_0);
     ::GetExitCodeProcess(child.hProcess, &exitCode);
     ::CloseHandle(child.hProcess), ::CloseHandle(child.hThread);
     EXPECT_EQ(exitCode, 0u);
