@@ -5,28 +5,29 @@
 #include "platform/registry.h"
 #include "printer/printer_keys.h"
 
-DWORD ReadRegistryLogPath(const WCHAR* subkey, const WCHAR* switchName, const WCHAR* pathName, WCHAR* pathBuffer) {
+namespace {
+
+// The path buffer holds 256 characters of either width.
+template <class Ch>
+DWORD ReadLogSwitch(const Ch* subkey, const Ch* switchName, const Ch* pathName, Ch* pathBuffer) {
     if (!pathBuffer) return 0;
     platform::ScopedKey key;
-    if (platform::registry.RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey, 0, KEY_QUERY_VALUE, key.receive()) !=
-        ERROR_SUCCESS)
-        return 0;
+    if (platform::OpenKeyToRead(HKEY_LOCAL_MACHINE, subkey, key.receive()) != ERROR_SUCCESS) return 0;
     DWORD enabled = 0;
     if (platform::QueryDword(key.get(), switchName, &enabled) != ERROR_SUCCESS) return 0;
-    if (enabled && platform::QueryString(key.get(), pathName, pathBuffer, 512) != ERROR_SUCCESS) pathBuffer[0] = L'\0';
+    if (enabled && platform::QueryString(key.get(), pathName, pathBuffer, 256 * sizeof(Ch)) != ERROR_SUCCESS)
+        pathBuffer[0] = 0;
     return enabled;
 }
 
+}  // namespace
+
+DWORD ReadRegistryLogPath(const WCHAR* subkey, const WCHAR* switchName, const WCHAR* pathName, WCHAR* pathBuffer) {
+    return ReadLogSwitch(subkey, switchName, pathName, pathBuffer);
+}
+
 DWORD ReadRegistryLogPathA(const CHAR* subkey, const CHAR* switchName, const CHAR* pathName, CHAR* pathBuffer) {
-    if (!pathBuffer) return 0;
-    HKEY raw = nullptr;
-    if (platform::registry.RegOpenKeyExA(HKEY_LOCAL_MACHINE, subkey, 0, KEY_QUERY_VALUE, &raw) != ERROR_SUCCESS)
-        return 0;
-    platform::ScopedKey key(raw);
-    DWORD enabled = 0;
-    if (platform::QueryDwordA(key.get(), switchName, &enabled) != ERROR_SUCCESS) return 0;
-    if (enabled && platform::QueryStringA(key.get(), pathName, pathBuffer, 256) != ERROR_SUCCESS) pathBuffer[0] = '\0';
-    return enabled;
+    return ReadLogSwitch(subkey, switchName, pathName, pathBuffer);
 }
 
 namespace {

@@ -3,24 +3,26 @@
 // of the file, under the logger's lock. A null logger means no logging.
 #pragma once
 
-#include <cstdio>
-
 #include "platform/platform.h"
 
 struct TraceLog {
     WCHAR path[MAX_PATH];  // full path of the log file
-    FILE* file;            // set only while one line is being written
+    HANDLE file;           // open only while one line is being written; null otherwise
     SHORT depth;           // indentation depth
     SHORT level;           // highest message level that is written
     CRITICAL_SECTION lock; // held for the whole of one line
+    volatile LONG* turn;   // taken by one writer of the file at a time, across processes; null: none
+    HANDLE turnMapping;    // keeps the turn's shared memory named
 };
 
 struct TraceLogA {
     CHAR path[MAX_PATH];
-    FILE* file;
+    HANDLE file;
     SHORT depth;
     SHORT level;
     CRITICAL_SECTION lock;
+    volatile LONG* turn;
+    HANDLE turnMapping;
 };
 
 // Process-wide loggers: the client's and the printing library's. Both start

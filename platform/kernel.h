@@ -1,4 +1,5 @@
-// Kernel services used by the library: the process heap and string copies.
+// Kernel services used by the library: the process heap, string copies, the
+// files the trace log appends to and memory shared between processes.
 #pragma once
 
 #include <cstddef>
@@ -39,5 +40,20 @@ std::string Utf8(const WCHAR* text, size_t maxChars = static_cast<size_t>(-1));
 // Copies at most capacity - 1 characters and always terminates (capacity > 0).
 void CopyString(WCHAR* target, size_t capacity, const WCHAR* source);
 void CopyString(char* target, size_t capacity, const char* source);
+
+// Opens the file for appending only, creating it when it is missing, shared
+// with other readers and writers: every write lands at the end of the file,
+// whoever else writes to it. Null when the file cannot be opened.
+HANDLE OpenForAppend(const WCHAR* path);
+HANDLE OpenForAppend(const char* path);
+// Writes the bytes with one call; false when they were not all written.
+bool AppendBytes(HANDLE file, const void* bytes, DWORD size);
+void CloseFile(HANDLE file);
+
+// A 32-bit word in memory shared by every process that names it alike, zero
+// when first created; null when it cannot be had. The mapping handle keeps
+// the name alive until UnmapSharedWord.
+volatile LONG* MapSharedWord(const WCHAR* name, HANDLE* mapping);
+void UnmapSharedWord(volatile LONG* word, HANDLE mapping);
 
 }  // namespace platform

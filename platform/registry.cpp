@@ -2,6 +2,14 @@
 
 namespace platform {
 
+LSTATUS OpenKeyToRead(HKEY root, const WCHAR* path, HKEY* key) {
+    return registry.RegOpenKeyExW(root, path, 0, KEY_QUERY_VALUE, key);
+}
+
+LSTATUS OpenKeyToRead(HKEY root, const CHAR* path, HKEY* key) {
+    return registry.RegOpenKeyExA(root, path, 0, KEY_QUERY_VALUE, key);
+}
+
 LSTATUS QueryDword(HKEY key, const WCHAR* name, DWORD* value) {
     DWORD data = 0;
     DWORD size = sizeof(data);
@@ -10,7 +18,7 @@ LSTATUS QueryDword(HKEY key, const WCHAR* name, DWORD* value) {
     return status;
 }
 
-LSTATUS QueryDwordA(HKEY key, const CHAR* name, DWORD* value) {
+LSTATUS QueryDword(HKEY key, const CHAR* name, DWORD* value) {
     DWORD data = 0;
     DWORD size = sizeof(data);
     const LSTATUS status = registry.RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(&data), &size);
@@ -29,7 +37,7 @@ LSTATUS QueryString(HKEY key, const WCHAR* name, WCHAR* buffer, DWORD bufferByte
     return status;
 }
 
-LSTATUS QueryStringA(HKEY key, const CHAR* name, CHAR* buffer, DWORD bufferBytes) {
+LSTATUS QueryString(HKEY key, const CHAR* name, CHAR* buffer, DWORD bufferBytes) {
     DWORD size = bufferBytes;
     const LSTATUS status = registry.RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size);
     if (status == ERROR_SUCCESS && bufferBytes > 0) buffer[size < bufferBytes ? size : bufferBytes - 1] = '\0';

@@ -5,15 +5,22 @@
 
 namespace platform {
 
+// The operations below come in both character widths, so that code reading
+// narrow and wide configuration is written once.
+
+// Opens root\path for reading values; the registry status.
+LSTATUS OpenKeyToRead(HKEY root, const WCHAR* path, HKEY* key);
+LSTATUS OpenKeyToRead(HKEY root, const CHAR* path, HKEY* key);
+
 // Reads a value as exactly 4 bytes, whatever its registry type. Returns the
 // registry status; *value is written only on success.
 LSTATUS QueryDword(HKEY key, const WCHAR* name, DWORD* value);
-LSTATUS QueryDwordA(HKEY key, const CHAR* name, DWORD* value);
+LSTATUS QueryDword(HKEY key, const CHAR* name, DWORD* value);
 
 // Reads a value into a fixed byte buffer (string values keep their terminator
 // when it fits). On success the buffer is terminated within its last character.
 LSTATUS QueryString(HKEY key, const WCHAR* name, WCHAR* buffer, DWORD bufferBytes);
-LSTATUS QueryStringA(HKEY key, const CHAR* name, CHAR* buffer, DWORD bufferBytes);
+LSTATUS QueryString(HKEY key, const CHAR* name, CHAR* buffer, DWORD bufferBytes);
 
 // Closes a key when the scope ends.
 class ScopedKey {

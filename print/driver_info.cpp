@@ -111,13 +111,20 @@ const WCHAR* DriverNameOf(const BYTE* record, DWORD level) {
     return reinterpret_cast<const DRIVER_INFO_2W*>(record)->pName;
 }
 
-using DiskFreeExW = BOOL(WINAPI*)(LPCWSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
-using DiskFreeExA = BOOL(WINAPI*)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
+using vlibprint_detail::DiskFreeEx;
 
+// The extended free-space call of each width, looked up in kernel32 at run
+// time: null when the system lacks it.
 template <class Fn>
 Fn LookUpKernel32(HMODULE kernel, const char* name) {
     if (!kernel) return nullptr;
     return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(::GetProcAddress(kernel, name)));
+}
+DiskFreeEx<WCHAR> LookUpDiskFreeEx(const WCHAR*) {
+    return LookUpKernel32<DiskFreeEx<WCHAR>>(::GetModuleHandleW(L"kernel32.dll"), "GetDiskFreeSpaceExW");
+}
+DiskFreeEx<CHAR> LookUpDiskFreeEx(const CHAR*) {
+    return LookUpKernel32<DiskFreeEx<CHAR>>(::GetModuleHandleA("kernel32.dll"), "GetDiskFreeSpaceExA");
 }
 
 }  // namespace
@@ -325,37 +332,31 @@ std::wstring vlibPRINT_GetNativePrinterFullName(std::wstring printerName) {
 
 namespace vlibprint_detail {
 
-void LogFreeSpaceW(LPCWSTR path, TraceLog* log, bool useExtended) {
-    const DiskFreeExW extended =
-        useExtended ? LookUpKernel32<DiskFreeExW>(::GetModuleHandleW(L"kernel32.dll"), "GetDiskFreeSpaceExW") : nullptr;
+// The free bytes of the disk (not the caller's quota), named after the
+// public function of the path's width.
+template <class Ch>
+void LogFreeSpace(const Ch* path, TraceLog* log, std::type_identity_t<DiskFreeEx<Ch>> extended,
+                  std::type_identity_t<DiskFree<Ch>> plain) {
+    const WCHAR* name = std::is_same_v<Ch, CHAR> ? L"LogFreeSpaceA" : L"LogFreeSpaceW";
     if (extended) {
         ULARGE_INTEGER available = {}, total = {}, free = {};
         extended(path, &available, &total, &free);
-        TraceLogWrite(log, 0, L"LogFreeSpaceW => free bytes ex = %I64d\n", static_cast<LONGLONG>(free.QuadPart));
+        TraceLogWrite(log, 0, L"%s => free bytes ex = %I64d\n", name, static_cast<LONGLONG>(free.QuadPart));
         return;
     }
     DWORD sectorsPerCluster = 0, bytesPerSector = 0, freeClusters = 0, totalClusters = 0;
-    ::GetDiskFreeSpaceW(path, &sectorsPerCluster, &bytesPerSector, &freeClusters, &totalClusters);
+    plain(path, &sectorsPerCluster, &bytesPerSector, &freeClusters, &totalClusters);
     const LONGLONG bytes = static_cast<LONGLONG>(sectorsPerCluster) * bytesPerSector * freeClusters;
-    TraceLogWrite(log, 0, L"LogFreeSpaceW => free bytes = %I64d\n", bytes);
+    TraceLogWrite(log, 0, L"%s => free bytes = %I64d\n", name, bytes);
 }
-
-void LogFreeSpaceA(LPCSTR path, TraceLog* log, bool useExtended) {
-    const DiskFreeExA extended =
-        useExtended ? LookUpKernel32<DiskFreeExA>(::GetModuleHandleA("kernel32.dll"), "GetDiskFreeSpaceExA") : nullptr;
-    if (extended) {
-        ULARGE_INTEGER available = {}, total = {}, free = {};
-        extended(path, &available, &total, &free);
-        TraceLogWrite(log, 0, L"LogFreeSpaceA => free bytes ex = %I64d\n", static_cast<LONGLONG>(free.QuadPart));
-        return;
-    }
-    DWORD sectorsPerCluster = 0, bytesPerSector = 0, freeClusters = 0, totalClusters = 0;
-    ::GetDiskFreeSpaceA(path, &sectorsPerCluster, &bytesPerSector, &freeClusters, &totalClusters);
-    const LONGLONG bytes = static_cast<LONGLONG>(sectorsPerCluster) * bytesPerSector * freeClusters;
-    TraceLogWrite(log, 0, L"LogFreeSpaceA => free bytes = %I64d\n", bytes);
-}
+template void LogFreeSpace(const WCHAR*, TraceLog*, DiskFreeEx<WCHAR>, DiskFree<WCHAR>);
+template void LogFreeSpace(const CHAR*, TraceLog*, DiskFreeEx<CHAR>, DiskFree<CHAR>);
 
 }  // namespace vlibprint_detail
 
-void LogFreeSpaceW(LPCWSTR path, TraceLog* log) { vlibprint_detail::LogFreeSpaceW(path, log, true); }
-void LogFreeSpaceA(LPCSTR path, TraceLog* log) { vlibprint_detail::LogFreeSpaceA(path, log, true); }
+void LogFreeSpaceW(LPCWSTR path, TraceLog* log) {
+    vlibprint_detail::LogFreeSpace(path, log, LookUpDiskFreeEx(path), &::GetDiskFreeSpaceW);
+}
+void LogFreeSpaceA(LPCSTR path, TraceLog* log) {
+    vlibprint_detail::LogFreeSpace(path, log, LookUpDiskFreeEx(path), &::GetDiskFreeSpaceA);
+}

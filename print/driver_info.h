@@ -8,6 +8,7 @@
 #pragma once
 
 #include <string>
+#include <type_traits>
 
 #include "log/trace_log.h"
 #include "platform/platform.h"
@@ -44,8 +45,13 @@ void LogFreeSpaceA(LPCSTR path, TraceLog* log);
 size_t vlibPRINT_DriverInfoRecordSize(DWORD dwLevel);
 
 namespace vlibprint_detail {
-// The free-space traces with the run-time look-up decided by the caller:
-// false takes the path for systems without the extended free-space call.
-void LogFreeSpaceW(LPCWSTR path, TraceLog* log, bool useExtended);
-void LogFreeSpaceA(LPCSTR path, TraceLog* log, bool useExtended);
+// The free-space trace with the system's calls given (W or A by the path's
+// width); a null extended call takes the path for systems without it.
+template <class Ch>
+using DiskFreeEx = BOOL(WINAPI*)(const Ch*, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
+template <class Ch>
+using DiskFree = BOOL(WINAPI*)(const Ch*, LPDWORD, LPDWORD, LPDWORD, LPDWORD);
+template <class Ch>
+void LogFreeSpace(const Ch* path, TraceLog* log, std::type_identity_t<DiskFreeEx<Ch>> extended,
+                  std::type_identity_t<DiskFree<Ch>> plain);
 }  // namespace vlibprint_detail

@@ -153,4 +153,38 @@ TEST(NativeNames, DriverShareAndFullNames) {
     EXPECT_EQ(fake.OpenPrinterHandles(), 0);
 }
 
+// Stand-ins for the free-space calls of the path "D:\": distinct quota,
+// total and free counts, and a free size beyond 32 bits from the clusters.
+template <class Ch>
+BOOL WINAPI FakeDiskFreeEx(const Ch* path, PULARGE_INTEGER available, PULARGE_INTEGER total, PULARGE_INTEGER free) {
+    EXPECT_EQ(path[0], 'D');
+    available->QuadPart = 1, total->QuadPart = 2, free->QuadPart = 0x123456789A;
+    return TRUE;
+}
+template <class Ch>
+BOOL WINAPI FakeDiskFree(const Ch* path, LPDWORD sectorsPerCluster, LPDWORD bytesPerSector, LPDWORD free, LPDWORD total) {
+    EXPECT_EQ(path[0], 'D');
+    *sectorsPerCluster = 8, *bytesPerSector = 512, *free = 0x300000, *total = 7;  // 12 GiB free
+    return TRUE;
+}
+
+TEST(FreeSpace, TheDiskFreeBytesThroughTheLoggerGiven) {
+    testsupport::TraceCapture given, library;  // LibraryLog is the second
+    using vlibprint_detail::LogFreeSpace;
+    LogFreeSpace(L"D:\\", given.log(), FakeDiskFreeEx<WCHAR>, FakeDiskFree<WCHAR>);
+    LogFreeSpace("D:\\", given.log(), FakeDiskFreeEx<CHAR>, FakeDiskFree<CHAR>);
+    LogFreeSpace(L"D:\\", given.log(), nullptr, FakeDiskFree<WCHAR>);
+    LogFreeSpace("D:\\", given.log(), nullptr, FakeDiskFree<CHAR>);
+    LogFreeSpaceW(L"C:\\", given.log());  // the system's calls
+    LogFreeSpaceA("C:\\", given.log());
+    const Lines lines = given.Lines();
+    ASSERT_EQ(lines.size(), 6u);
+    EXPECT_EQ(Lines(lines.begin(), lines.begin() + 4),
+              (Lines{"LogFreeSpaceW => free bytes ex = 78187493530", "LogFreeSpaceA => free bytes ex = 78187493530",
+                     "LogFreeSpaceW => free bytes = 12884901888", "LogFreeSpaceA => free bytes = 12884901888"}));
+    EXPECT_EQ(lines[4].rfind("LogFreeSpaceW => free bytes ex = ", 0), 0u) << lines[4];
+    EXPECT_EQ(lines[5].rfind("LogFreeSpaceA => free bytes ex = ", 0), 0u) << lines[5];
+    EXPECT_TRUE(library.Lines().empty());
+}
+
 }  // namespace
