@@ -148,8 +148,7 @@ TEST(NativeNames, DriverShareAndFullNames) {
     EXPECT_EQ(vlibPRINT_GetNativePrinterFullName(L"\\\\srv\\Laser"), L"\\\\srv\\Laser");
     fake.FaultOn(Op::OpenPrinter, fake.Count(Op::OpenPrinter) + 1);
     EXPECT_EQ(vlibPRINT_GetDriverName(L"Office Laser"), L"");
-    for (const auto& call : fake.calls())
-        if (call.op == Op::OpenPrinter) EXPECT_EQ(call.arg, PRINTER_ACCESS_USE);
+    for (const int access : devcaps_test::ArgsOf(fake, Op::OpenPrinter)) EXPECT_EQ(access, PRINTER_ACCESS_USE);
     EXPECT_EQ(fake.OpenPrinterHandles(), 0);
 }
 
