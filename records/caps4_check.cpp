@@ -15,8 +15,16 @@ void Say(WCHAR* why, size_t whyChars, const WCHAR* format, ...) {
     why[whyChars - 1] = 0;
 }
 
-}  // namespace
+// One section of one record as its header describes it.
+struct Caps4Section {
+    const WCHAR* name;  // "paper names", ...
+    DWORD offset;
+    DWORD size;
+    DWORD count;
+    DWORD width;  // bytes per element
+};
 
+// Fills the sections in record order from a header of at least 412 bytes.
 void vlibPRINT_Caps4Sections(const void* record, Caps4Section sections[kCaps4SectionCount]) {
     caps4 header;
     std::memcpy(&header, record, sizeof(header));
@@ -25,6 +33,8 @@ void vlibPRINT_Caps4Sections(const void* record, Caps4Section sections[kCaps4Sec
         sections[i] = {layout.name, header.*layout.offset, header.*layout.size, header.*layout.count, layout.width};
     }
 }
+
+}  // namespace
 
 BOOL vlibPRINT_CheckCaps4(const void* record, size_t available, WCHAR* why, size_t whyChars) {
     if (!record || available < kCaps4HeaderSize) {

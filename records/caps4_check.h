@@ -8,18 +8,6 @@
 #include "platform/platform.h"
 #include "records/caps4_layout.h"
 
-// One section of one record as its header describes it.
-struct Caps4Section {
-    const WCHAR* name;  // "paper names", ...
-    DWORD offset;
-    DWORD size;
-    DWORD count;
-    DWORD width;  // bytes per element
-};
-
-// Fills the sections in record order from a header of at least 412 bytes.
-void vlibPRINT_Caps4Sections(const void* record, Caps4Section sections[kCaps4SectionCount]);
-
 // Returns TRUE when the `available` bytes at `record` hold exactly one record:
 // header present, dwOffsetToBinNames 412 and dwEnd 0 (a capability record at
 // all), dwSize equal to `available`, and every section readable: inside the
