@@ -116,7 +116,7 @@ TEST_F(Cache, CachePathIsConcatenatedWithoutASeparator) {
         CPrinter printer(env.trace.log(), c.printer, 1, 0);
         EXPECT_EQ(printer.GetCacheFilePath(), c.file);
         EXPECT_EQ(Serialized(printer), record);  // loaded from the file
-        EXPECT_TRUE(Has(env.trace.All(), "CPrinter::SaveToCache => cache path: " + Narrow(c.cachePath)));
+        EXPECT_TRUE(Has(env.trace.Lines(), "CPrinter::SaveToCache => cache path: " + Narrow(c.cachePath)));
     }
 }
 
@@ -140,7 +140,7 @@ TEST_F(Cache, TheThreeStoresHoldByteIdenticalRecords) {
     EXPECT_FALSE(printer.LoadFromCache());
     env.fake.Find(L"Office")->openable = false;
     EXPECT_FALSE(printer.SaveToCache() || printer.LoadFromCache() || printer.FlushCache());
-    EXPECT_TRUE(InOrder(env.trace.All(), {"CPrinter::LoadFromCache => got cached info", "CPrinter::FlushCache => deleted!",
+    EXPECT_TRUE(InOrder(env.trace.Lines(), {"CPrinter::LoadFromCache => got cached info", "CPrinter::FlushCache => deleted!",
                                           "CPrinter::LoadFromCache => failed GetPrinterData", "CPrinter::SaveToCache => failed to open printer",
                                           "CPrinter::LoadFromCache => failed to open printer", "CPrinter::FlushCache => failed to open printer"}));
     EXPECT_EQ(env.fake.OpenPrinterHandles(), 0);

@@ -13,30 +13,11 @@
 #include "printer/printer_keys.h"
 #include "support/registry_steering.h"
 #include "support/temp_dir.h"
+#include "trace_capture.h"
 
 namespace printer_test {
 
 using Lines = std::vector<std::string>;
-
-// LibraryLog and ClientLog point at one scratch log for the scope (not
-// copyable: it owns its folder).
-struct SharedTrace {
-    testsupport::TempDir dir_;
-    std::wstring path_ = dir_.File(L"trace.log");
-    TraceLog* log_ = TraceLogCreate(path_.c_str(), 0);
-    size_t mark_ = 0;
-
-    SharedTrace() { LibraryLog = ClientLog = log_; }
-    ~SharedTrace() { LibraryLog = ClientLog = nullptr; TraceLogDestroy(log_); }
-    TraceLog* log() const { return log_; }
-    Lines All() const { return testsupport::ReadLogLines(path_); }
-    // The lines written since the last Mark().
-    Lines Since() const {
-        Lines all = All();
-        return Lines(all.begin() + static_cast<long>(std::min(mark_, all.size())), all.end());
-    }
-    void Mark() { mark_ = All().size(); }
-};
 
 inline int CountOf(const Lines& lines, const std::string& line) { return static_cast<int>(std::count(lines.begin(), lines.end(), line)); }
 inline bool Has(const Lines& lines, const std::string& line) { return CountOf(lines, line) > 0; }
@@ -64,7 +45,7 @@ inline std::string Serialized(CPrinter& printer) {
 struct Env {
     testsupport::RegistrySteering registry;
     fake::FakePrintSystem fake;
-    SharedTrace trace;
+    testsupport::TraceCapture trace;  // of the library and the client
     testsupport::TempDir dir;
 
     void SetCacheMethod(DWORD method, HKEY hive = HKEY_LOCAL_MACHINE) { registry.SetDword(hive, kPrintersKey, L"CacheMethod", method); }

@@ -106,7 +106,7 @@ TEST_F(InfoRecords, LayoutsToTheByteAndTheirConversions) {
     EXPECT_TRUE(InOrder(env.trace.Since(), {"vlibPRINT_ConvertKVPI400to401 => invalid param", "vlibPRINT_ConvertKVPI400to402 => invalid param"}));
 
     EXPECT_EQ(CPrinter(env.trace.log(), L"Office", 2, 0).CreateKVPrinterInfo402W(), nullptr);  // not queried
-    EXPECT_TRUE(Has(env.trace.All(), "KVPrinter::CreateKVPrinterInfo402W => don't have caps4!"));
+    EXPECT_TRUE(Has(env.trace.Lines(), "KVPrinter::CreateKVPrinterInfo402W => don't have caps4!"));
 }
 
 TEST_F(InfoRecords, RegistryListStoresUnderRegistrySafeKeysAndReadsBackAndTheDumps) {
@@ -144,7 +144,7 @@ TEST_F(InfoRecords, RegistryListStoresUnderRegistrySafeKeysAndReadsBackAndTheDum
     ASSERT_TRUE(generic && generic->dwSize == 6512 && generic->dwIsDefault == 1);
     vlibPRINT_LogKVPI2(env.trace.log(), generic);
     platform::HeapFreeBlock(generic);
-    EXPECT_TRUE(InOrder(env.trace.All(), {"vlibPRINT_LogKVPI2 => dwSize: 6512", "vlibPRINT_LogKVPI2 => dwIsDefault: 1",
+    EXPECT_TRUE(InOrder(env.trace.Lines(), {"vlibPRINT_LogKVPI2 => dwSize: 6512", "vlibPRINT_LogKVPI2 => dwIsDefault: 1",
                                           "vlibPRINT_LogKVPI2 => szNativePrinterName:  \r", "vlibPRINT_LogKVPI2 => Status: 0",
                                           "vlibPRINT_LogKVPI2 => no capability record inside the record"}));
 }

@@ -75,7 +75,7 @@ TEST(PrinterNotify, RegistrationsDeliveriesAndTheThreadsLife) {
                              "failed to get complete notification info", "8; Lab", "failed to get complete notification info",
                              "no notification info, nothing delivered"})
         expected.push_back(std::string("PrinterNotifyThread => ") + line);
-    EXPECT_TRUE(InOrder(env.trace.All(), expected));
+    EXPECT_TRUE(InOrder(env.trace.Lines(), expected));
 
     p->RegisterForPrinterNotify(0, Hold, nullptr);  // 4
     {
@@ -87,14 +87,14 @@ TEST(PrinterNotify, RegistrationsDeliveriesAndTheThreadsLife) {
     notify.Send({kComment}, false);
     ASSERT_EQ(::WaitForSingleObject(g_entered, 10000), WAIT_OBJECT_0);
     std::thread remover([&p] { p->UnregisterForPrinterNotify(5), Record(nullptr, L"removed", 0); });
-    for (int i = 0; i < 10000 && CountOf(env.trace.All(), "CPrinter::UnregisterForPrinterNotify =>") < 5; ++i) ::Sleep(1);
+    for (int i = 0; i < 10000 && CountOf(env.trace.Lines(), "CPrinter::UnregisterForPrinterNotify =>") < 5; ++i) ::Sleep(1);
     ::SetEvent(g_release);
     remover.join();
     ASSERT_TRUE(notify.Settle());
     EXPECT_EQ(g_told.substr(g_told.size() - 13), "0/0 removed; ");  // after the delivery to registration 5
     EXPECT_EQ(p->vecNotify.size(), 102u);
     p.reset();
-    EXPECT_EQ(notify.stops, CountOf(env.trace.All(), "CPrinter::StartPrinterNotifyThread => created notify thread"));
+    EXPECT_EQ(notify.stops, CountOf(env.trace.Lines(), "CPrinter::StartPrinterNotifyThread => created notify thread"));
     EXPECT_TRUE(notify.blocks.empty() && notify.handles.empty() && env.fake.OpenPrinterHandles() == 0);
 }
 

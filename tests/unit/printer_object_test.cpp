@@ -60,7 +60,7 @@ TEST(PrinterObjectConstruction, EveryPrinterIsBuiltWithWhatItAnswered) {
             const std::vector<BYTE> dm = p.devmode.empty() ? std::vector<BYTE>(300) : p.devmode;
             if (c.devmode) EXPECT_EQ(0, std::memcmp(printer.pDefDM, dm.data(), dm.size()));
         }
-        const Lines lines = env.trace.All();
+        const Lines lines = env.trace.Lines();
         EXPECT_TRUE(InOrder(lines, {std::string("CPrinter::InitializeInfo => ") + c.line, "CPrinter::InitializeInfo => finished"}));
         EXPECT_EQ(Has(lines, "CPrinter::MirrorPrinterInfo2 => PI2 is NULL!?!?"), !c.info2);
         EXPECT_EQ(lines.back(), "~CPrinter => deleted");
@@ -81,7 +81,7 @@ TEST(PrinterObjectConstruction, CacheMethodPerMachineFirstPerUserOnlyWithoutTheM
         if (c.user) env.SetCacheMethod(c.user, HKEY_CURRENT_USER);
         CPrinter printer(env.trace.log(), L"P", 3, 0);
         EXPECT_EQ(printer.dwCacheMethod, c.expected);
-        EXPECT_EQ(Has(env.trace.All(), "CPrinter::CPrinter => not using caching!"), c.expected == 2);
+        EXPECT_EQ(Has(env.trace.Lines(), "CPrinter::CPrinter => not using caching!"), c.expected == 2);
     }
 }
 
@@ -107,7 +107,7 @@ TEST(PrinterObject, DefaultDevmodesInformationRefreshAndCapabilitySet) {
     EXPECT_EQ(printer.GetUserDefaultDM(), nullptr);
     env.fake.FaultOn(Op::GetPrinter, env.fake.Count(Op::GetPrinter) + 2);  // while the level-8 block is filled
     EXPECT_EQ(printer.GetGlobalDefaultDM(), nullptr);
-    EXPECT_TRUE(InOrder(env.trace.All(), {"CPrinter::GetGlobalDefaultDM => getting printer info 8",
+    EXPECT_TRUE(InOrder(env.trace.Lines(), {"CPrinter::GetGlobalDefaultDM => getting printer info 8",
                                           "CPrinter::SetUserDefaultDM => failed to set printer info 9",
                                           "CPrinter::SetUserDefaultDM => exception occurred during SetPrinter",
                                           "CPrinter::GetUserDefaultDM => exception occurred during GetPrinter",

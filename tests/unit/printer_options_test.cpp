@@ -51,7 +51,7 @@ TEST_F(Options, PerMachineValuesWinAndAnEightByteValueIsUnreadable) {
     EXPECT_EQ(printer.bPrintAsImage, 0u);
     EXPECT_EQ(printer.dwPrintAsImageDPI, 600u);
     EXPECT_EQ(printer.dwFontEmbed, 0u);
-    EXPECT_TRUE(InOrder(env.trace.All(), {"CPrinter::GetLocalOptions => opened our printers key",
+    EXPECT_TRUE(InOrder(env.trace.Lines(), {"CPrinter::GetLocalOptions => opened our printers key",
                                           "CPrinter::Query => bSecondDialog: 4294967295",
                                           "CPrinter::Query => couldn't get value bPrintAsImage",
                                           "CPrinter::Query => dwPrintAsImageDPI: 600",
@@ -69,7 +69,7 @@ TEST_F(Options, WithoutThePerMachineKeyThePerUserPlaceIsReadWithItsOwnTexts) {
     env.registry.SetDword(HKEY_CURRENT_USER, key, L"dwFontEmbed", 2);
     CPrinter printer(env.trace.log(), L"Office", 1, 0);
     EXPECT_EQ(printer.dwFontEmbed, 2u);
-    EXPECT_TRUE(InOrder(env.trace.All(), {"CPrinter::Query => couldn't open HKLM/kvprinters key",
+    EXPECT_TRUE(InOrder(env.trace.Lines(), {"CPrinter::Query => couldn't open HKLM/kvprinters key",
                                           "CPrinter::Query => opened our printers key",
                                           "CPrinter::Query => bSecondDialog: -1",
                                           "CPrinter::Query => couldn't get value bPrintAsImage",
@@ -78,7 +78,7 @@ TEST_F(Options, WithoutThePerMachineKeyThePerUserPlaceIsReadWithItsOwnTexts) {
     env.registry.Hide(HKEY_CURRENT_USER, kPrintersKey);
     CPrinter neither(env.trace.log(), L"Office", 1, 0);
     EXPECT_EQ(neither.bSecondDialog + neither.dwFontEmbed, 0u);
-    EXPECT_EQ(env.trace.All().back(), "CPrinter::Query => couldn't open HKCU/kvprinters key");
+    EXPECT_EQ(env.trace.Lines().back(), "CPrinter::Query => couldn't open HKCU/kvprinters key");
 }
 
 TEST_F(Options, ANetworkNameIsLookedUpUnderItsRegistrySafeForm) {

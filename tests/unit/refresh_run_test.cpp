@@ -24,7 +24,7 @@ TEST(Refresh, AnUnreachablePrinterDoesNotStopTheRun) {
     env.fake.AddPrinter(L"Second").openable = false;
     env.fake.AddPrinter(L"Third");
     RunRefresh();
-    const Lines lines = env.trace.All();
+    const Lines lines = env.trace.Lines();
     EXPECT_TRUE(InOrder(lines, {Creating("First"), Forcing("First"), "CPrinter::SaveToCache => cached!",
                                 "~CPrinter => deleted", Creating("Second"), Forcing("Second"),
                                 "CPrinter::Query => printer is not available for query", "~CPrinter => deleted",
@@ -54,7 +54,7 @@ TEST(Refresh, TroubleOutsideTheQueryGuardsEndsOnlyItsPrinter) {
                                static_cast<DWORD>(old.size()));
         c.script(env.fake);
         RunRefresh();
-        EXPECT_TRUE(InOrder(env.trace.All(), {Creating("First"), c.line,
+        EXPECT_TRUE(InOrder(env.trace.Lines(), {Creating("First"), c.line,
                                               Creating("Second"), "CPrinter::SaveToCache => cached!"}));
         EXPECT_EQ(env.RegistryRecord(HKEY_LOCAL_MACHINE, L"First"), old);
     }

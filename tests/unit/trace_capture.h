@@ -1,7 +1,8 @@
-// A trace log on a scratch file for one test: LibraryLog points at it while
-// the object lives and is null again afterwards.
+// A trace log on a scratch file for one test: LibraryLog and ClientLog point
+// at it while the object lives and are null again afterwards.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -14,9 +15,9 @@ namespace testsupport {
 
 class TraceCapture {
 public:
-    TraceCapture() : path_(dir_.File(L"trace.log")), log_(TraceLogCreate(path_.c_str(), 0)) { LibraryLog = log_; }
+    TraceCapture() : path_(dir_.File(L"trace.log")), log_(TraceLogCreate(path_.c_str(), 0)) { LibraryLog = ClientLog = log_; }
     ~TraceCapture() {
-        LibraryLog = nullptr;
+        LibraryLog = ClientLog = nullptr;
         TraceLogDestroy(log_);
     }
     TraceCapture(const TraceCapture&) = delete;
@@ -31,11 +32,18 @@ public:
             if (line.compare(0, prefix.size(), prefix) == 0) picked.push_back(line);
         return picked;
     }
+    // The lines written since the last Mark().
+    std::vector<std::string> Since() const {
+        const std::vector<std::string> all = Lines();
+        return std::vector<std::string>(all.begin() + static_cast<long>(std::min(mark_, all.size())), all.end());
+    }
+    void Mark() { mark_ = Lines().size(); }
 
 private:
     TempDir dir_;
     std::wstring path_;
     TraceLog* log_;
+    size_t mark_ = 0;
 };
 
 // An address the way the dumps print it ("%X", low 32 bits).
