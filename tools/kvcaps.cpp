@@ -51,15 +51,7 @@ namespace {
 
 enum ExitCode { kOk = 0, kUsage = 1, kUnreadable = 2, kDamaged = 3 };
 
-std::string Utf8(const WCHAR* text, size_t maxChars = static_cast<size_t>(-1)) {
-    size_t length = 0;
-    while (length < maxChars && text[length]) ++length;
-    if (length == 0) return std::string();
-    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(bytes), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), out.data(), bytes, nullptr, nullptr);
-    return out;
-}
+using platform::Utf8;
 std::string Utf8(const std::wstring& text) { return Utf8(text.c_str()); }
 
 bool ReadFileBytes(const std::wstring& path, std::vector<BYTE>* bytes, std::string* why) {
