@@ -150,8 +150,6 @@ BOOL PackDrivers(const std::vector<const FakeDriver*>& drivers, DWORD level, BYT
 
 void NoteDevmode(Call& call, const DEVMODEW* dm) {
     if (!dm) return;
-    call.quality = dm->dmPrintQuality;
-    call.yResolution = dm->dmYResolution;
     call.paperSize = dm->dmPaperSize;
     call.orientation = dm->dmOrientation;
     call.fields = dm->dmFields;

@@ -39,7 +39,7 @@ struct Call {
     std::wstring text;        // CreateDCW: the driver string; printer data: the value name
     // DocumentPropertiesW with an input DEVMODE and CreateDCW with a DEVMODE:
     // the fields that matter to the measurements, as passed.
-    short quality = 0, yResolution = 0, paperSize = 0, orientation = 0;
+    short paperSize = 0, orientation = 0;
     DWORD fields = 0;
     std::wstring formName;
 };
