@@ -1,8 +1,12 @@
+// The dumps of the structures: public DEVMODEs, printer and job records, and
+// the private DEVMODE records with their signatures.
 #include <gtest/gtest.h>
 
 #include <string>
+#include <type_traits>
 #include <vector>
 
+#include "print/private_devmode.h"
 #include "print/struct_dumps.h"
 #include "trace_capture.h"
 
@@ -11,15 +15,19 @@ namespace {
 using namespace testsupport;
 using Lines = std::vector<std::string>;
 
-const std::string kBanner = "LogDevmode => --------------------------";
+const std::string kBanner = "LogDevmode => --------------------------";  // also the public part's last line
+
+template <class Ch, size_t N>
+void Set(Ch (&slot)[N], const char* text) {
+    for (size_t i = 0; text[i]; ++i) slot[i] = static_cast<Ch>(static_cast<unsigned char>(text[i]));
+}
 // Every bit but DM_COLOR and DM_PANNINGHEIGHT, whose values print all the same.
 constexpr DWORD kFields = 0x1FFFFFFF & ~DWORD(DM_COLOR | DM_PANNINGHEIGHT);
 
 template <class DM>
 DM Filled(WORD size) {
     DM dm{};
-    for (size_t i = 0; i < 12; ++i) dm.dmDeviceName[i] = "Office Laser"[i];  // either width
-    for (size_t i = 0; i < 3; ++i) dm.dmFormName[i] = "A4"[i];
+    Set(dm.dmDeviceName, "Office Laser"), Set(dm.dmFormName, "A4");  // either width
     // The sizes, the driver version and dmLogPixels print unsigned.
     dm.dmSpecVersion = 0x0401, dm.dmDriverVersion = 0xFFFE, dm.dmSize = size, dm.dmDriverExtra = 0x8001;
     dm.dmFields = kFields;
@@ -71,23 +79,121 @@ TEST(LogDevmode, WholeDumpFollowsDmSizeInBothWidths) {
     }
 }
 
-// A level-2 block embeds its DEVMODE's dump; level 4 is short. The text lines
-// end in CR LF of their own; the file's LF adds another CR LF.
-TEST(LogPrinterInfo, Level2EmbedsItsDevmodeAndLevel4IsShort) {
+// A private record of any form and width, dwPrivateFields 0x8001: only
+// dwFlags and szClientArgs are marked.
+template <class R>
+R Make(WORD size, WORD driverExtra) {
+    R r{};
+    r.dm.dmSize = size, r.dm.dmDriverExtra = driverExtra;
+    r.dwSignatureStart = r.dwSignatureEnd = kPrivateDM4Signature, r.dwPrivateFields = 0x8001;
+    r.dwFlags = 7, r.dwSessionID = 2, r.dwSpoolType = 3, r.dwExportMethod = 4, r.dwExportType = 5;
+    r.dwSaveModeServer = 6, r.dwSaveModeClient = 8, r.dwIfExistsServer = 9, r.dwIfExistsClient = 0xFFFFFFFF;
+    Set(r.szServerCommandLine, "srv.exe"), Set(r.szServerArgs, "-s"), Set(r.szClientCommandLine, "cli.exe");
+    Set(r.szClientArgs, "-c"), Set(r.szNativePrinterName, "Caf\xE9 Laser");
+    Set(r.szServerDestination, "\\\\srv\\out"), Set(r.szClientDestination, "C:\\out");
+    return r;
+}
+
+// The dump's address, the line after the public part (the size line or the
+// private block), and the private block's decisive lines (19 lines, 20 with
+// the dm3 form's szClientArgs).
+template <class R>
+void ExpectLogDM(WORD size, WORD driverExtra, const char* sizeLine, bool block) {
+    SCOPED_TRACE(testing::Message() << sizeof(R) << " bytes, " << size << " + " << driverExtra);
+    constexpr bool dm3 = std::is_same_v<R, PRIVATE_DEVMODEW> || std::is_same_v<R, PRIVATE_DEVMODEA>;
+    const R r = Make<R>(size, driverExtra);
+    TraceCapture capture;
+    LogDM(&r, capture.log());
+    const Lines lines = capture.Lines();
+    ASSERT_GT(lines.size(), block ? 23u : 3u);
+    const size_t at = lines.size() - (block ? (dm3 ? 20 : 19) : 0);
+    EXPECT_EQ(lines[1], "LogDM => " + HexAddress(&r));
+    EXPECT_EQ(lines[at - 1], sizeLine ? sizeLine : kBanner);
+    if (block) EXPECT_EQ(lines[at + 1], "LogDM => dwPrivateFields:   32769");
+    if (block) EXPECT_EQ(lines[at + 2], "LogDM => dwFlags:\t        (1) 7");
+    // A clear bit still prints its value; the narrow line has one space less.
+    if (block)
+        EXPECT_EQ(lines[at + 14], !dm3 ? "LogDM => szPrinterName:        (0) Caf\xE9 Laser"
+                                  : sizeof(r.szClientArgs[0]) == 1 ? "LogDM => szClientArgs:\t      (1) -c"
+                                                                   : "LogDM => szClientArgs:\t       (1) -c");
+}
+
+// "MD4v" at both ends is the current form, "MD3v" at both the earlier one; mixed is neither.
+TEST(PrivateDevmode, SignaturesDecideTheVersion) {
+    const DWORD v4 = 0x7634444D, v3 = 0x7633444D;
+    for (DWORD start : {v4, v3})
+        for (DWORD end : {v4, v3}) {
+            PRIVATE_DEVMODEW w{};
+            PRIVATE_DEVMODEA a{};
+            w.dwSignatureStart = a.dwSignatureStart = start, w.dwSignatureEnd = a.dwSignatureEnd = end;
+            const BOOL dm4 = start == v4 && end == v4, dm3 = start == v3 && end == v3;
+            EXPECT_EQ((std::vector<BOOL>{IsPrivateDM4W(&w), IsPrivateDM3W(&w), IsPrivateDM4A(&a), IsPrivateDM3A(&a)}),
+                      (std::vector<BOOL>{dm4, dm3, dm4, dm3}));
+        }
+}
+
+TEST(LogDM, SizeTestsOfTheFourDumps) {
+    // Wide: exactly 3908 bytes; the earlier form has no size line.
+    ExpectLogDM<PRIVATE_DEVMODEW>(220, 3688, "LogDM => sizeof(dm3) = 3908", true);
+    ExpectLogDM<PRIVATE_DEVMODEW>(220, 3000, "LogDM => sizeof(dm3) = 3908", false);
+    ExpectLogDM<PRIVATE_DEVMODE2W>(220, 3000, nullptr, false);
+    // Narrow: a natively built record (156 + 1868) passes the dm2 test (at
+    // least 2024) but not the dm3 one, which only converted records pass.
+    ExpectLogDM<PRIVATE_DEVMODE2A>(156, 1868, "LogDM => sizeof(dm2) = 2024", true);
+    ExpectLogDM<PRIVATE_DEVMODEA>(156, 1868, "LogDM => sizeof(dm3) = 2024", false);
+    ExpectLogDM<PRIVATE_DEVMODEA>(220, 3688, "LogDM => sizeof(dm3) = 2024", true);
+    TraceCapture capture;  // a null record: banner and address
+    LogDM(static_cast<const PRIVATE_DEVMODEA*>(nullptr), capture.log());
+    EXPECT_EQ(capture.Lines(), (Lines{"LogDM => --------------------------", "LogDM => 0"}));
+}
+
+// 220 + 600 = 820 bytes hold the whole wide record (752 bytes), as do exactly 752; 720 do not.
+TEST(LogTessDM, PrivatePartNeedsTheWholeRecord) {
+    for (WORD extra : {600, 532, 500}) {
+        TESS_DEVMODEW r{};
+        r.dm.dmSize = 220, r.dm.dmDriverExtra = extra, r.dwSessionID = 3, r.dwSpoolType = 1, r.dwPrintMethod = 2;
+        Set(r.szPrinterName, "Caf\xE9 Laser");
+        TraceCapture capture;
+        LogTessDM(&r, capture.log());
+        const Lines rest = {"LogTessDM => dwSessionID:       3", "LogTessDM => szPrinterName:     Caf\xE9 Laser",
+                            "LogTessDM => dwSpoolType:       1", "LogTessDM => dwPrintMethod:     2",
+                            "LogTessDM => --------------------------"};
+        const Lines lines = capture.Lines();
+        ASSERT_GT(lines.size(), 5u);
+        EXPECT_EQ(Lines(lines.end() - (extra > 500 ? 5 : 1), lines.end()), extra > 500 ? rest : Lines{kBanner});
+    }
+}
+
+// A level-2 printer or job record embeds its DEVMODE's dump (the job's as a
+// private dm3 record) behind its 21 lines; level 4 is short; null records and
+// job level 1 write nothing. The text lines end in CR LF of their own; the
+// file's LF adds another CR LF.
+TEST(LogInfoRecords, Level2EmbedsItsDevmodeAndLevel4IsShort) {
     DEVMODEW dm = Filled<DEVMODEW>(220);
+    PRIVATE_DEVMODEW pdm = Make<PRIVATE_DEVMODEW>(220, 3688);
     WCHAR server[] = L"\\\\spool", printer[] = L"Office Laser";
     PRINTER_INFO_2W pi2{};
     pi2.pServerName = server, pi2.pPrinterName = printer, pi2.pDevMode = &dm, pi2.AveragePPM = 22;
     PRINTER_INFO_4W pi4{};
     pi4.pServerName = server, pi4.pPrinterName = printer, pi4.Attributes = 64;
-    TraceCapture capture;
-    vlibPRINT_LogPI2(capture.log(), nullptr), vlibPRINT_LogPI4(capture.log(), nullptr);  // nothing
-    vlibPRINT_LogPI2(capture.log(), &pi2), vlibPRINT_LogPI4(capture.log(), &pi4);
-    const Lines devmode = Expected(&dm, 220, true, true), lines = capture.Lines();
-    ASSERT_EQ(lines.size(), 21 + devmode.size() + 1 + 6);
-    EXPECT_EQ(lines[20], "vlibPRINT_LogPI2 => AveragePPM:  22");
-    EXPECT_EQ(Lines(lines.begin() + 21, lines.begin() + 21 + devmode.size()), devmode);
-    EXPECT_EQ(Lines(lines.end() - 5, lines.end() - 1),
+    JOB_INFO_2W job{};
+    job.JobId = 42, job.pPrinterName = printer, job.pDevMode = &pdm.dm, job.PagesPrinted = 5;
+    job.Submitted = SYSTEMTIME{2026, 12, 6, 5, 17, 4, 9, 250};
+    TraceCapture printers, jobs, reference;
+    vlibPRINT_LogPI2(printers.log(), nullptr), vlibPRINT_LogPI4(printers.log(), nullptr);
+    vlibPRINT_LogJobInfo(jobs.log(), 1, &job), vlibPRINT_LogJobInfo(jobs.log(), 2, nullptr);
+    EXPECT_TRUE(printers.Lines().empty() && jobs.Lines().empty());
+    vlibPRINT_LogPI2(printers.log(), &pi2), vlibPRINT_LogPI4(printers.log(), &pi4);
+    vlibPRINT_LogJobInfo(jobs.log(), 2, &job), LogDM(&pdm, reference.log());
+    const struct { Lines lines, devmode; size_t at, after; std::string line20; } cases[] = {
+        {printers.Lines(), Expected(&dm, 220, true, true), 21, 1 + 6, "vlibPRINT_LogPI2 => AveragePPM:  22"},
+        {jobs.Lines(), reference.Lines(), 2 + 21, 1, "vlibPRINT_LogJobInfo => Submitted:  2026.12.5 (6) @ 17:4:9.250\r"}};
+    for (const auto& c : cases) {
+        ASSERT_EQ(c.lines.size(), c.at + c.devmode.size() + c.after);
+        EXPECT_EQ(c.lines[20], c.line20);
+        EXPECT_EQ(Lines(c.lines.begin() + c.at, c.lines.begin() + c.at + c.devmode.size()), c.devmode);
+    }
+    EXPECT_EQ(Lines(cases[0].lines.end() - 5, cases[0].lines.end() - 1),
               (Lines{"vlibPRINT_LogPI4 => " + HexAddress(&pi4), "vlibPRINT_LogPI4 => pServerName:  \\\\spool\r",
                      "vlibPRINT_LogPI4 => pPrinterName:  Office Laser\r", "vlibPRINT_LogPI4 => Attributes:  64"}));
 }

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <regex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "log/trace_log.h"
+#include "support/run_program.h"
 #include "support/temp_dir.h"
 
 using namespace testsupport;
@@ -188,27 +190,16 @@ TEST(TraceLogWriter, DISABLED_SecondProcess) {
 
 TEST(TraceLog, TwoThreadsAndTwoProcessesWriteWholeLines) {
     LogFile f;
-    WCHAR self[MAX_PATH];
-    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring command = L"\"" + std::wstring(self) + L"\" --gtest_also_run_disabled_tests --gtest_filter=TraceLogWriter.*";
-    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-    STARTUPINFOW start = {};
-    start.cb = sizeof(start);
-    start.dwFlags = STARTF_USESTDHANDLES;
-    start.hStdOutput = start.hStdError = ::CreateFileW(L"NUL", GENERIC_WRITE, 0, &inherit, OPEN_EXISTING, 0, nullptr);
-    PROCESS_INFORMATION child = {};
     ::SetEnvironmentVariableW(kWriterFile, f.path.c_str());
-    ASSERT_TRUE(::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start, &child));
-    ::SetEnvironmentVariableW(kWriterFile, nullptr);
-    ::CloseHandle(start.hStdOutput);
+    std::atomic<DWORD> exitCode = STILL_ACTIVE;
+    std::thread child([&] {
+        exitCode = RunProgram(L"tests\\kvtests.exe", L"--gtest_also_run_disabled_tests --gtest_filter=TraceLogWriter.*");
+    });
     // The threads start once the second process has written its first line.
-    while (ReadFileBytes(f.path).empty() && ::WaitForSingleObject(child.hProcess, 5) == WAIT_TIMEOUT) {}
+    while (ReadFileBytes(f.path).empty() && exitCode == STILL_ACTIVE) ::Sleep(5);
+    ::SetEnvironmentVariableW(kWriterFile, nullptr);
     std::thread first(WriteLines, f.log, 0), second(WriteLines, f.log, 1);
-    first.join(), second.join();
-    DWORD exitCode = 1;
-    EXPECT_EQ(::WaitForSingleObject(child.hProcess, 60000), WAIT_OBJECT_0);
-    ::GetExitCodeProcess(child.hProcess, &exitCode);
-    ::CloseHandle(child.hProcess), ::CloseHandle(child.hThread);
+    first.join(), second.join(), child.join();
     EXPECT_EQ(exitCode, 0u);
 
     int next[3] = {};  // each writer's lines whole and in its own order
