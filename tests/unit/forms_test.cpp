@@ -130,52 +130,44 @@ TEST_F(FormsMeasured, IgnoreLogPixelsTakesTheListsWhateverTheDriverReports) {
     EXPECT_EQ(Containing(trace, "Indexed Resolution: LogX = 100000, LogY = 50000"), 1);
 }
 
-TEST(FormsFaults, AFaultTakesTheFixedPageAndKeepsTheResolutionsValues) {
-    // Letter, A4, Legal at 300 and 360 dpi. GetDeviceCaps reads: form 0 13 and
-    // its orientation test 4, forms 1 and 2 8 each, form 3 13, form 4 8.
-    struct Case { const char* what; int read, form; LONG log, aspXY; int createDCs; } cases[] = {
-        {"form 5, not a first paper", 17 + 8 + 8 + 13 + 8 + 2, 5, 360, 509, 7},
-        // A first paper takes 600 dpi for its resolution; the test is asked again on form 1.
-        {"the orientation test on form 0", 13 + 2, 0, 600, 848, 8},
+// A form that cannot be measured takes the fixed page; the measurement of a
+// first paper stands for its resolution (600 dpi when it faulted). Letter, A4
+// and Legal at 300 and 360 dpi; GetDeviceCaps reads: form 0 13 and its
+// orientation test 4, forms 1 and 2 8 each, form 3 13, form 4 8.
+TEST(FormsFaults, AFormThatCannotBeMeasuredTakesTheFixedPage) {
+    const std::string f = "vlibPRINT_QueryDevCap_Forms => ";
+    struct Case { const char* what; int read; bool openable, devmode; int first, last; LONG log, aspXY;
+                  int createDCs, documentProperties; std::string line; } cases[] = {
+        {"a fault on form 5", 17 + 8 + 8 + 13 + 8 + 2, true, true, 5, 5, 360, 509, 7, 18, "EXCEPTION: "},
+        // The orientation test is asked again on form 1.
+        {"a fault in the orientation test on form 0", 13 + 2, true, true, 0, 0, 600, 848, 8, 18, "EXCEPTION: "},
+        // Every form is measured with the printer's defaults, then the pending
+        // orientation test has no DEVMODE to turn over.
+        {"no printer handle", 0, false, true, 0, 5, 600, 848, 6, 0, f + "couldn't get a handle to the printer"},
+        {"no DEVMODE", 0, true, false, 0, 5, 600, 848, 0, 6, f + "couldn't allocate memory for pDefDM"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         PrinterP p;
         p.printer.SetPapers(kThree);
-        p.fake.FaultOn(Op::GetDeviceCaps, c.read);
+        p.printer.openable = c.openable;
+        if (!c.devmode) p.printer.devmode.clear();
+        if (c.read) p.fake.FaultOn(Op::GetDeviceCaps, c.read);
         const auto t = Forms(p.fake, {{300, 300}, {360, 360}});
         ASSERT_EQ(t.size(), 6u);
-        ExpectFixedPage(t[c.form], c.form < 3 ? 300 : 360, c.log, c.aspXY);
-        EXPECT_EQ(t[c.form].paprI, kThree[c.form % 3].id);
+        for (int form = c.first; form <= c.last; ++form) {
+            ExpectFixedPage(t[form], form < 3 ? 300 : 360, c.log, c.aspXY);
+            EXPECT_EQ(t[form].paprI, kThree[form % 3].id);
+        }
         // The next paper of the resolution keeps the same values with its own page.
-        if (c.form % 3 != 2) EXPECT_TRUE(t[c.form + 1].logX == c.log && t[c.form + 1].physW != 5100);
-        EXPECT_EQ(Containing(p.trace, "EXCEPTION: "), 1);
-        EXPECT_EQ(p.fake.Count(Op::CreateDC), c.createDCs);
-        EXPECT_TRUE(p.fake.OpenDCs() == 0 && p.fake.OpenPrinterHandles() == 0);
-    }
-}
-
-TEST(FormsFaults, WithoutTheDriversDevmodeEveryFormTakesTheFallback) {
-    struct Case { bool openable; int createDCs, documentProperties; const char* message; } cases[] = {
-        // Measured with the printer's defaults, then the pending orientation
-        // test has no DEVMODE to turn over.
-        {false, 2, 0, "vlibPRINT_QueryDevCap_Forms => couldn't get a handle to the printer"},
-        {true, 0, 2, "vlibPRINT_QueryDevCap_Forms => couldn't allocate memory for pDefDM"},  // no DEVMODE
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.message);
-        PrinterP p;
-        p.printer.openable = c.openable;
-        if (c.openable) p.printer.devmode.clear();
-        const auto t = Forms(p.fake, {{300, 300}});
-        ASSERT_EQ(t.size(), 2u);
-        for (int f = 0; f < 2; ++f) ExpectFixedPage(t[f], 300, 600, 848);
-        for (const fake::Call& call : CallsOf(p.fake, Op::CreateDC)) EXPECT_EQ(call.fields, 0u);
+        if (c.last % 3 != 2) EXPECT_TRUE(t[c.last + 1].logX == c.log && t[c.last + 1].physW != 5100);
+        EXPECT_EQ(Containing(p.trace, c.line), c.last - c.first + 1);
+        EXPECT_EQ(Containing(p.trace, "EXCEPTION: "), c.last - c.first + 1);
         EXPECT_EQ(p.fake.Count(Op::CreateDC), c.createDCs);
         EXPECT_EQ(p.fake.Count(Op::DocumentProperties), c.documentProperties);
-        EXPECT_EQ(Containing(p.trace, c.message), 2);
-        EXPECT_EQ(Containing(p.trace, "EXCEPTION: "), 2);
-        EXPECT_EQ(p.fake.OpenPrinterHandles(), 0);
+        // Without a handle the device contexts are made without a DEVMODE.
+        for (const fake::Call& call : CallsOf(p.fake, Op::CreateDC)) EXPECT_EQ(call.fields == 0, !c.openable);
+        EXPECT_TRUE(p.fake.OpenDCs() == 0 && p.fake.OpenPrinterHandles() == 0);
     }
 }
 

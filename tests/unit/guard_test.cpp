@@ -33,7 +33,8 @@ TEST(Guard, TellsFinishedWorkFromFaultsAndPassesOurExceptionsOn) {
         {"access violation", [] { ++steps, TouchNull(), ++steps; }, kFaulted, EXCEPTION_ACCESS_VIOLATION},
         {"raised exception", [] { ::RaiseException(0xE0000001u, 0, 0, nullptr); }, kFaulted, 0xE0000001u},
         {"the other runtime's C++ exception", [] { ::RaiseException(kForeign, 0, 0, nullptr); }, kFaulted, kForeign},
-        // A guard nested inside guarded work keeps the fault to itself.
+        // A guard nested inside guarded work keeps the fault to itself (and
+        // reports it: a clean inner run would count ten more steps).
         {"nested guard", [] { steps += platform::Guarded(&TouchNull) ? 10 : 0; }, kFinished, 0},
     };
     steps = 0;
