@@ -1,5 +1,7 @@
-// Paper, bin and media list queries: the built-in tables, block layouts and
-// the driver quirks the queries must survive.
+// The device capability lists: paper, bin and media blocks, and the bare
+// lists (dependent files, N-up values, personalities, loaded papers) handed
+// back with their count and size beside them; the built-in tables, block
+// layouts and the driver quirks the queries must survive.
 #include <gtest/gtest.h>
 
 #include "devcaps/forms.h"
@@ -15,6 +17,7 @@ using namespace devcaps_test;
 using fake::FakePrintSystem;
 using fake::Op;
 using Fields = std::vector<DWORD>;
+using DevCapsLists = OnePrinter;
 
 // The header as little-endian 32-bit fields, compared whole.
 template <class T>
@@ -22,13 +25,15 @@ Fields Header(const T* block) {
     return Fields(reinterpret_cast<const DWORD*>(block), reinterpret_cast<const DWORD*>(block + 1));
 }
 
-TEST(DevCapsLists, DefaultsAreTheBuiltInTablesWithoutAskingThePrintSystem) {
-    FakePrintSystem fake;
-    Trace trace;
+using NamedQuery = void* (*)(LPCWSTR, LPCWSTR, const DEVMODEW*, DWORD*, DWORD*);
+#define KV_ERASE(q) [](LPCWSTR d, LPCWSTR p, const DEVMODEW* m, DWORD* n, DWORD* s) -> void* { return q(d, p, m, n, s); }
+
+// A null printer gives the built-in tables, or empty bare lists, without asking
+// the print system; a bare list query without its outputs is refused.
+TEST_F(DevCapsLists, NullPrinterGivesTheBuiltInTablesOrEmptyLists) {
     Block<PaperBuffer> papers(vlibPRINT_QueryDevCap_Papers(nullptr, L"FILE:", nullptr));
     Block<BinBuffer> bins(vlibPRINT_QueryDevCap_Bins(nullptr, L"FILE:", nullptr));
     EXPECT_EQ(vlibPRINT_QueryDevCap_Medias(nullptr, L"FILE:", nullptr), nullptr);
-    EXPECT_TRUE(fake.calls().empty());
     ASSERT_TRUE(papers && bins);
     EXPECT_EQ(Header(papers.get()), (Fields{16324, 118, 236, 15144, 118, 15104, 40, 118, 944, 15380}));
     EXPECT_EQ(Header(bins.get()), (Fields{678, 13, 26, 652, 13, 624, 28}));
@@ -38,12 +43,28 @@ TEST(DevCapsLists, DefaultsAreTheBuiltInTablesWithoutAskingThePrintSystem) {
     EXPECT_EQ(lines[2 + 65], "\t\tpaper  65: [ 66] [2159 x 2794] A2 420 x 594 mm");  // Letter-sized all the same
     EXPECT_EQ(lines[123 + 11], "\t\tbin 11: [14] Cassette");
     for (size_t at : {1, 121, 137}) EXPECT_EQ(lines[at], "using defaults") << at;  // papers, bins, medias
+    const std::pair<NamedQuery, std::string> bare[] = {
+        {KV_ERASE(vlibPRINT_QueryDevCap_Files), "vlibPRINT_QueryDevCap_Files => DC_FILEDEPENDENCIES"},
+        {KV_ERASE(vlibPRINT_QueryDevCap_NUP), "vlibPRINT_QueryDevCap_NUP => DC_NUP"},
+        {KV_ERASE(vlibPRINT_QueryDevCap_Personality), "vlibPRINT_QueryDevCap_Personality => DC_PERSONALITY"},
+        {KV_ERASE(vlibPRINT_QueryDevCap_MediaReady), "vlibPRINT_QueryDevCap_MediaReady => DC_MEDIAREADY"}};
+    for (const auto& [query, firstLine] : bare) {
+        SCOPED_TRACE(firstLine);
+        trace.Mark();
+        DWORD num = 7, size = 7;
+        EXPECT_EQ(query(nullptr, L"FILE:", nullptr, &num, &size), nullptr);
+        EXPECT_TRUE(num == 0 && size == 0);
+        num = size = 7;  // bad parameters leave the output that was given untouched
+        EXPECT_EQ(query(L"P", L"FILE:", nullptr, nullptr, &size), nullptr);
+        EXPECT_EQ(query(L"P", L"FILE:", nullptr, &num, nullptr), nullptr);
+        EXPECT_TRUE(num == 7 && size == 7);
+        const std::string bad = firstLine.substr(0, firstLine.find("=> ") + 3) + "bad parameters";
+        EXPECT_EQ(trace.Since(), (std::vector<std::string>{firstLine, "using defaults", firstLine, bad, firstLine, bad}));
+    }
+    EXPECT_TRUE(fake.calls().empty());
 }
 
-TEST(DevCapsLists, PaperQueryTracesEveryStepAndCountsEachListTwice) {
-    FakePrintSystem fake;
-    fake.AddPrinter(L"P");  // Letter and A4
-    Trace trace;
+TEST_F(DevCapsLists, PaperQueryTracesEveryStepAndCountsEachListTwice) {
     Block<PaperBuffer> papers(vlibPRINT_QueryDevCap_Papers(L"P", L"FILE:", nullptr));
     ASSERT_TRUE(papers);
     const std::string p = "vlibPRINT_QueryDevCap_Papers => ";
@@ -55,18 +76,16 @@ TEST(DevCapsLists, PaperQueryTracesEveryStepAndCountsEachListTwice) {
     EXPECT_EQ(fake.Count(Op::DeviceCapabilities), 3 * 2 + 3);  // each list counted twice, fetched once
 }
 
-TEST(DevCapsLists, PaperListsKeepTheirOwnCountsAndAFaultingOrChangedFetchLeavesItsListZero) {
-    FakePrintSystem fake;
-    for (const wchar_t* name : {L"P", L"Q"})
-        fake.AddPrinter(name).SetPapers({{DMPAPER_LETTER, L"Letter", 2159, 2794}, {DMPAPER_A4, L"A4", 2100, 2970},
-                                         {DMPAPER_LEGAL, L"Legal", 2159, 3556}, {DMPAPER_A5, L"A5", 1480, 2100},
-                                         {DMPAPER_EXECUTIVE, L"Executive", 1841, 2667}});
-    fake.Find(L"P")->Cap(DC_PAPERSIZE).entries.resize(4 * 8);  // five names, five ids, four sizes
-    fake::FakePrinter& q = *fake.Find(L"Q");
+TEST_F(DevCapsLists, PaperListsKeepTheirOwnCountsAndAFaultingOrChangedFetchLeavesItsListZero) {
+    fake::FakePrinter& q = fake.AddPrinter(L"Q");
+    for (fake::FakePrinter* each : {&printer, &q})
+        each->SetPapers({{DMPAPER_LETTER, L"Letter", 2159, 2794}, {DMPAPER_A4, L"A4", 2100, 2970},
+                         {DMPAPER_LEGAL, L"Legal", 2159, 3556}, {DMPAPER_A5, L"A5", 1480, 2100},
+                         {DMPAPER_EXECUTIVE, L"Executive", 1841, 2667}});
+    printer.Cap(DC_PAPERSIZE).entries.resize(4 * 8);  // five names, five ids, four sizes
     q.Cap(DC_PAPERNAMES).counts = {5, 3};  // the second count is the one taken
     q.Cap(DC_PAPERS).faultOnCalls = {3};   // two counting calls, then the fetch
     q.Cap(DC_PAPERSIZE).fetchAnswer = 6;
-    Trace trace;
     Block<PaperBuffer> four(vlibPRINT_QueryDevCap_Papers(L"P", L"FILE:", nullptr));
     Block<PaperBuffer> faulted(vlibPRINT_QueryDevCap_Papers(L"Q", L"FILE:", nullptr));
     ASSERT_TRUE(four && faulted);
@@ -82,17 +101,18 @@ TEST(DevCapsLists, PaperListsKeepTheirOwnCountsAndAFaultingOrChangedFetchLeavesI
     EXPECT_TRUE(Has(trace, {w + "number of papersizes changed? = 6, 5"}));
 }
 
-TEST(DevCapsLists, BinsCountOnceAndKeepTheirCountsAsAnswered) {
-    FakePrintSystem fake;
-    for (const wchar_t* name : {L"P", L"Q"})
-        fake.AddPrinter(name).SetBins({{DMBIN_UPPER, L"Upper"}, {DMBIN_LOWER, L"Lower"}, {DMBIN_MANUAL, L"Manual"}});
-    fake.Find(L"P")->Cap(DC_BINS).fetchAnswer = 2;  // three counted, two fetched
-    fake.Find(L"Q")->Cap(DC_BINS).counts = {-1};
-    Trace trace;
+// The two-list blocks: bins are counted once, medias (as papers) twice.
+TEST_F(DevCapsLists, BinAndMediaBlocksKeepTheirCountsAsAnsweredAndFullSlotNames) {
+    fake::FakePrinter& q = fake.AddPrinter(L"Q");
+    for (fake::FakePrinter* each : {&printer, &q})
+        each->SetBins({{DMBIN_UPPER, L"Upper"}, {DMBIN_LOWER, L"Lower"}, {DMBIN_MANUAL, L"Manual"}});
+    printer.Cap(DC_BINS).fetchAnswer = 2;  // three counted, two fetched
+    q.Cap(DC_BINS).counts = {-1};
+    printer.SetMedia({{DMMEDIA_STANDARD, L"Plain"}, {0x10001, std::wstring(64, L'M')}});
     Block<BinBuffer> bins(vlibPRINT_QueryDevCap_Bins(L"P", L"FILE:", nullptr));
-    EXPECT_EQ(fake.Count(Op::DeviceCapabilities), 2 + 2);  // each list counted once, fetched once
     Block<BinBuffer> noIds(vlibPRINT_QueryDevCap_Bins(L"Q", L"FILE:", nullptr));
-    ASSERT_TRUE(bins && noIds);
+    Block<MediaBuffer> medias(vlibPRINT_QueryDevCap_Medias(L"P", L"FILE:", nullptr));
+    ASSERT_TRUE(bins && noIds && medias);
     EXPECT_EQ(Header(bins.get()), (Fields{178, 3, 6, 172, 3, 144, 28}));
     EXPECT_EQ(std::count(BinIds(bins.get()), BinIds(bins.get()) + 3, 0), 3);  // the ids stay zero
     EXPECT_EQ(Header(noIds.get()), (Fields{172, 0, 0, 172, 3, 144, 28}));
@@ -100,28 +120,20 @@ TEST(DevCapsLists, BinsCountOnceAndKeepTheirCountsAsAnswered) {
     EXPECT_TRUE(Has(trace, {p + "!WARNING! number of bins changed? = 2, 3"}));
     EXPECT_TRUE(Has(trace, {p + "Names: 3;Bins: -1", p + "!WARNING! bins != binnames"}));  // traced as it came
     EXPECT_EQ(Containing(trace, "querying bins"), 1);  // none for the -1
-}
-
-TEST(DevCapsLists, MediasStoreFullSlotNamesAndThirtyTwoBitIds) {
-    FakePrintSystem fake;
-    fake.AddPrinter(L"P").SetMedia({{DMMEDIA_STANDARD, L"Plain"}, {0x10001, std::wstring(64, L'M')}});
-    Trace trace;
-    Block<MediaBuffer> medias(vlibPRINT_QueryDevCap_Medias(L"P", L"FILE:", nullptr));
-    ASSERT_TRUE(medias);
-    EXPECT_EQ(Header(medias.get()), (Fields{292, 2, 8, 284, 2, 256, 28}));
+    // Bins of P: each list counted once, fetched once; of Q: only the names
+    // are fetched; medias: each list counted twice, fetched once.
+    EXPECT_EQ(fake.Count(Op::DeviceCapabilities), 2 + 2 + 2 + 1 + 2 * 2 + 2);
+    EXPECT_EQ(Header(medias.get()), (Fields{292, 2, 8, 284, 2, 256, 28}));  // 32-bit ids
     EXPECT_EQ(trace.Lines().back(), "\t\tmedia 1: [65537] " + std::string(64, 'M'));  // no terminator of its own
 }
 
 // A count whose entries no block can hold fails the query as running out of
 // memory does: no block, outputs 0, and a line that says why.
-TEST(DevCapsLists, CountsTooLargeForOneBlockFailTheirQuery) {
-    FakePrintSystem fake;
-    fake::FakePrinter& p = fake.AddPrinter(L"P");
-    p.Cap(DC_PAPERSIZE).counts = {0x10000000};  // 8 bytes each: 2 GiB
-    p.Cap(DC_BINNAMES).counts = {0x7FFFFFFF};
-    p.Cap(DC_FILEDEPENDENCIES).counts = {0x02000001};  // 128 bytes each: 4 GiB and 128 bytes
-    p.Cap(DC_ENUMRESOLUTIONS).counts = {0x10000000};
-    Trace trace;
+TEST_F(DevCapsLists, CountsTooLargeForOneBlockFailTheirQuery) {
+    printer.Cap(DC_PAPERSIZE).counts = {0x10000000};  // 8 bytes each: 2 GiB
+    printer.Cap(DC_BINNAMES).counts = {0x7FFFFFFF};
+    printer.Cap(DC_FILEDEPENDENCIES).counts = {0x02000001};  // 128 bytes each: 4 GiB and 128 bytes
+    printer.Cap(DC_ENUMRESOLUTIONS).counts = {0x10000000};
     EXPECT_EQ(vlibPRINT_QueryDevCap_Papers(L"P", L"FILE:", nullptr), nullptr);
     EXPECT_EQ(vlibPRINT_QueryDevCap_Bins(L"P", L"FILE:", nullptr), nullptr);
     DWORD num = 7, size = 7;
@@ -148,6 +160,31 @@ TEST(DevCapsLists, CountsTooLargeForOneBlockFailTheirQuery) {
           "vlibPRINT_QueryDevCap_Forms" + w + "16777216 papers x 128 resolutions do not fit in one block"})
         EXPECT_TRUE(Has(trace, {line})) << line;
     EXPECT_EQ(Containing(trace, "couldn't allocate the memory, returning null"), 2);
+}
+
+TEST(DevCapsBareLists, FilesAreCountedOnceNupTwiceAndAListIsDroppedWhenItCannotBeFetched) {
+    const NamedQuery files = KV_ERASE(vlibPRINT_QueryDevCap_Files), nup = KV_ERASE(vlibPRINT_QueryDevCap_NUP);
+    const std::string f = "vlibPRINT_QueryDevCap_Files => ", n = "vlibPRINT_QueryDevCap_NUP => ";
+    struct Case { NamedQuery query; WORD index; int count, fetchAnswer; DWORD num, size; int calls;
+                  std::vector<std::string> lines; } cases[] = {
+        {files, DC_FILEDEPENDENCIES, INT_MIN, INT_MIN, 3, 384, 2, {f + "DC_FILEDEPENDENCIES", f + "number of files: 3",
+         "\t\tfile 0: PSCRIPT5.DLL", "\t\tfile 1: PS5UI.DLL", "\t\tfile 2: " + std::string(64, 'F')}},  // a full slot
+        {files, DC_FILEDEPENDENCIES, -1, INT_MIN, 0, 0, 1, {f + "DC_FILEDEPENDENCIES", f + "number of files: -1"}},
+        {nup, DC_NUP, INT_MIN, 2, 0, 0, 3, {n + "DC_NUP", n + "number of NUP: 4", n + "numNUP changed, 4 => 2"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.lines[1]);
+        PrinterP p;
+        p.printer.SetNames(DC_FILEDEPENDENCIES, 64, {L"PSCRIPT5.DLL", L"PS5UI.DLL", std::wstring(64, L'F')});
+        p.printer.SetValues(DC_NUP, {1, 2, 4, 6});
+        if (c.count != INT_MIN) p.printer.Cap(c.index).counts = {c.count};
+        p.printer.Cap(c.index).fetchAnswer = c.fetchAnswer;
+        DWORD num = 7, size = 7;
+        EXPECT_EQ(Block<void>(c.query(L"P", L"FILE:", nullptr, &num, &size)) != nullptr, c.num > 0);
+        EXPECT_TRUE(num == c.num && size == c.size) << num << " " << size;
+        EXPECT_EQ(p.fake.Count(Op::DeviceCapabilities), c.calls);
+        EXPECT_EQ(p.trace.Lines(), c.lines);
+    }
 }
 
 }  // namespace

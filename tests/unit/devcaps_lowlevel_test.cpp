@@ -25,11 +25,8 @@ TEST(DevCapsLowLevel, NullPrinterGivesTheRasterPrinterRecord) {
     Block<LowLevelCaps> caps(vlibPRINT_QueryDevCap_LowLevel(nullptr, L"winprint", nullptr));
     ASSERT_TRUE(caps);
     EXPECT_TRUE(fake.calls().empty());
-    std::vector<LONG> expected = {1280, 2,  24, 1, -1, 40, 136,   8,   0,   1,   0,    20,
-                                  0,    0,  0,  0, 0,  28313, 511, 254, 255, 23863, 5};
-    expected.resize(35);  // no escape is supported
-    EXPECT_EQ(Values(caps.get()), expected);
-    // The whole trace; 0x10, 0x400 and 0x4000 of RasterCaps have no name.
+    // The whole trace, written from the record, names every value of it; 0x10,
+    // 0x400 and 0x4000 of RasterCaps have no name, and no escape is supported.
     std::vector<std::string> lines = {Line(""), Line("DriverVersion: 1280"), Line("Technology: 2: DT_RASPRINTER")};
     for (const char* value : {"BitsPixel: 24", "Planes: 1", "NumBrushes: -1", "NumPens: 40", "NumFonts: 136",
                               "NumColors: 8", "PDeviceSize: 0", "ClipCaps: 1", "SizePalette: 0", "NumReserved: 20",
@@ -57,27 +54,25 @@ TEST(DevCapsLowLevel, ReadsInRecordOrderAndAFaultKeepsWhatWasReadBefore) {
     struct Case { bool fault; int technology; const char* name; } cases[] = {{false, 0, "DT_PLOTTER"}, {true, 7, "unknown"}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        fake::FakePrintSystem fake;
-        fake::FakePrinter& printer = fake.AddPrinter(L"P");
+        PrinterP p;
         std::vector<LONG> values(35);
-        for (int i = 0; i < 23; ++i) printer.deviceCaps[kIndexes[i]] = values[i] = 100 + i;
-        printer.deviceCaps[TECHNOLOGY] = values[1] = c.technology;
-        printer.deviceCaps[TEXTCAPS] = values[21] = 0x10000;
+        for (int i = 0; i < 23; ++i) p.printer.deviceCaps[kIndexes[i]] = values[i] = 100 + i;
+        p.printer.deviceCaps[TECHNOLOGY] = values[1] = c.technology;
+        p.printer.deviceCaps[TEXTCAPS] = values[21] = 0x10000;
         for (int i = 0; i < 12; ++i) {
-            printer.escapes[kProbeOrder[i]] = kProbeOrder[i];  // every escape "supported"
+            p.printer.escapes[kProbeOrder[i]] = kProbeOrder[i];  // every escape "supported"
             if (!c.fault || i < 6) values[kEscapeOffset[i] / 4] = kProbeOrder[i];  // 19 .. 4116 come before 4117
         }
-        if (c.fault) printer.faultingEscapes = {4117};
-        Trace trace;
+        if (c.fault) p.printer.faultingEscapes = {4117};
         Block<LowLevelCaps> caps(vlibPRINT_QueryDevCap_LowLevel(L"P", L"winprint", nullptr));
         ASSERT_TRUE(caps);
         EXPECT_EQ(Values(caps.get()), values);
-        EXPECT_EQ(ArgsOf(fake, fake::Op::GetDeviceCaps), kIndexes);
-        EXPECT_EQ(ArgsOf(fake, fake::Op::ExtEscape), std::vector<int>(kProbeOrder.begin(), kProbeOrder.begin() + (c.fault ? 7 : 12)));
-        EXPECT_EQ(Has(trace, {Line("exception during GetDeviceCaps")}), c.fault);
-        EXPECT_TRUE(Has(trace, {Line("Technology: " + std::to_string(c.technology) + ": " + c.name)}));
-        EXPECT_TRUE(Has(trace, {Line("TextCaps: 65536: TC_SCROLLBLT  | ")}));
-        EXPECT_EQ(fake.OpenDCs(), 0);
+        EXPECT_EQ(ArgsOf(p.fake, fake::Op::GetDeviceCaps), kIndexes);
+        EXPECT_EQ(ArgsOf(p.fake, fake::Op::ExtEscape), std::vector<int>(kProbeOrder.begin(), kProbeOrder.begin() + (c.fault ? 7 : 12)));
+        EXPECT_EQ(Has(p.trace, {Line("exception during GetDeviceCaps")}), c.fault);
+        EXPECT_TRUE(Has(p.trace, {Line("Technology: " + std::to_string(c.technology) + ": " + c.name)}));
+        EXPECT_TRUE(Has(p.trace, {Line("TextCaps: 65536: TC_SCROLLBLT  | ")}));
+        EXPECT_EQ(p.fake.OpenDCs(), 0);
     }
 }
 

@@ -50,9 +50,9 @@ const Member kMembers[] = {
     {vlibPRINT_QueryDevCap_Version, "Version", "DC_VERSION", 10, 1025, 0, nullptr, 1010, nullptr},
 };
 
-TEST(DevCapsScalar, EveryMemberAnswersItsDefaultItsDriverOrItsExceptionValue) {
-    fake::FakePrintSystem fake;
-    fake::FakePrinter& printer = fake.AddBarePrinter(L"P");
+using DevCapsScalar = OnePrinter;
+
+TEST_F(DevCapsScalar, EveryMemberAnswersItsDefaultItsDriverOrItsExceptionValue) {
     for (const Member& m : kMembers) {
         SCOPED_TRACE(m.name);
         const std::string prefix = std::string("vlibPRINT_QueryDevCap_") + m.name + " => ";
@@ -61,13 +61,13 @@ TEST(DevCapsScalar, EveryMemberAnswersItsDefaultItsDriverOrItsExceptionValue) {
         for (bool defaults : {true, false}) {
             const int value = defaults ? m.defaultValue : m.driverValue;
             const char* text = defaults ? m.defaultTrace : m.driverTrace;
-            Trace trace;
+            trace.Mark();
             EXPECT_EQ(m.query(defaults ? nullptr : L"P", L"LPT1:", nullptr), value);
             std::vector<std::string> expected = {prefix + m.indexName};
             if (defaults) expected.push_back("using defaults");
             std::istringstream lines(text ? text : std::to_string(value));
             for (std::string line; std::getline(lines, line);) expected.push_back(prefix + line);
-            EXPECT_EQ(trace.Lines(), expected);
+            EXPECT_EQ(trace.Since(), expected);
         }
         // Defaults ask nothing; the driver is asked its own index without an
         // output buffer (strings are never fetched).
@@ -75,9 +75,9 @@ TEST(DevCapsScalar, EveryMemberAnswersItsDefaultItsDriverOrItsExceptionValue) {
         EXPECT_EQ(fake.calls()[0].arg, m.index);
         EXPECT_FALSE(fake.calls()[0].withOutput);
         printer.Cap(m.index).faultOnCalls = {2};
-        Trace trace;
+        trace.Mark();
         EXPECT_EQ(m.query(L"P", nullptr, nullptr), m.exceptionValue);
-        EXPECT_TRUE(Has(trace, {"threw exception"}));
+        EXPECT_EQ(trace.Since().at(1), "threw exception");  // after the index line
     }
 }
 

@@ -1,7 +1,9 @@
 // Shared by the tests against the fake print system (the capability queries
-// first): the trace capture, a block freed at scope end, searches of the
-// trace and of the fake print system's calls.
+// first): the trace capture, a block freed at scope end, a printer to ask,
+// searches of the trace and of the fake print system's calls.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <iterator>
@@ -20,6 +22,14 @@ using Trace = testsupport::TraceCapture;
 struct HeapFree { void operator()(void* p) const { platform::HeapFreeBlock(p); } };
 template <class T>
 using Block = std::unique_ptr<T, HeapFree>;
+
+// Printer "P" (Letter and A4 at 300 and 600 dpi) of a fake print system, and the trace.
+struct PrinterP {
+    fake::FakePrintSystem fake;
+    fake::FakePrinter& printer = fake.AddPrinter(L"P");
+    Trace trace;
+};
+class OnePrinter : public ::testing::Test, protected PrinterP {};
 
 // Whether the lines appear one right after the other in the trace.
 inline bool Has(const Trace& trace, const std::vector<std::string>& run) {

@@ -94,14 +94,12 @@ TYPED_TEST(Merge, QualityAndYResolutionTravelTogether) {
         {both, -2, 0, 0, both, -2, 0},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << "quality " << c.inQuality << ", y " << c.inY);
         auto source = Blank<typename TypeParam::DM>(0x0320), target = source;
         source.dm.dmFields = c.inFields, source.dm.dmPrintQuality = c.inQuality, source.dm.dmYResolution = c.inY;
         target.dm.dmFields = c.outFields, target.dm.dmPrintQuality = 75, target.dm.dmYResolution = 75;
         TypeParam::Run(&source.dm, &target.dm);
-        EXPECT_EQ(target.dm.dmFields, c.wantFields);
-        EXPECT_EQ(target.dm.dmPrintQuality, c.wantQuality);
-        EXPECT_EQ(target.dm.dmYResolution, c.wantY);
+        EXPECT_TRUE(target.dm.dmFields == c.wantFields && target.dm.dmPrintQuality == c.wantQuality &&
+                    target.dm.dmYResolution == c.wantY) << "quality " << c.inQuality << ", y " << c.inY;
     }
 }
 
@@ -110,17 +108,16 @@ TYPED_TEST(Merge, FormNameBitIsSetEvenWhenTheNameIsEmpty) {
     source.dm.dmFields = DM_FORMNAME;
     SetName(target.dm.dmFormName, "Executive");
     target.dm.dmFields = DM_COLOR;  // a bit the source lacks stays set
-    TypeParam::Run(&source.dm, &target.dm);
-    EXPECT_EQ(target.dm.dmFields, DWORD(DM_FORMNAME | DM_COLOR));
-    EXPECT_EQ(NameOf(target.dm.dmFormName), "Executive");
-    SetName(source.dm.dmFormName, "A4");  // a shorter name replaces a longer one whole
-    TypeParam::Run(&source.dm, &target.dm);
-    EXPECT_EQ(NameOf(target.dm.dmFormName), "A4");
-    // A name filling the whole field has no room for its terminator: like a
-    // failed bounded copy, the target's name ends up empty.
-    for (auto& unit : source.dm.dmFormName) unit = 'L';
-    TypeParam::Run(&source.dm, &target.dm);
-    EXPECT_EQ(NameOf(target.dm.dmFormName), "");
+    // An empty name leaves the target's; a shorter name replaces a longer one
+    // whole; a name filling the whole field has no room for its terminator:
+    // like a failed bounded copy, the target's name ends up empty.
+    const std::pair<std::string, std::string> names[] = {{"", "Executive"}, {"A4", "A4"}, {std::string(32, 'L'), ""}};
+    for (const auto& [name, kept] : names) {
+        SetName(source.dm.dmFormName, name.c_str());
+        TypeParam::Run(&source.dm, &target.dm);
+        EXPECT_EQ(target.dm.dmFields, DWORD(DM_FORMNAME | DM_COLOR)) << name;
+        EXPECT_EQ(NameOf(target.dm.dmFormName), kept) << name;
+    }
     // A missing record on either side leaves the other untouched.
     const auto before = target;
     EXPECT_TRUE(TypeParam::Run(nullptr, &target.dm) && TypeParam::Run(&source.dm, nullptr));

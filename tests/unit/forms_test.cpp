@@ -1,6 +1,8 @@
-// The forms table, measured against the fake print system's drivers and
-// computed for defaults.
+// The forms table and the resolution lists it is measured at: computed for
+// defaults, and measured against the fake print system's drivers.
 #include <gtest/gtest.h>
+
+#include <climits>
 
 #include "devcaps/forms.h"
 #include "devcaps/list_queries.h"
@@ -14,11 +16,24 @@ using namespace devcaps_test;
 using fake::FakePrintSystem;
 using fake::Op;
 using Pairs = std::vector<ResolutionPair>;
+using PairList = std::vector<std::pair<LONG, LONG>>;
 using Longs = std::vector<LONG>;
+using Query = ResolutionPair* (*)(LPCWSTR, LPCWSTR, LPCWSTR, const DEVMODEW*, DWORD*, DWORD*);
+using FormsMeasured = OnePrinter;
 
 const fake::FakePaper kLetter = {DMPAPER_LETTER, L"Letter", 2159, 2794}, kA4 = {DMPAPER_A4, L"A4", 2100, 2970},
                       kLegal = {DMPAPER_LEGAL, L"Legal", 2159, 3556}, kSquare = {DMPAPER_USER, L"Square", 2000, 2000};
 const std::vector<fake::FakePaper> kThree = {kLetter, kA4, kLegal};
+
+// Runs a resolution query; the list it returned (empty for null) and its two outputs.
+struct Result { bool null; PairList pairs; DWORD num, size; };
+Result Ask(Query query, LPCWSTR device) {
+    Result r = {true, {}, 0xDEAD, 0xDEAD};
+    Block<ResolutionPair> list(query(device, L"FILE:", L"winprint", nullptr, &r.num, &r.size));
+    r.null = !list;
+    for (DWORD i = 0; list && i < r.num; ++i) r.pairs.emplace_back(list.get()[i].x, list.get()[i].y);
+    return r;
+}
 
 // The forms of printer "P" for the block of its own paper query (whose calls
 // are dropped from the record); the table and its size must come back.
@@ -46,8 +61,15 @@ void ExpectFixedPage(const FormEntry& f, LONG resX, LONG log, LONG aspXY) {
               (Longs{207, 271, 4887, 6391, 5100, 6600, 110, 99, 1, resX, log, log, log, log, aspXY}));
 }
 
-TEST(FormsDefaults, ComputeEveryDefaultPaperAtEveryDefaultResolution) {
+// Defaults and invalid arguments never reach the print system.
+TEST(FormsDefaults, EveryDefaultPaperAtEveryDefaultResolution) {
     FakePrintSystem fake;
+    for (Query query : {&vlibPRINT_QueryDevCap_Resolutions, &vlibPRINT_QueryDevCap_ResolutionsIndexed}) {
+        EXPECT_EQ(Ask(query, nullptr).pairs, (PairList{{150, 150}, {300, 300}, {600, 600}, {1200, 1200}}));
+        DWORD out = 0;
+        EXPECT_EQ(query(L"P", nullptr, nullptr, nullptr, nullptr, &out), nullptr);
+        EXPECT_EQ(query(L"P", nullptr, nullptr, nullptr, &out, nullptr), nullptr);
+    }
     Block<PaperBuffer> papers(vlibPRINT_QueryDevCap_Papers(nullptr, nullptr, nullptr));
     DWORD numRes = 0, sizeRes = 0, num = 0, size = 0;
     Block<ResolutionPair> res(vlibPRINT_QueryDevCap_Resolutions(nullptr, nullptr, nullptr, nullptr, &numRes, &sizeRes));
@@ -63,9 +85,8 @@ TEST(FormsDefaults, ComputeEveryDefaultPaperAtEveryDefaultResolution) {
     for (DWORD f = 0; f < num; ++f) EXPECT_EQ(forms.get()[f].formNo, static_cast<LONG>(f));
 }
 
-TEST(FormsMeasured, IndexedOnlyPrintersWalkTheFourLevels) {
-    FakePrintSystem fake;
-    fake.AddPrinter(L"P").SetPapers(kThree);  // levels -1 to -4 print at 150, 300, 600 and 1200 dpi
+TEST_F(FormsMeasured, IndexedOnlyPrintersWalkTheFourLevels) {
+    printer.SetPapers(kThree);  // levels -1 to -4 print at 150, 300, 600 and 1200 dpi
     const auto t = Forms(fake, {{300, 300}}, true);
     ASSERT_EQ(t.size(), 12u);
     for (LONG f = 0; f < 12; ++f)
@@ -73,32 +94,29 @@ TEST(FormsMeasured, IndexedOnlyPrintersWalkTheFourLevels) {
                   (Longs{f, kThree[f % 3].id, -1 - f / 3, 0, -1 - f / 3, 150 << (f / 3)}));
 }
 
-TEST(FormsMeasured, TheOrientationTestWaitsForAPageThatIsNotSquare) {
+TEST(FormsOrientation, TheOrientationTestWaitsForAPageThatIsNotSquare) {
     for (bool ignoresOrientation : {false, true}) {
         SCOPED_TRACE(ignoresOrientation);
-        FakePrintSystem fake;
-        fake::FakePrinter& printer = fake.AddPrinter(L"P");
-        printer.SetPapers({kSquare, kLetter, kA4});
-        printer.ignoresOrientation = ignoresOrientation;
-        const auto t = Forms(fake);
+        PrinterP p;
+        p.printer.SetPapers({kSquare, kLetter, kA4});
+        p.printer.ignoresOrientation = ignoresOrientation;
+        const auto t = Forms(p.fake);
         ASSERT_EQ(t.size(), 6u);
         Longs flags;
         for (int f = 0; f < 6; ++f) flags.push_back(t[f].orientFlag);
         EXPECT_EQ(flags, (ignoresOrientation ? Longs{1, 0, 0, 0, 0, 0} : Longs(6, 1)));
         // Square form 0, form 1, then the one test on form 1's page turned over.
-        const std::vector<fake::Call> dcs = CallsOf(fake, Op::CreateDC);
+        const std::vector<fake::Call> dcs = CallsOf(p.fake, Op::CreateDC);
         ASSERT_EQ(dcs.size(), 6u + 1);
         EXPECT_TRUE(dcs[2].paperSize == DMPAPER_LETTER && dcs[2].orientation == DMORIENT_LANDSCAPE);
         EXPECT_EQ(dcs[3].orientation, DMORIENT_PORTRAIT);
     }
 }
 
-TEST(FormsMeasured, IgnoreLogPixelsTakesTheListsWhateverTheDriverReports) {
-    FakePrintSystem fake;
+TEST_F(FormsMeasured, IgnoreLogPixelsTakesTheListsWhateverTheDriverReports) {
     // A DEVMODE older than the merge's first gate: the driver stays at its
     // default Letter page at 300 dpi for every form.
-    fake::AsDevmode(fake.AddPrinter(L"P").devmode)->dmSpecVersion = 0x030A;
-    Trace trace;
+    fake::AsDevmode(printer.devmode)->dmSpecVersion = 0x030A;
     const auto t = Forms(fake, {{300, 300}, {600, 600}}, false, true);
     ASSERT_EQ(t.size(), 4u);
     for (int f = 0; f < 4; ++f)
@@ -112,68 +130,54 @@ TEST(FormsMeasured, IgnoreLogPixelsTakesTheListsWhateverTheDriverReports) {
     EXPECT_EQ(Containing(trace, "Indexed Resolution: LogX = 100000, LogY = 50000"), 1);
 }
 
-TEST(FormsMeasured, AFaultTakesTheFixedPageAndKeepsTheResolutionsValues) {
-    // Letter, A4, Legal at 300 and 360 dpi. GetDeviceCaps reads: form 0 13 and
-    // its orientation test 4, forms 1 and 2 8 each, form 3 13, form 4 8.
-    struct Case { const char* what; int read, form; LONG log, aspXY; int createDCs; } cases[] = {
-        {"form 5, not a first paper", 17 + 8 + 8 + 13 + 8 + 2, 5, 360, 509, 7},
-        // A first paper takes 600 dpi for its resolution; the test is asked again on form 1.
-        {"the orientation test on form 0", 13 + 2, 0, 600, 848, 8},
+// A form that cannot be measured takes the fixed page; the measurement of a
+// first paper stands for its resolution (600 dpi when it faulted). Letter, A4
+// and Legal at 300 and 360 dpi; GetDeviceCaps reads: form 0 13 and its
+// orientation test 4, forms 1 and 2 8 each, form 3 13, form 4 8.
+TEST(FormsFaults, AFormThatCannotBeMeasuredTakesTheFixedPage) {
+    const std::string f = "vlibPRINT_QueryDevCap_Forms => ";
+    struct Case { const char* what; int read; bool openable, devmode; int first, last; LONG log, aspXY;
+                  int createDCs, documentProperties; std::string line; } cases[] = {
+        {"a fault on form 5", 17 + 8 + 8 + 13 + 8 + 2, true, true, 5, 5, 360, 509, 7, 18, "EXCEPTION: "},
+        // The orientation test is asked again on form 1.
+        {"a fault in the orientation test on form 0", 13 + 2, true, true, 0, 0, 600, 848, 8, 18, "EXCEPTION: "},
+        // Every form is measured with the printer's defaults, then the pending
+        // orientation test has no DEVMODE to turn over.
+        {"no printer handle", 0, false, true, 0, 5, 600, 848, 6, 0, f + "couldn't get a handle to the printer"},
+        {"no DEVMODE", 0, true, false, 0, 5, 600, 848, 0, 6, f + "couldn't allocate memory for pDefDM"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        FakePrintSystem fake;
-        fake.AddPrinter(L"P").SetPapers(kThree);
-        fake.FaultOn(Op::GetDeviceCaps, c.read);
-        Trace trace;
-        const auto t = Forms(fake, {{300, 300}, {360, 360}});
+        PrinterP p;
+        p.printer.SetPapers(kThree);
+        p.printer.openable = c.openable;
+        if (!c.devmode) p.printer.devmode.clear();
+        if (c.read) p.fake.FaultOn(Op::GetDeviceCaps, c.read);
+        const auto t = Forms(p.fake, {{300, 300}, {360, 360}});
         ASSERT_EQ(t.size(), 6u);
-        ExpectFixedPage(t[c.form], c.form < 3 ? 300 : 360, c.log, c.aspXY);
-        EXPECT_EQ(t[c.form].paprI, kThree[c.form % 3].id);
+        for (int form = c.first; form <= c.last; ++form) {
+            ExpectFixedPage(t[form], form < 3 ? 300 : 360, c.log, c.aspXY);
+            EXPECT_EQ(t[form].paprI, kThree[form % 3].id);
+        }
         // The next paper of the resolution keeps the same values with its own page.
-        if (c.form % 3 != 2) EXPECT_TRUE(t[c.form + 1].logX == c.log && t[c.form + 1].physW != 5100);
-        EXPECT_EQ(Containing(trace, "EXCEPTION: "), 1);
-        EXPECT_EQ(fake.Count(Op::CreateDC), c.createDCs);
-        EXPECT_TRUE(fake.OpenDCs() == 0 && fake.OpenPrinterHandles() == 0);
+        if (c.last % 3 != 2) EXPECT_TRUE(t[c.last + 1].logX == c.log && t[c.last + 1].physW != 5100);
+        EXPECT_EQ(Containing(p.trace, c.line), c.last - c.first + 1);
+        EXPECT_EQ(Containing(p.trace, "EXCEPTION: "), c.last - c.first + 1);
+        EXPECT_EQ(p.fake.Count(Op::CreateDC), c.createDCs);
+        EXPECT_EQ(p.fake.Count(Op::DocumentProperties), c.documentProperties);
+        // Without a handle the device contexts are made without a DEVMODE.
+        for (const fake::Call& call : CallsOf(p.fake, Op::CreateDC)) EXPECT_EQ(call.fields == 0, !c.openable);
+        EXPECT_TRUE(p.fake.OpenDCs() == 0 && p.fake.OpenPrinterHandles() == 0);
     }
 }
 
-TEST(FormsMeasured, WithoutTheDriversDevmodeEveryFormTakesTheFallback) {
-    struct Case { bool openable; int createDCs, documentProperties; const char* message; } cases[] = {
-        // Measured with the printer's defaults, then the pending orientation
-        // test has no DEVMODE to turn over.
-        {false, 2, 0, "vlibPRINT_QueryDevCap_Forms => couldn't get a handle to the printer"},
-        {true, 0, 2, "vlibPRINT_QueryDevCap_Forms => couldn't allocate memory for pDefDM"},  // no DEVMODE
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.message);
-        FakePrintSystem fake;
-        fake::FakePrinter& printer = fake.AddPrinter(L"P");
-        printer.openable = c.openable;
-        if (c.openable) printer.devmode.clear();
-        Trace trace;
-        const auto t = Forms(fake, {{300, 300}});
-        ASSERT_EQ(t.size(), 2u);
-        for (int f = 0; f < 2; ++f) ExpectFixedPage(t[f], 300, 600, 848);
-        for (const fake::Call& call : CallsOf(fake, Op::CreateDC)) EXPECT_EQ(call.fields, 0u);
-        EXPECT_EQ(fake.Count(Op::CreateDC), c.createDCs);
-        EXPECT_EQ(fake.Count(Op::DocumentProperties), c.documentProperties);
-        EXPECT_EQ(Containing(trace, c.message), 2);
-        EXPECT_EQ(Containing(trace, "EXCEPTION: "), 2);
-        EXPECT_EQ(fake.OpenPrinterHandles(), 0);
-    }
-}
-
-TEST(FormsMeasured, NoPaperSizesGiveAnEmptyTable) {
-    FakePrintSystem fake;
-    fake.AddPrinter(L"P").Cap(DC_PAPERSIZE).counts = {0};
+TEST_F(FormsMeasured, NoPaperSizesGiveAnEmptyTable) {
+    printer.Cap(DC_PAPERSIZE).counts = {0};
     EXPECT_TRUE(Forms(fake).empty());
     EXPECT_TRUE(fake.calls().empty());
 }
 
-TEST(FormsMeasured, ShorterIdAndNameListsGiveNoIdAndNoName) {
-    FakePrintSystem fake;
-    fake::FakePrinter& printer = fake.AddPrinter(L"P");
+TEST_F(FormsMeasured, ShorterIdAndNameListsGiveNoIdAndNoName) {
     printer.SetPapers({{DMPAPER_A4, std::wstring(64, L'N'), 2100, 2970}, kLegal, kSquare});  // a name filling its slot
     printer.Cap(DC_PAPERNAMES).entries.resize(kPaperNameBytes);  // one name, two ids, three sizes
     printer.Cap(DC_PAPERS).entries.resize(2 * 2);
@@ -186,10 +190,8 @@ TEST(FormsMeasured, ShorterIdAndNameListsGiveNoIdAndNoName) {
     EXPECT_TRUE(dcs[0].formName == std::wstring(31, L'N') && dcs[2].formName == L"Letter");
 }
 
-TEST(FormsPerformance, WritesTheRowsAndRecordsWithOneDeviceContextPerForm) {
-    FakePrintSystem fake;
-    fake.AddPrinter(L"P");  // Letter and A4, margins of 4.2 mm all round
-    Trace trace;
+TEST_F(FormsMeasured, WritesTheRowsAndRecordsWithOneDeviceContextPerForm) {
+    // Letter and A4, margins of 4.2 mm all round.
     const auto t = Forms(fake);
     ASSERT_EQ(t.size(), 4u);
     EXPECT_EQ(Values(t[0]),
@@ -208,6 +210,69 @@ TEST(FormsPerformance, WritesTheRowsAndRecordsWithOneDeviceContextPerForm) {
     // The print processor stands in as driver name of every device context.
     for (const fake::Call& dc : CallsOf(fake, Op::CreateDC)) EXPECT_EQ(dc.text, L"winprint");
     EXPECT_TRUE(fake.OpenDCs() == 0 && fake.OpenPrinterHandles() == 0);
+}
+
+TEST(Resolutions, RefusesListsThatAreEmptyChangedOrNegative) {
+    const std::string p = "vlibPRINT_QueryDevCap_Resolutions => ";
+    // result: empty when refused; run: consecutive lines of the trace.
+    struct Case { const char* what; PairList entries; std::vector<int> counts; int fetchAnswer; bool faultOnFetch;
+                  PairList result; std::vector<std::string> run; } cases[] = {
+        {"negative", {{300, 300}, {600, 600}, {-1, -1}}, {}, INT_MIN, false, {},
+         {"\t\tdwNumResolutions: 3", "\t\tResolution 0: 300 x 300", "\t\tResolution 1: 600 x 600",
+          "\t\tResolution 2: -1 x -1", p + "negative resolution - printer will only use indexed resolutions..."}},
+        {"negative y", {{300, -300}}, {}, INT_MIN, false, {}, {}},
+        {"count 0", {{300, 300}}, {0}, INT_MIN, false, {},
+         {p + "dwNumResolutions = 0", p + "printer only supports indexed resolutions"}},
+        {"count 2, fetch 3", {{300, 300}, {600, 600}, {1200, 1200}}, {2}, 3, false, {},
+         {p + "numResolutions changed, 2 => 3"}},
+        {"fault while fetching", {{300, 300}, {600, 600}}, {}, INT_MIN, true, {},
+         {"threw exception", p + "numResolutions changed, 2 => 0"}},
+        // The second count sizes the fetch.
+        {"count 3 then 2", {{300, 300}, {600, 600}, {1200, 600}}, {3, 2}, INT_MIN, false, {{300, 300}, {600, 600}},
+         {"\t\tdwNumResolutions: 2", "\t\tResolution 0: 300 x 300", "\t\tResolution 1: 600 x 600"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        PrinterP p;
+        p.printer.SetResolutions(c.entries);
+        fake::CapAnswer& answer = p.printer.Cap(DC_ENUMRESOLUTIONS);
+        answer.counts = c.counts;  // empty: the number of entries
+        answer.fetchAnswer = c.fetchAnswer;
+        if (c.faultOnFetch) answer.faultOnCalls = {3};
+        const Result r = Ask(&vlibPRINT_QueryDevCap_Resolutions, L"P");
+        EXPECT_EQ(r.pairs, c.result);
+        EXPECT_TRUE(r.null == c.result.empty() && r.num == c.result.size() && r.size == r.num * 8) << r.num;
+        EXPECT_TRUE(Has(p.trace, c.run));
+    }
+}
+
+TEST(ResolutionsIndexed, MeasuresEachLevelFallingBackTo300OrThePrintersDefaults) {
+    struct Case { const char* what; bool openable; int faultingDC; PairList pairs; size_t calls; long handles, faults; }
+    cases[] = {
+        // Per level: open, size, default, validate, close, one device context.
+        {"measured", true, 0, {{75, 75}, {150, 150}, {360, 360}, {720, 720}}, 4 * (5 + 4), 0, 0},
+        // Device contexts made without a DEVMODE, at the printer's own defaults.
+        {"cannot be opened", false, 0, PairList(4, {200, 200}), 4 * (1 + 4), 4, 0},
+        // The faulting level takes 300 dpi (no reads, nothing to delete); the others are measured.
+        {"fault on level -3", true, 3, {{75, 75}, {150, 150}, {300, 300}, {720, 720}}, 4 * (5 + 4) - 3, 0, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        PrinterP p;
+        p.printer.indexedDpi = {{-1, 75}, {-2, 150}, {-3, 360}, {-4, 720}};
+        p.printer.openable = c.openable;
+        fake::AsDevmode(p.printer.devmode)->dmPrintQuality = fake::AsDevmode(p.printer.devmode)->dmYResolution = 200;
+        if (c.faultingDC) p.fake.FaultOn(Op::CreateDC, c.faultingDC);
+        const Result r = Ask(&vlibPRINT_QueryDevCap_ResolutionsIndexed, L"P");
+        EXPECT_EQ(r.pairs, c.pairs);
+        EXPECT_EQ(r.size, 32u);
+        EXPECT_EQ(p.fake.calls().size(), c.calls);
+        EXPECT_EQ(Containing(p.trace, "ResolutionsIndexed => couldn't get a handle"), c.handles);
+        EXPECT_EQ(Containing(p.trace, "threw exception"), c.faults);
+        const std::string last = std::to_string(c.pairs[3].first) + " x " + std::to_string(c.pairs[3].second);
+        EXPECT_TRUE(Has(p.trace, {"\t\tResolution -4: " + last}));
+        EXPECT_TRUE(p.fake.OpenPrinterHandles() == 0 && p.fake.OpenDCs() == 0);
+    }
 }
 
 }  // namespace
