@@ -64,37 +64,33 @@ TEST(Refresh, AFaultAtAnyDriverCallEndsOnlyThatPrintersQueryAndLeaksNothing) {
         defaults.queryBuffers.bFilled = 1;
         before = Serialized(defaults);
     }
-    struct Run {
-        testsupport::RegistrySteering registry;
-        fake::FakePrintSystem fake;
-        Run(const std::wstring (&names)[3], const std::string& before) {
-            for (const std::wstring& name : names) {
-                fake::FakePrinter& p = fake.AddPrinter(name);
-                p.SetBins({{DMBIN_UPPER, L"Upper"}, {DMBIN_MANUAL, L"Manual"}});
-                p.SetMedia({{DMMEDIA_STANDARD, L"Plain"}});
-                p.SetNames(DC_FILEDEPENDENCIES, kFileNameChars, {L"fake1.dll"});
-                registry.SetBinary(HKEY_LOCAL_MACHINE, testsupport::PrinterKeyPath(name), L"PrinterData", before.data(),
+    // Three printers with bins, media types and dependent files, each holding that record; no
+    // trace, the run is made hundreds of times.
+    auto prepare = [&](Env& env) {
+        LibraryLog = ClientLog = nullptr;
+        for (const std::wstring& name : names) {
+            fake::FakePrinter& p = env.fake.AddPrinter(name);
+            p.SetBins({{DMBIN_UPPER, L"Upper"}, {DMBIN_MANUAL, L"Manual"}});
+            p.SetMedia({{DMMEDIA_STANDARD, L"Plain"}});
+            p.SetNames(DC_FILEDEPENDENCIES, kFileNameChars, {L"fake1.dll"});
+            env.registry.SetBinary(HKEY_LOCAL_MACHINE, testsupport::PrinterKeyPath(name), L"PrinterData", before.data(),
                                    static_cast<DWORD>(before.size()));
-            }
-        }
-        std::string Stored(const std::wstring& name) {
-            std::string bytes;
-            registry.Read(HKEY_LOCAL_MACHINE, testsupport::PrinterKeyPath(name), L"PrinterData", &bytes);
-            return bytes;
         }
     };
     std::map<std::wstring, std::string> clean;
     int calls = 0;
     {
-        Run run(names, before);
+        Env run;
+        prepare(run);
         RunRefresh();
         calls = run.fake.DriverCalls();
-        for (const std::wstring& name : names) clean[name] = run.Stored(name);
+        for (const std::wstring& name : names) clean[name] = run.RegistryRecord(HKEY_LOCAL_MACHINE, name);
     }
     ASSERT_GT(calls, 100);
     for (int k = 1; k <= calls; ++k) {
         SCOPED_TRACE(k);
-        Run run(names, before);
+        Env run;
+        prepare(run);
         run.fake.FaultOnDriverCall(k);
         {
             testsupport::HeapCounter heap;
@@ -109,7 +105,7 @@ TEST(Refresh, AFaultAtAnyDriverCallEndsOnlyThatPrintersQueryAndLeaksNothing) {
         ASSERT_EQ(seen, run.fake.DriverCalls());
         for (const std::wstring& name : names) {
             SCOPED_TRACE(testsupport::Narrow(name));
-            const std::string stored = run.Stored(name);
+            const std::string stored = run.RegistryRecord(HKEY_LOCAL_MACHINE, name);
             if (faulted.empty()) {
                 EXPECT_TRUE(stored == before) << "enumeration faulted, yet the record changed";
             } else if (name != faulted) {
