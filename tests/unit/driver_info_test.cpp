@@ -26,12 +26,6 @@ bool Holds(const Block<BYTE>& block, const WCHAR* text, size_t chars = 0) {
     return text && at >= block.get() && at + (chars ? chars : std::wcslen(text) + 1) * sizeof(WCHAR) <= end;
 }
 
-HANDLE Open(const wchar_t* name) {
-    HANDLE handle = nullptr;
-    platform::spooler.OpenPrinterW(const_cast<LPWSTR>(name), &handle, nullptr);
-    return handle;
-}
-
 // Printer information that cannot be read, and a driver the spooler cannot
 // describe or fails to fetch: null, with the reason as the last line (a fault
 // inside GetPrinter is caught in the full-name test below).
@@ -50,7 +44,8 @@ TEST(PrinterInfo, NullOnEveryFailure) {
         SCOPED_TRACE(c.lastLine);
         FakePrintSystem fake;
         fake.AddPrinter(L"P").driverName = c.driver && !c.call ? L"Vanished Driver" : L"Fake Laser Driver";
-        HANDLE handle = Open(L"P");
+        HANDLE handle = nullptr;
+        platform::spooler.OpenPrinterW(const_cast<LPWSTR>(L"P"), &handle, nullptr);
         const Op op = c.driver ? Op::GetPrinterDriver : Op::GetPrinter;
         if (c.call && c.error) fake.FailOn(op, c.call, c.error);
         if (c.call && !c.error) fake.FaultOn(op, c.call);

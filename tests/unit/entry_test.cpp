@@ -91,7 +91,6 @@ TEST_F(ClientEntry, ProgramPathAloneWritesTheStartUpLinesAndAFailedSplitGivesZer
     EXPECT_EQ(Run(L"\"C:\\Program Files\\kvclient.exe\"  "),
               (Lines{kSeparator, kVersionLine, "KVCLIENT => commandline = \"C:\\Program Files\\kvclient.exe\"  "}));
     EXPECT_EQ(fake_.calls().back().arg, 276);  // the OSVERSIONINFOW size handed to GetVersionExW
-    EXPECT_TRUE(g_deletes.empty());
 
     EXPECT_EQ(Run(L"kvclient.exe -x", 0),
               (Lines{kSeparator, kVersionLine, "KVCLIENT => couldn't process commandline"}));
@@ -100,23 +99,24 @@ TEST_F(ClientEntry, ProgramPathAloneWritesTheStartUpLinesAndAFailedSplitGivesZer
 
 TEST_F(ClientEntry, OptionsInEitherCaseActEachTimeInOrderAndUnknownWordsAreIgnored) {
     ConfigureLog(1, path_);
-    // Deleting keys that do not exist, the second deletion and the unknown
-    // word add no line; the refresh run of -q, with no printer to refresh,
-    // writes only its enumeration lines, once.
-    Lines own, lines = Run(L"kvclient.exe -x -X -q -unknown");
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), "vlibPRINT_EnumeratePrinters =>"), 1);
-    std::copy_if(lines.begin(), lines.end(), std::back_inserter(own),
-                 [](const std::string& line) { return line.rfind("vlibPRINT_EnumeratePrinters", 0) != 0; });
-    EXPECT_EQ(own, (Lines{kSeparator, kVersionLine, "KVCLIENT => commandline = kvclient.exe -x -X -q -unknown"}));
-    EXPECT_EQ(g_deletes, (Deletes{{HKEY_CURRENT_USER, 0}, {HKEY_CURRENT_USER, 0}}));
-
-    EXPECT_EQ(Run(L"kvclient.exe -D x -x -d q"),
-              (Lines{kSeparator, kVersionLine, "KVCLIENT => commandline = kvclient.exe -D x -x -d q"}));
-    EXPECT_EQ(g_deletes, (Deletes{{HKEY_LOCAL_MACHINE, 0}, {HKEY_CURRENT_USER, 0}, {HKEY_LOCAL_MACHINE, 0}}));
-
-    // "-d -q" clears before the refresh (two enumeration calls), "-q -d" after it.
-    Run(L"kvclient.exe -d -q -d");
-    EXPECT_EQ(g_deletes, (Deletes{{HKEY_LOCAL_MACHINE, 0}, {HKEY_LOCAL_MACHINE, 2}}));
+    // Deleting keys that do not exist and the words that are no option add no
+    // line; the refresh run of -q, with no printer to refresh, adds only its
+    // enumeration lines (two EnumPrinters calls). "-d -Q" clears before the
+    // refresh, "-Q -d" after it.
+    const struct { const WCHAR* commandLine; Deletes deletes; size_t enumerations; } cases[] = {
+        {L"kvclient.exe -x -X -q -unknown", {{HKEY_CURRENT_USER, 0}, {HKEY_CURRENT_USER, 0}}, 2},
+        {L"kvclient.exe -D x -x -d q", {{HKEY_LOCAL_MACHINE, 0}, {HKEY_CURRENT_USER, 0}, {HKEY_LOCAL_MACHINE, 0}}, 0},
+        {L"kvclient.exe -d -Q -d -q", {{HKEY_LOCAL_MACHINE, 0}, {HKEY_LOCAL_MACHINE, 2}}, 4},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Narrow(c.commandLine));
+        Lines own, lines = Run(c.commandLine);
+        std::copy_if(lines.begin(), lines.end(), std::back_inserter(own),
+                     [](const std::string& line) { return line.rfind("vlibPRINT_EnumeratePrinters", 0) != 0; });
+        EXPECT_EQ(own, (Lines{kSeparator, kVersionLine, "KVCLIENT => commandline = " + Narrow(c.commandLine)}));
+        EXPECT_EQ(g_deletes, c.deletes);
+        EXPECT_EQ(devcaps_test::ArgsOf(fake_, fake::Op::EnumPrinters).size(), c.enumerations);
+    }
 }
 
 }  // namespace

@@ -79,46 +79,40 @@ struct Compose {
     }
 };
 
-TEST(CreatePrinterName, Schemes) {
-    const struct { DWORD scheme; std::wstring expected; } cases[] = {
-        {0, L"Laser (PC7:3)"}, {1, L"Laser (PC7:3)"}, {2, L"Laser (PC7)"},    {3, L"PC7:3 (Laser)"},
-        {4, L"3:PC7 (Laser)"}, {5, L"Laser (ann)"},   {6, L"Laser (ann:3)"},  {7, L"ann:3 (Laser)"},
-        {8, L"3:ann (Laser)"}, {9, L"Laser (PC7:3)"}, {42, L"Laser (PC7:3)"}, {0xFFFFFFFFu, L"Laser (PC7:3)"}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.scheme);
-        Compose compose;
-        compose.scheme = c.scheme;
-        if (c.scheme > 8) compose.open = L"<<", compose.close = L">>";  // the default layout has no open and close
-        EXPECT_EQ(compose(), c.expected);
-    }
-}
-
-TEST(CreatePrinterName, LayoutsLimitsAndLengths) {
+TEST(CreatePrinterName, SchemesLayoutsLimitsAndLengths) {
     const std::wstring x251(251, L'x');
-    const struct { void (*setup)(Compose&); std::wstring expected; } cases[] = {
-        {[](Compose& c) { c.scheme = kPrinterNameSchemeCustom, c.literals[1] = L"#", c.parts[0] = kPrinterNamePartMachine,
-                          c.parts[1] = kPrinterNamePartDisplay; }, L"PC7#Laser"},
-        {[](Compose& c) {  // an unknown selector adds nothing
-             c.scheme = kPrinterNameSchemeCustom, c.literals[0] = L"a", c.literals[1] = L"b", c.literals[2] = L"c";
-             c.literals[3] = L"d", c.literals[4] = L"e", c.parts[0] = kPrinterNamePartNumber;
-             c.parts[1] = kPrinterNamePartUser, c.parts[2] = kPrinterNamePartDisplay, c.parts[3] = 7; }, L"a3banncLaserde"},
-        {[](Compose& c) { c.limit = TRUE, c.limits[0] = 3, c.limits[1] = 10; }, L"Las (PC7:3)"},
-        {[](Compose& c) { c.limit = TRUE, c.limits[1] = 1, c.limits[2] = 2; }, L"Laser (P:3)"},
-        {[](Compose& c) { c.limit = TRUE, c.limits[1] = 1, c.limits[2] = 2, c.scheme = 6; }, L"Laser (an:3)"},
-        {[](Compose& c) { c.limits[0] = c.limits[1] = c.limits[2] = 1, c.scheme = 6; }, L"Laser (ann:3)"},  // switched off
-        {[](Compose& c) { c.scheme = 2, c.printer = L"\\\\srv\\Laser"; }, L"Laser on srv (PC7)"},
+    const auto wide = [](Compose& c) { c.open = L"<<", c.close = L">>"; };
+    const struct { DWORD scheme; void (*setup)(Compose&); std::wstring expected; } cases[] = {
+        {0, nullptr, L"Laser (PC7:3)"}, {1, nullptr, L"Laser (PC7:3)"}, {2, nullptr, L"Laser (PC7)"},
+        {3, nullptr, L"PC7:3 (Laser)"}, {4, nullptr, L"3:PC7 (Laser)"}, {5, nullptr, L"Laser (ann)"},
+        {6, nullptr, L"Laser (ann:3)"}, {7, nullptr, L"ann:3 (Laser)"}, {8, nullptr, L"3:ann (Laser)"},
+        // Any other number takes the default layout, which has no open and close of its own.
+        {9, wide, L"Laser (PC7:3)"}, {42, wide, L"Laser (PC7:3)"}, {0xFFFFFFFFu, wide, L"Laser (PC7:3)"},
+        {kPrinterNameSchemeCustom, [](Compose& c) { c.literals[1] = L"#", c.parts[0] = kPrinterNamePartMachine,
+                                                    c.parts[1] = kPrinterNamePartDisplay; }, L"PC7#Laser"},
+        {kPrinterNameSchemeCustom, [](Compose& c) {  // an unknown selector adds nothing
+             c.literals[0] = L"a", c.literals[1] = L"b", c.literals[2] = L"c", c.literals[3] = L"d";
+             c.literals[4] = L"e", c.parts[0] = kPrinterNamePartNumber, c.parts[1] = kPrinterNamePartUser;
+             c.parts[2] = kPrinterNamePartDisplay, c.parts[3] = 7; }, L"a3banncLaserde"},
+        {0, [](Compose& c) { c.limit = TRUE, c.limits[0] = 3, c.limits[1] = 10; }, L"Las (PC7:3)"},
+        {0, [](Compose& c) { c.limit = TRUE, c.limits[1] = 1, c.limits[2] = 2; }, L"Laser (P:3)"},
+        {6, [](Compose& c) { c.limit = TRUE, c.limits[1] = 1, c.limits[2] = 2; }, L"Laser (an:3)"},
+        {6, [](Compose& c) { c.limits[0] = c.limits[1] = c.limits[2] = 1; }, L"Laser (ann:3)"},  // switched off
+        {2, [](Compose& c) { c.printer = L"\\\\srv\\Laser"; }, L"Laser on srv (PC7)"},
         // The display settings reach the display-name conversion in their order.
-        {[](Compose& c) { c.scheme = 2, c.printer = L"\\\\srv\\dept\\Laser 5", c.texts[0] = L"@", c.texts[1] = L"/";
-                          c.texts[2] = L"_", c.display[0] = c.display[1] = c.display[2] = TRUE; }, L"dept/Laser_5@srv (PC7)"},
-        {[](Compose& c) { c.scheme = 2, c.printer = L""; }, L" (PC7)"},
-        {[](Compose& c) { c.printer = std::wstring(251, L'x'); }, x251 + L" (PC7:3)"},  // exactly 259
-        {[](Compose& c) { c.printer = std::wstring(251, L'x'), c.machine = L"PC77"; }, x251 + L" (PC77:3"},  // 260, cut
-        {[](Compose& c) { c.printer = std::wstring(300, L'x'); }, std::wstring(259, L'x')},
+        {2, [](Compose& c) { c.printer = L"\\\\srv\\dept\\Laser 5", c.texts[0] = L"@", c.texts[1] = L"/";
+                             c.texts[2] = L"_", c.display[0] = c.display[1] = c.display[2] = TRUE; },
+         L"dept/Laser_5@srv (PC7)"},
+        {2, [](Compose& c) { c.printer = L""; }, L" (PC7)"},
+        {0, [](Compose& c) { c.printer = std::wstring(251, L'x'); }, x251 + L" (PC7:3)"},  // exactly 259
+        {0, [](Compose& c) { c.printer = std::wstring(251, L'x'), c.machine = L"PC77"; }, x251 + L" (PC77:3"},  // cut
+        {0, [](Compose& c) { c.printer = std::wstring(300, L'x'); }, std::wstring(259, L'x')},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(testsupport::Narrow(c.expected));
+        SCOPED_TRACE(std::to_string(c.scheme) + " " + testsupport::Narrow(c.expected));
         Compose compose;
-        c.setup(compose);
+        compose.scheme = c.scheme;
+        if (c.setup) c.setup(compose);
         EXPECT_EQ(compose(), c.expected);
     }
 }

@@ -13,9 +13,10 @@ using testsupport::PrinterKeyPath;
 class Options : public ::testing::Test {
 protected:
     Env env;
-    const std::wstring key = PrinterKeyPath(L"Office");
+    // A network name: every option is looked up under its registry-safe form.
+    const std::wstring laser = L"\\\\srv\\Laser 5", key = PrinterKeyPath(L",,srv,Laser 5");
     void SetUp() override {
-        env.fake.AddPrinter(L"Office");
+        env.fake.AddPrinter(laser);
         env.SetCacheMethod(2);  // also makes the per-machine Printers key exist
     }
 };
@@ -24,7 +25,7 @@ TEST_F(Options, PerUserValuesAreIgnoredAtConstructionButUsedByTheQueryTimeLookup
     for (const WCHAR* name : {L"bPrintAsImage", L"bSecondDialog", L"AnsiOnly"})
         env.registry.SetDword(HKEY_CURRENT_USER, key, name, 1);
     env.registry.SetDword(HKEY_CURRENT_USER, key, L"IgnoreLogPixels", 3);
-    CPrinter printer(env.trace.log(), L"Office", 1, 0);
+    CPrinter printer(env.trace.log(), laser, 1, 0);
     EXPECT_EQ(printer.bPrintAsImage + printer.bSecondDialog, 0u);
     env.trace.Mark();
     printer.Query(1, nullptr, nullptr);
@@ -46,7 +47,7 @@ TEST_F(Options, PerMachineValuesWinAndAnEightByteValueIsUnreadable) {
     for (const WCHAR* name : {L"bPrintAsImage", L"dwFontEmbed", L"AnsiOnly", L"IgnoreLogPixels"})
         env.registry.SetDword(HKEY_CURRENT_USER, key, name, 9);
 
-    CPrinter printer(env.trace.log(), L"Office", 1, 0);
+    CPrinter printer(env.trace.log(), laser, 1, 0);
     EXPECT_EQ(printer.bSecondDialog, 0xFFFFFFFFu);
     EXPECT_EQ(printer.bPrintAsImage, 0u);
     EXPECT_EQ(printer.dwPrintAsImageDPI, 600u);
@@ -67,7 +68,7 @@ TEST_F(Options, WithoutThePerMachineKeyThePerUserPlaceIsReadWithItsOwnTexts) {
     env.registry.Hide(HKEY_LOCAL_MACHINE, kPrintersKey);
     env.registry.SetDword(HKEY_CURRENT_USER, key, L"bSecondDialog", 0xFFFFFFFF);
     env.registry.SetDword(HKEY_CURRENT_USER, key, L"dwFontEmbed", 2);
-    CPrinter printer(env.trace.log(), L"Office", 1, 0);
+    CPrinter printer(env.trace.log(), laser, 1, 0);
     EXPECT_EQ(printer.dwFontEmbed, 2u);
     EXPECT_TRUE(InOrder(env.trace.Lines(), {"CPrinter::Query => couldn't open HKLM/kvprinters key",
                                           "CPrinter::Query => opened our printers key",
@@ -76,19 +77,9 @@ TEST_F(Options, WithoutThePerMachineKeyThePerUserPlaceIsReadWithItsOwnTexts) {
                                           "CPrinter::Query => dwFontEmbed: 2"}));
 
     env.registry.Hide(HKEY_CURRENT_USER, kPrintersKey);
-    CPrinter neither(env.trace.log(), L"Office", 1, 0);
+    CPrinter neither(env.trace.log(), laser, 1, 0);
     EXPECT_EQ(neither.bSecondDialog + neither.dwFontEmbed, 0u);
     EXPECT_EQ(env.trace.Lines().back(), "CPrinter::Query => couldn't open HKCU/kvprinters key");
-}
-
-TEST_F(Options, ANetworkNameIsLookedUpUnderItsRegistrySafeForm) {
-    env.fake.AddPrinter(L"\\\\srv\\Laser 5");
-    env.registry.SetDword(HKEY_LOCAL_MACHINE, PrinterKeyPath(L",,srv,Laser 5"), L"bPrintAsImage", 1);
-    env.registry.SetDword(HKEY_LOCAL_MACHINE, PrinterKeyPath(L",,srv,Laser 5"), L"AnsiOnly", 1);
-    CPrinter printer(env.trace.log(), L"\\\\srv\\Laser 5", 1, 0);
-    EXPECT_EQ(printer.bPrintAsImage, 1u);
-    printer.Query(1, nullptr, nullptr);
-    EXPECT_EQ(printer.queryBuffers.dwAnsiOnly, 1u);
 }
 
 }  // namespace
