@@ -414,18 +414,12 @@ struct Tables {
         return printer->data.erase(Str(name)) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
     }
 
-    // Change notification answers as Wine does; fake_notify.h scripts it.
+    // Change notification answers as Wine does: no change handle, so nothing
+    // reaches the other notification functions; fake_notify.h scripts them.
     static HANDLE WINAPI FindFirstChange(HANDLE, DWORD, DWORD, LPVOID) {
         fake().Enter({.op = Op::FindFirstChange});
         return Fail(ERROR_CALL_NOT_IMPLEMENTED, INVALID_HANDLE_VALUE);
     }
-    static BOOL Note(Op op, BOOL answer) {
-        fake().Enter({.op = op});
-        return answer;
-    }
-    static BOOL WINAPI FindNextChange(HANDLE, PDWORD, LPVOID, LPVOID*) { return Note(Op::FindNextChange, FALSE); }
-    static BOOL WINAPI FreeNotifyInfo(PPRINTER_NOTIFY_INFO) { return Note(Op::FreeNotifyInfo, TRUE); }
-    static BOOL WINAPI FindCloseChange(HANDLE) { return Note(Op::FindCloseChange, FALSE); }
 
     static HDC WINAPI CreateDC(LPCWSTR driver, LPCWSTR device, LPCWSTR, const DEVMODEW* dm) {
         Call call{.op = Op::CreateDC, .printer = Str(device), .text = Str(driver)};
@@ -478,10 +472,11 @@ struct Tables {
 namespace {
 
 const platform::SpoolerApi kFakeSpooler = {
-    Tables::EnumPrinters,       Tables::OpenPrinter,    Tables::ClosePrinter,      Tables::DocumentProperties,
-    Tables::GetPrinter,         Tables::SetPrinter,     Tables::GetPrinterDriver,  Tables::EnumPrinterDrivers,
-    Tables::DeviceCapabilities, Tables::GetPrinterData, Tables::SetPrinterData,    Tables::DeletePrinterData,
-    Tables::FindFirstChange,    Tables::FindNextChange, Tables::FreeNotifyInfo,    Tables::FindCloseChange,
+    Tables::EnumPrinters,       Tables::OpenPrinter,    Tables::ClosePrinter,    Tables::DocumentProperties,
+    Tables::GetPrinter,         Tables::SetPrinter,     Tables::GetPrinterDriver, Tables::EnumPrinterDrivers,
+    Tables::DeviceCapabilities, Tables::GetPrinterData, Tables::SetPrinterData,  Tables::DeletePrinterData,
+    Tables::FindFirstChange,    ::FindNextPrinterChangeNotification, ::FreePrinterNotifyInfo,
+    ::FindClosePrinterChangeNotification,
 };
 const platform::GdiApi kFakeGdi = {Tables::CreateDC, Tables::GetDeviceCaps, Tables::ExtEscape, Tables::DeleteDC};
 const platform::VersionApi kFakeVersion = {Tables::GetVersionEx};

@@ -24,8 +24,7 @@ namespace fake {
 
 enum class Op {
     EnumPrinters, OpenPrinter, ClosePrinter, DocumentProperties, GetPrinter, SetPrinter, GetPrinterDriver,
-    EnumPrinterDrivers, DeviceCapabilities, GetPrinterData, SetPrinterData, DeletePrinterData,
-    FindFirstChange, FindNextChange, FreeNotifyInfo, FindCloseChange,
+    EnumPrinterDrivers, DeviceCapabilities, GetPrinterData, SetPrinterData, DeletePrinterData, FindFirstChange,
     CreateDC, GetDeviceCaps, ExtEscape, DeleteDC, GetVersionEx, kCount
 };
 

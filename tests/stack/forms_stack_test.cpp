@@ -36,7 +36,9 @@ TEST(FormsStack, EveryFormCarriesItsPapersPageOrTheDefaultPageBelowTheMergeGate)
         platform::spooler.ClosePrinter(handle);
         const auto* info2 = reinterpret_cast<const PRINTER_INFO_2W*>(info.data());
         ASSERT_TRUE(info2->pDevMode);
-        const bool perPaper = info2->pDevMode->dmSpecVersion >= 0x0320;  // the harness stores 0x0401 for three printers
+        // The harness stores a 0x0401 default for the printers it lists; the others keep the driver's 0x030A.
+        const bool perPaper = info2->pDevMode->dmSpecVersion >= 0x0320;
+        EXPECT_EQ(info2->pDevMode->dmSpecVersion, harness::Listed(L"KV_CUPS_DEVMODE_0401", name) ? 0x0401 : 0x030A);
         HDC dc = platform::gdi.CreateDCW(info2->pPrintProcessor, name.c_str(), nullptr, info2->pDevMode);
         Longs page;  // in FormEntry order from hsize
         for (int index : {HORZSIZE, VERTSIZE, HORZRES, VERTRES, LOGPIXELSX, LOGPIXELSY, ASPECTX, ASPECTY, ASPECTXY,
@@ -56,7 +58,7 @@ TEST(FormsStack, EveryFormCarriesItsPapersPageOrTheDefaultPageBelowTheMergeGate)
                                                            papers.get(), res.get(), numRes, res ? 0 : 1, idx.get(),
                                                            numIdx, &num, &size, 0));
         ASSERT_TRUE(forms && P * R > 0 && num == P * R && size == num * 84) << P << " x " << R << ": " << num;
-        const std::vector<testsupport::PpdPage> ppd = testsupport::ReadPpdPages(testsupport::PpdPath(name));
+        const std::vector<harness::PpdPage> ppd = harness::ReadPpdPages(name);
         std::set<Longs> pages, ppdPages;  // of the resolution in hand
         // Resolution-major: form f is paper f % P at resolution f / P.
         for (DWORD f = 0; f < num; ++f) {
@@ -80,7 +82,7 @@ TEST(FormsStack, EveryFormCarriesItsPapersPageOrTheDefaultPageBelowTheMergeGate)
             // The paper's page size in the PPD, in the form's own logical pixels.
             WCHAR paperName[kPaperNameChars + 1];
             CopyNameSlot(paperName, PaperNameAt(papers.get(), f % P), kPaperNameChars);
-            const auto p = std::find_if(ppd.begin(), ppd.end(), [&](const testsupport::PpdPage& e) {
+            const auto p = std::find_if(ppd.begin(), ppd.end(), [&](const harness::PpdPage& e) {
                 return e.text == testsupport::Narrow(paperName);
             });
             ASSERT_NE(p, ppd.end()) << "form " << f << ": no page size \"" << testsupport::Narrow(paperName) << "\"";
