@@ -32,6 +32,13 @@ std::wstring Str(const WCHAR* text) { return text ? text : L""; }
 
 const WCHAR kEnvironment[] = L"Windows NT x86";  // every driver's
 
+// The first item of the list with the name, or null.
+template <class List>
+auto* Named(List& list, const std::wstring& name) {
+    auto found = std::find_if(list.begin(), list.end(), [&](const auto& item) { return item.name == name; });
+    return found == list.end() ? nullptr : &*found;
+}
+
 // ---------------------------------------------------------------- packing
 
 // Lays out spooler records: fixed records at the front of the caller's
@@ -597,15 +604,8 @@ FakePrinter& FakePrintSystem::AddPrinter(const std::wstring& name) {
     return p;
 }
 
-FakePrinter* FakePrintSystem::Find(const std::wstring& name) {
-    auto found = std::find_if(printers_.begin(), printers_.end(), [&](const FakePrinter& p) { return p.name == name; });
-    return found == printers_.end() ? nullptr : &*found;
-}
-
-const FakeDriver* FakePrintSystem::DriverNamed(const std::wstring& name) const {
-    auto found = std::find_if(drivers_.begin(), drivers_.end(), [&](const FakeDriver& d) { return d.name == name; });
-    return found == drivers_.end() ? nullptr : &*found;
-}
+FakePrinter* FakePrintSystem::Find(const std::wstring& name) { return Named(printers_, name); }
+const FakeDriver* FakePrintSystem::DriverNamed(const std::wstring& name) const { return Named(drivers_, name); }
 
 FakeDriver& FakePrintSystem::AddDriver(const std::wstring& name) {
     FakeDriver& d = drivers_.emplace_back();

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <set>
 
 #include "devcaps/forms.h"
@@ -24,8 +23,7 @@ using Longs = std::vector<LONG>;
 TEST(FormsStack, EveryFormCarriesItsPapersPageOrTheDefaultPageBelowTheMergeGate) {
     KV_SKIP_WITHOUT_HARNESS();
     for (const std::wstring& name : harness::List(L"KV_CUPS_PRINTERS")) {
-        const std::string narrow = testsupport::Narrow(name);
-        SCOPED_TRACE(narrow);
+        SCOPED_TRACE(testsupport::Narrow(name));
         // The print processor stands in as driver name, and the printer's
         // default DEVMODE gives the page of a printer below the merge gate.
         HANDLE handle = nullptr;
@@ -97,8 +95,6 @@ TEST(FormsStack, EveryFormCarriesItsPapersPageOrTheDefaultPageBelowTheMergeGate)
             ppdPages.insert(fromPpd);
             if (f % P == P - 1) EXPECT_EQ(pages.size(), ppdPages.size()) << "resolution " << r;
         }
-        std::printf("[ geometry ] %s: %lu forms, %zu distinct pages a resolution, %s\n", narrow.c_str(),
-                    static_cast<unsigned long>(num), pages.size(), perPaper ? "each its paper's" : "the default page");
     }
 }
 
