@@ -28,8 +28,7 @@ inline std::vector<std::wstring> List(const wchar_t* variable) {
 }
 
 inline bool Listed(const wchar_t* variable, const std::wstring& printer) {
-    const std::vector<std::wstring> items = List(variable);
-    return std::find(items.begin(), items.end(), printer) != items.end();
+    return std::ranges::count(List(variable), printer) > 0;
 }
 
 // The printer's PPD in the scheduler's ppd folder (KV_CUPS_PPD_DIR).
