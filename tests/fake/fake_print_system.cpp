@@ -30,6 +30,15 @@ R Fail(DWORD error, R answer = R()) {
 
 std::wstring Str(const WCHAR* text) { return text ? text : L""; }
 
+const WCHAR kEnvironment[] = L"Windows NT x86";  // every driver's
+
+// The first item of the list with the name, or null.
+template <class List>
+auto* Named(List& list, const std::wstring& name) {
+    auto found = std::find_if(list.begin(), list.end(), [&](const auto& item) { return item.name == name; });
+    return found == list.end() ? nullptr : &*found;
+}
+
 // ---------------------------------------------------------------- packing
 
 // Lays out spooler records: fixed records at the front of the caller's
@@ -91,13 +100,13 @@ PRINTER_INFO_2W PrinterInfo2(Packer& pack, const FakePrinter* p) {
     info.pServerName = pack.String(p->serverName);
     info.pPrinterName = pack.String(p->name, false);
     info.pShareName = pack.String(p->shareName);
-    info.pPortName = pack.String(p->portName);
+    info.pPortName = pack.String(L"FILE:");
     info.pDriverName = pack.String(p->driverName);
     info.pComment = p->nullComment ? nullptr : pack.String(p->comment, false);
     info.pLocation = pack.String(p->location, false);
     info.pDevMode = pack.Devmode(p->devmode);
-    info.pPrintProcessor = pack.String(p->printProcessor);
-    info.pDatatype = pack.String(p->datatype);
+    info.pPrintProcessor = pack.String(L"winprint");
+    info.pDatatype = pack.String(L"RAW");
     info.Attributes = p->attributes;
     info.Priority = info.DefaultPriority = 1;
     return info;
@@ -116,23 +125,24 @@ DriverRecord DriverInfo(DWORD level, Packer& pack, const FakeDriver& d) {
     DRIVER_INFO_6W& info = record.six;
     info.pName = pack.String(d.name, false);
     if (level == 1) return DriverRecord{.one = {info.pName}};
+    const std::wstring folder = L"C:\\windows\\system32\\spool\\drivers\\x64\\3\\";
+    const DWORDLONG driverVersion = 0x0003000000000001ull;
     info.cVersion = d.version;
-    info.pEnvironment = pack.String(d.environment);
-    info.pDriverPath = pack.String(d.driverPath);
-    info.pDataFile = pack.String(d.dataFile);
-    info.pConfigFile = pack.String(d.configFile);
-    if (level == 5) record.five.dwDriverVersion = static_cast<DWORD>(d.driverVersion);
+    info.pEnvironment = pack.String(kEnvironment);
+    info.pDriverPath = pack.String(folder + L"fakedrv.dll");
+    info.pDataFile = pack.String(folder + L"fake.ppd");
+    info.pConfigFile = pack.String(folder + L"fakeui.dll");
+    if (level == 5) record.five.dwDriverVersion = static_cast<DWORD>(driverVersion);
     if (level == 2 || level == 5) return record;
-    info.pHelpFile = pack.String(d.helpFile);
+    info.pHelpFile = pack.String(folder + L"fake.hlp");
     info.pDependentFiles = pack.MultiString(d.dependentFiles);
-    info.pMonitorName = pack.String(d.monitorName);
-    info.pDefaultDataType = pack.String(d.defaultDataType);
+    info.pDefaultDataType = pack.String(L"RAW");
     if (level >= 4) info.pszzPreviousNames = pack.MultiString(d.previousNames);
     if (level != 6) return record;
-    info.dwlDriverVersion = d.driverVersion;
-    info.pszMfgName = pack.String(d.manufacturer);
-    info.pszOEMUrl = pack.String(d.oemUrl);
-    info.pszHardwareID = pack.String(d.hardwareId);
+    info.dwlDriverVersion = driverVersion;
+    info.pszMfgName = pack.String(L"Fake Corp");
+    info.pszOEMUrl = pack.String(L"http://localhost/fake");
+    info.pszHardwareID = pack.String(L"fake_laser");
     info.pszProvider = pack.String(d.provider);
     return record;
 }
@@ -196,12 +206,7 @@ int Metric(const FakePrinter& printer, const DEVMODEW& dm, int index) {
         std::tie(width, length) = std::make_tuple(dm.dmPaperWidth, dm.dmPaperLength);
     else if (paper != printer.papers.end())
         std::tie(width, length) = std::make_tuple(paper->width, paper->length);
-    LONG left = printer.marginLeft, top = printer.marginTop, right = printer.marginRight, bottom = printer.marginBottom;
-    if (dm.dmOrientation == DMORIENT_LANDSCAPE && !printer.ignoresOrientation) {
-        std::swap(width, length);
-        // The page turns counter-clockwise: the left margin comes from the bottom.
-        std::tie(left, top, right, bottom) = std::make_tuple(bottom, left, top, right);
-    }
+    if (dm.dmOrientation == DMORIENT_LANDSCAPE && !printer.ignoresOrientation) std::swap(width, length);
     auto indexed = printer.indexedDpi.find(dm.dmPrintQuality);  // negative qualities name a resolution
     const int dpiX = dm.dmPrintQuality > 0                  ? dm.dmPrintQuality
                      : indexed != printer.indexedDpi.end() ? indexed->second
@@ -209,8 +214,8 @@ int Metric(const FakePrinter& printer, const DEVMODEW& dm, int index) {
     const int dpiY = (dm.dmFields & DM_YRESOLUTION) && dm.dmYResolution > 0 ? dm.dmYResolution : dpiX;
     auto pixels = [](LONG tenthsMm, int dpi) { return static_cast<int>(static_cast<long long>(tenthsMm) * dpi / 254); };
     const int physW = pixels(width, dpiX), physH = pixels(length, dpiY);
-    const int offX = pixels(left, dpiX), offY = pixels(top, dpiY);
-    const int horzRes = physW - offX - pixels(right, dpiX), vertRes = physH - offY - pixels(bottom, dpiY);
+    const int offX = pixels(printer.margin, dpiX), offY = pixels(printer.margin, dpiY);
+    const int horzRes = physW - 2 * offX, vertRes = physH - 2 * offY;
     switch (index) {
     case PHYSICALWIDTH: return physW;
     case PHYSICALHEIGHT: return physH;
@@ -357,7 +362,7 @@ struct Tables {
         if (DWORD error = fake().Enter(call)) return Fail(error);
         std::vector<const FakeDriver*> listed;
         for (const FakeDriver& d : fake().drivers_)
-            if (!environment || d.environment == environment) listed.push_back(&d);
+            if (!environment || environment == std::wstring(kEnvironment)) listed.push_back(&d);
         auto answered = fake().driverLevelAs_.find(level);
         if (answered != fake().driverLevelAs_.end()) level = answered->second;
         return PackDrivers(listed, level, buffer, size, needed, returned);
@@ -416,18 +421,12 @@ struct Tables {
         return printer->data.erase(Str(name)) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
     }
 
-    // Change notification answers as Wine does; fake_notify.h scripts it.
+    // Change notification answers as Wine does: no change handle, so nothing
+    // reaches the other notification functions; fake_notify.h scripts them.
     static HANDLE WINAPI FindFirstChange(HANDLE, DWORD, DWORD, LPVOID) {
         fake().Enter({.op = Op::FindFirstChange});
         return Fail(ERROR_CALL_NOT_IMPLEMENTED, INVALID_HANDLE_VALUE);
     }
-    static BOOL Note(Op op, BOOL answer) {
-        fake().Enter({.op = op});
-        return answer;
-    }
-    static BOOL WINAPI FindNextChange(HANDLE, PDWORD, LPVOID, LPVOID*) { return Note(Op::FindNextChange, FALSE); }
-    static BOOL WINAPI FreeNotifyInfo(PPRINTER_NOTIFY_INFO) { return Note(Op::FreeNotifyInfo, TRUE); }
-    static BOOL WINAPI FindCloseChange(HANDLE) { return Note(Op::FindCloseChange, FALSE); }
 
     static HDC WINAPI CreateDC(LPCWSTR driver, LPCWSTR device, LPCWSTR, const DEVMODEW* dm) {
         Call call{.op = Op::CreateDC, .printer = Str(device), .text = Str(driver)};
@@ -480,46 +479,40 @@ struct Tables {
 namespace {
 
 const platform::SpoolerApi kFakeSpooler = {
-    Tables::EnumPrinters,       Tables::OpenPrinter,    Tables::ClosePrinter,      Tables::DocumentProperties,
-    Tables::GetPrinter,         Tables::SetPrinter,     Tables::GetPrinterDriver,  Tables::EnumPrinterDrivers,
-    Tables::DeviceCapabilities, Tables::GetPrinterData, Tables::SetPrinterData,    Tables::DeletePrinterData,
-    Tables::FindFirstChange,    Tables::FindNextChange, Tables::FreeNotifyInfo,    Tables::FindCloseChange,
+    Tables::EnumPrinters,       Tables::OpenPrinter,    Tables::ClosePrinter,    Tables::DocumentProperties,
+    Tables::GetPrinter,         Tables::SetPrinter,     Tables::GetPrinterDriver, Tables::EnumPrinterDrivers,
+    Tables::DeviceCapabilities, Tables::GetPrinterData, Tables::SetPrinterData,  Tables::DeletePrinterData,
+    Tables::FindFirstChange,    ::FindNextPrinterChangeNotification, ::FreePrinterNotifyInfo,
+    ::FindClosePrinterChangeNotification,
 };
 const platform::GdiApi kFakeGdi = {Tables::CreateDC, Tables::GetDeviceCaps, Tables::ExtEscape, Tables::DeleteDC};
 const platform::VersionApi kFakeVersion = {Tables::GetVersionEx};
 
-// A DeviceCapabilitiesW answer listing the values, each as its bytes.
-template <class T>
-CapAnswer Entries(const std::vector<T>& values) {
-    CapAnswer answer;
-    answer.entryWidth = sizeof(T);
-    for (const T& value : values) {
+// A DeviceCapabilitiesW answer listing what `field` gives for each item of
+// the list, each value as its bytes.
+template <class List, class Field>
+CapAnswer Entries(const List& list, Field field) {
+    CapAnswer answer{.entryWidth = sizeof(decltype(field(list.front())))};
+    for (const auto& item : list) {
+        const auto value = field(item);
         const BYTE* bytes = reinterpret_cast<const BYTE*>(&value);
-        answer.entries.insert(answer.entries.end(), bytes, bytes + sizeof(T));
+        answer.entries.insert(answer.entries.end(), bytes, bytes + sizeof(value));
     }
     return answer;
 }
 
-// A DeviceCapabilitiesW answer listing names in slots of slotChars characters
-// (a name that fills its slot has no terminator).
-CapAnswer Names(size_t slotChars, const std::vector<std::wstring>& names) {
-    CapAnswer answer;
-    answer.entryWidth = slotChars * sizeof(WCHAR);
-    for (const auto& name : names) {
-        std::vector<WCHAR> slot(slotChars, L'\0');
-        std::copy_n(name.begin(), std::min(name.size(), slotChars), slot.begin());
+// A DeviceCapabilitiesW answer listing what `name` gives for each item in
+// slots of slotChars characters (a name that fills its slot has no terminator).
+template <class List, class Name>
+CapAnswer Names(size_t slotChars, const List& list, Name name) {
+    CapAnswer answer{.entryWidth = slotChars * sizeof(WCHAR)};
+    for (const auto& item : list) {
+        std::wstring slot = name(item);
+        slot.resize(slotChars, L'\0');
         const BYTE* bytes = reinterpret_cast<const BYTE*>(slot.data());
         answer.entries.insert(answer.entries.end(), bytes, bytes + answer.entryWidth);
     }
     return answer;
-}
-
-// The list of what `field` gives for each element.
-template <class List, class Field>
-auto Each(const List& list, Field field) {
-    std::vector<decltype(field(list.front()))> out;
-    for (const auto& item : list) out.push_back(field(item));
-    return out;
 }
 
 }  // namespace
@@ -528,30 +521,32 @@ auto Each(const List& list, Field field) {
 
 void FakePrinter::SetPapers(const std::vector<FakePaper>& list) {
     papers = list;
-    caps[DC_PAPERNAMES] = Names(64, Each(list, [](const FakePaper& p) { return p.name; }));
-    caps[DC_PAPERS] = Entries(Each(list, [](const FakePaper& p) { return p.id; }));
-    caps[DC_PAPERSIZE] = Entries(Each(list, [](const FakePaper& p) { return POINT{p.width, p.length}; }));
+    caps[DC_PAPERNAMES] = Names(64, list, [](const FakePaper& p) { return p.name; });
+    caps[DC_PAPERS] = Entries(list, [](const FakePaper& p) { return p.id; });
+    caps[DC_PAPERSIZE] = Entries(list, [](const FakePaper& p) { return POINT{p.width, p.length}; });
 }
 
 void FakePrinter::SetBins(const std::vector<std::pair<WORD, std::wstring>>& list) {
-    caps[DC_BINNAMES] = Names(24, Each(list, [](const auto& bin) { return bin.second; }));
-    caps[DC_BINS] = Entries(Each(list, [](const auto& bin) { return bin.first; }));
+    caps[DC_BINNAMES] = Names(24, list, [](const auto& bin) { return bin.second; });
+    caps[DC_BINS] = Entries(list, [](const auto& bin) { return bin.first; });
 }
 
 void FakePrinter::SetMedia(const std::vector<std::pair<DWORD, std::wstring>>& list) {
-    caps[DC_MEDIATYPENAMES] = Names(64, Each(list, [](const auto& media) { return media.second; }));
-    caps[DC_MEDIATYPES] = Entries(Each(list, [](const auto& media) { return media.first; }));
+    caps[DC_MEDIATYPENAMES] = Names(64, list, [](const auto& media) { return media.second; });
+    caps[DC_MEDIATYPES] = Entries(list, [](const auto& media) { return media.first; });
 }
 
 void FakePrinter::SetResolutions(const std::vector<std::pair<LONG, LONG>>& list) {
-    caps[DC_ENUMRESOLUTIONS] = Entries(Each(list, [](const auto& dpi) { return POINT{dpi.first, dpi.second}; }));
+    caps[DC_ENUMRESOLUTIONS] = Entries(list, [](const auto& dpi) { return POINT{dpi.first, dpi.second}; });
 }
 
 void FakePrinter::SetScalar(WORD index, int value) { caps[index] = CapAnswer{.counts = {value}}; }
 void FakePrinter::SetNames(WORD index, size_t slotChars, const std::vector<std::wstring>& names) {
-    caps[index] = Names(slotChars, names);
+    caps[index] = Names(slotChars, names, [](const std::wstring& name) { return name; });
 }
-void FakePrinter::SetValues(WORD index, const std::vector<DWORD>& values) { caps[index] = Entries(values); }
+void FakePrinter::SetValues(WORD index, const std::vector<DWORD>& values) {
+    caps[index] = Entries(values, [](DWORD value) { return value; });
+}
 
 std::vector<BYTE> MakeDevmode(const std::wstring& deviceName, WORD driverExtra) {
     std::vector<BYTE> bytes(sizeof(DEVMODEW) + driverExtra, 0);
@@ -602,22 +597,15 @@ FakePrinter& FakePrintSystem::AddPrinter(const std::wstring& name) {
     p.SetPapers({{DMPAPER_LETTER, L"Letter", 2159, 2794}, {DMPAPER_A4, L"A4", 2100, 2970}});
     p.SetBins({{DMBIN_AUTO, L"Automatically Select"}, {DMBIN_UPPER, L"Tray 1"}});
     p.SetResolutions({{300, 300}, {600, 600}});
-    p.marginLeft = p.marginTop = p.marginRight = p.marginBottom = 42;  // about 1/6 inch
+    p.margin = 42;  // about 1/6 inch
     p.deviceCaps = {{DRIVERVERSION, 0x0400}, {TECHNOLOGY, DT_RASPRINTER}, {BITSPIXEL, 1}, {PLANES, 1},
                     {NUMCOLORS, 2},          {RASTERCAPS, 0x6E99},      {TEXTCAPS, 0x5D37}};
     if (!DriverNamed(p.driverName)) AddDriver(p.driverName);
     return p;
 }
 
-FakePrinter* FakePrintSystem::Find(const std::wstring& name) {
-    auto found = std::find_if(printers_.begin(), printers_.end(), [&](const FakePrinter& p) { return p.name == name; });
-    return found == printers_.end() ? nullptr : &*found;
-}
-
-const FakeDriver* FakePrintSystem::DriverNamed(const std::wstring& name) const {
-    auto found = std::find_if(drivers_.begin(), drivers_.end(), [&](const FakeDriver& d) { return d.name == name; });
-    return found == drivers_.end() ? nullptr : &*found;
-}
+FakePrinter* FakePrintSystem::Find(const std::wstring& name) { return Named(printers_, name); }
+const FakeDriver* FakePrintSystem::DriverNamed(const std::wstring& name) const { return Named(drivers_, name); }
 
 FakeDriver& FakePrintSystem::AddDriver(const std::wstring& name) {
     FakeDriver& d = drivers_.emplace_back();

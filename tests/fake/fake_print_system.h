@@ -24,8 +24,7 @@ namespace fake {
 
 enum class Op {
     EnumPrinters, OpenPrinter, ClosePrinter, DocumentProperties, GetPrinter, SetPrinter, GetPrinterDriver,
-    EnumPrinterDrivers, DeviceCapabilities, GetPrinterData, SetPrinterData, DeletePrinterData,
-    FindFirstChange, FindNextChange, FreeNotifyInfo, FindCloseChange,
+    EnumPrinterDrivers, DeviceCapabilities, GetPrinterData, SetPrinterData, DeletePrinterData, FindFirstChange,
     CreateDC, GetDeviceCaps, ExtEscape, DeleteDC, GetVersionEx, kCount
 };
 
@@ -69,16 +68,14 @@ struct FakePaper {
     LONG length;
 };
 
+// A printer on port FILE: with the winprint print processor and RAW data.
 struct FakePrinter {
     std::wstring name;
     std::wstring serverName;
     std::wstring shareName;
-    std::wstring portName = L"FILE:";
     std::wstring driverName = L"Fake Laser Driver";
     std::wstring comment = L"fake printer";
     std::wstring location = L"lab";
-    std::wstring printProcessor = L"winprint";
-    std::wstring datatype = L"RAW";
     DWORD attributes = PRINTER_ATTRIBUTE_LOCAL;
     bool connection = false;  // listed under PRINTER_ENUM_CONNECTIONS instead of PRINTER_ENUM_LOCAL
     bool openable = true;     // OpenPrinterW succeeds
@@ -99,7 +96,7 @@ struct FakePrinter {
     // Device contexts.
     bool ignoresOrientation = false;         // validation keeps the default orientation
     std::map<int, int> indexedDpi = {{-1, 150}, {-2, 300}, {-3, 600}, {-4, 1200}};
-    LONG marginLeft = 0, marginTop = 0, marginRight = 0, marginBottom = 0;  // tenths of a millimetre
+    LONG margin = 0;                         // on every side, tenths of a millimetre
     std::map<int, int> deviceCaps;           // fixed GetDeviceCaps answers (TECHNOLOGY, RASTERCAPS, ...)
     std::map<int, int> escapes;              // QUERYESCSUPPORT answers by escape number
     std::set<int> faultingEscapes;           // escapes whose probe faults
@@ -120,23 +117,14 @@ struct FakePrinter {
     CapAnswer& Cap(WORD index) { return caps[index]; }
 };
 
+// A driver of the "Windows NT x86" environment; its files, monitor (none),
+// data type, manufacturer and the like are fixed.
 struct FakeDriver {
     std::wstring name = L"Fake Laser Driver";
-    std::wstring environment = L"Windows NT x86";
     DWORD version = 3;
-    std::wstring driverPath = L"C:\\windows\\system32\\spool\\drivers\\x64\\3\\fakedrv.dll";
-    std::wstring dataFile = L"C:\\windows\\system32\\spool\\drivers\\x64\\3\\fake.ppd";
-    std::wstring configFile = L"C:\\windows\\system32\\spool\\drivers\\x64\\3\\fakeui.dll";
-    std::wstring helpFile = L"C:\\windows\\system32\\spool\\drivers\\x64\\3\\fake.hlp";
     std::vector<std::wstring> dependentFiles = {L"fake1.dll", L"fake2.dat"};
-    std::wstring monitorName;
-    std::wstring defaultDataType = L"RAW";
     std::vector<std::wstring> previousNames;
-    std::wstring manufacturer = L"Fake Corp";
-    std::wstring oemUrl = L"http://localhost/fake";
-    std::wstring hardwareId = L"fake_laser";
     std::wstring provider = L"Fake Provider";
-    DWORDLONG driverVersion = 0x0003000000000001ull;
 };
 
 // A wide DEVMODE as a driver would return it: dmSize 220, dmSpecVersion 0x0401,
@@ -148,8 +136,6 @@ class FakePrintSystem {
 public:
     FakePrintSystem();
     ~FakePrintSystem();
-    FakePrintSystem(const FakePrintSystem&) = delete;
-    FakePrintSystem& operator=(const FakePrintSystem&) = delete;
 
     // A printer with a default DEVMODE, Letter and A4 papers, 300 and 600 dpi,
     // and a driver entry (added when the driver name is new).

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <set>
 
 #include "devcaps/forms.h"
@@ -24,8 +23,7 @@ using Longs = std::vector<LONG>;
 TEST(FormsStack, EveryFormCarriesItsPapersPageOrTheDefaultPageBelowTheMergeGate) {
     KV_SKIP_WITHOUT_HARNESS();
     for (const std::wstring& name : harness::List(L"KV_CUPS_PRINTERS")) {
-        const std::string narrow = testsupport::Narrow(name);
-        SCOPED_TRACE(narrow);
+        SCOPED_TRACE(testsupport::Narrow(name));
         // The print processor stands in as driver name, and the printer's
         // default DEVMODE gives the page of a printer below the merge gate.
         HANDLE handle = nullptr;
@@ -36,7 +34,9 @@ TEST(FormsStack, EveryFormCarriesItsPapersPageOrTheDefaultPageBelowTheMergeGate)
         platform::spooler.ClosePrinter(handle);
         const auto* info2 = reinterpret_cast<const PRINTER_INFO_2W*>(info.data());
         ASSERT_TRUE(info2->pDevMode);
-        const bool perPaper = info2->pDevMode->dmSpecVersion >= 0x0320;  // the harness stores 0x0401 for three printers
+        // The harness stores a 0x0401 default for the printers it lists; the others keep the driver's 0x030A.
+        const bool perPaper = info2->pDevMode->dmSpecVersion >= 0x0320;
+        EXPECT_EQ(info2->pDevMode->dmSpecVersion, harness::Listed(L"KV_CUPS_DEVMODE_0401", name) ? 0x0401 : 0x030A);
         HDC dc = platform::gdi.CreateDCW(info2->pPrintProcessor, name.c_str(), nullptr, info2->pDevMode);
         Longs page;  // in FormEntry order from hsize
         for (int index : {HORZSIZE, VERTSIZE, HORZRES, VERTRES, LOGPIXELSX, LOGPIXELSY, ASPECTX, ASPECTY, ASPECTXY,
@@ -56,7 +56,7 @@ TEST(FormsStack, EveryFormCarriesItsPapersPageOrTheDefaultPageBelowTheMergeGate)
                                                            papers.get(), res.get(), numRes, res ? 0 : 1, idx.get(),
                                                            numIdx, &num, &size, 0));
         ASSERT_TRUE(forms && P * R > 0 && num == P * R && size == num * 84) << P << " x " << R << ": " << num;
-        const std::vector<testsupport::PpdPage> ppd = testsupport::ReadPpdPages(testsupport::PpdPath(name));
+        const std::vector<harness::PpdPage> ppd = harness::ReadPpdPages(name);
         std::set<Longs> pages, ppdPages;  // of the resolution in hand
         // Resolution-major: form f is paper f % P at resolution f / P.
         for (DWORD f = 0; f < num; ++f) {
@@ -80,7 +80,7 @@ TEST(FormsStack, EveryFormCarriesItsPapersPageOrTheDefaultPageBelowTheMergeGate)
             // The paper's page size in the PPD, in the form's own logical pixels.
             WCHAR paperName[kPaperNameChars + 1];
             CopyNameSlot(paperName, PaperNameAt(papers.get(), f % P), kPaperNameChars);
-            const auto p = std::find_if(ppd.begin(), ppd.end(), [&](const testsupport::PpdPage& e) {
+            const auto p = std::find_if(ppd.begin(), ppd.end(), [&](const harness::PpdPage& e) {
                 return e.text == testsupport::Narrow(paperName);
             });
             ASSERT_NE(p, ppd.end()) << "form " << f << ": no page size \"" << testsupport::Narrow(paperName) << "\"";
@@ -95,8 +95,6 @@ TEST(FormsStack, EveryFormCarriesItsPapersPageOrTheDefaultPageBelowTheMergeGate)
             ppdPages.insert(fromPpd);
             if (f % P == P - 1) EXPECT_EQ(pages.size(), ppdPages.size()) << "resolution " << r;
         }
-        std::printf("[ geometry ] %s: %lu forms, %zu distinct pages a resolution, %s\n", narrow.c_str(),
-                    static_cast<unsigned long>(num), pages.size(), perPaper ? "each its paper's" : "the default page");
     }
 }
 

@@ -2,17 +2,18 @@
 // describes it: KV_CUPS_PRINTERS (comma-separated, in the spooler's order),
 // KV_CUPS_CONNECTIONS (the printers set up as connections),
 // KV_CUPS_DEVMODE_0401 (the printers with a stored 0x0401 default DEVMODE)
-// and KV_CUPS_PPD_DIR (the scheduler's PPDs). Without the harness
+// and KV_CUPS_PPD_DIR (the scheduler's PPDs, whose page sizes the geometry
+// checks read). Without the harness
 // (scripts/test starts it) the stack tests are skipped.
 #pragma once
 
 #include <algorithm>
 #include <cstdlib>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "support/ppd_pages.h"
 #include "support/temp_dir.h"
 
 namespace harness {
@@ -27,18 +28,49 @@ inline std::vector<std::wstring> List(const wchar_t* variable) {
 }
 
 inline bool Listed(const wchar_t* variable, const std::wstring& printer) {
-    const std::vector<std::wstring> items = List(variable);
-    return std::find(items.begin(), items.end(), printer) != items.end();
+    return std::ranges::count(List(variable), printer) > 0;
+}
+
+// The printer's PPD in the scheduler's ppd folder (KV_CUPS_PPD_DIR).
+inline std::wstring PpdPath(const std::wstring& printer) {
+    const wchar_t* dir = _wgetenv(L"KV_CUPS_PPD_DIR");
+    return std::wstring(dir ? dir : L"") + L"\\" + printer + L".ppd";
 }
 
 // Option entries of one main keyword of the printer's PPD: lines
 // "*Keyword option[/text]: ...".
 inline int PpdEntries(const std::wstring& printer, const std::string& keyword) {
-    std::istringstream ppd(testsupport::ReadFileBytes(testsupport::PpdPath(printer)));
+    std::istringstream ppd(testsupport::ReadFileBytes(PpdPath(printer)));
     int count = 0;
     for (std::string line; std::getline(ppd, line);)
         count += line.rfind("*" + keyword + " ", 0) == 0 && line.find(':') != std::string::npos;
     return count;
+}
+
+// One page size, in points: *PaperDimension and *ImageableArea of one option.
+struct PpdPage {
+    std::string option;  // "A4", "Letter.Borderless"
+    std::string text;    // its translation text ("A4 (Borderless)"), or the option when it has none
+    double width = 0, length = 0;
+    double area[4] = {};  // llx lly urx ury
+};
+
+// The page sizes of the printer's PPD in the order they first appear; none
+// when the file cannot be read.
+inline std::vector<PpdPage> ReadPpdPages(const std::wstring& printer) {
+    static const std::regex entry(R"re(\*(PaperDimension|ImageableArea) ([^/:]+)(/(.*))?: "([^"]*)"\r?)re");
+    std::istringstream ppd(testsupport::ReadFileBytes(PpdPath(printer)));
+    std::vector<PpdPage> pages;
+    std::smatch m;
+    for (std::string line; std::getline(ppd, line);) {
+        if (!std::regex_match(line, m, entry)) continue;
+        auto page = std::find_if(pages.begin(), pages.end(), [&](const PpdPage& p) { return p.option == m[2]; });
+        if (page == pages.end()) page = pages.insert(pages.end(), {m[2], m[4].matched ? m[4] : m[2]});
+        std::istringstream values(m[5].str());
+        if (m[1] == "PaperDimension") values >> page->width >> page->length;
+        else values >> page->area[0] >> page->area[1] >> page->area[2] >> page->area[3];
+    }
+    return pages;
 }
 
 }  // namespace harness

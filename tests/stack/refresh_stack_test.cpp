@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
-#include <cstdio>
 #include <fstream>
 
 #include "harness.h"
@@ -102,11 +100,7 @@ TEST_P(RefreshStack, EveryPrinterGetsACheckedRecordInItsStore) {
     SetDword(HKEY_LOCAL_MACHINE, kPrintersKey, L"CacheMethod", method);
     if (method == 4) SetPath(HKEY_LOCAL_MACHINE, kProductKey, L"CachePath", folder_);
     SetDword(HKEY_CURRENT_USER, kPrintersKey, L"CacheMethod", 2);  // a per-user key for "-x" to remove
-    const auto start = std::chrono::steady_clock::now();
     ASSERT_EQ(RunProgram(L"kvclient.exe", L"-q"), 1u);
-    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-    std::printf("[ timing   ] cache method %lu: kvclient.exe -q took %.2f s for %zu printers\n",
-                static_cast<unsigned long>(method), took.count(), printers_.size());
 
     const auto lines = testsupport::ReadLogLines(log_);
     auto count = [&](const std::string& line) { return std::count(lines.begin(), lines.end(), line); };
@@ -140,11 +134,6 @@ TEST_P(RefreshStack, EveryPrinterGetsACheckedRecordInItsStore) {
         EXPECT_NE(summary.find("Bins (" + std::to_string(h.dwNumBins) + " ids, 0 names):"), std::string::npos) << summary;
     }
 
-    ASSERT_GE(lines.size(), 3u);
-    EXPECT_EQ(lines[0], "====================================================================");
-    EXPECT_EQ(lines[1].rfind("KVCLIENT => Client OS Version is (2)(", 0), 0u) << lines[1];
-    EXPECT_TRUE(lines[2].rfind("KVCLIENT => commandline = ", 0) == 0 && lines[2].find(" -q") != std::string::npos)
-        << lines[2];
     EXPECT_EQ(count("CPrinter::Query => failed to cache data...") + count("CPrinter::Query => printer is not available for query"), 0);
 
     // "-d" and "-x" remove both Printers keys with everything below them.

@@ -23,7 +23,6 @@ const platform::HeapApi kCounting = {CountingAlloc, CountingFree};
 }  // namespace
 
 HeapCounter::HeapCounter() : api_(platform::heap, kCounting) { g_live = 0; }
-HeapCounter::~HeapCounter() = default;
 long HeapCounter::Live() const { return g_live; }
 
 }  // namespace testsupport

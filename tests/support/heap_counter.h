@@ -1,5 +1,6 @@
 // Counts the process-heap blocks the library gives out and back while it
-// lives (it installs a heap table of its own). Only one may live at a time.
+// lives (it installs a heap table of its own). Only one may live at a time
+// (not copyable).
 #pragma once
 
 #include "platform/kernel.h"
@@ -9,9 +10,6 @@ namespace testsupport {
 class HeapCounter {
 public:
     HeapCounter();
-    ~HeapCounter();
-    HeapCounter(const HeapCounter&) = delete;
-    HeapCounter& operator=(const HeapCounter&) = delete;
 
     // Blocks allocated and not yet freed since construction (negative when
     // blocks from before were freed).

@@ -10,29 +10,24 @@ DWORD RunProgram(const std::wstring& program, const std::wstring& arguments, std
     ::PathRemoveFileSpecW(build);
     ::PathRemoveFileSpecW(build);
     std::wstring commandLine = L"\"" + std::wstring(build) + L"\\" + program + L"\" " + arguments;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
+    // Standard output and standard error go to a file, read back when asked for.
     TempDir dir;
-    const std::wstring outputPath = dir.File(L"output.txt");
-    HANDLE file = INVALID_HANDLE_VALUE;
-    if (output) {
-        SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-        file = ::CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdOutput = startup.hStdError = file;
-    }
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+    HANDLE file = ::CreateFileW(dir.File(L"output.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    STARTUPINFOW startup = {.cb = sizeof(startup), .dwFlags = STARTF_USESTDHANDLES};
+    startup.hStdOutput = startup.hStdError = file;
     PROCESS_INFORMATION process = {};
     DWORD exitCode = 0xFFFFFFFF;
-    if (::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, output != nullptr, DETACHED_PROCESS, nullptr,
-                         nullptr, &startup, &process)) {
+    if (::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, DETACHED_PROCESS, nullptr, nullptr,
+                         &startup, &process)) {
         if (::WaitForSingleObject(process.hProcess, 300000) == WAIT_OBJECT_0)
             ::GetExitCodeProcess(process.hProcess, &exitCode);
         ::CloseHandle(process.hThread);
         ::CloseHandle(process.hProcess);
     }
-    if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
-    if (output) *output = ReadFileBytes(outputPath);
+    ::CloseHandle(file);
+    if (output) *output = ReadFileBytes(dir.File(L"output.txt"));
     return exitCode;
 }
 

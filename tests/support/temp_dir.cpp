@@ -31,17 +31,13 @@ std::string ReadFileBytes(const std::wstring& path) {
 
 bool FileExists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-std::string StripStamp(const std::string& line) {
-    static const std::regex stamp(R"(^\[\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2}( Thread:\d+| Session:\d+)?\] )");
-    return std::regex_replace(line, stamp, "", std::regex_constants::format_first_only);
-}
-
 std::vector<std::string> ReadLogLines(const std::wstring& path) {
+    static const std::regex stamp(R"(^\[\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2}( Thread:\d+| Session:\d+)?\] )");
     std::vector<std::string> lines;
     std::istringstream bytes(ReadFileBytes(path));
     for (std::string line; std::getline(bytes, line);) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        lines.push_back(StripStamp(line));
+        lines.push_back(std::regex_replace(line, stamp, "", std::regex_constants::format_first_only));
     }
     return lines;
 }

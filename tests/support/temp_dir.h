@@ -30,8 +30,6 @@ bool FileExists(const std::wstring& path);
 // The file's lines (CR LF or LF ends removed), with the "[yyyy/mm/dd hh:mm:ss] "
 // stamp taken off the front of each line that carries one.
 std::vector<std::string> ReadLogLines(const std::wstring& path);
-// One line without its time stamp.
-std::string StripStamp(const std::string& line);
 
 std::string Narrow(const std::wstring& text);
 
