@@ -286,6 +286,7 @@ TEST(Caps4Check, SoundRecordsPassAndDamagedOrForeignOnesAreRefusedWithTheReason)
         {With(record, 392, 0xFFFFFFF0),
          "the forms section (" + forms + " bytes at 4294967280) runs past the end of the record (" + size + " bytes)"},
         {With(record, 60, 16), "the resolutions section (16 bytes at 16) overlaps the record header"},
+        {With(record, 60, 408), "the resolutions section (16 bytes at 408) overlaps the record header"},
         {With(bare, 24, 1), "the bins section holds 0 bytes, too few for 1 entries of 2 bytes"},
         {With(record, 400, 0xFFFFFFFE), "the forms section holds " + forms + " bytes but a negative count (-2)"},
     };

@@ -45,7 +45,9 @@ TEST_F(Query, WithoutForceACacheLoadedObjectOnlyWritesTwoLinesAndWithForceAllIsR
 
     // Forced: cleared, asked again (the driver now reports other papers) and rewritten.
     office->SetPapers({{DMPAPER_A3, L"A3", 2970, 4200}});
+    printer.queryBuffers.dwAnsiOnly = 1;  // as loaded; nothing of the old set may survive the new query
     printer.Query(1, nullptr, nullptr);
+    EXPECT_EQ(printer.queryBuffers.dwAnsiOnly, 0u);
     EXPECT_EQ(printer.queryBuffers.pPapers ? printer.queryBuffers.pPapers->dwNumPapers : 0u, 1u);
     EXPECT_EQ(printer.queryBuffers.dwNumForms, 2u);  // one paper at two resolutions
     EXPECT_EQ(env.RegistryRecord(HKEY_LOCAL_MACHINE, L"Office"), Serialized(printer));
