@@ -32,8 +32,9 @@ Values Page(const MediaPage& p) {
 
 TEST(RoundTripStack, TheDriverlessQueueKeepsEveryPapersSizeAndMargins) {
     const wchar_t* dir = _wgetenv(L"KV_ROUNDTRIP_DIR");
-    if (!dir || harness::List(L"KV_ROUNDTRIP_PRINTERS").empty()) GTEST_SKIP() << "run by scripts/roundtrip";
-    for (const std::wstring& printer : harness::List(L"KV_ROUNDTRIP_PRINTERS")) {
+    const std::vector<std::wstring> printers = harness::List(L"KV_ROUNDTRIP_PRINTERS");
+    if (!dir || printers.empty()) GTEST_SKIP() << "run by scripts/roundtrip";
+    for (const std::wstring& printer : printers) {
         SCOPED_TRACE(Narrow(printer));
         struct Sets { QueryBuffers at[2]{}; ~Sets() { for (QueryBuffers& set : at) vlibPRINT_FreeQueryBuffers(&set); } } sets;
         for (int i = 0; i < 2; ++i) {  // the original and the recreated printer

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstring>
 #include <string>
+#include <tuple>
 
 #include "print/devmode_merge.h"
 #include "trace_capture.h"
@@ -98,8 +99,8 @@ TYPED_TEST(Merge, QualityAndYResolutionTravelTogether) {
         source.dm.dmFields = c.inFields, source.dm.dmPrintQuality = c.inQuality, source.dm.dmYResolution = c.inY;
         target.dm.dmFields = c.outFields, target.dm.dmPrintQuality = 75, target.dm.dmYResolution = 75;
         TypeParam::Run(&source.dm, &target.dm);
-        EXPECT_TRUE(target.dm.dmFields == c.wantFields && target.dm.dmPrintQuality == c.wantQuality &&
-                    target.dm.dmYResolution == c.wantY) << "quality " << c.inQuality << ", y " << c.inY;
+        EXPECT_EQ(std::tuple(target.dm.dmFields, target.dm.dmPrintQuality, target.dm.dmYResolution),
+                  std::tuple(c.wantFields, c.wantQuality, c.wantY)) << "quality " << c.inQuality << ", y " << c.inY;
     }
 }
 
