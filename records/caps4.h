@@ -291,9 +291,11 @@ caps4* vlibPRINT_PackCaps4(const QueryBuffers* buffers);
 // replacing what it held. A null record or one whose dwSize is 0 changes
 // nothing. A record shorter than its header, or whose dwSize is larger than
 // `available`, is rejected whole and changes nothing either. A section that
-// does not lie inside the record, or whose size is not its count times its
-// element width, is dropped (left absent) and traced; the rest loads. Bytes
-// beyond dwSize are never read. Traces as CPrinter::DeserializeCaps4 to
+// does not lie inside the record, whose entries do not fit in its size, or
+// whose count is negative while it holds bytes, is dropped (left absent) and
+// traced; the rest loads. A count below what the size holds loads as it is (a
+// list whose fetch failed keeps its space with count 0). Bytes beyond dwSize
+// are never read. Traces as CPrinter::DeserializeCaps4 to
 // LibraryLog; returns true when the record was loaded (bFilled is then 1).
 bool vlibPRINT_UnpackCaps4(QueryBuffers* buffers, const caps4* record, size_t available);
 
