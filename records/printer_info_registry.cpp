@@ -1,5 +1,6 @@
 #include "records/printer_info_registry.h"
 
+#include "platform/guard.h"
 #include "platform/kernel.h"
 #include "platform/registry.h"
 #include "print/driver_info.h"
@@ -121,7 +122,11 @@ KVPrinterInfo401* vlibPRINT_GetKVPrinterInfo(HANDLE hPrinter, std::wstring print
         result = vlibPRINT_LoadKVPrinterInfoFromRegistry(printerName);
     } else {
         TraceLogWrite(LibraryLog, 0, L"vlibPRINT_GetKVPrinterInfo => getting printer name from handle\n");
-        auto* info = reinterpret_cast<PRINTER_INFO_4W*>(vlibPRINT_GetPrinterInfo(hPrinter, 4));
+        // GetPrinterW runs the driver: a fault there leaves no name to look up.
+        LPBYTE block = nullptr;
+        if (!platform::Guarded([&] { block = vlibPRINT_GetPrinterInfo(hPrinter, 4); }))
+            TraceLogWrite(LibraryLog, 0, L"vlibPRINT_GetKVPrinterInfo => exception occurred during GetPrinter\n");
+        auto* info = reinterpret_cast<PRINTER_INFO_4W*>(block);
         if (info) {
             vlibPRINT_LogPI4(LibraryLog, info);
             if (info->pPrinterName) result = vlibPRINT_LoadKVPrinterInfoFromRegistry(info->pPrinterName);

@@ -134,6 +134,11 @@ TEST_F(InfoRecords, RegistryListStoresUnderRegistrySafeKeysAndReadsBackAndTheDum
     env.trace.Mark();
     EXPECT_EQ(vlibPRINT_GetKVPrinterInfo(nullptr, L"Nobody"), nullptr);
     EXPECT_TRUE(Has(env.trace.Since(), "vlibPRINT_LoadKVPrinterInfoFromRegistry => couldn't open printer key"));
+    HANDLE handle = nullptr;  // a driver that faults while the handle's printer name is asked for: no record
+    platform::spooler.OpenPrinterW(const_cast<LPWSTR>(L"Office"), &handle, nullptr);
+    env.fake.FaultOn(fake::Op::GetPrinter, env.fake.Count(fake::Op::GetPrinter) + 1);
+    EXPECT_EQ(vlibPRINT_GetKVPrinterInfo(handle, L"Office"), nullptr);
+    platform::spooler.ClosePrinter(handle);
     // A value shorter than a record, or whose dwSize is not its length, is refused.
     for (const std::string& damaged : {office402.substr(0, 100), office402.substr(0, office402.size() - 1)}) {
         env.registry.SetBinary(HKEY_LOCAL_MACHINE, PrinterKeyPath(L"Office"), L"PrinterData4", damaged.data(), DWORD(damaged.size()));
