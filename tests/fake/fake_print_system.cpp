@@ -627,7 +627,10 @@ void FakePrintSystem::FailOn(Op op, int nthCall, DWORD error) {
 
 DWORD FakePrintSystem::Enter(const Call& call) {
     calls_.push_back(call);
-    if (call.op != Op::GetVersionEx && ++driverCalls_ == faultOnDriverCall_) DriverFault();
+    if (call.op != Op::GetVersionEx && ++driverCalls_ == faultOnDriverCall_) {
+        if (throwOnDriverCall_) throw std::bad_alloc();
+        DriverFault();
+    }
     auto found = failures_.find({static_cast<int>(call.op), ++counts_[static_cast<int>(call.op)]});
     if (found == failures_.end()) return 0;
     if (found->second == 0) DriverFault();

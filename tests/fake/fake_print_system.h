@@ -158,6 +158,8 @@ public:
     // The nth driver-facing call (1-based: every spooler and GDI call, in the
     // order made) faults inside the "driver".
     void FaultOnDriverCall(int nthCall) { faultOnDriverCall_ = nthCall; }
+    // The nth driver-facing call throws std::bad_alloc instead.
+    void ThrowOnDriverCall(int nthCall) { faultOnDriverCall_ = nthCall, throwOnDriverCall_ = true; }
     // The nth call (1-based) of the operation throws std::bad_alloc, as the
     // library's own code does when memory runs out.
     void ThrowOn(Op op, int nthCall) { failures_[{static_cast<int>(op), nthCall}] = kThrow; }
@@ -189,6 +191,7 @@ private:
     std::map<std::pair<int, int>, DWORD> failures_;  // (op, call) -> error; 0 = fault, kThrow = throw
     int driverCalls_ = 0;
     int faultOnDriverCall_ = 0;
+    bool throwOnDriverCall_ = false;
     std::map<DWORD, DWORD> driverLevelAs_;
     std::vector<Call> calls_;
     std::map<HANDLE, std::wstring> handles_;  // open printer handles -> printer names
