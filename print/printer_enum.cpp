@@ -1,5 +1,7 @@
 #include "print/printer_enum.h"
 
+#include <new>
+
 #include <boost/make_shared.hpp>
 
 #include "log/trace_log.h"
@@ -32,6 +34,74 @@ bool IsNtBased() {
     return info.dwPlatformId == VER_PLATFORM_WIN32_NT;
 }
 
+// Asks the spooler for its printers into a buffer of the size it reports
+// (handed out in `buffer` for the caller to free) and lists the selected ones
+// into `printers`, tracing each step.
+void ListPrinters(DWORD enumFlags, DWORD dwFlags, bool nt, BYTE** buffer, VLIB_PRINTER_ENUM_LIST& printers) {
+    // The size query is expected to fail with an insufficient-buffer status;
+    // only the size it reports matters.
+    // A spooler that faults is taken as one that fails.
+    DWORD needed = 0, returned = 0;
+    if (!platform::Guarded([&] { platform::spooler.EnumPrintersW(enumFlags, nullptr, 2, nullptr, 0, &needed, &returned); })) {
+        TraceLogWrite(LibraryLog, 0, L"vlibPRINT_EnumeratePrinters => exception occurred during EnumPrinters\n");
+        TraceLogWrite(LibraryLog, 0, L"vlibPRINT_EnumeratePrinters => returning failure\n");
+        return;
+    }
+    *buffer = platform::HeapAllocZeroAs<BYTE>(needed);
+    if (!*buffer) {
+        TraceLogWrite(LibraryLog, 0, L"vlibPRINT_EnumeratePrinters => couldn't allocate memory\n");
+        TraceLogWrite(LibraryLog, 0, L"vlibPRINT_EnumeratePrinters => returning failure\n");
+        return;
+    }
+    BYTE* const records = *buffer;
+    returned = 0;
+    BOOL enumerated = FALSE;
+    if (!platform::Guarded([&] {
+            enumerated = platform::spooler.EnumPrintersW(enumFlags, nullptr, 2, records, needed, &needed, &returned);
+        }))
+        TraceLogWrite(LibraryLog, 0, L"vlibPRINT_EnumeratePrinters => exception occurred during EnumPrinters\n");
+    if (!enumerated) {
+        TraceLogWrite(LibraryLog, 0, L"vlibPRINT_EnumeratePrinters => enumeration failed\n");
+        TraceLogWrite(LibraryLog, 0, L"vlibPRINT_EnumeratePrinters => returning failure\n");
+        return;
+    }
+    if (nt)
+        TraceLogWrite(LibraryLog, 0, L"vlibPRINT_EnumeratePrinters => printers enumerated, %d\n",
+                      static_cast<int>(returned));
+    else
+        TraceLogWrite(LibraryLog, 0, L"vlibPRINT_EnumeratePrinters => printers enumerated\n");
+
+    TraceLogWrite(LibraryLog, 0, L"vlibPRINT_EnumeratePrinters => number of printers: %d\n",
+                  static_cast<int>(returned));
+    if (returned == 0) {
+        TraceLogWrite(LibraryLog, 0, L"vlibPRINT_EnumeratePrinters => no printers, failing out\n");
+        TraceLogWrite(LibraryLog, 0, L"vlibPRINT_EnumeratePrinters => returning failure\n");
+        return;
+    }
+
+    const PRINTER_INFO_2W* info = reinterpret_cast<const PRINTER_INFO_2W*>(records);
+    for (DWORD i = 0; i < returned; ++i) {
+        const PRINTER_INFO_2W& printer = info[i];
+        if (nt)
+            TraceLogWrite(LibraryLog, 0,
+                          L"vlibPRINT_EnumeratePrinters => printer: %s; server: %s; attributes: %d; driver: %s\n",
+                          printer.pPrinterName, printer.pServerName, static_cast<int>(printer.Attributes),
+                          printer.pDriverName);
+        else
+            TraceLogWrite(LibraryLog, 0, L"vlibPRINT_EnumeratePrinters => printer: %s; attributes: %d; driver: %s\n",
+                          printer.pPrinterName, static_cast<int>(printer.Attributes), printer.pDriverName);
+
+        const DWORD type = ClassifyPrinter(printer.Attributes, dwFlags);
+        if (type == 0) continue;
+        boost::shared_ptr<VLIB_PRINTER_ENUM_1W> record = boost::make_shared<VLIB_PRINTER_ENUM_1W>();
+        record->dwType = type;
+        platform::CopyString(record->szPrinterName, 260, printer.pPrinterName);
+        printers.push_back(record);
+    }
+
+    TraceLogWrite(LibraryLog, 0, L"vlibPRINT_EnumeratePrinters => returning success\n");
+}
+
 }  // namespace
 
 VLIB_PRINTER_ENUM_LIST vlibPRINT_EnumeratePrinters(DWORD dwFlags) {
@@ -53,69 +123,16 @@ VLIB_PRINTER_ENUM_LIST vlibPRINT_EnumeratePrinters(DWORD dwFlags) {
         TraceLogWrite(LibraryLog, 0, L"vlibPRINT_EnumeratePrinters => 9x-based system, enumerating\n");
     }
 
-    // The size query is expected to fail with an insufficient-buffer status;
-    // only the size it reports matters.
-    // A spooler that faults is taken as one that fails.
-    DWORD needed = 0, returned = 0;
-    if (!platform::Guarded([&] { platform::spooler.EnumPrintersW(enumFlags, nullptr, 2, nullptr, 0, &needed, &returned); })) {
-        TraceLogWrite(LibraryLog, 0, L"vlibPRINT_EnumeratePrinters => exception occurred during EnumPrinters\n");
-        TraceLogWrite(LibraryLog, 0, L"vlibPRINT_EnumeratePrinters => returning failure\n");
-        return printers;
-    }
-    BYTE* buffer = platform::HeapAllocZeroAs<BYTE>(needed);
-    if (!buffer) {
+    // Out of memory in our own code is the same failure as no buffer for the
+    // records: reported by an empty list, the buffer freed on every way out.
+    BYTE* buffer = nullptr;
+    try {
+        ListPrinters(enumFlags, dwFlags, nt, &buffer, printers);
+    } catch (const std::bad_alloc&) {
+        printers.clear();
         TraceLogWrite(LibraryLog, 0, L"vlibPRINT_EnumeratePrinters => couldn't allocate memory\n");
         TraceLogWrite(LibraryLog, 0, L"vlibPRINT_EnumeratePrinters => returning failure\n");
-        return printers;
     }
-    returned = 0;
-    BOOL enumerated = FALSE;
-    if (!platform::Guarded([&] {
-            enumerated = platform::spooler.EnumPrintersW(enumFlags, nullptr, 2, buffer, needed, &needed, &returned);
-        }))
-        TraceLogWrite(LibraryLog, 0, L"vlibPRINT_EnumeratePrinters => exception occurred during EnumPrinters\n");
-    if (!enumerated) {
-        TraceLogWrite(LibraryLog, 0, L"vlibPRINT_EnumeratePrinters => enumeration failed\n");
-        platform::HeapFreeBlock(buffer);
-        TraceLogWrite(LibraryLog, 0, L"vlibPRINT_EnumeratePrinters => returning failure\n");
-        return printers;
-    }
-    if (nt)
-        TraceLogWrite(LibraryLog, 0, L"vlibPRINT_EnumeratePrinters => printers enumerated, %d\n",
-                      static_cast<int>(returned));
-    else
-        TraceLogWrite(LibraryLog, 0, L"vlibPRINT_EnumeratePrinters => printers enumerated\n");
-
-    TraceLogWrite(LibraryLog, 0, L"vlibPRINT_EnumeratePrinters => number of printers: %d\n",
-                  static_cast<int>(returned));
-    if (returned == 0) {
-        TraceLogWrite(LibraryLog, 0, L"vlibPRINT_EnumeratePrinters => no printers, failing out\n");
-        platform::HeapFreeBlock(buffer);
-        TraceLogWrite(LibraryLog, 0, L"vlibPRINT_EnumeratePrinters => returning failure\n");
-        return printers;
-    }
-
-    const PRINTER_INFO_2W* info = reinterpret_cast<const PRINTER_INFO_2W*>(buffer);
-    for (DWORD i = 0; i < returned; ++i) {
-        const PRINTER_INFO_2W& printer = info[i];
-        if (nt)
-            TraceLogWrite(LibraryLog, 0,
-                          L"vlibPRINT_EnumeratePrinters => printer: %s; server: %s; attributes: %d; driver: %s\n",
-                          printer.pPrinterName, printer.pServerName, static_cast<int>(printer.Attributes),
-                          printer.pDriverName);
-        else
-            TraceLogWrite(LibraryLog, 0, L"vlibPRINT_EnumeratePrinters => printer: %s; attributes: %d; driver: %s\n",
-                          printer.pPrinterName, static_cast<int>(printer.Attributes), printer.pDriverName);
-
-        const DWORD type = ClassifyPrinter(printer.Attributes, dwFlags);
-        if (type == 0) continue;
-        boost::shared_ptr<VLIB_PRINTER_ENUM_1W> record = boost::make_shared<VLIB_PRINTER_ENUM_1W>();
-        record->dwType = type;
-        platform::CopyString(record->szPrinterName, 260, printer.pPrinterName);
-        printers.push_back(record);
-    }
-
     platform::HeapFreeBlock(buffer);
-    TraceLogWrite(LibraryLog, 0, L"vlibPRINT_EnumeratePrinters => returning success\n");
     return printers;
 }

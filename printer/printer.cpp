@@ -1,5 +1,6 @@
 #include "printer/printer.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/guard.h"
@@ -31,12 +32,21 @@ CPrinter::CPrinter(TraceLog* log, std::wstring name, DWORD defaultCacheMethod, D
     dwCacheMethod = ReadCacheMethod(defaultCacheMethod);
     SetUpNotification();
 
-    TraceLogWrite(pLog, 0, L"CPrinter => =============================================================\n");
-    TraceLogWrite(pLog, 0, L"CPrinter => printer: %s\n", strPrinterName.c_str());
-    InitializeInfo();
-    MirrorPrinterInfo2(pPI2);
-    LoadFromCache();
-    GetLocalOptions();
+    // A constructor that throws (our own code out of memory) gets no
+    // destructor: what the object holds so far goes back here.
+    try {
+        TraceLogWrite(pLog, 0, L"CPrinter => =============================================================\n");
+        TraceLogWrite(pLog, 0, L"CPrinter => printer: %s\n", strPrinterName.c_str());
+        InitializeInfo();
+        MirrorPrinterInfo2(pPI2);
+        LoadFromCache();
+        GetLocalOptions();
+    } catch (...) {
+        TearDownNotification();
+        ReleaseInfo();
+        ClearQueryBuffers();
+        throw;
+    }
 }
 
 static_assert(sizeof(OSVERSIONINFOW) == 276);
@@ -77,78 +87,85 @@ void CPrinter::InitializeInfo() {
         return;
     }
 
-    // The driver's default DEVMODE.
-    bAvailable = 1;
-    TraceLogWrite(pLog, 0, L"CPrinter::InitializeInfo => Getting required size of devmode\n");
-    LONG required = 0;
-    bool faulted =
-        !platform::Guarded([&] { required = platform::spooler.DocumentPropertiesW(nullptr, printer, name, nullptr, nullptr, 0); });
-    if (!faulted) {
-        TraceLogWrite(pLog, 0, L"CPrinter::InitializeInfo => required size of devmode: %d\n", required);
-        // A negative or zero size leaves nothing to fill. The block is never
-        // smaller than the public DEVMODE, so its dump cannot read past it.
-        if (required > 0) {
-            const size_t bytes = static_cast<size_t>(required) < sizeof(DEVMODEW) ? sizeof(DEVMODEW) : static_cast<size_t>(required);
-            pDefDM = platform::HeapAllocZeroAs<DEVMODEW>(bytes);
-        }
-        if (!pDefDM) {
-            TraceLogWrite(pLog, 0, L"CPrinter::InitializeInfo => couldn't allocate memory for pDefDM\n");
-        } else {
-            TraceLogWrite(pLog, 0, L"CPrinter::InitializeInfo => having driver fill in devmode with default values\n");
-            LONG filled = 0;
-            DWORD error = 0;
-            DEVMODEW* out = pDefDM;
-            faulted = !platform::Guarded([&] {
-                filled = platform::spooler.DocumentPropertiesW(nullptr, printer, name, out, nullptr, DM_OUT_BUFFER);
-                error = ::GetLastError();
-            });
-            if (!faulted) {
-                // Only 0 is a failure: drivers answer IDOK or other positive values.
-                if (filled == 0) {
-                    TraceLogError(pLog, 0, error);
-                    TraceLogWrite(pLog, 0,
-                                  L"CPrinter::InitializeInfo => DocumentProperties function failed to get default devmode\n");
+    // Our own code may run out of memory while the printer is open: the
+    // handle goes back on that way out too.
+    try {
+        // The driver's default DEVMODE.
+        bAvailable = 1;
+        TraceLogWrite(pLog, 0, L"CPrinter::InitializeInfo => Getting required size of devmode\n");
+        LONG required = 0;
+        bool faulted = !platform::Guarded(
+            [&] { required = platform::spooler.DocumentPropertiesW(nullptr, printer, name, nullptr, nullptr, 0); });
+        if (!faulted) {
+            TraceLogWrite(pLog, 0, L"CPrinter::InitializeInfo => required size of devmode: %d\n", required);
+            // A negative or zero size leaves nothing to fill. The block is never
+            // smaller than the public DEVMODE, so its dump cannot read past it.
+            if (required > 0) {
+                const size_t bytes = std::max(static_cast<size_t>(required), sizeof(DEVMODEW));
+                pDefDM = platform::HeapAllocZeroAs<DEVMODEW>(bytes);
+            }
+            if (!pDefDM) {
+                TraceLogWrite(pLog, 0, L"CPrinter::InitializeInfo => couldn't allocate memory for pDefDM\n");
+            } else {
+                TraceLogWrite(pLog, 0, L"CPrinter::InitializeInfo => having driver fill in devmode with default values\n");
+                LONG filled = 0;
+                DWORD error = 0;
+                DEVMODEW* out = pDefDM;
+                faulted = !platform::Guarded([&] {
+                    filled = platform::spooler.DocumentPropertiesW(nullptr, printer, name, out, nullptr, DM_OUT_BUFFER);
+                    error = ::GetLastError();
+                });
+                if (!faulted) {
+                    // Only 0 is a failure: drivers answer IDOK or other positive values.
+                    if (filled == 0) {
+                        TraceLogError(pLog, 0, error);
+                        TraceLogWrite(pLog, 0,
+                                      L"CPrinter::InitializeInfo => DocumentProperties function failed to get default devmode\n");
+                    }
+                    LogDevmode(pDefDM, pLog);
                 }
-                LogDevmode(pDefDM, pLog);
             }
         }
-    }
-    if (faulted) {
-        TraceLogWrite(pLog, 0, L"CPrinter::InitializeInfo => exception occurred during DocumentProperties\n");
-        platform::HeapFreeBlock(pDefDM);
-        pDefDM = nullptr;
-        bAvailable = 0;
-    }
-
-    // Level-2 printer information.
-    if (bAvailable) {
-        TraceLogWrite(pLog, 0, L"CPrinter::InitializeInfo => getting printer info 2\n");
-        LPBYTE info = nullptr;
-        if (!platform::Guarded([&] { info = vlibPRINT_GetPrinterInfo(printer, 2); })) {
-            TraceLogWrite(pLog, 0, L"CPrinter::InitializeInfo => exception occurred during GetPrinter\n");
+        if (faulted) {
+            TraceLogWrite(pLog, 0, L"CPrinter::InitializeInfo => exception occurred during DocumentProperties\n");
+            platform::HeapFreeBlock(pDefDM);
+            pDefDM = nullptr;
             bAvailable = 0;
-        } else if (!info) {
-            TraceLogWrite(pLog, 0, L"CPrinter::InitializeInfo => assuming printer isn't available\n");
-            bAvailable = 0;
-        } else {
-            pPI2 = reinterpret_cast<PRINTER_INFO_2W*>(info);
-            vlibPRINT_LogPI2(pLog, pPI2);
         }
-    }
 
-    // Driver information.
-    if (bAvailable) {
-        TraceLogWrite(pLog, 0, L"CPrinter::InitializeInfo => getting driver info\n");
-        LPBYTE info = nullptr;
-        if (!platform::Guarded([&] { info = GetDriverInfo(printer, 1); })) {
-            TraceLogWrite(pLog, 0, L"CPrinter::InitializeInfo => exception occurred during GetPrinter\n");
-            bAvailable = 0;
-        } else if (info) {
-            pDriverInfo = reinterpret_cast<DRIVER_INFO_1W*>(info);
-            TraceLogWrite(pLog, 0, L"CPrinter::InitializeInfo => driver: %s\n", pDriverInfo->pName);
-        } else {
-            TraceLogWrite(pLog, 0, L"CPrinter::InitializeInfo => failed to get driver info\n");
+        // Level-2 printer information.
+        if (bAvailable) {
+            TraceLogWrite(pLog, 0, L"CPrinter::InitializeInfo => getting printer info 2\n");
+            LPBYTE info = nullptr;
+            if (!platform::Guarded([&] { info = vlibPRINT_GetPrinterInfo(printer, 2); })) {
+                TraceLogWrite(pLog, 0, L"CPrinter::InitializeInfo => exception occurred during GetPrinter\n");
+                bAvailable = 0;
+            } else if (!info) {
+                TraceLogWrite(pLog, 0, L"CPrinter::InitializeInfo => assuming printer isn't available\n");
+                bAvailable = 0;
+            } else {
+                pPI2 = reinterpret_cast<PRINTER_INFO_2W*>(info);
+                vlibPRINT_LogPI2(pLog, pPI2);
+            }
         }
+
+        // Driver information.
+        if (bAvailable) {
+            TraceLogWrite(pLog, 0, L"CPrinter::InitializeInfo => getting driver info\n");
+            LPBYTE info = nullptr;
+            if (!platform::Guarded([&] { info = GetDriverInfo(printer, 1); })) {
+                TraceLogWrite(pLog, 0, L"CPrinter::InitializeInfo => exception occurred during GetPrinter\n");
+                bAvailable = 0;
+            } else if (info) {
+                pDriverInfo = reinterpret_cast<DRIVER_INFO_1W*>(info);
+                TraceLogWrite(pLog, 0, L"CPrinter::InitializeInfo => driver: %s\n", pDriverInfo->pName);
+            } else {
+                TraceLogWrite(pLog, 0, L"CPrinter::InitializeInfo => failed to get driver info\n");
+            }
+        }
+    } catch (...) {
+        vlibPRINT_ClosePrinterGuarded(printer);
+        throw;
     }
 
     TraceLogWrite(pLog, 0, L"CPrinter::InitializeInfo => closing printer\n");
@@ -176,11 +193,17 @@ void CPrinter::UpdatePrinterInfo() {
     if (openFaulted) TraceLogWrite(pLog, 0, L"CPrinter::UpdatePrinterInfo => exception occurred during OpenPrinter\n");
     if (printer) {
         LPBYTE info = nullptr;
-        if (!platform::Guarded([&] { info = vlibPRINT_GetPrinterInfo(printer, 2); })) {
-            TraceLogWrite(pLog, 0, L"CPrinter::UpdatePrinterInfo => exception occurred during GetPrinter\n");
-            info = nullptr;
+        try {
+            if (!platform::Guarded([&] { info = vlibPRINT_GetPrinterInfo(printer, 2); })) {
+                TraceLogWrite(pLog, 0, L"CPrinter::UpdatePrinterInfo => exception occurred during GetPrinter\n");
+                info = nullptr;
+            }
+            MirrorPrinterInfo2(reinterpret_cast<PRINTER_INFO_2W*>(info));
+        } catch (...) {  // out of memory for the strings: the block and the handle go back
+            platform::HeapFreeBlock(info);
+            vlibPRINT_ClosePrinterGuarded(printer);
+            throw;
         }
-        MirrorPrinterInfo2(reinterpret_cast<PRINTER_INFO_2W*>(info));
         platform::HeapFreeBlock(info);
         if (!vlibPRINT_ClosePrinterGuarded(printer))
             TraceLogWrite(pLog, 0, L"CPrinter::UpdatePrinterInfo => exception occurred during ClosePrinter\n");
@@ -211,18 +234,25 @@ DEVMODEW* CPrinter::GetDefaultDM(DWORD level, const WCHAR* function) {
     TraceLogWrite(pLog, 0, L"%s => getting printer info %d\n", function, level);
     LPBYTE info = nullptr;
     DEVMODEW* copy = nullptr;
-    const bool clean = platform::Guarded([&] {
-        info = vlibPRINT_GetPrinterInfo(printer, level);
-        // Levels 8 and 9 hold nothing but the DEVMODE pointer.
-        const DEVMODEW* dm = info ? reinterpret_cast<PRINTER_INFO_8W*>(info)->pDevMode : nullptr;
-        if (dm) {
-            const size_t bytes = static_cast<size_t>(dm->dmSize) + dm->dmDriverExtra;
-            copy = platform::HeapAllocZeroAs<DEVMODEW>(bytes < sizeof(DEVMODEW) ? sizeof(DEVMODEW) : bytes);
-            if (copy) std::memcpy(copy, dm, bytes);
-        }
-    });
-    if (!clean) TraceLogWrite(pLog, 0, L"%s => exception occurred during GetPrinter\n", function);
-    if (copy) LogDevmode(copy, pLog);
+    try {
+        const bool clean = platform::Guarded([&] {
+            info = vlibPRINT_GetPrinterInfo(printer, level);
+            // Levels 8 and 9 hold nothing but the DEVMODE pointer.
+            const DEVMODEW* dm = info ? reinterpret_cast<PRINTER_INFO_8W*>(info)->pDevMode : nullptr;
+            if (dm) {
+                const size_t bytes = static_cast<size_t>(dm->dmSize) + dm->dmDriverExtra;
+                copy = platform::HeapAllocZeroAs<DEVMODEW>(std::max(bytes, sizeof(DEVMODEW)));
+                if (copy) std::memcpy(copy, dm, bytes);
+            }
+        });
+        if (!clean) TraceLogWrite(pLog, 0, L"%s => exception occurred during GetPrinter\n", function);
+        if (copy) LogDevmode(copy, pLog);
+    } catch (...) {  // out of memory in our own code: nothing is kept, the handle goes back
+        platform::HeapFreeBlock(copy);
+        platform::HeapFreeBlock(info);
+        vlibPRINT_ClosePrinterGuarded(printer);
+        throw;
+    }
     platform::HeapFreeBlock(info);
     vlibPRINT_ClosePrinterGuarded(printer);
     return copy;

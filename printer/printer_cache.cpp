@@ -5,6 +5,9 @@
 // hive is the fallback of the per-machine one, with kCacheNowhere every
 // operation succeeds at once, and with any other value every operation fails
 // ("unknown cache method").
+// A C++ exception (our own code out of memory, or a driver built with our
+// runtime throwing out of its call: the guards let those pass) goes on to the
+// caller; the record, buffers and printer handles held go back on that way.
 #include "platform/guard.h"
 #include "platform/kernel.h"
 #include "platform/registry.h"
@@ -130,7 +133,12 @@ BOOL CPrinter::SaveRecordToPrinter(const caps4* record) {
     LPWSTR valueName = const_cast<LPWSTR>(kPrinterDataValue);
     LPBYTE data = reinterpret_cast<LPBYTE>(const_cast<caps4*>(record));
     const DWORD size = record->dwSize;
-    platform::Guarded([&] { status = platform::spooler.SetPrinterDataW(printer, valueName, REG_BINARY, data, size); });
+    try {
+        platform::Guarded([&] { status = platform::spooler.SetPrinterDataW(printer, valueName, REG_BINARY, data, size); });
+    } catch (...) {
+        vlibPRINT_ClosePrinterGuarded(printer);
+        throw;
+    }
     BOOL result = FALSE;
     if (status == ERROR_SUCCESS) {
         TraceLogWrite(LibraryLog, 0, L"CPrinter::SaveToCache => cached!\n");
@@ -159,19 +167,24 @@ BOOL CPrinter::SaveToCache() {
     }
     TraceLogWrite(LibraryLog, 0, L"CPrinter::SaveToCache => caps is %d bytes\n", static_cast<int>(record->dwSize));
     BOOL result = FALSE;
-    switch (dwCacheMethod) {
-    case kCacheInRegistry:
-        result = SaveRecordToRegistry(record);
-        break;
-    case kCacheInFile:
-        result = SaveRecordToFile(record);
-        break;
-    case kCacheInPrinterData:
-        result = SaveRecordToPrinter(record);
-        break;
-    default:
-        TraceLogWrite(LibraryLog, 0, L"CPrinter::SaveToCache => unknown cache method\n");
-        break;
+    try {
+        switch (dwCacheMethod) {
+        case kCacheInRegistry:
+            result = SaveRecordToRegistry(record);
+            break;
+        case kCacheInFile:
+            result = SaveRecordToFile(record);
+            break;
+        case kCacheInPrinterData:
+            result = SaveRecordToPrinter(record);
+            break;
+        default:
+            TraceLogWrite(LibraryLog, 0, L"CPrinter::SaveToCache => unknown cache method\n");
+            break;
+        }
+    } catch (...) {
+        platform::HeapFreeBlock(record);
+        throw;
     }
     platform::HeapFreeBlock(record);
     return result;
@@ -258,24 +271,31 @@ BOOL CPrinter::LoadRecordFromPrinter() {
     LPWSTR valueName = const_cast<LPWSTR>(kPrinterDataValue);
     DWORD type = 0;
     DWORD needed = 0;
-    platform::Guarded([&] { platform::spooler.GetPrinterDataW(printer, valueName, &type, nullptr, 0, &needed); });
-    BYTE* buffer = AllocRecordBuffer(needed);
-    if (!buffer) {
-        TraceLogWrite(LibraryLog, 0, L"CPrinter::LoadFromCache => failed to allocate memory for printer info\n");
-        vlibPRINT_ClosePrinterGuarded(printer);
-        return FALSE;
-    }
-    DWORD status = ERROR_INVALID_FUNCTION;
-    const DWORD capacity = needed;
-    platform::Guarded(
-        [&] { status = platform::spooler.GetPrinterDataW(printer, valueName, &type, buffer, capacity, &needed); });
+    BYTE* buffer = nullptr;
     BOOL result = FALSE;
-    if (status != ERROR_SUCCESS) {
-        TraceLogWrite(LibraryLog, 0, L"CPrinter::LoadFromCache => failed GetPrinterData\n");
-    } else {
-        TraceLogWrite(LibraryLog, 0, L"CPrinter::LoadFromCache => got cached info\n");
-        DeserializeCaps4(reinterpret_cast<const caps4*>(buffer), needed < capacity ? needed : capacity);
-        result = TRUE;
+    try {
+        platform::Guarded([&] { platform::spooler.GetPrinterDataW(printer, valueName, &type, nullptr, 0, &needed); });
+        buffer = AllocRecordBuffer(needed);
+        if (!buffer) {
+            TraceLogWrite(LibraryLog, 0, L"CPrinter::LoadFromCache => failed to allocate memory for printer info\n");
+            vlibPRINT_ClosePrinterGuarded(printer);
+            return FALSE;
+        }
+        DWORD status = ERROR_INVALID_FUNCTION;
+        const DWORD capacity = needed;
+        platform::Guarded(
+            [&] { status = platform::spooler.GetPrinterDataW(printer, valueName, &type, buffer, capacity, &needed); });
+        if (status != ERROR_SUCCESS) {
+            TraceLogWrite(LibraryLog, 0, L"CPrinter::LoadFromCache => failed GetPrinterData\n");
+        } else {
+            TraceLogWrite(LibraryLog, 0, L"CPrinter::LoadFromCache => got cached info\n");
+            DeserializeCaps4(reinterpret_cast<const caps4*>(buffer), needed < capacity ? needed : capacity);
+            result = TRUE;
+        }
+    } catch (...) {
+        platform::HeapFreeBlock(buffer);
+        vlibPRINT_ClosePrinterGuarded(printer);
+        throw;
     }
     platform::HeapFreeBlock(buffer);
     vlibPRINT_ClosePrinterGuarded(printer);
@@ -344,7 +364,12 @@ BOOL CPrinter::FlushPrinterData() {
     }
     LPWSTR valueName = const_cast<LPWSTR>(kPrinterDataValue);
     DWORD status = ERROR_INVALID_FUNCTION;
-    platform::Guarded([&] { status = platform::spooler.DeletePrinterDataW(printer, valueName); });
+    try {
+        platform::Guarded([&] { status = platform::spooler.DeletePrinterDataW(printer, valueName); });
+    } catch (...) {
+        vlibPRINT_ClosePrinterGuarded(printer);
+        throw;
+    }
     BOOL result = FALSE;
     if (status == ERROR_SUCCESS) {
         TraceLogWrite(LibraryLog, 0, L"CPrinter::FlushCache => deleted!\n");

@@ -228,6 +228,8 @@ DWORD WINAPI PrinterNotifyThread(LPVOID pPrinter) {
 // ------------------------------------------------------------ construction and destruction
 
 void CPrinter::SetUpNotification() {
+    // First, while nothing is held yet: it is the one step that may throw.
+    lstChanges.push_back(boost::make_shared<_PRINTER_CHANGE>(_PRINTER_CHANGE{L"started monitoring", 0}));
     bNotifyRunning = FALSE;
     hNotifyPrinter = nullptr;
     hNotifyThread = nullptr;
@@ -249,7 +251,6 @@ void CPrinter::SetUpNotification() {
     pNotifyTypes = nullptr;
     pPrinterFields = nullptr;
     pJobFields = nullptr;
-    lstChanges.push_back(boost::make_shared<_PRINTER_CHANGE>(_PRINTER_CHANGE{L"started monitoring", 0}));
 }
 
 void CPrinter::TearDownNotification() {
