@@ -209,7 +209,7 @@ bool MeasuredForms(FormEntry* forms, const MeasureInput& in) {
             DriverDevMode driver = {};
             HDC dc = nullptr;
             bool fallback = false;
-            const bool ran = platform::Guarded([&] {
+            const auto measure = [&] {
                 vlibPRINT_FetchDriverDevMode(kForms, in.pDevice, work, &driver);
                 if (driver.bAllocFailed) {
                     fallback = true;
@@ -257,7 +257,18 @@ bool MeasuredForms(FormEntry* forms, const MeasureInput& in) {
                     }
                 }
                 f.orientFlag = flip;
-            });
+            };
+            bool ran = false;
+            try {
+                ran = platform::Guarded(measure);
+            } catch (...) {
+                // Our own code may run out of memory while the printer, its
+                // DEVMODE or the device context is held: they go back, and the
+                // working DEVMODE is freed, on that way out too.
+                vlibPRINT_ReleaseDriverDevMode(&driver, &dc);
+                platform::HeapFreeBlock(work);
+                throw;
+            }
             vlibPRINT_ReleaseDriverDevMode(&driver, &dc);
 
             if (!ran || fallback) {
@@ -321,7 +332,14 @@ FormEntry* vlibPRINT_QueryDevCap_Forms(LPCWSTR pDevice, LPCWSTR /*pPort*/, LPCWS
                                  pResolutionsIndexed,
                                  pResolutionsIndexed ? dwNumResolutionsIndexed : 0,
                                  bIgnoreLogPixels != 0};
-        if (!MeasuredForms(forms, in)) {
+        bool measured = false;
+        try {
+            measured = MeasuredForms(forms, in);
+        } catch (...) {
+            platform::HeapFreeBlock(forms);
+            throw;
+        }
+        if (!measured) {
             platform::HeapFreeBlock(forms);
             if (pdwNum) *pdwNum = 0;
             if (pdwSize) *pdwSize = 0;

@@ -156,8 +156,16 @@ int CountList(const BlockSpec& spec, WORD index, LPCWSTR pDevice, LPCWSTR pPort,
     return platform::spooler.DeviceCapabilitiesW(pDevice, pPort, index, nullptr, pDevMode);
 }
 
+void FreeTemps(void* temps[3]) {
+    for (int i = 0; i < 3; ++i) {
+        platform::HeapFreeBlock(temps[i]);
+        temps[i] = nullptr;
+    }
+}
+
 // Counts, allocates and fetches the lists of one block. The temporary fetch
-// arrays are handed back in temps (freed by the caller after the dump).
+// arrays are handed back in temps (freed by the caller after the dump, or
+// here with the block when our own code throws).
 BYTE* QueryBlock(const BlockSpec& spec, LPCWSTR pDevice, LPCWSTR pPort, const DEVMODEW* pDevMode, void* temps[3]) {
     int counts[3] = {};
     for (int i = 0; i < spec.lists; ++i) counts[i] = CountList(spec, spec.list[i].index, pDevice, pPort, pDevMode);
@@ -183,9 +191,18 @@ BYTE* QueryBlock(const BlockSpec& spec, LPCWSTR pDevice, LPCWSTR pPort, const DE
         bool faulted = true;
         if (temp) {
             const WORD index = list.index;
-            faulted = !platform::Guarded([&] {
-                answer = platform::spooler.DeviceCapabilitiesW(pDevice, pPort, index, static_cast<LPWSTR>(temp), pDevMode);
-            });
+            try {
+                faulted = !platform::Guarded([&] {
+                    answer = platform::spooler.DeviceCapabilitiesW(pDevice, pPort, index, static_cast<LPWSTR>(temp),
+                                                                   pDevMode);
+                });
+            } catch (...) {
+                // Our own code may run out of memory while the block and the
+                // fetch arrays are held: they are freed on that way out too.
+                FreeTemps(temps);
+                platform::HeapFreeBlock(block);
+                throw;
+            }
             if (faulted) TraceLogWrite(LibraryLog, 0, L"threw exception\n");
         }
         // A list that could not be fetched (a fault, or no memory for its
@@ -202,10 +219,6 @@ BYTE* QueryBlock(const BlockSpec& spec, LPCWSTR pDevice, LPCWSTR pPort, const DE
         }
     }
     return block;
-}
-
-void FreeTemps(void* temps[3]) {
-    for (int i = 0; i < 3; ++i) platform::HeapFreeBlock(temps[i]);
 }
 
 // The dumps run to the id count. An index at which a shorter name or size

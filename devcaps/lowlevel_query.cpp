@@ -2,6 +2,7 @@
 
 #include <iterator>
 
+#include "devcaps/resolutions.h"
 #include "log/trace_log.h"
 #include "platform/guard.h"
 #include "platform/kernel.h"
@@ -230,20 +231,27 @@ LowLevelCaps* vlibPRINT_QueryDevCap_LowLevel(LPCWSTR pDevice, LPCWSTR pDriver, c
         // One guard for the whole probe: each answer is stored in the record
         // as it comes, so a fault keeps what was read before it.
         HDC dc = nullptr;
-        const bool probed = platform::Guarded([&] {
+        const auto measure = [&] {
             dc = platform::gdi.CreateDCW(pDriver, pDevice, nullptr, pDevMode);
             for (const DeviceValue& value : kDeviceValues) caps->*value.field = platform::gdi.GetDeviceCaps(dc, value.index);
             for (const EscapeProbe& probe : kEscapes) caps->*probe.field = QueryEscapeSupport(dc, probe.escape);
             platform::gdi.DeleteDC(dc);
             dc = nullptr;
-        });
+        };
+        bool probed = false;
+        try {
+            probed = platform::Guarded(measure);
+        } catch (...) {
+            // Our own code may run out of memory while the device context is
+            // held: it goes back, and the record is freed, on that way out too.
+            ReleaseDeviceContext(&dc);
+            platform::HeapFreeBlock(caps);
+            throw;
+        }
         if (!probed) {
             TraceLogWrite(LibraryLog, 0, L"vlibPRINT_QueryDevCap_LowLevel => exception during GetDeviceCaps\n");
-            // The device context the fault left behind is still released (under
-            // a guard of its own: the driver that faulted runs again).
-            if (dc) {
-                platform::Guarded([&] { platform::gdi.DeleteDC(dc); });
-            }
+            // The device context the fault left behind is still released.
+            ReleaseDeviceContext(&dc);
         }
     }
     TraceRecord(*caps);

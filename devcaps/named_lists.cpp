@@ -112,10 +112,19 @@ void* QueryNamedList(const NamedListSpec& spec, LPCWSTR pDevice, LPCWSTR pPort, 
     }
     int answer = 0;
     const WORD index = spec.index;
-    if (!platform::Guarded([&] {
+    bool ran = false;
+    try {
+        ran = platform::Guarded([&] {
             answer = platform::spooler.DeviceCapabilitiesW(pDevice, pPort, index, reinterpret_cast<LPWSTR>(list),
                                                            pDevMode);
-        })) {
+        });
+    } catch (...) {
+        // Our own code may run out of memory while the list is held: it is
+        // freed on that way out too.
+        platform::HeapFreeBlock(list);
+        throw;
+    }
+    if (!ran) {
         TraceLogWrite(LibraryLog, 0, L"threw exception\n");
         answer = 0;
     }

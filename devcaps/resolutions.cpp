@@ -69,10 +69,19 @@ ResolutionPair* vlibPRINT_QueryDevCap_Resolutions(LPCWSTR pDevice, LPCWSTR pPort
     }
 
     int fetched = 0;
-    if (!platform::Guarded([&] {
+    bool ran = false;
+    try {
+        ran = platform::Guarded([&] {
             fetched = platform::spooler.DeviceCapabilitiesW(pDevice, pPort, DC_ENUMRESOLUTIONS,
                                                             reinterpret_cast<LPWSTR>(list), pDevMode);
-        })) {
+        });
+    } catch (...) {
+        // Our own code may run out of memory while the list is held: it is
+        // freed on that way out too.
+        platform::HeapFreeBlock(list);
+        throw;
+    }
+    if (!ran) {
         TraceLogWrite(LibraryLog, 0, L"threw exception\n");
         fetched = 0;
     }
@@ -149,14 +158,18 @@ void vlibPRINT_FetchDriverDevMode(const WCHAR* pszCaller, LPCWSTR pDevice, DEVMO
     pOut->hPrinter = nullptr;
 }
 
-void vlibPRINT_ReleaseDriverDevMode(DriverDevMode* pState, HDC* phdc) {
-    // A driver that faulted may fault again while its handles are given back:
-    // that must not end the measurement.
+void ReleaseDeviceContext(HDC* phdc) {
     if (phdc && *phdc) {
         HDC dc = *phdc;
         *phdc = nullptr;
         platform::Guarded([&] { platform::gdi.DeleteDC(dc); });
     }
+}
+
+void vlibPRINT_ReleaseDriverDevMode(DriverDevMode* pState, HDC* phdc) {
+    // A driver that faulted may fault again while its handles are given back:
+    // that must not end the measurement.
+    ReleaseDeviceContext(phdc);
     if (pState->hPrinter) {
         HANDLE handle = pState->hPrinter;
         pState->hPrinter = nullptr;
@@ -201,7 +214,7 @@ ResolutionPair* vlibPRINT_QueryDevCap_ResolutionsIndexed(LPCWSTR pDevice, LPCWST
         HDC dc = nullptr;
         int x = 0, y = 0;
         bool usable = true;
-        const bool ran = platform::Guarded([&] {
+        const auto measure = [&] {
             vlibPRINT_FetchDriverDevMode(L"vlibPRINT_QueryDevCap_ResolutionsIndexed", pDevice, work, &driver);
             // Without a DEVMODE of its own the level cannot be asked for.
             if (driver.bAllocFailed) {
@@ -213,7 +226,16 @@ ResolutionPair* vlibPRINT_QueryDevCap_ResolutionsIndexed(LPCWSTR pDevice, LPCWST
             y = platform::gdi.GetDeviceCaps(dc, LOGPIXELSY);
             if (dc) platform::gdi.DeleteDC(dc);
             dc = nullptr;
-        });
+        };
+        bool ran = false;
+        try {
+            ran = platform::Guarded(measure);
+        } catch (...) {
+            vlibPRINT_ReleaseDriverDevMode(&driver, &dc);
+            platform::HeapFreeBlock(work);
+            platform::HeapFreeBlock(list);
+            throw;
+        }
         vlibPRINT_ReleaseDriverDevMode(&driver, &dc);
         if (!ran || !usable) {
             TraceLogWrite(LibraryLog, 0, L"threw exception\n");

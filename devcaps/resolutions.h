@@ -43,6 +43,10 @@ struct DriverDevMode {
 // null with bAllocFailed 1.
 void vlibPRINT_FetchDriverDevMode(const WCHAR* pszCaller, LPCWSTR pDevice, DEVMODEW* pWork, DriverDevMode* pOut);
 
+// Deletes the device context *phdc (if any) inside a guard of its own and
+// clears *phdc.
+void ReleaseDeviceContext(HDC* phdc);
+
 // Releases what a fetch (and the device context made from it) still holds:
 // after a fault, the printer handle and the device context are given back
 // inside a guard of their own. Safe to call on a fully released state.
