@@ -49,12 +49,14 @@ TEST(Refresh, OnePrintersTroubleEndsOnlyThatPrinter) {
     }
 }
 
-// One access violation at the k-th driver-facing call of a refresh run over
-// three printers, for every k the clean run makes: the run ends normally,
-// the other printers get the record of the clean run, the faulted one gets a
-// record that loads back or keeps the one stored before, and no printer
-// handle, device context or heap block is left behind.
-TEST(Refresh, AFaultAtAnyDriverCallEndsOnlyThatPrintersQueryAndLeaksNothing) {
+// One access violation, or one C++ exception of our own runtime (a driver
+// built with it, or our own code out of memory: the guards let those pass),
+// at the k-th driver-facing call of a refresh run over three printers, for
+// every k the clean run makes: the run ends normally, the other printers get
+// the record of the clean run, the faulted one gets a record that loads back
+// or keeps the one stored before, and no printer handle, device context or
+// heap block is left behind.
+TEST(Refresh, AFaultOrAThrowAtAnyDriverCallEndsOnlyThatPrintersQueryAndLeaksNothing) {
     const std::wstring names[] = {L"First", L"Second", L"Third"};
     std::string before;  // the record each printer has before the run: one of the defaults
     {
@@ -87,11 +89,13 @@ TEST(Refresh, AFaultAtAnyDriverCallEndsOnlyThatPrintersQueryAndLeaksNothing) {
         for (const std::wstring& name : names) clean[name] = run.RegistryRecord(HKEY_LOCAL_MACHINE, name);
     }
     ASSERT_GT(calls, 100);
-    for (int k = 1; k <= calls; ++k) {
-        SCOPED_TRACE(k);
+    for (int k = 1; k <= 2 * calls; ++k) {
+        const bool throws = k > calls;
+        const int at = throws ? k - calls : k;
+        SCOPED_TRACE(testing::Message() << (throws ? "throw at " : "fault at ") << at);
         Env run;
         prepare(run);
-        run.fake.FaultOnDriverCall(k);
+        throws ? run.fake.ThrowOnDriverCall(at) : run.fake.FaultOnDriverCall(at);
         {
             testsupport::HeapCounter heap;
             RunRefresh();
@@ -101,7 +105,7 @@ TEST(Refresh, AFaultAtAnyDriverCallEndsOnlyThatPrintersQueryAndLeaksNothing) {
         std::wstring faulted;
         int seen = 0;
         for (const fake::Call& call : run.fake.calls())
-            if (call.op != fake::Op::GetVersionEx && ++seen == k) faulted = call.printer;
+            if (call.op != fake::Op::GetVersionEx && ++seen == at) faulted = call.printer;
         ASSERT_EQ(seen, run.fake.DriverCalls());
         for (const std::wstring& name : names) {
             SCOPED_TRACE(testsupport::Narrow(name));
@@ -122,7 +126,7 @@ TEST(Refresh, AFaultAtAnyDriverCallEndsOnlyThatPrintersQueryAndLeaksNothing) {
         EXPECT_EQ(run.fake.OpenDCs(), 0);
         if (HasFailure()) break;
     }
-    std::printf("[ sweep    ] %d driver calls, a fault injected at each\n", calls);
+    std::printf("[ sweep    ] %d driver calls, a fault and a throw injected at each\n", calls);
 }
 
 }  // namespace
