@@ -6,12 +6,10 @@
 
 #include "devcaps/forms.h"
 #include "devcaps/list_queries.h"
-#include "devcaps/lowlevel_query.h"
 #include "devcaps/named_lists.h"
 #include "devcaps/resolutions.h"
 #include "devcaps_test_util.h"
 #include "fake/fake_print_system.h"
-#include "support/heap_counter.h"
 
 namespace {
 
@@ -187,35 +185,6 @@ TEST(DevCapsBareLists, FilesAreCountedOnceNupTwiceAndAListIsDroppedWhenItCannotB
         EXPECT_EQ(p.fake.Count(Op::DeviceCapabilities), c.calls);
         EXPECT_EQ(p.trace.Lines(), c.lines);
     }
-}
-
-// Our own code running out of memory at any driver-facing call of a query
-// goes on to the caller, and no block, printer handle or device context
-// stays behind (the forms sweep takes in the paper query).
-TEST(DevCapsOutOfMemory, AThrowAtAnyDriverCallGoesOnAndLeavesNothingHeld) {
-    const auto sweep = [](const char* query, auto run) {
-        for (int k = 0, calls = 0; k <= calls; ++k) {
-            SCOPED_TRACE(testing::Message() << query << ", call " << k);
-            PrinterP p;
-            p.printer.SetValues(DC_NUP, {1, 2});
-            p.fake.ThrowOnDriverCall(k);
-            testsupport::HeapCounter heap;
-            if (k > 0) EXPECT_THROW(platform::HeapFreeBlock(run()), std::bad_alloc);
-            else platform::HeapFreeBlock(run());  // a run without a throw counts the calls
-            calls = std::max(calls, p.fake.DriverCalls());
-            EXPECT_EQ(heap.Live() + p.fake.OpenDCs() + p.fake.OpenPrinterHandles(), 0);
-        }
-    };
-    DWORD n = 0, s = 0;
-    sweep("low-level", [] { return vlibPRINT_QueryDevCap_LowLevel(L"P", L"winprint", nullptr); });
-    sweep("resolutions", [&] { return vlibPRINT_QueryDevCap_Resolutions(L"P", L"FILE:", L"", nullptr, &n, &s); });
-    sweep("indexed", [&] { return vlibPRINT_QueryDevCap_ResolutionsIndexed(L"P", L"", L"", nullptr, &n, &s); });
-    sweep("N-up", [&] { return vlibPRINT_QueryDevCap_NUP(L"P", L"FILE:", nullptr, &n, &s); });
-    sweep("forms", [&] {
-        const ResolutionPair dpi[] = {{300, 300}, {600, 600}};
-        Block<PaperBuffer> papers(vlibPRINT_QueryDevCap_Papers(L"P", L"FILE:", nullptr));
-        return vlibPRINT_QueryDevCap_Forms(L"P", L"", L"", nullptr, papers.get(), dpi, 2, 0, nullptr, 0, &n, &s, 0);
-    });
 }
 
 }  // namespace
