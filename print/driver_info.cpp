@@ -208,6 +208,25 @@ LPBYTE GuardedPrinterInfo2(HANDLE printer, const WCHAR* caller) {
     return block;
 }
 
+// Hands the block that fetch() gets from the open printer (null when it has
+// none) to read(), then frees it and closes the printer: on every way out, a
+// C++ exception included (a driver built with our runtime may throw one out
+// of its call, the guards let it pass, and the strings may not fit in memory).
+template <class Fetch, class Read>
+void ReadAndClose(HANDLE printer, Fetch fetch, Read read) {
+    LPBYTE block = nullptr;
+    try {
+        block = fetch();
+        read(block);
+    } catch (...) {
+        platform::HeapFreeBlock(block);
+        vlibPRINT_ClosePrinterGuarded(printer);
+        throw;
+    }
+    platform::HeapFreeBlock(block);
+    vlibPRINT_ClosePrinterGuarded(printer);
+}
+
 }  // namespace
 
 std::wstring vlibPRINT_GetDriverName(std::wstring printerName) {
@@ -219,16 +238,18 @@ std::wstring vlibPRINT_GetDriverName(std::wstring printerName) {
         return driverName;
     }
     TraceLogWrite(LibraryLog, 0, L"vlibPRINT_GetDriverName => printer Opened\n");
-    LPBYTE info = nullptr;
-    if (!platform::Guarded([&] { info = GetDriverInfo(printer, 1); }))
-        TraceLogWrite(LibraryLog, 0, L"vlibPRINT_GetDriverName => exception occurred during GetPrinterDriver\n");
-    if (info) {
+    const auto fetch = [printer] {
+        LPBYTE info = nullptr;
+        if (!platform::Guarded([&] { info = GetDriverInfo(printer, 1); }))
+            TraceLogWrite(LibraryLog, 0, L"vlibPRINT_GetDriverName => exception occurred during GetPrinterDriver\n");
+        return info;
+    };
+    ReadAndClose(printer, fetch, [&](LPBYTE info) {
+        if (!info) return;
         const WCHAR* name = reinterpret_cast<DRIVER_INFO_1W*>(info)->pName;
         if (name) driverName = name;
         TraceLogWrite(LibraryLog, 0, L"vlibPRINT_GetDriverName => driver name: %s\n", driverName.c_str());
-        platform::HeapFreeBlock(info);
-    }
-    vlibPRINT_ClosePrinterGuarded(printer);
+    });
     return driverName;
 }
 
@@ -244,37 +265,47 @@ LPBYTE NDGetRemoteDriverInfo(std::wstring serverName, std::wstring driverName, D
     platform::spooler.EnumPrinterDriversW(server, environment, dwLevel, nullptr, 0, &needed, &returned);
     BYTE* buffer = platform::HeapAllocZeroAs<BYTE>(needed);
     bool failed = false;
-    if (!buffer) {
-        TraceLogWrite(LibraryLog, 0, L"NDGetRemoteDriverInfo => couldn't allocate memory\n");
-        failed = true;
-    } else if (!platform::spooler.EnumPrinterDriversW(server, environment, dwLevel, buffer, needed, &needed,
-                                                     &returned)) {
-        TraceLogWrite(LibraryLog, 0, L"NDGetRemoteDriverInfo => enumeration failed\n");
-        failed = true;
-    } else {
-        TraceLogWrite(LibraryLog, 0, L"NDGetRemoteDriverInfo => drivers enumerated\n");
-        TraceLogWrite(LibraryLog, 0, L"NDGetRemoteDriverInfo => number of drivers: %d\n", static_cast<int>(returned));
-        if (returned == 0) {
-            TraceLogWrite(LibraryLog, 0, L"NDGetRemoteDriverInfo => no drivers, failing out\n");
+    // The spooler's answer and the copy go back on every way out, a C++
+    // exception included.
+    try {
+        if (!buffer) {
+            TraceLogWrite(LibraryLog, 0, L"NDGetRemoteDriverInfo => couldn't allocate memory\n");
             failed = true;
+        } else if (!platform::spooler.EnumPrinterDriversW(server, environment, dwLevel, buffer, needed, &needed,
+                                                         &returned)) {
+            TraceLogWrite(LibraryLog, 0, L"NDGetRemoteDriverInfo => enumeration failed\n");
+            failed = true;
+        } else {
+            TraceLogWrite(LibraryLog, 0, L"NDGetRemoteDriverInfo => drivers enumerated\n");
+            TraceLogWrite(LibraryLog, 0, L"NDGetRemoteDriverInfo => number of drivers: %d\n",
+                          static_cast<int>(returned));
+            if (returned == 0) {
+                TraceLogWrite(LibraryLog, 0, L"NDGetRemoteDriverInfo => no drivers, failing out\n");
+                failed = true;
+            }
         }
-    }
 
-    const size_t recordSize = vlibPRINT_DriverInfoRecordSize(dwLevel);
-    for (DWORD i = 0; !failed && i < returned; ++i) {
-        if (recordSize == 0) {
-            TraceLogWrite(LibraryLog, 0, L"NDGetRemoteDriverInfo => unknown info level: %d\n", static_cast<int>(dwLevel));
-            failed = true;
-            break;
+        const size_t recordSize = vlibPRINT_DriverInfoRecordSize(dwLevel);
+        for (DWORD i = 0; !failed && i < returned; ++i) {
+            if (recordSize == 0) {
+                TraceLogWrite(LibraryLog, 0, L"NDGetRemoteDriverInfo => unknown info level: %d\n",
+                              static_cast<int>(dwLevel));
+                failed = true;
+                break;
+            }
+            const BYTE* record = buffer + i * recordSize;
+            const WCHAR* name = DriverNameOf(record, dwLevel);
+            TraceLogWrite(LibraryLog, 0, L"NDGetRemoteDriverInfo => driver: %s\n", name);
+            if (name && ::lstrcmpiW(name, driverName.c_str()) == 0) {
+                // Keep walking: of several matching versions the last one listed wins.
+                platform::HeapFreeBlock(found);
+                found = CopyDriverRecord(record, dwLevel);
+            }
         }
-        const BYTE* record = buffer + i * recordSize;
-        const WCHAR* name = DriverNameOf(record, dwLevel);
-        TraceLogWrite(LibraryLog, 0, L"NDGetRemoteDriverInfo => driver: %s\n", name);
-        if (name && ::lstrcmpiW(name, driverName.c_str()) == 0) {
-            // Keep walking: of several matching versions the last one listed wins.
-            platform::HeapFreeBlock(found);
-            found = CopyDriverRecord(record, dwLevel);
-        }
+    } catch (...) {
+        platform::HeapFreeBlock(found);
+        platform::HeapFreeBlock(buffer);
+        throw;
     }
 
     platform::HeapFreeBlock(buffer);
@@ -296,17 +327,14 @@ std::wstring vlibPRINT_GetNativePrinterShareName(std::wstring printerName) {
         return shareName;
     }
     TraceLogWrite(LibraryLog, 0, L"vlibPRINT_GetNativePrinterShareName => printer Opened\n");
-    LPBYTE block = GuardedPrinterInfo2(printer, L"vlibPRINT_GetNativePrinterShareName");
-    std::wstring share, server;
-    if (block) {
+    const auto fetch = [printer] { return GuardedPrinterInfo2(printer, L"vlibPRINT_GetNativePrinterShareName"); };
+    ReadAndClose(printer, fetch, [&](LPBYTE block) {
         const PRINTER_INFO_2W* info = reinterpret_cast<const PRINTER_INFO_2W*>(block);
-        if (info->pShareName) share = info->pShareName;
-        if (info->pServerName) server = info->pServerName;
-    }
-    shareName = server.empty() ? share : server + L"\\" + share;
-    TraceLogWrite(LibraryLog, 0, L"vlibPRINT_GetNativePrinterShareName => share name: %s\n", shareName.c_str());
-    platform::HeapFreeBlock(block);
-    vlibPRINT_ClosePrinterGuarded(printer);
+        const std::wstring share = info && info->pShareName ? info->pShareName : L"";
+        const std::wstring server = info && info->pServerName ? info->pServerName : L"";
+        shareName = server.empty() ? share : server + L"\\" + share;
+        TraceLogWrite(LibraryLog, 0, L"vlibPRINT_GetNativePrinterShareName => share name: %s\n", shareName.c_str());
+    });
     return shareName;
 }
 
@@ -319,14 +347,12 @@ std::wstring vlibPRINT_GetNativePrinterFullName(std::wstring printerName) {
         return std::wstring();
     }
     TraceLogWrite(LibraryLog, 0, L"vlibPRINT_GetNativePrinterFullName => printer Opened\n");
-    LPBYTE block = GuardedPrinterInfo2(printer, L"vlibPRINT_GetNativePrinterFullName");
-    if (block) {
-        const WCHAR* name = reinterpret_cast<const PRINTER_INFO_2W*>(block)->pPrinterName;
+    const auto fetch = [printer] { return GuardedPrinterInfo2(printer, L"vlibPRINT_GetNativePrinterFullName"); };
+    ReadAndClose(printer, fetch, [&](LPBYTE block) {
+        const WCHAR* name = block ? reinterpret_cast<const PRINTER_INFO_2W*>(block)->pPrinterName : nullptr;
         if (name) fullName = name;
-    }
-    TraceLogWrite(LibraryLog, 0, L"vlibPRINT_GetNativePrinterFullName => full name: %s\n", fullName.c_str());
-    platform::HeapFreeBlock(block);
-    vlibPRINT_ClosePrinterGuarded(printer);
+        TraceLogWrite(LibraryLog, 0, L"vlibPRINT_GetNativePrinterFullName => full name: %s\n", fullName.c_str());
+    });
     return fullName;
 }
 
