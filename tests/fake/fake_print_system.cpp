@@ -585,14 +585,9 @@ FakePrintSystem::FakePrintSystem()
 
 FakePrintSystem::~FakePrintSystem() { g_current = nullptr; }
 
-FakePrinter& FakePrintSystem::AddBarePrinter(const std::wstring& name) {
+FakePrinter& FakePrintSystem::AddPrinter(const std::wstring& name) {
     FakePrinter& p = printers_.emplace_back();
     p.name = name;
-    return p;
-}
-
-FakePrinter& FakePrintSystem::AddPrinter(const std::wstring& name) {
-    FakePrinter& p = AddBarePrinter(name);
     p.devmode = MakeDevmode(name);
     p.SetPapers({{DMPAPER_LETTER, L"Letter", 2159, 2794}, {DMPAPER_A4, L"A4", 2100, 2970}});
     p.SetBins({{DMBIN_AUTO, L"Automatically Select"}, {DMBIN_UPPER, L"Tray 1"}});

@@ -140,8 +140,6 @@ public:
     // A printer with a default DEVMODE, Letter and A4 papers, 300 and 600 dpi,
     // and a driver entry (added when the driver name is new).
     FakePrinter& AddPrinter(const std::wstring& name);
-    // A printer with nothing set up: no DEVMODE, no capabilities.
-    FakePrinter& AddBarePrinter(const std::wstring& name);
     FakePrinter* Find(const std::wstring& name);
     FakeDriver& AddDriver(const std::wstring& name);
 
