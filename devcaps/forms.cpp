@@ -209,7 +209,7 @@ bool MeasuredForms(FormEntry* forms, const MeasureInput& in) {
             DriverDevMode driver = {};
             HDC dc = nullptr;
             bool fallback = false;
-            const auto measure = [&] {
+            const bool ran = MeasureAndRelease([&] {
                 vlibPRINT_FetchDriverDevMode(kForms, in.pDevice, work, &driver);
                 if (driver.bAllocFailed) {
                     fallback = true;
@@ -257,19 +257,7 @@ bool MeasuredForms(FormEntry* forms, const MeasureInput& in) {
                     }
                 }
                 f.orientFlag = flip;
-            };
-            bool ran = false;
-            try {
-                ran = platform::Guarded(measure);
-            } catch (...) {
-                // Our own code may run out of memory while the printer, its
-                // DEVMODE or the device context is held: they go back, and the
-                // working DEVMODE is freed, on that way out too.
-                vlibPRINT_ReleaseDriverDevMode(&driver, &dc);
-                platform::HeapFreeBlock(work);
-                throw;
-            }
-            vlibPRINT_ReleaseDriverDevMode(&driver, &dc);
+            }, &driver, &dc, {work});
 
             if (!ran || fallback) {
                 TraceLogWrite(LibraryLog, 0, L"EXCEPTION: ");

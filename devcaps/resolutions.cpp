@@ -214,7 +214,7 @@ ResolutionPair* vlibPRINT_QueryDevCap_ResolutionsIndexed(LPCWSTR pDevice, LPCWST
         HDC dc = nullptr;
         int x = 0, y = 0;
         bool usable = true;
-        const auto measure = [&] {
+        const bool ran = MeasureAndRelease([&] {
             vlibPRINT_FetchDriverDevMode(L"vlibPRINT_QueryDevCap_ResolutionsIndexed", pDevice, work, &driver);
             // Without a DEVMODE of its own the level cannot be asked for.
             if (driver.bAllocFailed) {
@@ -226,17 +226,7 @@ ResolutionPair* vlibPRINT_QueryDevCap_ResolutionsIndexed(LPCWSTR pDevice, LPCWST
             y = platform::gdi.GetDeviceCaps(dc, LOGPIXELSY);
             if (dc) platform::gdi.DeleteDC(dc);
             dc = nullptr;
-        };
-        bool ran = false;
-        try {
-            ran = platform::Guarded(measure);
-        } catch (...) {
-            vlibPRINT_ReleaseDriverDevMode(&driver, &dc);
-            platform::HeapFreeBlock(work);
-            platform::HeapFreeBlock(list);
-            throw;
-        }
-        vlibPRINT_ReleaseDriverDevMode(&driver, &dc);
+        }, &driver, &dc, {work, list});
         if (!ran || !usable) {
             TraceLogWrite(LibraryLog, 0, L"threw exception\n");
             x = 300;

@@ -3,7 +3,11 @@
 // (draft, low, medium, high).
 #pragma once
 
+#include <initializer_list>
+
 #include "devcaps/devcaps_types.h"
+#include "platform/guard.h"
+#include "platform/kernel.h"
 #include "platform/platform.h"
 
 // The list of true resolutions (DC_ENUMRESOLUTIONS): *pdwNum pairs, *pdwSize
@@ -51,3 +55,22 @@ void ReleaseDeviceContext(HDC* phdc);
 // after a fault, the printer handle and the device context are given back
 // inside a guard of their own. Safe to call on a fully released state.
 void vlibPRINT_ReleaseDriverDevMode(DriverDevMode* pState, HDC* phdc);
+
+// Runs measure() (which fetches into *pState and makes *phdc) inside a guard,
+// then releases what the fetch and the device context still hold; true when
+// measure() ran to its end. A C++ exception out of it (our own code out of
+// memory; the guards let those pass) releases them too and frees the caller's
+// working blocks before it goes on.
+template <class Measure>
+bool MeasureAndRelease(Measure&& measure, DriverDevMode* pState, HDC* phdc, std::initializer_list<void*> blocks) {
+    bool ran = false;
+    try {
+        ran = platform::Guarded(measure);
+    } catch (...) {
+        vlibPRINT_ReleaseDriverDevMode(pState, phdc);
+        for (void* block : blocks) platform::HeapFreeBlock(block);
+        throw;
+    }
+    vlibPRINT_ReleaseDriverDevMode(pState, phdc);
+    return ran;
+}
