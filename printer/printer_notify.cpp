@@ -123,11 +123,16 @@ void TraceValue(TraceLog* log, const ChangeText& change, const PRINTER_NOTIFY_IN
 void Deliver(CPrinter* printer, const WCHAR* text, DWORD field) {
     NotifyLock lock(printer->csNotify);
     t_delivering = printer;
-    for (_NOTIFY_REGISTRATION* registration : printer->vecNotify) {
-        if (!registration || !registration->pfnNotify) continue;
-        printer->lstChanges.push_back(boost::make_shared<_PRINTER_CHANGE>(_PRINTER_CHANGE{text, field}));
-        if (printer->lstChanges.size() > kMaxPrinterChanges) printer->lstChanges.pop_front();
-        registration->pfnNotify(registration->pContext, text, field);
+    try {
+        for (_NOTIFY_REGISTRATION* registration : printer->vecNotify) {
+            if (!registration || !registration->pfnNotify) continue;
+            printer->lstChanges.push_back(boost::make_shared<_PRINTER_CHANGE>(_PRINTER_CHANGE{text, field}));
+            if (printer->lstChanges.size() > kMaxPrinterChanges) printer->lstChanges.pop_front();
+            registration->pfnNotify(registration->pContext, text, field);
+        }
+    } catch (...) {
+        t_delivering = nullptr;
+        throw;
     }
     t_delivering = nullptr;
 }
@@ -192,7 +197,12 @@ void HandleChange(CPrinter* printer, HANDLE change) {
         TraceLogWrite(log, 0, L"PrinterNotifyThread => no notification info, nothing delivered\n");
         return;
     }
-    DeliverEntries(printer, info);
+    try {
+        DeliverEntries(printer, info);
+    } catch (...) {
+        FreeInfo(log, info);
+        throw;
+    }
     TraceLogWrite(log, 0, L"PrinterNotifyThread => freeing notification info\n");
     FreeInfo(log, info);
 }
@@ -213,7 +223,14 @@ DWORD WINAPI PrinterNotifyThread(LPVOID pPrinter) {
         const DWORD result = platform::kernel.WaitForMultipleObjects(2, waitSet, FALSE, INFINITE);
         if (result == WAIT_OBJECT_0) break;
         if (result == WAIT_OBJECT_0 + 1) {
-            HandleChange(printer, waitSet[1]);
+            // A callback that throws, or no memory to keep the change, ends this
+            // wake-up's delivery, not the thread (nor, as an exception leaving
+            // a thread would, the process).
+            try {
+                HandleChange(printer, waitSet[1]);
+            } catch (...) {
+                TraceLogWrite(log, 0, L"PrinterNotifyThread => exception occurred during delivery\n");
+            }
             continue;
         }
         TraceLogError(log, 0, ::GetLastError());

@@ -4,6 +4,7 @@
 // removals from other threads, stops, restarts and the destructor.
 #include <gtest/gtest.h>
 
+#include <new>
 #include <thread>
 
 #include "fake/fake_notify.h"
@@ -23,6 +24,7 @@ void WINAPI Record(LPVOID context, LPCWSTR text, DWORD field) {
 // Holds the notification thread until g_release is set.
 HANDLE g_entered = ::CreateEventW(nullptr, 0, 0, nullptr), g_release = ::CreateEventW(nullptr, 0, 0, nullptr);
 void WINAPI Hold(LPVOID, LPCWSTR, DWORD) { ::SignalObjectAndWait(g_entered, g_release, 10000, FALSE); }
+void WINAPI Throw(LPVOID, LPCWSTR, DWORD) { throw std::bad_alloc(); }
 
 PRINTER_NOTIFY_INFO_DATA Entry(WORD type, WORD field, const WCHAR* text, DWORD number = 0, DWORD job = 0) {
     PRINTER_NOTIFY_INFO_DATA data = {type, field, 0, job, {{number, 0}}};
@@ -93,6 +95,11 @@ TEST(PrinterNotify, RegistrationsDeliveriesAndTheThreadsLife) {
     ASSERT_TRUE(notify.Settle());
     EXPECT_EQ(g_told.substr(g_told.size() - 13), "0/0 removed; ");  // after the delivery to registration 5
     EXPECT_EQ(p->vecNotify.size(), 102u);
+    // A callback that throws ends that delivery, not the thread.
+    p->UnregisterForPrinterNotify(4);
+    p->RegisterForPrinterNotify(0, Throw, nullptr);
+    ASSERT_TRUE(notify.Send({kComment}) && notify.Send({kComment}));
+    EXPECT_EQ(CountOf(env.trace.Lines(), "PrinterNotifyThread => exception occurred during delivery"), 2);
     p.reset();
     EXPECT_EQ(notify.stops, CountOf(env.trace.Lines(), "CPrinter::StartPrinterNotifyThread => created notify thread"));
     EXPECT_TRUE(notify.blocks.empty() && notify.handles.empty() && env.fake.OpenPrinterHandles() == 0);
