@@ -132,6 +132,9 @@ VLIB_PRINTER_ENUM_LIST vlibPRINT_EnumeratePrinters(DWORD dwFlags) {
         printers.clear();
         TraceLogWrite(LibraryLog, 0, L"vlibPRINT_EnumeratePrinters => couldn't allocate memory\n");
         TraceLogWrite(LibraryLog, 0, L"vlibPRINT_EnumeratePrinters => returning failure\n");
+    } catch (...) {  // any other exception goes on to the caller
+        platform::HeapFreeBlock(buffer);
+        throw;
     }
     platform::HeapFreeBlock(buffer);
     return printers;
