@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "platform/guard.h"
 #include "platform/kernel.h"
@@ -234,6 +235,7 @@ DEVMODEW* CPrinter::GetDefaultDM(DWORD level, const WCHAR* function) {
     TraceLogWrite(pLog, 0, L"%s => getting printer info %d\n", function, level);
     LPBYTE info = nullptr;
     DEVMODEW* copy = nullptr;
+    bool closing = false;
     try {
         const bool clean = platform::Guarded([&] {
             info = vlibPRINT_GetPrinterInfo(printer, level);
@@ -247,14 +249,15 @@ DEVMODEW* CPrinter::GetDefaultDM(DWORD level, const WCHAR* function) {
         });
         if (!clean) TraceLogWrite(pLog, 0, L"%s => exception occurred during GetPrinter\n", function);
         if (copy) LogDevmode(copy, pLog);
-    } catch (...) {  // out of memory in our own code: nothing is kept, the handle goes back
+        platform::HeapFreeBlock(std::exchange(info, nullptr));
+        closing = true;  // the spooler lets go of the handle before the driver's code runs
+        vlibPRINT_ClosePrinterGuarded(printer);
+    } catch (...) {  // a C++ exception passing the guards: nothing is kept, the handle goes back
         platform::HeapFreeBlock(copy);
         platform::HeapFreeBlock(info);
-        vlibPRINT_ClosePrinterGuarded(printer);
+        if (!closing) vlibPRINT_ClosePrinterGuarded(printer);
         throw;
     }
-    platform::HeapFreeBlock(info);
-    vlibPRINT_ClosePrinterGuarded(printer);
     return copy;
 }
 

@@ -156,11 +156,9 @@ public:
     // The nth driver-facing call (1-based: every spooler and GDI call, in the
     // order made) faults inside the "driver".
     void FaultOnDriverCall(int nthCall) { faultOnDriverCall_ = nthCall; }
-    // The nth driver-facing call throws std::bad_alloc instead.
-    void ThrowOnDriverCall(int nthCall) { faultOnDriverCall_ = nthCall, throwOnDriverCall_ = true; }
-    // The nth call (1-based) of the operation throws std::bad_alloc, as the
+    // The nth driver-facing call throws std::bad_alloc instead, as the
     // library's own code does when memory runs out.
-    void ThrowOn(Op op, int nthCall) { failures_[{static_cast<int>(op), nthCall}] = kThrow; }
+    void ThrowOnDriverCall(int nthCall) { faultOnDriverCall_ = nthCall, throwOnDriverCall_ = true; }
     int DriverCalls() const { return driverCalls_; }
 
     int Count(Op op) const { return counts_[static_cast<int>(op)]; }
@@ -185,8 +183,7 @@ private:
     std::deque<FakeDriver> drivers_;
     OSVERSIONINFOW version_{};
     int counts_[static_cast<int>(Op::kCount)] = {};
-    static constexpr DWORD kThrow = 0xFFFFFFFF;
-    std::map<std::pair<int, int>, DWORD> failures_;  // (op, call) -> error; 0 = fault, kThrow = throw
+    std::map<std::pair<int, int>, DWORD> failures_;  // (op, call) -> error; 0 = fault
     int driverCalls_ = 0;
     int faultOnDriverCall_ = 0;
     bool throwOnDriverCall_ = false;

@@ -1,13 +1,16 @@
 // The printer object against the fake print system: construction on
 // available, unknown and misbehaving printers, faults in every guarded step,
 // the cache method from the registry, the default DEVMODEs, the information
-// refresh and the capability set it holds.
+// refresh and the capability set it holds; and a C++ exception out of the
+// object's and the driver look-ups' spooler calls.
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
+#include "print/driver_info.h"
 #include "printer_fixture.h"
 #include "support/heap_counter.h"
 
@@ -82,6 +85,37 @@ TEST(PrinterObjectConstruction, CacheMethodPerMachineFirstPerUserOnlyWithoutTheM
         CPrinter printer(env.trace.log(), L"P", 3, 0);
         EXPECT_EQ(printer.dwCacheMethod, c.expected);
         EXPECT_EQ(Has(env.trace.Lines(), "CPrinter::CPrinter => not using caching!"), c.expected == 2);
+    }
+}
+
+// A C++ exception of our runtime out of any spooler call (the guards let it
+// pass) of a look-up that opens the printer on its own reaches the caller,
+// and no handle or block is left.
+TEST(PrinterObject, AThrowAtAnyCallOfALookUpLeavesNothingHeld) {
+    void (*const lookUps[])() = {
+        [] { vlibPRINT_GetDriverName(L"Shared"); }, [] { vlibPRINT_GetNativePrinterShareName(L"Shared"); },
+        [] { vlibPRINT_GetNativePrinterFullName(L"Shared"); },
+        [] { platform::HeapFreeBlock(NDGetRemoteDriverInfo(L"", L"Fake Laser Driver", 6)); },
+        [] {  // the object's own: its construction, the default DEVMODE, the information read again
+            CPrinter printer(nullptr, L"Shared", 1, 0);
+            platform::HeapFreeBlock(printer.GetGlobalDefaultDM());
+            printer.bInfoChanged = 1;
+            printer.UpdatePrinterInfo();
+        }};
+    for (size_t i = 0; i < std::size(lookUps); ++i) {
+        int calls = 0;
+        for (int k = 0; k <= calls; ++k) {  // 0: a clean run, which counts the calls
+            SCOPED_TRACE(testing::Message() << "look-up " << i << ", throw at " << k);
+            Env env;
+            env.fake.AddPrinter(L"Shared").globalDevmode = fake::MakeDevmode(L"Shared");
+            if (k) env.fake.ThrowOnDriverCall(k);
+            testsupport::HeapCounter heap;
+            if (k) EXPECT_THROW(lookUps[i](), std::bad_alloc);
+            else lookUps[i](), calls = env.fake.DriverCalls();
+            EXPECT_EQ(heap.Live(), 0);
+            EXPECT_EQ(env.fake.OpenPrinterHandles(), 0);
+        }
+        EXPECT_GE(calls, 2);
     }
 }
 

@@ -27,7 +27,7 @@ TEST(Refresh, OnePrintersTroubleEndsOnlyThatPrinter) {
          "CPrinter::Query => printer is not available for query"},
         {[](fake::FakePrintSystem& f) { f.Find(L"First")->Cap(DC_PAPERS).faultOnCalls = {1}; },  // an unguarded count
          "KVCLIENT => exception occurred during query of printer (name = First)"},
-        {[](fake::FakePrintSystem& f) { f.ThrowOn(fake::Op::OpenPrinter, 1); },
+        {[](fake::FakePrintSystem& f) { f.ThrowOnDriverCall(3); },  // at its opening, after the enumeration's two
          "KVCLIENT => refresh of printer failed (name = First)"},
     };
     for (const auto& c : cases) {
