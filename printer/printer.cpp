@@ -277,9 +277,18 @@ void CPrinter::SetDefaultDM(DWORD level, DEVMODEW* pDevMode, const WCHAR* functi
     auto* info = platform::HeapAllocZeroAs<PRINTER_INFO_9W>(sizeof(PRINTER_INFO_9W));
     if (info) {
         info->pDevMode = pDevMode;
-        LogDevmode(pDevMode, pLog);
         BOOL set = FALSE;
-        if (!platform::Guarded([&] { set = platform::spooler.SetPrinterW(printer, level, reinterpret_cast<LPBYTE>(info), 0); }))
+        bool clean = false;
+        try {
+            LogDevmode(pDevMode, pLog);
+            clean = platform::Guarded(
+                [&] { set = platform::spooler.SetPrinterW(printer, level, reinterpret_cast<LPBYTE>(info), 0); });
+        } catch (...) {  // a C++ exception passing the guards: the block and the handle go back
+            platform::HeapFreeBlock(info);
+            vlibPRINT_ClosePrinterGuarded(printer);
+            throw;
+        }
+        if (!clean)
             TraceLogWrite(pLog, 0, L"%s => exception occurred during SetPrinter\n", function);
         else if (!set)
             TraceLogWrite(pLog, 0, L"%s => failed to set printer info %d\n", function, level);

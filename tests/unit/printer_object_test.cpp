@@ -96,9 +96,10 @@ TEST(PrinterObject, AThrowAtAnyCallOfALookUpLeavesNothingHeld) {
         [] { vlibPRINT_GetDriverName(L"Shared"); }, [] { vlibPRINT_GetNativePrinterShareName(L"Shared"); },
         [] { vlibPRINT_GetNativePrinterFullName(L"Shared"); },
         [] { platform::HeapFreeBlock(NDGetRemoteDriverInfo(L"", L"Fake Laser Driver", 6)); },
-        [] {  // the object's own: its construction, the default DEVMODE, the information read again
+        [] {  // the object's own: its construction, the default DEVMODEs read and stored, the information read again
             CPrinter printer(nullptr, L"Shared", 1, 0);
             platform::HeapFreeBlock(printer.GetGlobalDefaultDM());
+            printer.SetUserDefaultDM(printer.pDefDM);
             printer.bInfoChanged = 1;
             printer.UpdatePrinterInfo();
         }};
