@@ -22,13 +22,15 @@ LSTATUS SetDword(HKEY key, const WCHAR* name, DWORD value) {
 
 // The stored value, or null: a value that cannot hold the header of a 401
 // record, or whose dwSize is not its length, is no record a reader could
-// walk without leaving the block.
-KVPrinterInfo401* ReadRecord(HKEY printerKey) {
+// walk without leaving the block. *outOfMemory tells the caller that the look-up
+// ends here.
+KVPrinterInfo401* ReadRecord(HKEY printerKey, bool* outOfMemory) {
     DWORD size = 0;
     platform::registry.RegQueryValueExW(printerKey, L"PrinterData4", nullptr, nullptr, nullptr, &size);
     BYTE* block = platform::HeapAllocZeroAs<BYTE>(size ? size : 1);
     if (!block) {
         TraceLogWrite(LibraryLog, 0, L"%s => failed to allocate memory for info\n", kLoad);
+        *outOfMemory = true;
         return nullptr;
     }
     auto* record = reinterpret_cast<KVPrinterInfo401*>(block);
@@ -106,7 +108,9 @@ KVPrinterInfo401* vlibPRINT_LoadKVPrinterInfoFromRegistry(std::wstring printerNa
                                              0, KEY_QUERY_VALUE, key.receive()) != ERROR_SUCCESS) {
             TraceLogWrite(LibraryLog, 0, L"%s => couldn't open printer key\n", kLoad);
         } else {
-            result = ReadRecord(key.get());
+            bool outOfMemory = false;
+            result = ReadRecord(key.get(), &outOfMemory);
+            if (outOfMemory) return nullptr;  // both keys close on the way out
         }
     }
     if (result) vlibPRINT_LogKVPI4(LibraryLog, result, result->dwSize);

@@ -18,6 +18,7 @@ using namespace testsupport;
 
 void Put(std::string& bytes, size_t offset, const void* data, size_t size) { std::memcpy(bytes.data() + offset, data, size); }
 void PutDword(std::string& bytes, size_t offset, DWORD value) { Put(bytes, offset, &value, 4); }
+LPVOID WINAPI NoMemory(HANDLE, DWORD, SIZE_T) { return nullptr; }
 
 std::string Create(CPrinter& printer, DWORD version) {
     return version == 400 ? Take(printer.CreateKVPrinterInfo400W())
@@ -144,6 +145,11 @@ TEST_F(InfoRecords, RegistryListStoresUnderRegistrySafeKeysAndReadsBackAndTheDum
         env.registry.SetBinary(HKEY_LOCAL_MACHINE, PrinterKeyPath(L"Office"), L"PrinterData4", damaged.data(), DWORD(damaged.size()));
         EXPECT_EQ(vlibPRINT_LoadKVPrinterInfoFromRegistry(L"Office"), nullptr);
     }
+    {  // No memory for the stored value: its line ends the look-up.
+        platform::ScopedApi<platform::HeapApi> refusing(platform::heap, {NoMemory, ::HeapFree});
+        EXPECT_EQ(vlibPRINT_LoadKVPrinterInfoFromRegistry(L"Office"), nullptr);
+    }
+    EXPECT_EQ(env.trace.Lines().back(), "vlibPRINT_LoadKVPrinterInfoFromRegistry => failed to allocate memory for info");
     // The earlier record: only the generic empty one, and its dump.
     KVPrinterInfo2* generic = vlibPRINT_GetKVPrinterInfoGeneric();
     ASSERT_TRUE(generic && generic->dwSize == 6512 && generic->dwIsDefault == 1);
