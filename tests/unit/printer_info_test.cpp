@@ -145,11 +145,6 @@ TEST_F(InfoRecords, RegistryListStoresUnderRegistrySafeKeysAndReadsBackAndTheDum
         env.registry.SetBinary(HKEY_LOCAL_MACHINE, PrinterKeyPath(L"Office"), L"PrinterData4", damaged.data(), DWORD(damaged.size()));
         EXPECT_EQ(vlibPRINT_LoadKVPrinterInfoFromRegistry(L"Office"), nullptr);
     }
-    {  // No memory for the stored value: its line ends the look-up.
-        platform::ScopedApi<platform::HeapApi> refusing(platform::heap, {NoMemory, ::HeapFree});
-        EXPECT_EQ(vlibPRINT_LoadKVPrinterInfoFromRegistry(L"Office"), nullptr);
-    }
-    EXPECT_EQ(env.trace.Lines().back(), "vlibPRINT_LoadKVPrinterInfoFromRegistry => failed to allocate memory for info");
     // The earlier record: only the generic empty one, and its dump.
     KVPrinterInfo2* generic = vlibPRINT_GetKVPrinterInfoGeneric();
     ASSERT_TRUE(generic && generic->dwSize == 6512 && generic->dwIsDefault == 1);
@@ -158,6 +153,10 @@ TEST_F(InfoRecords, RegistryListStoresUnderRegistrySafeKeysAndReadsBackAndTheDum
     EXPECT_TRUE(InOrder(env.trace.Lines(), {"vlibPRINT_LogKVPI2 => dwSize: 6512", "vlibPRINT_LogKVPI2 => dwIsDefault: 1",
                                           "vlibPRINT_LogKVPI2 => szNativePrinterName:  \r", "vlibPRINT_LogKVPI2 => Status: 0",
                                           "vlibPRINT_LogKVPI2 => no capability record inside the record"}));
+    // No memory for the stored value: its line ends the look-up.
+    platform::ScopedApi<platform::HeapApi> refusing(platform::heap, {NoMemory, ::HeapFree});
+    EXPECT_EQ(vlibPRINT_LoadKVPrinterInfoFromRegistry(L"Office"), nullptr);
+    EXPECT_EQ(env.trace.Lines().back(), "vlibPRINT_LoadKVPrinterInfoFromRegistry => failed to allocate memory for info");
 }
 
 }  // namespace
