@@ -208,25 +208,6 @@ LPBYTE GuardedPrinterInfo2(HANDLE printer, const WCHAR* caller) {
     return block;
 }
 
-// Hands the block that fetch() gets from the open printer (null when it has
-// none) to read(), then frees it and closes the printer: on every way out, a
-// C++ exception included (a driver built with our runtime may throw one out
-// of its call, the guards let it pass, and the strings may not fit in memory).
-template <class Fetch, class Read>
-void ReadAndClose(HANDLE printer, Fetch fetch, Read read) {
-    LPBYTE block = nullptr;
-    try {
-        block = fetch();
-        read(block);
-    } catch (...) {
-        platform::HeapFreeBlock(block);
-        vlibPRINT_ClosePrinterGuarded(printer);
-        throw;
-    }
-    platform::HeapFreeBlock(block);
-    vlibPRINT_ClosePrinterGuarded(printer);
-}
-
 }  // namespace
 
 std::wstring vlibPRINT_GetDriverName(std::wstring printerName) {
@@ -244,7 +225,7 @@ std::wstring vlibPRINT_GetDriverName(std::wstring printerName) {
             TraceLogWrite(LibraryLog, 0, L"vlibPRINT_GetDriverName => exception occurred during GetPrinterDriver\n");
         return info;
     };
-    ReadAndClose(printer, fetch, [&](LPBYTE info) {
+    vlibPRINT_ReadAndClosePrinter(printer, fetch, [&](LPBYTE info) {
         if (!info) return;
         const WCHAR* name = reinterpret_cast<DRIVER_INFO_1W*>(info)->pName;
         if (name) driverName = name;
@@ -328,7 +309,7 @@ std::wstring vlibPRINT_GetNativePrinterShareName(std::wstring printerName) {
     }
     TraceLogWrite(LibraryLog, 0, L"vlibPRINT_GetNativePrinterShareName => printer Opened\n");
     const auto fetch = [printer] { return GuardedPrinterInfo2(printer, L"vlibPRINT_GetNativePrinterShareName"); };
-    ReadAndClose(printer, fetch, [&](LPBYTE block) {
+    vlibPRINT_ReadAndClosePrinter(printer, fetch, [&](LPBYTE block) {
         const PRINTER_INFO_2W* info = reinterpret_cast<const PRINTER_INFO_2W*>(block);
         const std::wstring share = info && info->pShareName ? info->pShareName : L"";
         const std::wstring server = info && info->pServerName ? info->pServerName : L"";
@@ -348,7 +329,7 @@ std::wstring vlibPRINT_GetNativePrinterFullName(std::wstring printerName) {
     }
     TraceLogWrite(LibraryLog, 0, L"vlibPRINT_GetNativePrinterFullName => printer Opened\n");
     const auto fetch = [printer] { return GuardedPrinterInfo2(printer, L"vlibPRINT_GetNativePrinterFullName"); };
-    ReadAndClose(printer, fetch, [&](LPBYTE block) {
+    vlibPRINT_ReadAndClosePrinter(printer, fetch, [&](LPBYTE block) {
         const WCHAR* name = block ? reinterpret_cast<const PRINTER_INFO_2W*>(block)->pPrinterName : nullptr;
         if (name) fullName = name;
         TraceLogWrite(LibraryLog, 0, L"vlibPRINT_GetNativePrinterFullName => full name: %s\n", fullName.c_str());

@@ -271,15 +271,15 @@ BOOL CPrinter::LoadRecordFromPrinter() {
     LPWSTR valueName = const_cast<LPWSTR>(kPrinterDataValue);
     DWORD type = 0;
     DWORD needed = 0;
-    BYTE* buffer = nullptr;
     BOOL result = FALSE;
-    try {
+    const auto fetch = [&] {
         platform::Guarded([&] { platform::spooler.GetPrinterDataW(printer, valueName, &type, nullptr, 0, &needed); });
-        buffer = AllocRecordBuffer(needed);
+        return AllocRecordBuffer(needed);
+    };
+    vlibPRINT_ReadAndClosePrinter(printer, fetch, [&](BYTE* buffer) {
         if (!buffer) {
             TraceLogWrite(LibraryLog, 0, L"CPrinter::LoadFromCache => failed to allocate memory for printer info\n");
-            vlibPRINT_ClosePrinterGuarded(printer);
-            return FALSE;
+            return;
         }
         DWORD status = ERROR_INVALID_FUNCTION;
         const DWORD capacity = needed;
@@ -292,13 +292,7 @@ BOOL CPrinter::LoadRecordFromPrinter() {
             DeserializeCaps4(reinterpret_cast<const caps4*>(buffer), needed < capacity ? needed : capacity);
             result = TRUE;
         }
-    } catch (...) {
-        platform::HeapFreeBlock(buffer);
-        vlibPRINT_ClosePrinterGuarded(printer);
-        throw;
-    }
-    platform::HeapFreeBlock(buffer);
-    vlibPRINT_ClosePrinterGuarded(printer);
+    });
     return result;
 }
 
