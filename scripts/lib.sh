@@ -18,6 +18,32 @@ kv_build() {
   cmake --build "$KV_BUILD" "$@" 2>&1 | grep -v "duplicate section" ; return "${PIPESTATUS[0]}"
 }
 
+# The Windows form of a Unix path. The prefix maps Z: to / unless somebody
+# changed it; only then is winepath (one more Wine process) needed.
+kv_windows_path() {
+  if [ "$(readlink "$WINEPREFIX/dosdevices/z:" 2>/dev/null)" = / ]; then
+    printf 'Z:%s\n' "${1//\//\\}"
+  else
+    winepath -w "$1" 2>/dev/null | tr -d '\r'
+  fi
+}
+
+# Imports a .reg file into the prefix. A Wine process can fail to start for
+# reasons of the moment (the server busy with another client's exit), so a
+# failed import is tried twice more; each failure shows what reg.exe or Wine
+# said, and the last one is the caller's to report.
+kv_reg_import() {
+  local file=$1 win out try
+  win=$(kv_windows_path "$file")
+  [ -n "$win" ] || { echo "no Windows path for $file" >&2; return 1; }
+  for try in 1 2 3; do
+    out=$(wine reg import "$win" 2>&1) && return 0
+    echo "wine reg import $win (try $try): $(tr -d '\r' <<<"$out" | grep -v ':fixme:' | tail -3)" >&2
+    sleep 1
+  done
+  return 1
+}
+
 KV_WINESERVER_PID=
 # A persistent wineserver for this run, so every program started below shares
 # one server instead of starting its own. Stopped by kv_stop_wine.
