@@ -17,13 +17,14 @@
 // capabilities. --full adds the record's complete
 // field-by-field dump. A record that is damaged or not a capability record
 // at all is refused with the reason and exit code 3; a record that cannot be
-// read gives exit code 2, a wrong command line 1.
+// read gives exit code 2, a wrong command line 1, running out of memory 4.
 #include <fcntl.h>
 #include <io.h>
 #include <shlwapi.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <new>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -49,7 +50,7 @@
 
 namespace {
 
-enum ExitCode { kOk = 0, kUsage = 1, kUnreadable = 2, kDamaged = 3 };
+enum ExitCode { kOk = 0, kUsage = 1, kUnreadable = 2, kDamaged = 3, kNoMemory = 4 };
 
 using platform::Utf8;
 std::string Utf8(const std::wstring& text) { return Utf8(text.c_str()); }
@@ -744,9 +745,7 @@ struct ArgvHolder {
     }
 };
 
-}  // namespace
-
-int main() {
+int Run() {
     int argc = 0;
     ArgvHolder args;
     args.argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
@@ -807,4 +806,16 @@ int main() {
     if (full) PrintFullDump(bytes);
     std::fflush(stdout);
     return kOk;
+}
+
+}  // namespace
+
+// Running out of memory ends the tool with a line of its own, not an abort.
+int main() {
+    try {
+        return Run();
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "kvcaps: out of memory\n");
+        return kNoMemory;
+    }
 }

@@ -10,8 +10,9 @@
 //
 // A driver caches its default per process: check a stored default from a
 // new process. Exit code 0; 2 when a printer gave no DEVMODE; 1 for a wrong
-// command line.
+// command line; 3 when memory runs out.
 #include <cstdio>
+#include <new>
 #include <cwchar>
 #include <string>
 #include <vector>
@@ -21,7 +22,7 @@
 
 namespace {
 
-enum ExitCode { kOk = 0, kUsage = 1, kNoDevMode = 2 };
+enum ExitCode { kOk = 0, kUsage = 1, kNoDevMode = 2, kNoMemory = 3 };
 
 int Usage() {
     std::fprintf(stderr,
@@ -33,9 +34,7 @@ int Usage() {
 // Cache method 2: the printer object neither loads nor stores a record.
 constexpr DWORD kNoCache = 2;
 
-}  // namespace
-
-int main() {
+int Run() {
     int argc = 0;
     LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
     if (!argv) return Usage();
@@ -69,4 +68,16 @@ int main() {
     }
     std::fflush(stdout);
     return result;
+}
+
+}  // namespace
+
+// Running out of memory ends the tool with a line of its own, not an abort.
+int main() {
+    try {
+        return Run();
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "kvdefaultdm: out of memory\n");
+        return kNoMemory;
+    }
 }

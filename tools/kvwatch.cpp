@@ -8,8 +8,9 @@
 // also ends a timed watch early), and exits 0. A printer that cannot be
 // opened gives exit code 2, a spooler that offers no change notification
 // (Wine's does not) exit code 3, each with one line saying so; a wrong
-// command line exit code 1.
+// command line exit code 1, running out of memory exit code 4.
 #include <cstdio>
+#include <new>
 #include <cwchar>
 #include <string>
 
@@ -17,7 +18,7 @@
 
 namespace {
 
-enum ExitCode { kOk = 0, kUsage = 1, kNoPrinter = 2, kNoNotification = 3 };
+enum ExitCode { kOk = 0, kUsage = 1, kNoPrinter = 2, kNoNotification = 3, kNoMemory = 4 };
 
 HANDLE g_quit = nullptr;
 
@@ -47,9 +48,7 @@ int Usage() {
     return kUsage;
 }
 
-}  // namespace
-
-int main() {
+int Run() {
     int argc = 0;
     LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
     if (!argv || argc < 2 || argc > 3) {
@@ -94,4 +93,16 @@ int main() {
     ::SetConsoleCtrlHandler(OnConsoleControl, FALSE);
     ::CloseHandle(g_quit);
     return code;
+}
+
+}  // namespace
+
+// Running out of memory ends the tool with a line of its own, not an abort.
+int main() {
+    try {
+        return Run();
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "kvwatch: out of memory\n");
+        return kNoMemory;
+    }
 }
