@@ -26,6 +26,7 @@ FormEntry* vlibPRINT_QueryDevCap_Forms(LPCWSTR pDevice, LPCWSTR pPort, LPCWSTR p
 // portrait) changes the page: turns the DEVMODE in place (and sets
 // DM_ORIENTATION), makes a device context with it and compares its physical
 // page and offsets with the given ones. Returns 0 when all four are the same,
-// else 1. Runs driver code: call it inside a structured-exception guard.
+// else 1. Runs driver code: call it inside a structured-exception guard. A
+// fault goes on to that guard, and the device context is deleted on the way.
 BOOL OrientationChangesPage(LPCWSTR pDevice, LPCWSTR pDriver, DEVMODEW* pDevMode, LONG physW, LONG physH, LONG offX,
                             LONG offY);

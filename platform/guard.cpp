@@ -55,4 +55,16 @@ void RunFreeingOnFault(void (*fn)(void* context), void* context, void* block) {
     }
 }
 
+void RunDeletingDcOnFault(void (*fn)(void* context), void* context, HDC* dc) {
+    __try {
+        fn(context);
+    } __finally {
+        // The work clears *dc once it has deleted the context itself.
+        if (*dc) {
+            gdi.DeleteDC(*dc);
+            *dc = nullptr;
+        }
+    }
+}
+
 }  // namespace platform

@@ -41,4 +41,8 @@ void FreeingOnFault(void* block, F&& work) {
                       const_cast<void*>(static_cast<const void*>(&work)), block);
 }
 
+// The same for a device context that the work keeps in *dc while it is open:
+// a fault's way out deletes it and clears *dc.
+void RunDeletingDcOnFault(void (*fn)(void* context), void* context, HDC* dc);
+
 }  // namespace platform

@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <new>
 
 #include "devcaps/forms.h"
 #include "devcaps/list_queries.h"
 #include "devcaps/resolutions.h"
 #include "devcaps_test_util.h"
 #include "fake/fake_print_system.h"
+#include "platform/guard.h"
 
 namespace {
 
@@ -110,6 +112,24 @@ TEST(FormsOrientation, TheOrientationTestWaitsForAPageThatIsNotSquare) {
         ASSERT_EQ(dcs.size(), 6u + 1);
         EXPECT_TRUE(dcs[2].paperSize == DMPAPER_LETTER && dcs[2].orientation == DMORIENT_LANDSCAPE);
         EXPECT_EQ(dcs[3].orientation, DMORIENT_PORTRAIT);
+    }
+}
+
+// On its own the orientation test runs under its caller's guard: a fault or a
+// throw at its first read leaves no device context behind.
+TEST_F(FormsMeasured, TheOrientationTestGivesItsDeviceContextBackOnTheWayOut) {
+    for (const bool throws : {false, true}) {
+        SCOPED_TRACE(throws);
+        const int firstRead = fake.DriverCalls() + 2;
+        throws ? fake.ThrowOnDriverCall(firstRead) : fake.FaultOnDriverCall(firstRead);
+        bool ran = false, threw = false;
+        try {
+            ran = platform::Guarded(
+                [&] { OrientationChangesPage(L"P", L"winprint", fake::AsDevmode(printer.devmode), 1, 2, 3, 4); });
+        } catch (const std::bad_alloc&) {
+            threw = true;
+        }
+        EXPECT_TRUE(!ran && threw == throws && fake.OpenDCs() == 0) << ran << threw << fake.OpenDCs();
     }
 }
 
