@@ -33,12 +33,15 @@ kv_windows_path() {
 # failed import is tried twice more; each failure shows what reg.exe or Wine
 # said, and the last one is the caller's to report.
 kv_reg_import() {
-  local file=$1 win out try
+  local file=$1 win out rc try
   win=$(kv_windows_path "$file")
   [ -n "$win" ] || { echo "no Windows path for $file" >&2; return 1; }
   for try in 1 2 3; do
-    out=$(wine reg import "$win" 2>&1) && return 0
-    echo "wine reg import $win (try $try): $(tr -d '\r' <<<"$out" | grep -v ':fixme:' | tail -3)" >&2
+    rc=0
+    out=$(wine reg import "$win" 2>&1) || rc=$?
+    [ "$rc" = 0 ] && return 0
+    out=$(tr -d '\r' <<<"$out" | grep -v ':fixme:' | tail -3)
+    echo "wine reg import $win (try $try): exit code $rc${out:+: $out}" >&2
     sleep 1
   done
   return 1
