@@ -24,9 +24,9 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <new>
 #include <cstring>
 #include <functional>
+#include <new>
 #include <string>
 #include <vector>
 

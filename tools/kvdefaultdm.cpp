@@ -12,8 +12,8 @@
 // new process. Exit code 0; 2 when a printer gave no DEVMODE; 1 for a wrong
 // command line; 3 when memory runs out.
 #include <cstdio>
-#include <new>
 #include <cwchar>
+#include <new>
 #include <string>
 #include <vector>
 

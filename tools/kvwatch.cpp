@@ -10,8 +10,8 @@
 // (Wine's does not) exit code 3, each with one line saying so; a wrong
 // command line exit code 1, running out of memory exit code 4.
 #include <cstdio>
-#include <new>
 #include <cwchar>
+#include <new>
 #include <string>
 
 #include "printer/printer.h"
