@@ -26,7 +26,6 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -47,6 +46,7 @@
 #include "records/printer_info.h"
 #include "records/printer_info_dump.h"
 #include "records/printer_info_registry.h"
+#include "tools/tool_main.h"
 
 namespace {
 
@@ -810,12 +810,4 @@ int Run() {
 
 }  // namespace
 
-// Running out of memory ends the tool with a line of its own, not an abort.
-int main() {
-    try {
-        return Run();
-    } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "kvcaps: out of memory\n");
-        return kNoMemory;
-    }
-}
+int main() { return RunTool("kvcaps", Run, kNoMemory); }

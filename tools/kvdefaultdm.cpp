@@ -13,12 +13,12 @@
 // command line; 3 when memory runs out.
 #include <cstdio>
 #include <cwchar>
-#include <new>
 #include <string>
 #include <vector>
 
 #include "platform/kernel.h"
 #include "printer/printer.h"
+#include "tools/tool_main.h"
 
 namespace {
 
@@ -72,12 +72,4 @@ int Run() {
 
 }  // namespace
 
-// Running out of memory ends the tool with a line of its own, not an abort.
-int main() {
-    try {
-        return Run();
-    } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "kvdefaultdm: out of memory\n");
-        return kNoMemory;
-    }
-}
+int main() { return RunTool("kvdefaultdm", Run, kNoMemory); }

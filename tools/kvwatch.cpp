@@ -11,10 +11,10 @@
 // command line exit code 1, running out of memory exit code 4.
 #include <cstdio>
 #include <cwchar>
-#include <new>
 #include <string>
 
 #include "printer/printer.h"
+#include "tools/tool_main.h"
 
 namespace {
 
@@ -97,12 +97,4 @@ int Run() {
 
 }  // namespace
 
-// Running out of memory ends the tool with a line of its own, not an abort.
-int main() {
-    try {
-        return Run();
-    } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "kvwatch: out of memory\n");
-        return kNoMemory;
-    }
-}
+int main() { return RunTool("kvwatch", Run, kNoMemory); }
