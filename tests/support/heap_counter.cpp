@@ -4,10 +4,9 @@ namespace testsupport {
 
 namespace {
 
-volatile LONG g_live = 0, g_requests = 0, g_refused = 0;
+volatile LONG g_live = 0;
 
 LPVOID WINAPI CountingAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
-    if (::InterlockedIncrement(&g_requests) == g_refused) return nullptr;
     LPVOID block = platform::RealHeap().HeapAlloc(heap, flags, bytes);
     if (block) ::InterlockedIncrement(&g_live);
     return block;
@@ -23,13 +22,7 @@ const platform::HeapApi kCounting = {CountingAlloc, CountingFree};
 
 }  // namespace
 
-HeapCounter::HeapCounter() : api_(platform::heap, kCounting) {
-    g_live = 0;
-    g_requests = 0;
-    g_refused = 0;
-}
+HeapCounter::HeapCounter() : api_(platform::heap, kCounting) { g_live = 0; }
 long HeapCounter::Live() const { return g_live; }
-long HeapCounter::Requests() const { return g_requests; }
-void HeapCounter::Refuse(long nth) { g_refused = g_requests + nth; }
 
 }  // namespace testsupport

@@ -1,6 +1,6 @@
 // Counts the process-heap blocks the library gives out and back while it
-// lives (it installs a heap table of its own), and can refuse one of them as
-// an exhausted heap does. Only one may live at a time (not copyable).
+// lives (it installs a heap table of its own). Only one may live at a time
+// (not copyable).
 #pragma once
 
 #include "platform/kernel.h"
@@ -14,10 +14,6 @@ public:
     // Blocks allocated and not yet freed since construction (negative when
     // blocks from before were freed).
     long Live() const;
-    // Blocks asked for since construction, refused ones included.
-    long Requests() const;
-    // The nth request (1-based) from now on gets null.
-    void Refuse(long nth);
 
 private:
     platform::ScopedApi<platform::HeapApi> api_;
