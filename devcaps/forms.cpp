@@ -341,18 +341,9 @@ FormEntry* vlibPRINT_QueryDevCap_Forms(LPCWSTR pDevice, LPCWSTR /*pPort*/, LPCWS
 
 BOOL OrientationChangesPage(LPCWSTR pDevice, LPCWSTR pDriver, DEVMODEW* pDevMode, LONG physW, LONG physH, LONG offX,
                             LONG offY) {
-    struct Test {
-        LPCWSTR pDevice, pDriver;
-        DEVMODEW* pDevMode;
-        LONG physW, physH, offX, offY;
-        HDC dc;
-        BOOL changes;
-    } test = {pDevice, pDriver, pDevMode, physW, physH, offX, offY, nullptr, 1};
-    platform::RunDeletingDcOnFault(
-        [](void* context) {
-            Test& t = *static_cast<Test*>(context);
-            t.changes = TurnedPageDiffers(t.pDevice, t.pDriver, t.pDevMode, t.physW, t.physH, t.offX, t.offY, &t.dc);
-        },
-        &test, &test.dc);
-    return test.changes;
+    HDC dc = nullptr;
+    BOOL changes = 1;
+    platform::DeletingDcOnFault(
+        &dc, [&] { changes = TurnedPageDiffers(pDevice, pDriver, pDevMode, physW, physH, offX, offY, &dc); });
+    return changes;
 }

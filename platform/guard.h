@@ -45,4 +45,11 @@ void FreeingOnFault(void* block, F&& work) {
 // a fault's way out deletes it and clears *dc.
 void RunDeletingDcOnFault(void (*fn)(void* context), void* context, HDC* dc);
 
+template <class F>
+void DeletingDcOnFault(HDC* dc, F&& work) {
+    using Work = std::remove_reference_t<F>;
+    RunDeletingDcOnFault([](void* context) { (*static_cast<Work*>(context))(); },
+                         const_cast<void*>(static_cast<const void*>(&work)), dc);
+}
+
 }  // namespace platform

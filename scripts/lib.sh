@@ -28,10 +28,10 @@ kv_windows_path() {
   fi
 }
 
-# Imports a .reg file into the prefix. A Wine process can fail to start for
-# reasons of the moment (the server busy with another client's exit), so a
-# failed import is tried twice more; each failure shows what reg.exe or Wine
-# said, and the last one is the caller's to report.
+# Imports a .reg file into the prefix. An import has been seen to fail once
+# for no reason that came back, so a failed import is tried twice more; each
+# failure shows reg.exe's exit code and what it or Wine said, and the last one
+# is the caller's to report.
 kv_reg_import() {
   local file=$1 win out rc try
   win=$(kv_windows_path "$file")
