@@ -22,11 +22,17 @@ namespace platform {
 // the exception code (0 when nothing faulted).
 bool RunGuarded(void (*fn)(void* context), void* context, DWORD* code = nullptr);
 
+namespace guard_detail {
+// The callable behind a context pointer, called through a plain function.
+template <class F>
+void Call(void* context) { (*static_cast<std::remove_reference_t<F>*>(context))(); }
+template <class F>
+void* Context(F& work) { return const_cast<void*>(static_cast<const void*>(&work)); }
+}  // namespace guard_detail
+
 template <class F>
 bool Guarded(F&& work, DWORD* code = nullptr) {
-    using Work = std::remove_reference_t<F>;
-    return RunGuarded([](void* context) { (*static_cast<Work*>(context))(); },
-                      const_cast<void*>(static_cast<const void*>(&work)), code);
+    return RunGuarded(guard_detail::Call<F>, guard_detail::Context(work), code);
 }
 
 // Runs fn(context) with no guard of its own: a fault goes on to the caller's
@@ -36,9 +42,7 @@ void RunFreeingOnFault(void (*fn)(void* context), void* context, void* block);
 
 template <class F>
 void FreeingOnFault(void* block, F&& work) {
-    using Work = std::remove_reference_t<F>;
-    RunFreeingOnFault([](void* context) { (*static_cast<Work*>(context))(); },
-                      const_cast<void*>(static_cast<const void*>(&work)), block);
+    RunFreeingOnFault(guard_detail::Call<F>, guard_detail::Context(work), block);
 }
 
 // The same for a device context that the work keeps in *dc while it is open:
@@ -47,9 +51,7 @@ void RunDeletingDcOnFault(void (*fn)(void* context), void* context, HDC* dc);
 
 template <class F>
 void DeletingDcOnFault(HDC* dc, F&& work) {
-    using Work = std::remove_reference_t<F>;
-    RunDeletingDcOnFault([](void* context) { (*static_cast<Work*>(context))(); },
-                         const_cast<void*>(static_cast<const void*>(&work)), dc);
+    RunDeletingDcOnFault(guard_detail::Call<F>, guard_detail::Context(work), dc);
 }
 
 }  // namespace platform
