@@ -348,6 +348,12 @@ BOOL CPrinter::UnregisterForPrinterNotify(DWORD dwId) {
 
 void CPrinter::StartPrinterNotifyThread() {
     TraceLogWrite(pLog, 0, L"CPrinter::StartPrinterNotifyThread =>\n");
+    // A stop that timed out left the thread its handles; once it has ended
+    // they go, and this start may go ahead.
+    if (hNotifyThread && platform::kernel.WaitForSingleObject(hNotifyThread, 0) == WAIT_OBJECT_0) {
+        TraceLogWrite(pLog, 0, L"CPrinter::StartPrinterNotifyThread => the last notify thread has ended, closing its handles\n");
+        CloseNotifyHandles();
+    }
     // A thread handle counts as well: until the new thread has set
     // bNotifyRunning, a second start would replace the change handle under it.
     if (bNotifyRunning || hNotifyThread) {
@@ -433,8 +439,8 @@ void CPrinter::StopPrinterNotifyThread() {
         platform::kernel.SetEvent(hStopEvent);
         if (platform::kernel.WaitForSingleObject(hNotifyThread, kStopWaitMs) != WAIT_OBJECT_0) {
             // Still inside a callback, say. Its change handle and thread handle
-            // stay open until it has ended: a later stop or the destructor
-            // closes them.
+            // stay open until it has ended: a later stop or start, or the
+            // destructor, closes them.
             TraceLogWrite(pLog, 0, L"CPrinter::StopPrinterNotifyThread => notify thread has not ended, keeping its handles\n");
             bNotifyRunning = FALSE;
             return;

@@ -22,6 +22,7 @@ struct NotifyAnswer {
 struct FakeNotify {
     static inline FakeNotify* g_notify = nullptr;
     int failWaits = 0;                     // so many waits of the thread fail
+    int timeOuts = 0;                      // so many timed waits for a thread's end time out at once
     int stops = 0;                         // waits that ended a thread: it touches nothing afterwards
     std::vector<NotifyAnswer> answers;     // still to be fetched; a test signals no more often
     std::vector<DWORD> nextFlags, sleeps;  // the options flags of each fetch; sleeps asked (not slept)
@@ -75,6 +76,9 @@ struct FakeNotify {
             g_notify->consumed = result == WAIT_OBJECT_0 + 1;
             if (result == WAIT_OBJECT_0) ::Sleep(20), ++g_notify->stops;  // late: a stop that does not wait misses it
             return result;
+        };
+        api.WaitForSingleObject = [](HANDLE h, DWORD ms) -> DWORD {
+            return ms && g_notify->timeOuts > 0 && g_notify->timeOuts-- ? WAIT_TIMEOUT : ::WaitForSingleObject(h, ms);
         };
         api.Sleep = [](DWORD ms) { g_notify->sleeps.push_back(ms); };
         return api;
