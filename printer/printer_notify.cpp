@@ -274,9 +274,12 @@ void CPrinter::TearDownNotification() {
     StopPrinterNotifyThread();
     if (hNotifyThread) {
         // The thread still uses this object (a callback that takes long): the
-        // object must not go away under it.
+        // object must not go away under it. Another object on the same stop
+        // event may have started since and reset the event, so it is signalled
+        // again for as long as the thread goes on.
         TraceLogWrite(pLog, 0, L"~CPrinter => waiting for the notify thread to end\n");
-        platform::kernel.WaitForSingleObject(hNotifyThread, INFINITE);
+        do platform::kernel.SetEvent(hStopEvent);
+        while (platform::kernel.WaitForSingleObject(hNotifyThread, kStopWaitMs) == WAIT_TIMEOUT);
         CloseNotifyHandles();
     }
     ::DeleteCriticalSection(&csNotify);

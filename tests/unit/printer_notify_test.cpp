@@ -102,7 +102,14 @@ TEST(PrinterNotify, RegistrationsDeliveriesAndTheThreadsLife) {
     // Refused twice: a second start, then one while the stop's thread was still inside the callback.
     EXPECT_EQ(CountOf(env.trace.Lines(), "CPrinter::StartPrinterNotifyThread => already have a notification going, no more allowed"), 2);
     EXPECT_EQ(CountOf(env.trace.Lines(), "PrinterNotifyThread => exception occurred during delivery"), 2);
-    p.reset();
+    // While the destructor waits for a thread held in a callback, another object
+    // on the same stop event starts and resets it: the destructor still ends it.
+    p->UnregisterForPrinterNotify(105), p->RegisterForPrinterNotify(0, Hold, nullptr), notify.Send({kComment}, false);
+    ASSERT_EQ(::WaitForSingleObject(g_entered, 10000), WAIT_OBJECT_0);
+    std::thread destroyer([&p, &notify] { notify.timeOuts = 1, p.reset(); });
+    for (int i = 0; i < 10000 && !CountOf(env.trace.Lines(), "~CPrinter => waiting for the notify thread to end"); ++i) ::Sleep(1);
+    auto other = std::make_unique<CPrinter>(env.trace.log(), L"P", 1, 7);
+    other->StartPrinterNotifyThread(), ::SetEvent(g_release), destroyer.join(), other.reset();
     EXPECT_EQ(notify.stops, CountOf(env.trace.Lines(), "CPrinter::StartPrinterNotifyThread => created notify thread"));
     EXPECT_TRUE(notify.blocks.empty() && notify.handles.empty() && env.fake.OpenPrinterHandles() == 0);
 }
