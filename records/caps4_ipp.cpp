@@ -26,11 +26,13 @@ constexpr BinSource kBinSources[] = {
 };
 
 // A text value in double quotes; quotes, backslashes and the commas that
-// would part values are escaped.
+// would part values are escaped, and a dollar sign, which the reader of the
+// attributes file takes for a variable, is doubled.
 std::string Quoted(const std::string& text) {
     std::string out = "\"";
     for (char c : text) {
         if (c == '"' || c == '\\' || c == ',') out += '\\';
+        if (c == '$') out += '$';
         out += c;
     }
     return out + "\"";
@@ -86,7 +88,8 @@ std::string vlibPRINT_Caps4IppAttributes(const QueryBuffers* set, const std::wst
     // list their default first as a rule) stands for it.
     std::vector<std::string> names, collections;
     for (const MediaPage& page : vlibPRINT_MediaPages(set)) {
-        if (page.size.width <= 0 || page.size.length <= 0) continue;
+        if (page.size.width <= 0 || page.size.length <= 0 || std::max(page.size.width, page.size.length) > kPwgMaxTenths)
+            continue;
         const PwgMedia media = vlibPRINT_PwgMedia(page.size, page.name);
         AddUnique(&names, media.name);
         AddUnique(&collections, MediaCol(media, page));

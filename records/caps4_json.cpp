@@ -1,6 +1,7 @@
 #include "records/caps4_json.h"
 
 #include <cstring>
+#include <limits>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -157,10 +158,17 @@ struct Reader {
     void Fail(const std::string& reason) {
         if (why.empty()) why = reason;
     }
-    LONG Number(const Json& value, const char* where) {
-        if (value.is_number_integer() && value.get<long long>() >= -2147483648LL && value.get<long long>() <= 4294967295LL)
-            return static_cast<LONG>(static_cast<DWORD>(value.get<long long>()));
-        Fail(std::string(where) + " holds a value that is not a 32-bit number");
+    // A number as the export writes a member of type T (values signed, ids
+    // unsigned); one that T cannot hold is refused, not stored changed.
+    template <class T>
+    T Number(const Json& value, const char* where) {
+        using Limits = std::numeric_limits<T>;
+        if (value.is_number_unsigned() ? value.get<unsigned long long>() <= static_cast<unsigned long long>(Limits::max())
+                                       : value.is_number_integer() && value.get<long long>() >= Limits::min() &&
+                                             value.get<long long>() <= Limits::max())
+            return static_cast<T>(value.get<long long>());
+        Fail(std::string(where) + " holds a value that is not " + (Limits::is_signed ? "a signed " : "an unsigned ") +
+             std::to_string(sizeof(T) * 8) + "-bit number");
         return 0;
     }
     const Json& List(const Json& document, const char* name) {
@@ -189,7 +197,7 @@ struct Reader {
     template <class T>
     std::vector<T> Numbers(const Json& document, const char* name) {
         std::vector<T> numbers;
-        for (const Json& value : List(document, name)) numbers.push_back(static_cast<T>(Number(value, name)));
+        for (const Json& value : List(document, name)) numbers.push_back(Number<T>(value, name));
         return numbers;
     }
     // Objects of two numbers each (resolution pairs, paper sizes).
@@ -198,7 +206,7 @@ struct Reader {
         std::vector<T> pairs;
         for (const Json& pair : List(document, name)) {
             if (pair.is_object() && pair.contains(first) && pair.contains(second))
-                pairs.push_back({Number(pair[first], name), Number(pair[second], name)});
+                pairs.push_back({Number<LONG>(pair[first], name), Number<LONG>(pair[second], name)});
             else
                 Fail(std::string(name) + " holds a value without " + first + " and " + second);
         }
@@ -209,7 +217,7 @@ struct Reader {
         if (!object.is_object()) return Fail(std::string(name) + " is not an object");
         for (size_t i = from; i < to && i < N; ++i) {
             const auto field = object.find(fields[i].name);
-            if (field != object.end()) value->*fields[i].member = Number(*field, fields[i].name);
+            if (field != object.end()) value->*fields[i].member = Number<LONG>(*field, fields[i].name);
         }
     }
     // A heap copy of the bytes, or null for none.
@@ -254,7 +262,7 @@ struct Reader {
         if (!document.is_object()) return Fail("the document is not an object");
         for (const Scalar& scalar : kScalars) {
             const auto value = document.find(scalar.name);
-            if (value != document.end()) set->*scalar.member = static_cast<DWORD>(Number(*value, scalar.name));
+            if (value != document.end()) set->*scalar.member = static_cast<DWORD>(Number<LONG>(*value, scalar.name));
         }
         DWORD at[3] = {};
         const std::vector<WCHAR> binNames = Slots(document, "binNames", kBinNameChars);

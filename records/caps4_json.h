@@ -9,7 +9,8 @@
 #include "records/query_buffers.h"
 
 // The document (UTF-8, indented). Names are taken up to their terminator or
-// the end of their slot; every number is the stored 32-bit value, signed.
+// the end of their slot; every value is the stored 32-bit value, signed; the
+// ids of bins, papers, media types and the N-up numbers are unsigned.
 std::string vlibPRINT_Caps4Json(const QueryBuffers* set);
 
 // The reverse: fills an empty set (every member 0 or null) from a document

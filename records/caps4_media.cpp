@@ -1,5 +1,7 @@
 #include "records/caps4_media.h"
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -71,10 +73,11 @@ std::string Tenths(LONG tenths) {
     return text;
 }
 
-// Pixels at dpi as hundredths of a millimetre, rounded; 0 for less than nothing.
-LONG Hundredths(LONG pixels, LONG dpi) {
+// Pixels at dpi as hundredths of a millimetre, rounded; 0 for less than
+// nothing. The pixels are a difference of record values: no LONG holds all.
+LONG Hundredths(long long pixels, LONG dpi) {
     if (pixels <= 0) return 0;
-    return static_cast<LONG>((static_cast<long long>(pixels) * 2540 + dpi / 2) / dpi);
+    return static_cast<LONG>(std::min<long long>((pixels * 2540 + dpi / 2) / dpi, LONG_MAX));
 }
 
 }  // namespace
@@ -82,8 +85,8 @@ LONG Hundredths(LONG pixels, LONG dpi) {
 PwgMedia vlibPRINT_PwgMedia(PaperSize size, const WCHAR* paperName) {
     for (const char* name : kPwgSizes) {
         LONG width = 0, length = 0;
-        if (PwgNameSize(name, &width, &length) && std::labs(size.width * 10 - width) <= 10 &&
-            std::labs(size.length * 10 - length) <= 10)
+        if (PwgNameSize(name, &width, &length) && std::llabs(size.width * 10LL - width) <= 10 &&
+            std::llabs(size.length * 10LL - length) <= 10)
             return {name, width, length};
     }
     // custom_<name>_<W>x<H>mm: the name part in keyword characters, without the
@@ -136,12 +139,13 @@ std::vector<MediaPage> vlibPRINT_MediaPages(const QueryBuffers* set) {
         if (normal.present && set->pForms && form < set->dwNumForms) {
             const FormEntry& f = set->pForms[form];
             page.form = &f;
-            page.hasMargins = f.logX > 0 && f.logY > 0;
+            // A page the driver did not measure (no device context) has no margins to tell.
+            page.hasMargins = f.logX > 0 && f.logY > 0 && f.physW > 0 && f.physH > 0 && f.hres > 0 && f.vres > 0;
             if (page.hasMargins) {
                 page.left = Hundredths(f.offX, f.logX);
                 page.top = Hundredths(f.offY, f.logY);
-                page.right = Hundredths(f.physW - f.offX - f.hres, f.logX);
-                page.bottom = Hundredths(f.physH - f.offY - f.vres, f.logY);
+                page.right = Hundredths(0LL + f.physW - f.offX - f.hres, f.logX);
+                page.bottom = Hundredths(0LL + f.physH - f.offY - f.vres, f.logY);
             }
         }
         pages.push_back(page);

@@ -35,7 +35,7 @@ struct MediaPage {
     WCHAR name[kPaperNameChars + 1];  // paper name, empty when the name list is shorter
     PaperSize size;                   // tenths of a millimetre, from the paper size list
     const FormEntry* form;            // the paper's form at the normal resolution (in the set), or null
-    bool hasMargins;                  // a form with logical pixels: the margins below are measured
+    bool hasMargins;                  // a form with logical pixels and a measured page: the margins below
     LONG left, top, right, bottom;
 };
 // One page per paper size of the set, in the set's order.
@@ -46,6 +46,8 @@ std::vector<MediaPage> vlibPRINT_MediaPages(const QueryBuffers* set);
 // portrait) takes the standard's name and exact size ("iso_a4_210x297mm",
 // 21000 x 29700); any other size keeps its own under a custom name made of
 // the paper name's letters and digits ("custom_address_28.5x88.9mm").
+// Sizes above kPwgMaxTenths have no size in hundredths that IPP can carry.
+constexpr LONG kPwgMaxTenths = 0x7FFFFFFF / 10;
 struct PwgMedia {
     std::string name;
     LONG width;   // hundredths of a millimetre

@@ -50,7 +50,7 @@
 
 namespace {
 
-enum ExitCode { kOk = 0, kUsage = 1, kUnreadable = 2, kDamaged = 3, kNoMemory = 4 };
+enum ExitCode { kOk = 0, kUsage = 1, kUnreadable = 2, kDamaged = 3, kNoMemory = 4, kNotWritten = 5 };
 
 using platform::Utf8;
 std::string Utf8(const std::wstring& text) { return Utf8(text.c_str()); }
@@ -724,8 +724,11 @@ int WriteExport(Export format, const std::vector<BYTE>& bytes, const std::wstrin
     vlibPRINT_FreeQueryBuffers(&set);
     std::fflush(stdout);
     _setmode(_fileno(stdout), _O_BINARY);
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fflush(stdout);
+    // A cut export (a full disk, a closed pipe) must not pass for a whole one.
+    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
+        std::fprintf(stderr, "kvcaps: the export could not be written whole\n");
+        return kNotWritten;
+    }
     return kOk;
 }
 

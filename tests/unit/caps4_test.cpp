@@ -425,8 +425,10 @@ TEST(IppAttributes, MediaMarginsAndResolutionsComeFromEachPapersFormAtTheNormalR
          {{"media-supported", "na_letter_8.5x11in"}, {"media-col-database", "21590 27940 508 254 508 25 "},
           {"printer-resolution-supported", "300dpi,600dpi"}, {"printer-resolution-default", "600dpi"},
           {"pwg-raster-document-resolution-supported", "300dpi,600dpi"}, {"sides-supported", "one-sided"}}},
-        {"no forms: sizes without margins, none invented; a paper without a size is left out",
-         {{"paperSizes", {letter, {{"width", 0}, {"length", 2794}}}}, {"resolutions", {Dpi(600, 600), Dpi(1200, 600)}}},
+        {"no measured form: sizes without margins, none invented; a paper without a size, or too large for IPP, is left out",
+         {{"paperSizes", {letter, {{"width", 0}, {"length", 2794}}, {{"width", 300000000}, {"length", 2794}}}},
+          {"resolutions", {Dpi(600, 600), Dpi(1200, 600)}},
+          {"forms", {json::object(), json::object(), json::object(), {{"logX", 600}, {"logY", 600}}}}},
          {{"media-default", "na_letter_8.5x11in"}, {"media-col-database", "21590 27940 "},
           {"printer-resolution-supported", "600dpi,1200x600dpi"}, {"printer-resolution-default", "1200x600dpi"},
           {"print-color-mode-supported", "monochrome"}, {"media-source-supported", ""}}},
@@ -435,10 +437,10 @@ TEST(IppAttributes, MediaMarginsAndResolutionsComeFromEachPapersFormAtTheNormalR
         SCOPED_TRACE(c.what);
         Set set;
         ASSERT_TRUE(vlibPRINT_Caps4FromJson(c.set.dump(), &set.b));
-        const std::string text = vlibPRINT_Caps4IppAttributes(&set.b, L"Fake, \"Laser\"");
+        const std::string text = vlibPRINT_Caps4IppAttributes(&set.b, L"Fake, \"Laser\" $1");
         for (const auto& [name, value] : c.expected)
             EXPECT_EQ(Values(text, name), value) << name;
-        EXPECT_EQ(Values(text, "printer-make-and-model"), R"("Fake\, \"Laser\"")");
+        EXPECT_EQ(Values(text, "printer-make-and-model"), R"("Fake\, \"Laser\" $$1")");
         EXPECT_EQ(text.find("document-format-supported"), std::string::npos);
     }
 }
@@ -464,7 +466,8 @@ TEST(Caps4Json, EveryValueComesBackAndFormsAndLowLevelValuesGoByName) {
 
 TEST(Caps4Json, ADocumentThatDoesNotFitIsRefusedAndLeavesTheSetEmpty) {
     for (const std::string bad : {"\"dwColor\": \"red\"}", "\"dwColor\": 4294967296}", "\"forms\": [1]}", "\"bins\": 3}",
-                                  "\"paperSizes\": [{\"width\": 1}]}", "\"binNames\": [\"abcdefghijklmnopqrstuvwxy\"]}", "[9]"}) {
+                                  "\"paperSizes\": [{\"width\": 1}]}", "\"binNames\": [\"abcdefghijklmnopqrstuvwxy\"]}", "[9]",
+                                  "\"bins\": [65536]}", "\"mediaTypes\": [-1]}", "\"dwCopies\": 4294967295}", "\"nup\": [18446744073709551615]}"}) {
         Set set;
         EXPECT_FALSE(vlibPRINT_Caps4FromJson("{\"papers\": [9], " + bad, &set.b)) << bad;
         EXPECT_TRUE(!set.b.bFilled && !set.b.pPapers && !set.b.pLowLevel) << bad;
