@@ -274,7 +274,7 @@ LoggerOf<Ch>* CreateLogger(const Ch* path, int level) {
     platform::CopyString(log->path, MAX_PATH, path);
     log->level = static_cast<SHORT>(level);
     ::InitializeCriticalSection(&log->lock);
-    MapTurn(log, path);
+    MapTurn(log, log->path);  // the path the lines go to, which always fits the conversion
     return log;
 }
 
