@@ -17,13 +17,16 @@
 // capabilities. --full adds the record's complete
 // field-by-field dump. A record that is damaged or not a capability record
 // at all is refused with the reason and exit code 3; a record that cannot be
-// read gives exit code 2, a wrong command line 1, running out of memory 4.
+// read gives exit code 2, a wrong command line 1, running out of memory 4,
+// an export or a record file that cannot be written whole 5.
 #include <fcntl.h>
 #include <io.h>
 #include <shlwapi.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cwchar>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -75,29 +78,38 @@ bool ReadFileBytes(const std::wstring& path, std::vector<BYTE>* bytes, std::stri
     return ok;
 }
 
-bool ReadRegistryRecord(const std::wstring& printer, std::vector<BYTE>* bytes, std::string* where,
-                        std::string* why) {
+// The value `name` of the printer's subkey of the Printers key, per machine
+// and then, when `perUserToo`, per user.
+bool ReadRegistryValue(const std::wstring& printer, const WCHAR* name, bool perUserToo, std::vector<BYTE>* bytes,
+                       std::string* where, std::string* why) {
     const std::wstring subkey =
         std::wstring(kPrintersKey) + L"\\" + vlibPRINT_PrinterNameToRegistrySafeName(printer);
-    for (HKEY hive : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+    for (HKEY hive : {HKEY_LOCAL_MACHINE, perUserToo ? HKEY_CURRENT_USER : nullptr}) {
+        if (!hive) break;
         platform::ScopedKey key;
         if (platform::registry.RegOpenKeyExW(hive, subkey.c_str(), 0, KEY_QUERY_VALUE, key.receive()) != ERROR_SUCCESS)
             continue;
         DWORD size = 0;
         DWORD type = 0;
-        if (platform::registry.RegQueryValueExW(key.get(), L"PrinterData", nullptr, &type, nullptr, &size) !=
-            ERROR_SUCCESS)
+        if (platform::registry.RegQueryValueExW(key.get(), name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
             continue;
         bytes->assign(size, 0);
-        if (platform::registry.RegQueryValueExW(key.get(), L"PrinterData", nullptr, &type, bytes->data(), &size) !=
-            ERROR_SUCCESS)
+        if (platform::registry.RegQueryValueExW(key.get(), name, nullptr, &type, bytes->data(), &size) != ERROR_SUCCESS)
             continue;
         bytes->resize(size);
-        *where = std::string(hive == HKEY_LOCAL_MACHINE ? "HKLM\\" : "HKCU\\") + Utf8(subkey) + " \"PrinterData\"";
+        *where = std::string(hive == HKEY_LOCAL_MACHINE ? "HKLM\\" : "HKCU\\") + Utf8(subkey) + " \"" + Utf8(name) + "\"";
         return true;
     }
-    *why = "no \"PrinterData\" value under HKLM or HKCU\\" + Utf8(subkey);
+    *why = "no \"" + Utf8(name) + "\" value under HKLM" + (perUserToo ? " or HKCU" : "") + "\\" + Utf8(subkey);
     return false;
+}
+
+// The file's name without its extension ("KV_Laser" of "Z:\\a.b/KV_Laser"):
+// a dot in a folder's name is no extension.
+std::wstring FileStem(const std::wstring& path) {
+    const WCHAR* name = ::PathFindFileNameW(path.c_str());
+    const WCHAR* extension = ::PathFindExtensionW(name);
+    return std::wstring(name, extension);
 }
 
 bool ReadPrinterData(const std::wstring& printer, std::vector<BYTE>* bytes, std::string* why) {
@@ -435,7 +447,7 @@ void PrintDevMode(const InfoRecord& r) {
         DEVMODEW found = dm;
         const bool listed = vlibPRINT_GetPaperIndexOfCaps4(&dm, &found, &caps, nullptr) >= 0;
         std::printf("    %-16s %d %s (%d x %d)%s\n", "paper", found.dmPaperSize,
-                    Utf8(found.dmFormName, kFormNameMatchChars).c_str(), found.dmPaperWidth, found.dmPaperLength,
+                    Utf8(found.dmFormName, CCHFORMNAME).c_str(), found.dmPaperWidth, found.dmPaperLength,
                     listed ? "" : ", not in the printer's paper list");
     }
     if (f & (DM_PRINTQUALITY | DM_YRESOLUTION)) {
@@ -576,11 +588,14 @@ int WriteRecord(const std::wstring& printer, const std::wstring& file, DWORD ver
     HANDLE out = ::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     DWORD written = 0;
     const bool ok = out != INVALID_HANDLE_VALUE && ::WriteFile(out, record, size, &written, nullptr) && written == size;
+    const DWORD error = ok ? 0 : ::GetLastError();
     if (out != INVALID_HANDLE_VALUE) ::CloseHandle(out);
     platform::HeapFreeBlock(record);
     if (!ok) {
-        std::fprintf(stderr, "kvcaps: %s: cannot write the file (error %lu)\n", Utf8(file).c_str(), ::GetLastError());
-        return kUnreadable;
+        // A cut record must not stay behind to pass for a whole one.
+        if (out != INVALID_HANDLE_VALUE) ::DeleteFileW(file.c_str());
+        std::fprintf(stderr, "kvcaps: %s: cannot write the file (error %lu)\n", Utf8(file).c_str(), error);
+        return kNotWritten;
     }
     std::printf("%s: printer info record %lu, %lu bytes, written to %s\n", Utf8(printer).c_str(),
                 static_cast<unsigned long>(version), static_cast<unsigned long>(size), Utf8(file).c_str());
@@ -631,10 +646,12 @@ int Publish(const PublishOptions& options) {
     return result;
 }
 
+// A whole unsigned 32-bit number (wcstoul takes "-1" and clamps what is too large).
 bool ParseNumber(const WCHAR* text, DWORD* value) {
     WCHAR* end = nullptr;
+    errno = 0;
     const unsigned long parsed = std::wcstoul(text, &end, 0);
-    if (!*text || *end) return false;
+    if (!*text || *end || errno == ERANGE || std::wcschr(text, L'-')) return false;
     *value = static_cast<DWORD>(parsed);
     return true;
 }
@@ -686,17 +703,13 @@ int Run(int argc, LPWSTR* argv) {
         }
         return ShowRecord(&record, Utf8(infoFile), full);
     }
-    KVPrinterInfo401* stored = vlibPRINT_GetKVPrinterInfo(nullptr, registryPrinter);
-    if (!stored) {
-        std::fprintf(stderr, "kvcaps: %s: no printer info record under HKLM\\%s\n", Utf8(registryPrinter).c_str(),
-                     Utf8(kPrintersKey).c_str());
+    // The value as it is stored: a damaged one is refused with its reason.
+    std::string where, why;
+    if (!ReadRegistryValue(registryPrinter, L"PrinterData4", false, &record.bytes, &where, &why)) {
+        std::fprintf(stderr, "kvcaps: %s: %s\n", Utf8(registryPrinter).c_str(), why.c_str());
         return kUnreadable;
     }
-    // The loaded block is exactly dwSize bytes long.
-    const BYTE* bytes = reinterpret_cast<const BYTE*>(stored);
-    record.bytes.assign(bytes, bytes + stored->dwSize);
-    platform::HeapFreeBlock(stored);
-    return ShowRecord(&record, "\"PrinterData4\" of " + Utf8(registryPrinter), full);
+    return ShowRecord(&record, where, full);
 }
 
 }  // namespace inforec
@@ -784,7 +797,7 @@ int Run() {
         where = Utf8(file);
         read = ReadFileBytes(file, &bytes, &why);
     } else if (!registryPrinter.empty()) {
-        read = ReadRegistryRecord(registryPrinter, &bytes, &where, &why);
+        read = ReadRegistryValue(registryPrinter, L"PrinterData", true, &bytes, &where, &why);
     } else {
         where = "printer data \"KVPrinterInfo\" of " + Utf8(dataPrinter);
         read = ReadPrinterData(dataPrinter, &bytes, &why);
@@ -802,8 +815,7 @@ int Run() {
     }
     if (format != Export::kNone)
         return WriteExport(format, bytes,
-                           !file.empty() ? std::wstring(::PathFindFileNameW(file.c_str()), ::PathFindExtensionW(file.c_str()))
-                                         : registryPrinter + dataPrinter);
+                           !file.empty() ? FileStem(file) : registryPrinter + dataPrinter);
     std::printf("Capability record, %lu bytes, from %s\n", static_cast<unsigned long>(bytes.size()), where.c_str());
     PrintSummary(bytes);
     if (full) PrintFullDump(bytes);

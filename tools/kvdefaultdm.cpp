@@ -10,7 +10,9 @@
 //
 // A driver caches its default per process: check a stored default from a
 // new process. Exit code 0; 2 when a printer gave no DEVMODE; 1 for a wrong
-// command line; 3 when memory runs out.
+// command line; 3 when memory runs out; 4 when the spooler did not keep a
+// default that was to be stored.
+#include <algorithm>
 #include <cstdio>
 #include <cwchar>
 #include <string>
@@ -22,7 +24,7 @@
 
 namespace {
 
-enum ExitCode { kOk = 0, kUsage = 1, kNoDevMode = 2, kNoMemory = 3 };
+enum ExitCode { kOk = 0, kUsage = 1, kNoDevMode = 2, kNoMemory = 3, kNotStored = 4 };
 
 int Usage() {
     std::fprintf(stderr,
@@ -42,13 +44,15 @@ int Run() {
     ::LocalFree(argv);
 
     long version = -1;
-    if (args.size() >= 2 && args[0] == L"--spec-version") {
+    if (!args.empty() && args[0] == L"--spec-version") {
         wchar_t* end = nullptr;
-        version = std::wcstol(args[1].c_str(), &end, 0);
-        if (*end || version <= 0 || version > 0xFFFF) return Usage();
+        version = args.size() >= 2 ? std::wcstol(args[1].c_str(), &end, 0) : 0;
+        if (!end || *end || version <= 0 || version > 0xFFFF) return Usage();
         args.erase(args.begin(), args.begin() + 2);
     }
-    if (args.empty()) return Usage();
+    // An option anywhere else is a mistake, not a printer name.
+    if (args.empty() || std::any_of(args.begin(), args.end(), [](const std::wstring& a) { return a.starts_with(L"--"); }))
+        return Usage();
 
     int result = kOk;
     for (const std::wstring& name : args) {
@@ -64,6 +68,17 @@ int Run() {
         }
         printer.pDefDM->dmSpecVersion = static_cast<WORD>(version);
         printer.SetGlobalDefaultDM(printer.pDefDM);
+        // The setter only traces a refusal (no right to manage the printer,
+        // say): the stored default read back tells.
+        DEVMODEW* stored = printer.GetGlobalDefaultDM();
+        const bool kept = stored && stored->dmSpecVersion == version;
+        platform::HeapFreeBlock(stored);
+        if (!kept) {
+            std::fprintf(stderr, "kvdefaultdm: %s: the spooler did not keep the default DEVMODE\n",
+                         platform::Utf8(name.c_str()).c_str());
+            result = kNotStored;
+            continue;
+        }
         std::printf("%s 0x%04lX stored\n", platform::Utf8(name.c_str()).c_str(), static_cast<unsigned long>(version));
     }
     std::fflush(stdout);

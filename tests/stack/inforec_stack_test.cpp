@@ -12,6 +12,7 @@
 #include "client/refresh_run.h"
 #include "harness.h"
 #include "print/form_matching.h"
+#include "print/printer_names.h"
 #include "printer/printer.h"
 #include "printer/printer_keys.h"
 #include "records/printer_info_registry.h"
@@ -76,6 +77,11 @@ TEST_F(InfoRecordStack, EveryVersionCarriesTheRefreshedRecordAndThePublishedOnes
         EXPECT_EQ(RunProgram(L"kvcaps.exe", L"--info-registry \"" + name + L"\"", &output), 0u) << output;
         EXPECT_NE(output.find("Printer info record 402, " + std::to_string(p.r402.size()) + " bytes"), std::string::npos);
     }
+    // A stored value cut short is refused with its reason, as a file is.
+    const auto& [name, p] = *g_printers.begin();
+    const std::wstring key = std::wstring(kPrintersKey) + L"\\" + vlibPRINT_PrinterNameToRegistrySafeName(name);
+    ASSERT_EQ(::RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"PrinterData4", REG_BINARY, p.r402.data(), 9000), 0);
+    EXPECT_EQ(RunProgram(L"kvcaps.exe", L"--info-registry \"" + name + L"\"", &output), 3u) << output;
 }
 
 TEST_F(InfoRecordStack, EveryPaperAtEveryResolutionSlotFindsItsFormByCodeNameAndSize) {

@@ -126,12 +126,13 @@ TEST_P(RefreshStack, EveryPrinterGetsACheckedRecordInItsStore) {
         // A bin list whose fetch failed keeps its space with count 0: sound.
         std::string dropped = bytes;
         reinterpret_cast<caps4*>(dropped.data())->dwNumBinNames = 0;
-        const std::wstring droppedFile = folder_ + L"dropped.kvp";
+        const std::wstring droppedFile = folder_ + L"./dropped";  // no extension, a dot before its name
         std::ofstream(droppedFile.c_str(), std::ios::binary).write(dropped.data(), static_cast<std::streamsize>(dropped.size()));
         std::string summary;
         EXPECT_EQ(RunProgram(L"kvcaps.exe", L"\"" + droppedFile + L"\"", &summary), 0u) << summary;
         const caps4& h = *reinterpret_cast<const caps4*>(bytes.data());
         EXPECT_NE(summary.find("Bins (" + std::to_string(h.dwNumBins) + " ids, 0 names):"), std::string::npos) << summary;
+        EXPECT_EQ(RunProgram(L"kvcaps.exe", L"--json \"" + droppedFile + L"\""), 0u);
     }
 
     EXPECT_EQ(count("CPrinter::Query => failed to cache data...") + count("CPrinter::Query => printer is not available for query"), 0);
