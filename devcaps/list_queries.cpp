@@ -185,7 +185,7 @@ BYTE* QueryBlock(const BlockSpec& spec, LPCWSTR pDevice, LPCWSTR pPort, const DE
         TraceLogWrite(LibraryLog, 0, list.fetchLine);
         const int counted = static_cast<int>(GetField(block, list.numField));
         // The driver writes into an array of its own, never into the block.
-        void* temp = platform::HeapAllocZero(bytes);
+        void* temp = platform::HeapAllocFetchArray<void>(bytes);
         temps[i] = temp;
         int answer = 0;
         bool faulted = true;

@@ -104,7 +104,7 @@ void* QueryNamedList(const NamedListSpec& spec, LPCWSTR pDevice, LPCWSTR pPort, 
     TraceLogWrite(LibraryLog, 0, spec.countLine, count);
     // A count no block can hold is dropped like a list that cannot be allocated.
     if (!fits) TraceLogWrite(LibraryLog, 0, L"%s => !WARNING! %d entries do not fit in one block\n", spec.function, count);
-    BYTE* list = fits && bytes ? platform::HeapAllocZeroAs<BYTE>(bytes) : nullptr;
+    BYTE* list = fits && bytes ? platform::HeapAllocFetchArray<BYTE>(bytes) : nullptr;
     if (!list) {
         *pdwNum = 0;
         *pdwSize = 0;

@@ -61,7 +61,7 @@ ResolutionPair* vlibPRINT_QueryDevCap_Resolutions(LPCWSTR pDevice, LPCWSTR pPort
         return nullptr;
     }
     TraceLogWrite(LibraryLog, 0, L"vlibPRINT_QueryDevCap_Resolutions => number of resolutions: %d\n", count);
-    auto* list = platform::HeapAllocZeroAs<ResolutionPair>(*pdwSize);
+    auto* list = platform::HeapAllocFetchArray<ResolutionPair>(*pdwSize);
     if (!list) {
         *pdwNum = 0;
         *pdwSize = 0;

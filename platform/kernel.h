@@ -33,6 +33,16 @@ T* HeapAllocZeroAs(size_t bytes) {
     return static_cast<T*>(HeapAllocZero(bytes));
 }
 
+// The array a driver list of `bytes` (as counted) is fetched into.
+// DeviceCapabilitiesW takes no buffer size, and a driver whose list has grown
+// since it was counted writes the whole list all the same: the array has room
+// for twice the entries counted, so such a list lands in memory of ours (its
+// answer then differs from the count, and the list is dropped).
+template <class T>
+T* HeapAllocFetchArray(DWORD bytes) {
+    return HeapAllocZeroAs<T>(size_t{bytes} * 2);
+}
+
 // The text up to its terminator or maxChars units (a name slot may have no
 // terminator) as UTF-8.
 std::string Utf8(const WCHAR* text, size_t maxChars = static_cast<size_t>(-1));

@@ -378,8 +378,7 @@ struct Tables {
         if (found == printer->caps.end()) return 0;
         CapAnswer& answer = found->second;
         if (answer.faultOnCalls.count(++answer.calls)) DriverFault();
-        // Counting calls answer in turn, the last answer repeating; a fetch copies
-        // no more entries than the caller was last told (it sized its buffer so).
+        // Counting calls answer in turn, the last answer repeating.
         const size_t counted = std::count_if(fake().calls_.begin(), fake().calls_.end(), [&](const Call& c) {
             return c.op == Op::DeviceCapabilities && c.printer == printer->name && c.arg == index && !c.withOutput;
         });
@@ -388,9 +387,8 @@ struct Tables {
                          : counted            ? answer.counts[std::min(counted, answer.counts.size()) - 1]
                                               : 0;
         if (!output) return told;
-        const size_t copied = std::min(entries, static_cast<size_t>(std::max(told, 0)));
-        if (copied) std::memcpy(output, answer.entries.data(), copied * answer.entryWidth);
-        return answer.fetchAnswer != INT_MIN ? answer.fetchAnswer : static_cast<int>(copied);
+        if (entries) std::memcpy(output, answer.entries.data(), entries * answer.entryWidth);
+        return answer.fetchAnswer != INT_MIN ? answer.fetchAnswer : static_cast<int>(entries);
     }
 
     static DWORD WINAPI GetPrinterData(HANDLE handle, LPWSTR name, LPDWORD type, LPBYTE data, DWORD size,

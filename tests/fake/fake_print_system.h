@@ -51,9 +51,9 @@ struct CapAnswer {
     // Entries a call with an output buffer copies out, entryWidth bytes each.
     std::vector<BYTE> entries;
     size_t entryWidth = 0;
-    // Answer of a call with an output buffer; INT_MIN: the number of entries
-    // copied. The fake never copies more entries than its last counting answer
-    // (the caller sized its buffer from that).
+    // Answer of a call with an output buffer; INT_MIN: the number of entries.
+    // Like a real driver, a call with an output buffer copies every entry,
+    // whatever it answered when counted.
     int fetchAnswer = INT_MIN;
     // Calls of this index (counting 1, 2, ... over all calls of the index)
     // that fault inside the driver.

@@ -241,7 +241,7 @@ TEST(Resolutions, RefusesListsThatAreEmptyChangedOrNegative) {
         {"fault while fetching", {{300, 300}, {600, 600}}, {}, INT_MIN, true, {},
          {"threw exception", p + "numResolutions changed, 2 => 0"}},
         // The second count sizes the fetch.
-        {"count 3 then 2", {{300, 300}, {600, 600}, {1200, 600}}, {3, 2}, INT_MIN, false, {{300, 300}, {600, 600}},
+        {"count 3 then 2", {{300, 300}, {600, 600}}, {3, 2}, INT_MIN, false, {{300, 300}, {600, 600}},
          {"\t\tdwNumResolutions: 2", "\t\tResolution 0: 300 x 300", "\t\tResolution 1: 600 x 600"}},
     };
     for (const Case& c : cases) {
