@@ -10,7 +10,14 @@ set(CMAKE_C_COMPILER_TARGET ${KV_TRIPLE})
 set(CMAKE_CXX_COMPILER_TARGET ${KV_TRIPLE})
 
 # The posix thread model of the mingw-w64 runtime carries std::mutex and std::thread.
-set(KV_GCC_DIR /usr/lib/gcc/${KV_TRIPLE}/12-posix)
+# Its folder is named after the GCC version the distribution ships (12-posix on
+# Debian 12): the newest one present is taken.
+file(GLOB KV_GCC_DIRS LIST_DIRECTORIES true /usr/lib/gcc/${KV_TRIPLE}/*-posix)
+if(NOT KV_GCC_DIRS)
+  message(FATAL_ERROR "no posix-thread mingw-w64 GCC in /usr/lib/gcc/${KV_TRIPLE} (scripts/bootstrap installs it)")
+endif()
+list(SORT KV_GCC_DIRS COMPARE NATURAL ORDER DESCENDING)
+list(GET KV_GCC_DIRS 0 KV_GCC_DIR)
 set(KV_SYSROOT /usr/${KV_TRIPLE})
 set(CMAKE_FIND_ROOT_PATH ${KV_SYSROOT})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
