@@ -728,9 +728,9 @@ Export ExportOption(const std::wstring& arg) {
 // (printer-make-and-model): the printer of the source, or the file's name.
 int WriteExport(Export format, const std::vector<BYTE>& bytes, const std::wstring& printer) {
     QueryBuffers set;
-    if (!Unpack(bytes, &set)) {
-        std::fprintf(stderr, "kvcaps: the record does not load\n");
-        return kDamaged;
+    if (!Unpack(bytes, &set)) {  // the record passed its check: only memory can be missing
+        std::fprintf(stderr, "kvcaps: out of memory while loading the record\n");
+        return kNoMemory;
     }
     const std::string text =
         format == Export::kIpp ? vlibPRINT_Caps4IppAttributes(&set, printer) : vlibPRINT_Caps4Json(&set);
