@@ -33,7 +33,8 @@ int Usage() {
     return kUsage;
 }
 
-// Cache method 2: the printer object neither loads nor stores a record.
+// Cache method 2 (unless the registry's CacheMethod says otherwise): the
+// printer object keeps no record; the tool never stores one.
 constexpr DWORD kNoCache = 2;
 
 int Run() {
