@@ -153,8 +153,9 @@ TEST(Caps4Layout, AllAbsentAndRealisticRecords) {
     KV_SCALARS(KV_CHECK)
 #undef KV_CHECK
     EXPECT_EQ(0, std::memcmp(bytes.data() + 252, full.b.pLowLevel, 140));
-    // The counts of media type names and media types travel apart.
-    EXPECT_EQ(h.dwNumMediaTypeNames * 10 + h.dwNumMediaTypes, 23u);
+    // Every list lands in its own section (their counts tell them apart); media type names and types travel apart.
+    EXPECT_EQ((std::vector<DWORD>{h.dwNumBins, h.dwNumFiles, h.dwNumMediaReady, h.dwNumMediaTypeNames, h.dwNumMediaTypes,
+                                  h.dwNumNUP, h.dwNumPersonality, h.dwNumPapers}), (std::vector<DWORD>{3, 2, 1, 2, 3, 3, 2, 3}));
 }
 
 TEST(Caps4Layout, AbsentListsTakeTheNextOffset) {

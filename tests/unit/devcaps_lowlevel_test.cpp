@@ -60,8 +60,8 @@ TEST(DevCapsLowLevel, ReadsInRecordOrderAndAFaultKeepsWhatWasReadBefore) {
         p.printer.deviceCaps[TECHNOLOGY] = values[1] = c.technology;
         p.printer.deviceCaps[TEXTCAPS] = values[21] = 0x10000;
         for (int i = 0; i < 12; ++i) {
-            p.printer.escapes[kProbeOrder[i]] = kProbeOrder[i];  // every escape "supported"
-            if (!c.fault || i < 6) values[kEscapeOffset[i] / 4] = kProbeOrder[i];  // 19 .. 4116 come before 4117
+            p.printer.escapes[kProbeOrder[i]] = 1000 + i;  // every escape "supported", each answering its own number
+            if (!c.fault || i < 6) values[kEscapeOffset[i] / 4] = 1000 + i;  // 19 .. 4116 come before 4117
         }
         if (c.fault) p.printer.faultingEscapes = {4117};
         Block<LowLevelCaps> caps(vlibPRINT_QueryDevCap_LowLevel(L"P", L"winprint", nullptr));

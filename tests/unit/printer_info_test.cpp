@@ -92,6 +92,8 @@ TEST_F(InfoRecords, LayoutsToTheByteAndTheirConversions) {
                                            list(lists->dwOffsetToResolutions), lists->dwNumResolutionsIndexed,
                                            list(lists->dwOffsetToResolutionsIndexed), nullptr), 1);  // 600 x 600
     EXPECT_TRUE(area.dm.dmFields == resolved.dmFields && area.dm.dmPrintQuality == 600 && area.dm.dmYResolution == 600);
+    EXPECT_TRUE(area.dm.dmDefaultSource == DMBIN_AUTO && area.dm.dmColor == DMCOLOR_MONOCHROME && area.dm.dmDuplex == DMDUP_SIMPLEX &&
+                area.dm.dmScale == 0 && area.dm.dmCopies == 0 && area.dm.dmOrientation == 0);  // only what the default sets
     EXPECT_TRUE(area.dm.dmPosition.x == 0 && area.dm.dmPosition.y == 0 && area.dm.dmDisplayOrientation == 0 &&
                 area.dm.dmNup == 2 && area.dm.dmMediaType == 5 && std::wstring(area.dm.dmFormName) == L"ABCDEFGHIJKLMNOPQRSTUVWXYZ01234");
     EXPECT_TRUE(area.dm.dmSpecVersion == 0x401 && area.dm.dmDriverVersion == 0x500 && area.dm.dmSize == 220 &&
@@ -123,7 +125,8 @@ TEST_F(InfoRecords, RegistryListStoresUnderRegistrySafeKeysAndReadsBackAndTheDum
     EXPECT_FALSE(env.registry.KeyExists(HKEY_LOCAL_MACHINE, PrinterKeyPath(L"srv")));
     // Another type: no "Connection"; another key path.
     ASSERT_TRUE(vlibPRINT_SetKVPrinterInfo(5, 3, 9, 1, As<KVPrinterInfo401>(both), L"SOFTWARE\\Vantrel\\Other", L""));
-    EXPECT_FALSE(env.registry.Read(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Vantrel\\Other\\Office", L"Connection"));
+    EXPECT_TRUE(env.registry.Read(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Vantrel\\Other\\Office", L"Type", &value) &&
+                value == std::string("\5\0\0\0", 4) && !env.registry.Read(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Vantrel\\Other\\Office", L"Connection"));
     EXPECT_FALSE(vlibPRINT_SetKVPrinterInfo(16, 3, 9, 1, nullptr, L"", L""));
 
     env.trace.Mark();
