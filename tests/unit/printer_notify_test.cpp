@@ -104,7 +104,7 @@ TEST(PrinterNotify, RegistrationsDeliveriesAndTheThreadsLife) {
     EXPECT_EQ(CountOf(env.trace.Lines(), "PrinterNotifyThread => exception occurred during delivery"), 2);
     // While the destructor waits for a thread held in a callback, another object
     // on the same stop event starts and resets it: the destructor still ends it.
-    p->UnregisterForPrinterNotify(105), p->RegisterForPrinterNotify(0, Hold, nullptr), notify.Send({kComment}, false);
+    p->UnregisterForPrinterNotify(105), p->RegisterForPrinterNotify(0, Hold, nullptr), notify.Send({kComment}, false);  // 105: Throw
     ASSERT_EQ(::WaitForSingleObject(g_entered, 10000), WAIT_OBJECT_0);
     std::thread destroyer([&p, &notify] { notify.timeOuts = 1, p.reset(); });
     for (int i = 0; i < 10000 && !CountOf(env.trace.Lines(), "~CPrinter => waiting for the notify thread to end"); ++i) ::Sleep(1);
