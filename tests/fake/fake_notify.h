@@ -6,6 +6,7 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <list>
 #include <vector>
 
@@ -23,12 +24,12 @@ struct FakeNotify {
     static inline FakeNotify* g_notify = nullptr;
     int failWaits = 0;                     // so many waits of the thread fail
     int timeOuts = 0;                      // so many timed waits for a thread's end time out at once
-    int stops = 0;                         // waits that ended a thread: it touches nothing afterwards
+    std::atomic<int> stops = 0;            // waits that ended a thread: it touches nothing afterwards
     std::vector<NotifyAnswer> answers;     // still to be fetched; a test signals no more often
     std::vector<DWORD> nextFlags, sleeps;  // the options flags of each fetch; sleeps asked (not slept)
     std::vector<HANDLE> handles;           // open change handles
     std::list<std::vector<BYTE>> blocks;   // information given out and not freed
-    bool consumed = false;                 // the thread's last wait took a change signal
+    std::atomic<bool> consumed = false;    // the thread's last wait took a change signal
     HANDLE settled = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
 
     // Queues the answers and signals the change handle; call while the thread

@@ -1,5 +1,7 @@
 #include "fake/fake_print_system.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -387,7 +389,14 @@ struct Tables {
                          : counted            ? answer.counts[std::min(counted, answer.counts.size()) - 1]
                                               : 0;
         if (!output) return told;
-        if (entries) std::memcpy(output, answer.entries.data(), entries * answer.entryWidth);
+        // A real driver writes its whole list, whatever it answered when
+        // counted: the caller's array (a process-heap block) must hold it.
+        const size_t bytes = entries * answer.entryWidth;
+        const SIZE_T room = ::HeapSize(::GetProcessHeap(), 0, output);
+        if (room == static_cast<SIZE_T>(-1) || room < bytes)
+            ADD_FAILURE() << "DeviceCapabilitiesW " << index << " writes " << bytes << " bytes into an array of " << room;
+        else if (bytes)
+            std::memcpy(output, answer.entries.data(), bytes);
         return answer.fetchAnswer != INT_MIN ? answer.fetchAnswer : static_cast<int>(entries);
     }
 

@@ -77,6 +77,8 @@ TEST(FormsStack, EveryFormCarriesItsPapersPageOrTheDefaultPageBelowTheMergeGate)
             }
             EXPECT_EQ(got, expected) << "form " << f;
             if (!perPaper) continue;
+            EXPECT_TRUE(!res || (form.logX == res.get()[r].x && form.logY == res.get()[r].y))
+                << "form " << f << " measured at " << form.logX << " x " << form.logY;
             // The paper's page size in the PPD, in the form's own logical pixels.
             WCHAR paperName[kPaperNameChars + 1];
             CopyNameSlot(paperName, PaperNameAt(papers.get(), f % P), kPaperNameChars);

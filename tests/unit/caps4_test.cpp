@@ -62,14 +62,15 @@ void FillRealistic(QueryBuffers& b) {
     fake::FakePrintSystem fake;
     fake.SetVersion(VER_PLATFORM_WIN32_NT, 5, 1, 2600, L"");
     fake::FakePrinter& p = fake.AddPrinter(L"P");
-    p.SetBins({{DMBIN_AUTO, L"Automatically Select"}, {DMBIN_UPPER, L"Tray 1 \u00e9"}, {DMBIN_MANUAL, L"Manual Feed"}});
+    p.SetBins({{DMBIN_AUTO, L"Automatically Select"}, {DMBIN_UPPER, L"Tray 1 \u00e9"}, {DMBIN_MANUAL, L"Manual Feed"},
+               {DMBIN_LOWER, L"Tray 2"}});
     p.SetMedia({{1, L"Plain"}, {2, L"Transparency"}, {3, L"Glossy"}});
     p.SetNames(DC_MEDIATYPENAMES, kMediaNameChars, {L"Plain", L"Transparency"});
     p.SetPapers(
         {{1, L"Letter", 2000, 2800}, {2, L"A4", 2001, 2801}, {3, std::wstring(kPaperNameChars, L'x'), 2002, 2802}});
-    p.SetNames(DC_FILEDEPENDENCIES, kFileNameChars, {L"fake1.dll", L"fake2.dat"});
+    p.SetNames(DC_FILEDEPENDENCIES, kFileNameChars, {L"fake1.dll", L"fake2.dat", L"fake3.ini", L"fake4.ppd"});
     p.SetNames(DC_MEDIAREADY, kMediaReadyChars, {L"Letter"});
-    p.SetValues(DC_NUP, {1, 2, 4});
+    p.SetValues(DC_NUP, {1, 2, 4, 6});
     p.SetNames(DC_PERSONALITY, kPersonalityChars, {L"PCL", L"PostScript"});
     CPrinter printer(nullptr, L"P", 2, 0);
     Query(printer, FALSE, b);
@@ -153,9 +154,10 @@ TEST(Caps4Layout, AllAbsentAndRealisticRecords) {
     KV_SCALARS(KV_CHECK)
 #undef KV_CHECK
     EXPECT_EQ(0, std::memcmp(bytes.data() + 252, full.b.pLowLevel, 140));
-    // Every list lands in its own section (their counts tell them apart); media type names and types travel apart.
-    EXPECT_EQ((std::vector<DWORD>{h.dwNumBins, h.dwNumFiles, h.dwNumMediaReady, h.dwNumMediaTypeNames, h.dwNumMediaTypes,
-                                  h.dwNumNUP, h.dwNumPersonality, h.dwNumPapers}), (std::vector<DWORD>{3, 2, 1, 2, 3, 3, 2, 3}));
+    // Every list lands in its own section: lists of one width have counts of their own.
+    EXPECT_EQ((std::vector<DWORD>{h.dwNumBins, h.dwNumPapers, h.dwNumFiles, h.dwNumMediaReady, h.dwNumMediaTypeNames,
+                                  h.dwNumPaperNames, h.dwNumMediaTypes, h.dwNumNUP, h.dwNumResolutions, h.dwNumResolutionsIndexed,
+                                  h.dwNumPaperSize}), (std::vector<DWORD>{4, 3, 4, 1, 2, 3, 3, 4, 2, 4, 3}));
 }
 
 TEST(Caps4Layout, AbsentListsTakeTheNextOffset) {

@@ -237,8 +237,7 @@ TEST(Resolutions, RefusesListsThatAreEmptyChangedOrNegative) {
          {"\t\tResolution 0: 300 x -300", p + "negative resolution - printer will only use indexed resolutions..."}},
         {"count 0", {{300, 300}}, {0}, INT_MIN, false, {},
          {p + "dwNumResolutions = 0", p + "printer only supports indexed resolutions"}},
-        {"count 2, fetch 3", {{300, 300}, {600, 600}, {1200, 1200}}, {2}, 3, false, {},
-         {p + "numResolutions changed, 2 => 3"}},
+        {"count 3, fetch 6", PairList(6, {300, 300}), {3}, INT_MIN, false, {}, {p + "numResolutions changed, 3 => 6"}},
         {"fault while fetching", {{300, 300}, {600, 600}}, {}, INT_MIN, true, {},
          {"threw exception", p + "numResolutions changed, 2 => 0"}},
         // The second count sizes the fetch.

@@ -99,7 +99,8 @@ TEST_F(Query, TheVersionDecidesHowTheVersionGroupAndTheMediaTypesAreAsked) {
     }
 }
 
-// Each report with the DeviceCapabilitiesW indexes asked before it.
+// Each report with the DeviceCapabilitiesW indexes asked before it, and the
+// GetDeviceCaps indexes as 1000 + index.
 using Progress = std::vector<std::pair<std::pair<std::wstring, DWORD>, std::multiset<int>>>;
 
 TEST_F(Query, ProgressIsReportedInOrderBeforeEachGroupAndANullCallbackAsksTheSame) {
@@ -110,7 +111,8 @@ TEST_F(Query, ProgressIsReportedInOrderBeforeEachGroupAndANullCallbackAsksTheSam
         auto* log = static_cast<std::pair<fake::FakePrintSystem*, Progress>*>(context);
         log->second.push_back({{text, percent}, {}});
         for (const auto& call : log->first->calls())
-            if (call.op == fake::Op::DeviceCapabilities) log->second.back().second.insert(call.arg);
+            if (call.op == fake::Op::DeviceCapabilities || call.op == fake::Op::GetDeviceCaps)
+                log->second.back().second.insert(call.arg + (call.op == fake::Op::GetDeviceCaps ? 1000 : 0));
     }, &log);
     const std::pair<std::wstring, DWORD> expected[] = {
         {L"Querying Bins", 0},       {L"Querying Extents", 7}, {L"Querying Medias", 14},
@@ -119,11 +121,11 @@ TEST_F(Query, ProgressIsReportedInOrderBeforeEachGroupAndANullCallbackAsksTheSam
     ASSERT_EQ(log.second.size(), std::size(expected));
     // Each report comes before its group's first request and after the previous group's.
     const int firstOfGroup[] = {DC_BINS, DC_FILEDEPENDENCIES, DC_COLORDEVICE, DC_DATATYPE_PRODUCED, DC_PAPERS,
-                                DC_ENUMRESOLUTIONS};
+                                DC_ENUMRESOLUTIONS, 1000 + PHYSICALWIDTH, 1000 + DRIVERVERSION};
     for (size_t i = 0; i < std::size(expected); ++i) {
         EXPECT_EQ(log.second[i].first, expected[i]) << i;
-        if (i < 6) EXPECT_EQ(log.second[i].second.count(firstOfGroup[i]), 0u) << i;
-        if (i > 0 && i < 7) EXPECT_GT(log.second[i].second.count(firstOfGroup[i - 1]), 0u) << i;
+        if (i < 8) EXPECT_EQ(log.second[i].second.count(firstOfGroup[i]), 0u) << i;
+        if (i > 0) EXPECT_GT(log.second[i].second.count(firstOfGroup[i - 1]), 0u) << i;
     }
     const size_t withCallback = env.fake.calls().size();
     env.fake.ClearCalls();
