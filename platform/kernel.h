@@ -37,7 +37,7 @@ T* HeapAllocZeroAs(size_t bytes) {
 // DeviceCapabilitiesW takes no buffer size, and a driver whose list has grown
 // since it was counted writes the whole list all the same: the array has room
 // for twice the entries counted, so such a list lands in memory of ours (its
-// answer then differs from the count, and the list is dropped).
+// answer then differs from the count, and the list is not taken).
 template <class T>
 T* HeapAllocFetchArray(DWORD bytes) {
     return HeapAllocZeroAs<T>(size_t{bytes} * 2);
