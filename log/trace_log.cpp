@@ -181,7 +181,9 @@ LONG TakeTurn(volatile LONG* turn) {
         const DWORD now = ::GetTickCount() | 1;  // never 0, which means free
         const LONG holder = ::InterlockedCompareExchange(turn, static_cast<LONG>(now), 0);
         if (holder == 0) return static_cast<LONG>(now);
-        if (now - static_cast<DWORD>(holder) > kTurnTakenOverAfterMs &&
+        // The age is signed: a holder that read the clock after we did is
+        // younger than us, not four billion milliseconds old.
+        if (static_cast<LONG>(now - static_cast<DWORD>(holder)) > static_cast<LONG>(kTurnTakenOverAfterMs) &&
             ::InterlockedCompareExchange(turn, static_cast<LONG>(now), holder) == holder)
             return static_cast<LONG>(now);
         ::Sleep(tries < 64 ? 0 : 1);

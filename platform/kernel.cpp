@@ -9,7 +9,13 @@ const HeapApi& RealHeap() {
 
 HeapApi heap = RealHeap();
 
-void* HeapAllocZero(size_t bytes) { return heap.HeapAlloc(::GetProcessHeap(), HEAP_ZERO_MEMORY, bytes); }
+void* HeapAllocZero(size_t bytes) {
+    void* block = heap.HeapAlloc(::GetProcessHeap(), HEAP_ZERO_MEMORY, bytes);
+    // HeapAlloc sets no error of its own: the error line a caller writes after
+    // a refused block would otherwise name whatever an earlier call left.
+    if (!block) ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return block;
+}
 
 void HeapFreeBlock(void* block) {
     if (block) heap.HeapFree(::GetProcessHeap(), 0, block);

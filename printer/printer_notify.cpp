@@ -231,13 +231,17 @@ DWORD WINAPI PrinterNotifyThread(LPVOID pPrinter) {
             } catch (...) {
                 TraceLogWrite(log, 0, L"PrinterNotifyThread => exception occurred during delivery\n");
             }
+            // A stop that gave up waiting for this delivery has cleared the
+            // flag. Another object on the same stop event may have reset the
+            // event since, so the flag ends the thread here, not the event.
+            if (!printer->bNotifyRunning) break;
             continue;
         }
         TraceLogError(log, 0, ::GetLastError());
         TraceLogWrite(log, 0, L"PrinterNotifyThread => wait failed?\n");
         platform::kernel.Sleep(kRetryWaitMs);
         // A wait that keeps failing must not keep a stopped thread alive.
-        if (platform::kernel.WaitForSingleObject(waitSet[0], 0) == WAIT_OBJECT_0) break;
+        if (!printer->bNotifyRunning || platform::kernel.WaitForSingleObject(waitSet[0], 0) == WAIT_OBJECT_0) break;
     }
     return 0;
 }

@@ -156,7 +156,7 @@ TEST_F(Cache, ThePrinterDataStore) {
     EXPECT_EQ(env.fake.OpenPrinterHandles(), 0);
 }
 
-TEST_F(Cache, AFileLockedByAnotherWriterCanBeNeitherLoadedNorWritten) {
+TEST_F(Cache, AFileLockedByAnotherWriterOrTooBigForMemoryIsNotLoaded) {
     UseFiles();
     const std::string record = QueriedRecord();
     // Another process writing the cache holds it unshared.
@@ -171,6 +171,15 @@ TEST_F(Cache, AFileLockedByAnotherWriterCanBeNeitherLoadedNorWritten) {
                                             "CPrinter::SaveToCache => couldn't open file: " + Narrow(file),
                                             "CPrinter::Query => failed to cache data..."}));
     EXPECT_EQ(testsupport::ReadFileBytes(file), record);  // the writer's file was not replaced
+    // No memory for the file's bytes: the error line names that, not what an earlier call left.
+    env.trace.Mark();
+    platform::ScopedApi<platform::HeapApi> refusing(platform::heap, {[](HANDLE, DWORD, SIZE_T) -> LPVOID { return nullptr; }, ::HeapFree});
+    ::SetLastError(ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(printer.LoadFromCache());
+    const auto lines = env.trace.Since();
+    const auto failed = std::find(lines.begin(), lines.end(), "CPrinter::LoadFromCache => failed to allocate memory");
+    ASSERT_NE(failed, lines.begin());
+    EXPECT_EQ(failed[-1].rfind("ERROR 8: ", 0), 0u) << failed[-1];
 }
 
 TEST_F(Cache, DamagedRecordsLoadWithoutHarm) {

@@ -40,9 +40,10 @@ const NotifyAnswer kComment = {{Entry(PRINTER_NOTIFY_TYPE, PRINTER_NOTIFY_FIELD_
 // threads at once, numbered without gaps in the order kept, and a removal while
 // the thread is inside a callback, which waits until that delivery has ended; a
 // stop that gives up on that thread keeps its handles and refuses a start until
-// it has ended, and a start after that runs a new one. Once the object is gone,
-// every thread it started has passed its last wait and every block and handle
-// is back.
+// it has ended (which it does after that delivery, even with the stop event
+// reset by another object), and a start after that runs a new one. Once the
+// object is gone, every thread it started has ended and every block and
+// handle is back.
 TEST(PrinterNotify, RegistrationsDeliveriesAndTheThreadsLife) {
     Env env;
     fake::FakeNotify notify;
@@ -86,17 +87,22 @@ TEST(PrinterNotify, RegistrationsDeliveriesAndTheThreadsLife) {
     notify.Send({kComment}, false);
     ASSERT_EQ(::WaitForSingleObject(g_entered, 10000), WAIT_OBJECT_0);
     notify.timeOuts = 1, p->StopPrinterNotifyThread(), p->StartPrinterNotifyThread();  // gives up on it, then refused
+    // Another object (or process) on the same stop event starts and resets it:
+    // the thread still ends once its delivery is over.
+    HANDLE stopEvent = ::CreateEventW(nullptr, TRUE, FALSE, L"Local\\PrinterNotify_7");
+    ::ResetEvent(stopEvent);
     std::thread remover([&p] { p->UnregisterForPrinterNotify(5), Record(nullptr, L"removed", 0); });
     for (int i = 0; i < 10000 && CountOf(env.trace.Lines(), "CPrinter::UnregisterForPrinterNotify =>") < 5; ++i) ::Sleep(1);
     ::SetEvent(g_release);
     remover.join();
-    ASSERT_TRUE(notify.Settle());
+    ASSERT_EQ(::WaitForSingleObject(p->hNotifyThread, 10000), WAIT_OBJECT_0);
+    ::CloseHandle(stopEvent);
+    notify.consumed = false;  // that thread took its last change without waiting again
     EXPECT_EQ(g_told.substr(g_told.size() - 13), "0/0 removed; ");  // after the delivery to registration 5
     EXPECT_EQ(p->vecNotify.size(), 102u);
     // A callback that throws ends that delivery, not the thread.
     p->UnregisterForPrinterNotify(4);
     p->RegisterForPrinterNotify(0, Throw, nullptr);
-    ASSERT_EQ(::WaitForSingleObject(p->hNotifyThread, 10000), WAIT_OBJECT_0);
     p->StartPrinterNotifyThread();  // that thread has ended: its handles go, a new one starts
     ASSERT_TRUE(notify.Send({kComment}) && notify.Send({kComment}));
     // Refused twice: a second start, then one while the stop's thread was still inside the callback.
@@ -110,7 +116,8 @@ TEST(PrinterNotify, RegistrationsDeliveriesAndTheThreadsLife) {
     for (int i = 0; i < 10000 && !CountOf(env.trace.Lines(), "~CPrinter => waiting for the notify thread to end"); ++i) ::Sleep(1);
     auto other = std::make_unique<CPrinter>(env.trace.log(), L"P", 1, 7);
     other->StartPrinterNotifyThread(), ::SetEvent(g_release), destroyer.join(), other.reset();
-    EXPECT_EQ(notify.stops, CountOf(env.trace.Lines(), "CPrinter::StartPrinterNotifyThread => created notify thread"));
+    // Every thread ended: the two that a stop gave up on after their delivery, the other at its stop signal.
+    EXPECT_EQ(notify.stops + 2, CountOf(env.trace.Lines(), "CPrinter::StartPrinterNotifyThread => created notify thread"));
     EXPECT_TRUE(notify.blocks.empty() && notify.handles.empty() && env.fake.OpenPrinterHandles() == 0);
 }
 

@@ -181,6 +181,23 @@ void WriteLines(TraceLog* log, int id) {
 }
 
 // Started by the next test with kWriterFile set: writer 2, in a process of its own.
+// The turn shared by every process writing the file: a holder that read the
+// clock after the writer did is waited for; one held past a second is taken over.
+TEST(TraceLog, AYoungerHolderOfTheTurnIsWaitedForAndADeadOneTakenOver) {
+    LogFile f;
+    ASSERT_NE(f.log->turn, nullptr);
+    *f.log->turn = static_cast<LONG>((::GetTickCount() + 300) | 1);
+    std::thread writer([&] { TraceLogWrite(f.log, 0, L"waited\n"); });
+    ::Sleep(100);
+    EXPECT_EQ(ReadFileBytes(f.path), "");
+    *f.log->turn = 0;
+    writer.join();
+    *f.log->turn = static_cast<LONG>((::GetTickCount() - 5000) | 1);
+    TraceLogWrite(f.log, 0, L"took over\n");
+    EXPECT_EQ(f.lines(), (Lines{"waited", "took over"}));
+    EXPECT_EQ(*f.log->turn, 0);
+}
+
 TEST(TraceLogWriter, DISABLED_SecondProcess) {
     TraceLog* log = TraceLogCreate(_wgetenv(kWriterFile), 0);
     ASSERT_NE(log, nullptr);
