@@ -281,6 +281,12 @@ LPBYTE NDGetRemoteDriverInfo(std::wstring serverName, std::wstring driverName, D
                 // Keep walking: of several matching versions the last one listed wins.
                 platform::HeapFreeBlock(found);
                 found = CopyDriverRecord(record, dwLevel);
+                // Without the copy, an earlier match or a null "info" would
+                // pass for the answer: no memory fails the look-up.
+                if (!found) {
+                    TraceLogWrite(LibraryLog, 0, L"NDGetRemoteDriverInfo => couldn't allocate memory\n");
+                    failed = true;
+                }
             }
         }
     } catch (...) {

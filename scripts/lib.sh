@@ -9,8 +9,21 @@ export WINEARCH=win64
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 unset DISPLAY
 
+# Every Wine program the scripts start reads no terminal and is ended after
+# five minutes (KV_WINE_TIMEOUT seconds): a hung driver call or a deadlock
+# fails the step that ran it, with a line that says so, instead of hanging
+# the whole run. timeout runs the wine binary, not this function.
+wine() {
+  local rc=0 limit=${KV_WINE_TIMEOUT:-300}
+  timeout -k 10 "$limit" wine "$@" </dev/null || rc=$?
+  if [ "$rc" = 124 ] || [ "$rc" = 137 ]; then echo "wine ${1##*/}: hung, ended after $limit s" >&2; fi
+  return "$rc"
+}
+
+# The tests are built too: the scripts run them, and a build folder once
+# configured without them would otherwise keep that setting.
 kv_build() {
-  cmake -S "$KV_ROOT" -B "$KV_BUILD" -G Ninja \
+  cmake -S "$KV_ROOT" -B "$KV_BUILD" -G Ninja -DKV_BUILD_TESTS=ON \
     -DCMAKE_TOOLCHAIN_FILE="$KV_ROOT/cmake/mingw-clang.cmake" >/dev/null
   # The mingw linker warns about type-name sections that clang and the
   # prebuilt libstdc++ lay out differently ("duplicate section ... has

@@ -585,15 +585,21 @@ int WriteRecord(const std::wstring& printer, const std::wstring& file, DWORD ver
         return kUnreadable;
     }
     const DWORD size = reinterpret_cast<const KVPrinterInfo401*>(record)->dwSize;
-    HANDLE out = ::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    DWORD written = 0;
-    const bool ok = out != INVALID_HANDLE_VALUE && ::WriteFile(out, record, size, &written, nullptr) && written == size;
-    const DWORD error = ok ? 0 : ::GetLastError();
+    // The record is written next to the file and replaces it only once whole:
+    // a write that fails (a full disk, a share gone away) leaves an earlier
+    // file as it was, and no cut record stays behind to pass for a whole one.
+    const std::wstring partial = file + L".partial";
+    HANDLE out = ::CreateFileW(partial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD written = 0, error = 0;
+    bool ok = out != INVALID_HANDLE_VALUE && ::WriteFile(out, record, size, &written, nullptr);
+    if (!ok) error = ::GetLastError();
+    if (ok && written != size) ok = false, error = ERROR_HANDLE_DISK_FULL;  // a short write sets no error
     if (out != INVALID_HANDLE_VALUE) ::CloseHandle(out);
     platform::HeapFreeBlock(record);
+    if (ok && !::MoveFileExW(partial.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        ok = false, error = ::GetLastError();
     if (!ok) {
-        // A cut record must not stay behind to pass for a whole one.
-        if (out != INVALID_HANDLE_VALUE) ::DeleteFileW(file.c_str());
+        if (out != INVALID_HANDLE_VALUE) ::DeleteFileW(partial.c_str());
         std::fprintf(stderr, "kvcaps: %s: cannot write the file (error %lu)\n", Utf8(file).c_str(), error);
         return kNotWritten;
     }
@@ -631,9 +637,20 @@ int Publish(const PublishOptions& options) {
         const std::wstring name = printer->szPrinterName;
         std::string why = "the printer key could not be written";
         BYTE* record = BuildRecord(name, kKVPrinterInfo402Version, &why);
-        const bool stored = record && vlibPRINT_SetKVPrinterInfo(options.type, options.session, options.connection, 1,
-                                                                 reinterpret_cast<const KVPrinterInfo401*>(record),
-                                                                 L"", options.user);
+        bool stored = record && vlibPRINT_SetKVPrinterInfo(options.type, options.session, options.connection, 1,
+                                                           reinterpret_cast<const KVPrinterInfo401*>(record),
+                                                           L"", options.user);
+        // The library counts the key as written whatever became of its values:
+        // "stored" is said only of a record that reads back as written.
+        if (stored) {
+            const DWORD size = reinterpret_cast<const KVPrinterInfo401*>(record)->dwSize;
+            std::vector<BYTE> back;
+            std::string where;
+            if (!ReadRegistryValue(name, L"PrinterData4", false, &back, &where, &why))
+                stored = false;
+            else if (back.size() != size || std::memcmp(back.data(), record, size) != 0)
+                stored = false, why = "the stored value does not read back as the record";
+        }
         if (stored)
             std::printf("stored %s: 402 record of %lu bytes in HKLM\\%s\\%s\n", Utf8(name).c_str(),
                         static_cast<unsigned long>(reinterpret_cast<const KVPrinterInfo401*>(record)->dwSize),

@@ -69,6 +69,10 @@ int Run() {
     ::LocalFree(argv);
 
     g_quit = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!g_quit) {  // without it the watch would end at once, as if the time were up
+        std::fprintf(stderr, "kvwatch: cannot create the stop event (error %lu)\n", ::GetLastError());
+        return kNoMemory;
+    }
     ::SetConsoleCtrlHandler(OnConsoleControl, TRUE);
     int code = kOk;
     {

@@ -84,6 +84,25 @@ TEST_F(InfoRecordStack, EveryVersionCarriesTheRefreshedRecordAndThePublishedOnes
     EXPECT_EQ(RunProgram(L"kvcaps.exe", L"--info-registry \"" + name + L"\"", &output), 3u) << output;
 }
 
+// kvcaps --info-record writes a whole record or leaves the file as it was.
+TEST_F(InfoRecordStack, AnInfoRecordFileIsReplacedOnlyByAWholeRecord) {
+    const std::wstring& name = g_printers.begin()->first;
+    TempDir dir;
+    const std::wstring file = dir.File(L"printer.kvi"), quoted = L" \"" + file + L"\"";
+    std::string output;
+    ASSERT_EQ(RunProgram(L"kvcaps.exe", L"--info-record \"" + name + L"\"" + quoted + L" --version 401", &output), 0u) << output;
+    const std::string written = ReadFileBytes(file);
+    EXPECT_EQ(written.size(), g_printers.begin()->second.r401.size());
+    EXPECT_EQ(RunProgram(L"kvcaps.exe", L"--info" + quoted, &output), 0u) << output;
+    // No room for the new record (its scratch name is taken by a folder), or no printer: the file stays.
+    ASSERT_TRUE(::CreateDirectoryW((file + L".partial").c_str(), nullptr));
+    EXPECT_EQ(RunProgram(L"kvcaps.exe", L"--info-record \"" + name + L"\"" + quoted, &output), 5u) << output;
+    ASSERT_TRUE(::RemoveDirectoryW((file + L".partial").c_str()));
+    EXPECT_EQ(RunProgram(L"kvcaps.exe", L"--info-record NoSuchPrinter" + quoted, &output), 2u) << output;
+    EXPECT_TRUE(ReadFileBytes(file) == written) << "the earlier file was changed";
+    EXPECT_FALSE(FileExists(file + L".partial"));
+}
+
 TEST_F(InfoRecordStack, EveryPaperAtEveryResolutionSlotFindsItsFormByCodeNameAndSize) {
     for (const auto& [name, p] : g_printers) {
         SCOPED_TRACE(Narrow(name));

@@ -101,17 +101,24 @@ TEST(RemoteDriverInfo, LastMatchingVersionInAStandAloneBlock) {
 
 TEST(RemoteDriverInfo, WalkFailures) {
     const std::string head = "NDGetRemoteDriverInfo =>";
-    // Level 7 answered with records the library cannot walk; no drivers at all.
-    for (bool drivers : {true, false}) {
+    // Level 7 answered with records the library cannot walk; no drivers at
+    // all; no memory for the copy of the second match (the first is freed).
+    for (const char* why : {" unknown info level: 7", " no drivers, failing out", " couldn't allocate memory"}) {
+        const bool drivers = why[1] != 'n', refuse = why[1] == 'c';
         FakePrintSystem fake;
         if (drivers) AddTwoVersions(fake);
         fake.AnswerDriverLevelAs(drivers ? 7 : 2, drivers ? 6 : 2);
         testsupport::TraceCapture trace;
-        EXPECT_EQ(NDGetRemoteDriverInfo(L"", L"Alpha", drivers ? 7 : 2), nullptr);
+        static int allowed;
+        allowed = 2;  // the enumeration buffer and the first copy
+        platform::ScopedApi<platform::HeapApi> heap(
+            platform::heap, refuse ? platform::HeapApi{[](HANDLE h, DWORD f, SIZE_T n) { return allowed-- > 0 ? ::HeapAlloc(h, f, n) : nullptr; },
+                                                       ::HeapFree}
+                                   : platform::heap);
+        EXPECT_EQ(NDGetRemoteDriverInfo(L"", L"Alpha", drivers && !refuse ? 7 : 2), nullptr);
         const Lines lines = trace.Lines();
         EXPECT_EQ(Lines(lines.end() - std::min<size_t>(2, lines.size()), lines.end()),
-                  (Lines{head + (drivers ? " unknown info level: 7" : " no drivers, failing out"),
-                         head + " returning failure"}));
+                  (Lines{head + why, head + " returning failure"}));
     }
 }
 
