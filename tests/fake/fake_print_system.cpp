@@ -173,29 +173,17 @@ std::vector<BYTE> CopyDevmode(const DEVMODEW* dm) {
     return dm ? std::vector<BYTE>(bytes, bytes + dm->dmSize + dm->dmDriverExtra) : std::vector<BYTE>();
 }
 
-// Copies the fields an application may set from the input DEVMODE into the
-// driver's default, as a driver validating a changed DEVMODE does.
+// Copies the page fields (paper, orientation, resolution, form) of the input
+// DEVMODE into the driver's default, as a driver validating a changed DEVMODE
+// does; the library's measurements change no others. The paper is taken by
+// its id: the library gives a paper's own length and width with it.
 void MergeForValidation(DEVMODEW* out, const DEVMODEW* in, const FakePrinter& printer) {
     const DWORD f = in->dmFields;
     if ((f & DM_ORIENTATION) && !printer.ignoresOrientation) out->dmOrientation = in->dmOrientation;
     if (f & DM_PAPERSIZE) out->dmPaperSize = in->dmPaperSize;
-    if (f & DM_PAPERLENGTH) out->dmPaperLength = in->dmPaperLength;
-    if (f & DM_PAPERWIDTH) out->dmPaperWidth = in->dmPaperWidth;
-    if (f & DM_SCALE) out->dmScale = in->dmScale;
-    if (f & DM_COPIES) out->dmCopies = in->dmCopies;
-    if (f & DM_DEFAULTSOURCE) out->dmDefaultSource = in->dmDefaultSource;
     if (f & DM_PRINTQUALITY) out->dmPrintQuality = in->dmPrintQuality;
-    if (f & DM_COLOR) out->dmColor = in->dmColor;
-    if (f & DM_DUPLEX) out->dmDuplex = in->dmDuplex;
     if (f & DM_YRESOLUTION) out->dmYResolution = in->dmYResolution;
-    if (f & DM_COLLATE) out->dmCollate = in->dmCollate;
     if (f & DM_FORMNAME) std::memcpy(out->dmFormName, in->dmFormName, sizeof(out->dmFormName));
-    if (f & DM_MEDIATYPE) out->dmMediaType = in->dmMediaType;
-    // A paper chosen by id replaces a custom size.
-    if ((f & DM_PAPERSIZE) && !(f & (DM_PAPERLENGTH | DM_PAPERWIDTH))) {
-        out->dmPaperLength = out->dmPaperWidth = 0;
-        out->dmFields &= ~(DM_PAPERLENGTH | DM_PAPERWIDTH);
-    }
 }
 
 // Page metrics of a device context, computed as a driver would from the
@@ -204,10 +192,7 @@ int Metric(const FakePrinter& printer, const DEVMODEW& dm, int index) {
     LONG width = 2159, length = 2794;  // Letter
     auto paper = std::find_if(printer.papers.begin(), printer.papers.end(),
                               [&](const FakePaper& p) { return p.id == static_cast<WORD>(dm.dmPaperSize); });
-    if ((dm.dmFields & DM_PAPERWIDTH) && (dm.dmFields & DM_PAPERLENGTH) && dm.dmPaperWidth > 0 && dm.dmPaperLength > 0)
-        std::tie(width, length) = std::make_tuple(dm.dmPaperWidth, dm.dmPaperLength);
-    else if (paper != printer.papers.end())
-        std::tie(width, length) = std::make_tuple(paper->width, paper->length);
+    if (paper != printer.papers.end()) std::tie(width, length) = std::make_tuple(paper->width, paper->length);
     if (dm.dmOrientation == DMORIENT_LANDSCAPE && !printer.ignoresOrientation) std::swap(width, length);
     auto indexed = printer.indexedDpi.find(dm.dmPrintQuality);  // negative qualities name a resolution
     const int dpiX = dm.dmPrintQuality > 0                  ? dm.dmPrintQuality
@@ -304,10 +289,8 @@ struct Tables {
     static LONG WINAPI DocumentProperties(HWND, HANDLE handle, LPWSTR name, PDEVMODEW out, PDEVMODEW in, DWORD mode) {
         FakePrinter* printer = fake().handles_.count(handle) ? fake().Find(fake().handles_[handle]) : nullptr;
         if (!printer && name) printer = fake().Find(name);
-        Call call{.op = Op::DocumentProperties, .printer = printer ? printer->name : Str(name),
-                  .arg = static_cast<int>(mode), .withOutput = out != nullptr};
-        if (mode & DM_IN_BUFFER) NoteDevmode(call, in);
-        const DWORD error = fake().Enter(call);
+        const DWORD error = fake().Enter({.op = Op::DocumentProperties, .printer = printer ? printer->name : Str(name),
+                                          .arg = static_cast<int>(mode), .withOutput = out != nullptr});
         if (error || !printer) return Fail<LONG>(error ? error : ERROR_INVALID_HANDLE, error ? 0 : -1);
         if (mode == 0) {
             if (printer->documentPropertiesSize != INT_MIN) return printer->documentPropertiesSize;

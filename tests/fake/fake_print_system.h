@@ -36,8 +36,7 @@ struct Call {
                            // OpenPrinterW's desired access or GetVersionExW's structure size
     bool withOutput = false;  // DeviceCapabilitiesW / DocumentPropertiesW: an output buffer was given
     std::wstring text;        // CreateDCW: the driver string; printer data: the value name
-    // DocumentPropertiesW with an input DEVMODE and CreateDCW with a DEVMODE:
-    // the fields that matter to the measurements, as passed.
+    // CreateDCW with a DEVMODE: the fields that matter to the measurements, as passed.
     short paperSize = 0, orientation = 0;
     DWORD fields = 0;
     std::wstring formName;

@@ -10,6 +10,8 @@
 
 namespace {
 
+using testsupport::SetName;
+
 // The four merge entry points.
 template <class T, BOOL (*F)(const T*, T*, TraceLog*)>
 struct Entry {
@@ -17,10 +19,6 @@ struct Entry {
     static BOOL Run(const T* in, T* out) { return F(in, out, nullptr); }
 };
 
-template <class Slot> void SetName(Slot& slot, const char* text) {
-    std::memset(slot, 0, sizeof(slot));
-    for (size_t i = 0; text[i]; ++i) slot[i] = text[i];
-}
 template <class Slot> std::string NameOf(const Slot& slot) {
     std::string text;
     for (size_t i = 0; i < sizeof(slot) / sizeof(slot[0]) && slot[i]; ++i) text += static_cast<char>(slot[i]);
@@ -169,12 +167,11 @@ TEST(DevmodeTrace, MergeTracesItsGatesAndFieldsCompareItsChanges) {
     source.dm.dmFields = DM_YRESOLUTION, source.dm.dmYResolution = 300, target.dm.dmSpecVersion = 0x0401;
     MergeDM(&source.dm, &target.dm, trace.log());
     const std::string m = "vlibPRINT_MergeDM4W => ", g = "MergeDM => ", t = "testing spec version against 0x0";
-    std::vector<std::string> merged = trace.LinesStartingWith(m), second = trace.LinesStartingWith(g);
-    EXPECT_EQ(merged, (std::vector<std::string>{m, m + t + "320", m + "spec version is after 0x0320",
+    EXPECT_EQ(trace.LinesStartingWith(m), (std::vector<std::string>{m, m + t + "320", m + "spec version is after 0x0320",
                                                 m + "DM_ORIENTATION merging", m + "DM_PRINTQUALITY merging",
                                                 m + "DM_YRESOLUTION copying since not init", m + t + "400",
                                                 m + t + "401", m + "resultant devmode:"}));
-    EXPECT_EQ(second, (std::vector<std::string>{g, g + t + "320", g + "spec version is after 0x0320",
+    EXPECT_EQ(trace.LinesStartingWith(g), (std::vector<std::string>{g, g + t + "320", g + "spec version is after 0x0320",
                                                 g + "DM_YRESOLUTION merging", g + "DM_PRINTQUALITY copying since not init",
                                                 g + t + "400", g + "spec version is after 0x0400", g + t + "401",
                                                 g + "spec version is after 0x0401", g + "resultant devmode:"}));

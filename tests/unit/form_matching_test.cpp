@@ -123,10 +123,8 @@ TEST(ResolutionMatching, DispatchOnTheTwoBitsAndTheRulesBehindIt) {
 // forms. Every value of form k is k * 100 + its field number, except
 // orientFlag, which is k % 2.
 FormEntry Stored(DWORD k) {
-    LONG values[21];
-    for (DWORD f = 0; f < 21; ++f) values[f] = LONG(f == 1 ? k % 2 : k * 100 + f);
     FormEntry form;
-    std::memcpy(&form, values, sizeof(form));
+    for (DWORD f = 0; f < 21; ++f) reinterpret_cast<LONG*>(&form)[f] = LONG(f == 1 ? k % 2 : k * 100 + f);
     return form;
 }
 struct Record {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
 #include <new>
 
 #include "printer_fixture.h"
@@ -191,10 +192,7 @@ TEST_F(Cache, DamagedRecordsLoadWithoutHarm) {
     for (const std::string& bytes : {record.substr(0, record.size() / 2), std::string("not a capability record\r\n"),
                                      std::string(), formsPastTheEnd}) {
         SCOPED_TRACE(bytes.size());
-        FILE* out = _wfopen(file.c_str(), L"wb");
-        ASSERT_NE(out, nullptr);
-        fwrite(bytes.data(), 1, bytes.size(), out);
-        fclose(out);
+        ASSERT_TRUE(std::ofstream(file.c_str(), std::ios::binary).write(bytes.data(), std::streamsize(bytes.size())));
         CPrinter printer(env.trace.log(), L"Office", 1, 0);
         // Nothing loaded, or the record without its bad section.
         EXPECT_TRUE(!printer.queryBuffers.bFilled || (bytes.size() == record.size() && !printer.queryBuffers.pForms));

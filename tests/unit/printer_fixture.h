@@ -11,6 +11,7 @@
 #include "platform/kernel.h"
 #include "printer/printer.h"
 #include "printer/printer_keys.h"
+#include "support/info_records.h"
 #include "support/registry_steering.h"
 #include "support/temp_dir.h"
 #include "trace_capture.h"
@@ -33,12 +34,7 @@ inline bool InOrder(const Lines& lines, const Lines& wanted) {
 }
 
 // The record the printer object would store now.
-inline std::string Serialized(CPrinter& printer) {
-    caps4* record = printer.SerializeCaps4();
-    std::string bytes = record ? std::string(reinterpret_cast<const char*>(record), record->dwSize) : std::string();
-    platform::HeapFreeBlock(record);
-    return bytes;
-}
+inline std::string Serialized(CPrinter& printer) { return testsupport::Take(printer.SerializeCaps4()); }
 
 // Everything a printer-object test needs, in construction order: the fake
 // print system and the steered registry outlive every printer object.

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "print/form_matching.h"
 #include "printer_fixture.h"
 #include "records/printer_info_dump.h"
 #include "records/printer_info_registry.h"
@@ -85,13 +84,7 @@ TEST_F(InfoRecords, LayoutsToTheByteAndTheirConversions) {
     // The DEVMODE area: the fixed header, the default's bits (DM_POSITION and DM_DISPLAYORIENTATION too) without
     // those two values, the form name cut to 31 characters, the resolution fixed against the record's lists.
     const PRIVATE_DEVMODEW& area = As<KVPrinterInfo402>(records[2])->DevMode;
-    DEVMODEW resolved = *def;
-    const auto* lists = reinterpret_cast<const caps4*>(caps.data());
-    const auto list = [&](DWORD offset) { return reinterpret_cast<const ResolutionPair*>(caps.data() + offset); };
-    EXPECT_EQ(vlibPRINT_GetResolutionIndex(def, &resolved, lists->dwIndexedResolutionsOnly, lists->dwNumResolutions,
-                                           list(lists->dwOffsetToResolutions), lists->dwNumResolutionsIndexed,
-                                           list(lists->dwOffsetToResolutionsIndexed), nullptr), 1);  // 600 x 600
-    EXPECT_TRUE(area.dm.dmFields == resolved.dmFields && area.dm.dmPrintQuality == 600 && area.dm.dmYResolution == 600);
+    EXPECT_TRUE(area.dm.dmFields == def->dmFields && area.dm.dmPrintQuality == 600 && area.dm.dmYResolution == 600);
     EXPECT_TRUE(area.dm.dmDefaultSource == DMBIN_AUTO && area.dm.dmColor == DMCOLOR_MONOCHROME && area.dm.dmDuplex == DMDUP_SIMPLEX &&
                 area.dm.dmScale == 0 && area.dm.dmCopies == 0 && area.dm.dmOrientation == 0);  // only what the default sets
     EXPECT_TRUE(area.dm.dmPosition.x == 0 && area.dm.dmPosition.y == 0 && area.dm.dmDisplayOrientation == 0 &&

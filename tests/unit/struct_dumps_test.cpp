@@ -17,17 +17,13 @@ using Lines = std::vector<std::string>;
 
 const std::string kBanner = "LogDevmode => --------------------------";  // also the public part's last line
 
-template <class Ch, size_t N>
-void Set(Ch (&slot)[N], const char* text) {
-    for (size_t i = 0; text[i]; ++i) slot[i] = static_cast<Ch>(static_cast<unsigned char>(text[i]));
-}
 // Every bit but DM_COLOR and DM_PANNINGHEIGHT, whose values print all the same.
 constexpr DWORD kFields = 0x1FFFFFFF & ~DWORD(DM_COLOR | DM_PANNINGHEIGHT);
 
 template <class DM>
 DM Filled(WORD size) {
     DM dm{};
-    Set(dm.dmDeviceName, "Office Laser"), Set(dm.dmFormName, "A4");  // either width
+    SetName(dm.dmDeviceName, "Office Laser"), SetName(dm.dmFormName, "A4");  // either width
     // The sizes, the driver version and dmLogPixels print unsigned.
     dm.dmSpecVersion = 0x0401, dm.dmDriverVersion = 0xFFFE, dm.dmSize = size, dm.dmDriverExtra = 0x8001;
     dm.dmFields = kFields;
@@ -88,9 +84,9 @@ R Make(WORD size, WORD driverExtra) {
     r.dwSignatureStart = r.dwSignatureEnd = kPrivateDM4Signature, r.dwPrivateFields = 0x8001;
     r.dwFlags = 7, r.dwSessionID = 2, r.dwSpoolType = 3, r.dwExportMethod = 4, r.dwExportType = 5;
     r.dwSaveModeServer = 6, r.dwSaveModeClient = 8, r.dwIfExistsServer = 9, r.dwIfExistsClient = 0xFFFFFFFF;
-    Set(r.szServerCommandLine, "srv.exe"), Set(r.szServerArgs, "-s"), Set(r.szClientCommandLine, "cli.exe");
-    Set(r.szClientArgs, "-c"), Set(r.szNativePrinterName, "Caf\xE9 Laser");
-    Set(r.szServerDestination, "\\\\srv\\out"), Set(r.szClientDestination, "C:\\out");
+    SetName(r.szServerCommandLine, "srv.exe"), SetName(r.szServerArgs, "-s"), SetName(r.szClientCommandLine, "cli.exe");
+    SetName(r.szClientArgs, "-c"), SetName(r.szNativePrinterName, "Caf\xE9 Laser");
+    SetName(r.szServerDestination, "\\\\srv\\out"), SetName(r.szClientDestination, "C:\\out");
     return r;
 }
 
@@ -152,7 +148,7 @@ TEST(LogTessDM, PrivatePartNeedsTheWholeRecord) {
     for (WORD extra : {600, 532, 500}) {
         TESS_DEVMODEW r{};
         r.dm.dmSize = 220, r.dm.dmDriverExtra = extra, r.dwSessionID = 3, r.dwSpoolType = 1, r.dwPrintMethod = 2;
-        Set(r.szPrinterName, "Caf\xE9 Laser");
+        SetName(r.szPrinterName, "Caf\xE9 Laser");
         TraceCapture capture;
         LogTessDM(&r, capture.log());
         const Lines rest = {"LogTessDM => dwSessionID:       3", "LogTessDM => szPrinterName:     Caf\xE9 Laser",

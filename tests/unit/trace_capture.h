@@ -13,6 +13,14 @@
 
 namespace testsupport {
 
+// Fills a name slot of a record or DEVMODE with an 8-bit text (bytes above
+// 0x7F as the code points of the same number), zero-padded.
+template <class Ch, size_t N>
+void SetName(Ch (&slot)[N], const char* text) {
+    std::fill_n(slot, N, Ch());
+    for (size_t i = 0; text[i]; ++i) slot[i] = static_cast<Ch>(static_cast<unsigned char>(text[i]));
+}
+
 class TraceCapture {
 public:
     TraceCapture() : path_(dir_.File(L"trace.log")), log_(TraceLogCreate(path_.c_str(), 0)) { LibraryLog = ClientLog = log_; }

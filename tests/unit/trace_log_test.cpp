@@ -180,7 +180,6 @@ void WriteLines(TraceLog* log, int id) {
     for (int n = 0; n < kLines; ++n) TraceLogWrite(log, 0, L"%d %d %s\n", id, n, filler.c_str());
 }
 
-// Started by the next test with kWriterFile set: writer 2, in a process of its own.
 // The turn shared by every process writing the file: a holder that read the
 // clock after the writer did is waited for; one held past a second is taken over.
 TEST(TraceLog, AYoungerHolderOfTheTurnIsWaitedForAndADeadOneTakenOver) {
@@ -198,6 +197,7 @@ TEST(TraceLog, AYoungerHolderOfTheTurnIsWaitedForAndADeadOneTakenOver) {
     EXPECT_EQ(*f.log->turn, 0);
 }
 
+// Started by the next test with kWriterFile set: writer 2, in a process of its own.
 TEST(TraceLogWriter, DISABLED_SecondProcess) {
     TraceLog* log = TraceLogCreate(_wgetenv(kWriterFile), 0);
     ASSERT_NE(log, nullptr);
