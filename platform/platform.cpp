@@ -55,11 +55,17 @@ const KernelApi& RealKernel() {
     return api;
 }
 
+const FileApi& RealFiles() {
+    static const FileApi api = {::CreateFileW, ::ReadFile, ::WriteFile, ::GetFileSize, ::DeleteFileW};
+    return api;
+}
+
 SpoolerApi spooler = RealSpooler();
 GdiApi gdi = RealGdi();
 VersionApi version = RealVersion();
 RegistryApi registry = RealRegistry();
 ShellApi shell = RealShell();
 KernelApi kernel = RealKernel();
+FileApi files = RealFiles();
 
 }  // namespace platform

@@ -1,10 +1,11 @@
 // The one door to the operating system.
 //
-// Spooler, GDI, version, registry, shell and the event / thread / wait operations
-// are reached through plain tables of function pointers. Each table is bound to
-// the real Win32 functions at start-up; a test installs a table of its own with
-// ScopedApi and gets the real one back when the scope ends. The process heap and
-// the other kernel services (files, code pages) are in platform/kernel.h.
+// Spooler, GDI, version, registry, shell, the event / thread / wait operations
+// and the cache file's operations are reached through plain tables of function
+// pointers. Each table is bound to the real Win32 functions at start-up; a
+// test installs a table of its own with ScopedApi and gets the real one back
+// when the scope ends. The process heap and the other kernel services (the
+// trace log's files, code pages) are in platform/kernel.h.
 #pragma once
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -84,12 +85,22 @@ struct KernelApi {
     decltype(&::CloseHandle) CloseHandle;
 };
 
+// The cache file of the capability record.
+struct FileApi {
+    decltype(&::CreateFileW) CreateFileW;
+    decltype(&::ReadFile) ReadFile;
+    decltype(&::WriteFile) WriteFile;
+    decltype(&::GetFileSize) GetFileSize;
+    decltype(&::DeleteFileW) DeleteFileW;
+};
+
 extern SpoolerApi spooler;
 extern GdiApi gdi;
 extern VersionApi version;
 extern RegistryApi registry;
 extern ShellApi shell;
 extern KernelApi kernel;
+extern FileApi files;
 
 // The tables bound to the real Win32 functions.
 const SpoolerApi& RealSpooler();
@@ -98,6 +109,7 @@ const VersionApi& RealVersion();
 const RegistryApi& RealRegistry();
 const ShellApi& RealShell();
 const KernelApi& RealKernel();
+const FileApi& RealFiles();
 
 // Installs a replacement table for the lifetime of the object and puts the
 // previous one back afterwards. Scopes nest.

@@ -104,20 +104,26 @@ BOOL CPrinter::SaveRecordToFile(const caps4* record) {
     const std::wstring path = GetCacheFilePath();
     TraceLogWrite(LibraryLog, 0, L"CPrinter::SaveToCache => caching to file\n");
     // Not shared: while one process writes the file nobody else opens it.
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        platform::files.CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         TraceLogWrite(LibraryLog, 0, L"CPrinter::SaveToCache => couldn't open file: %s\n", path.c_str());
         return FALSE;
     }
-    BOOL result = TRUE;
     DWORD written = 0;
-    if (!::WriteFile(file, record, record->dwSize, &written, nullptr)) {
-        TraceLogError(LibraryLog, 0, ::GetLastError());
+    BOOL result = platform::files.WriteFile(file, record, record->dwSize, &written, nullptr);
+    // A write that stops short (a full disk) counts as failed; its system
+    // error is that of a full disk when the call itself reported none.
+    if (!result || written != record->dwSize) {
+        TraceLogError(LibraryLog, 0, result ? ERROR_HANDLE_DISK_FULL : ::GetLastError());
         TraceLogWrite(LibraryLog, 0, L"CPrinter::SaveToCache => failed to write file, read %d bytes\n",
                       static_cast<int>(written));
         result = FALSE;
     }
-    ::CloseHandle(file);
+    platform::kernel.CloseHandle(file);
+    // The old record went when the file was created; a cut one must not be
+    // left to pass for a record.
+    if (!result) platform::files.DeleteFileW(path.c_str());
     return result;
 }
 
@@ -233,21 +239,21 @@ BOOL CPrinter::LoadRecordFromRegistry() {
 BOOL CPrinter::LoadRecordFromFile() {
     const std::wstring path = GetCacheFilePath();
     TraceLogWrite(LibraryLog, 0, L"CPrinter::LoadFromCache => loading cache from file\n");
-    HANDLE file =
-        ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = platform::files.CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         TraceLogWrite(LibraryLog, 0, L"CPrinter::LoadFromCache => couldn't open file: %s\n", path.c_str());
         return FALSE;
     }
     BOOL result = FALSE;
-    const DWORD size = ::GetFileSize(file, nullptr);
+    const DWORD size = platform::files.GetFileSize(file, nullptr);
     BYTE* buffer = size == INVALID_FILE_SIZE ? nullptr : AllocRecordBuffer(size);
     if (!buffer) {
         TraceLogError(LibraryLog, 0, ::GetLastError());
         TraceLogWrite(LibraryLog, 0, L"CPrinter::LoadFromCache => failed to allocate memory\n");
     } else {
         DWORD read = 0;
-        if (!::ReadFile(file, buffer, size, &read, nullptr)) {
+        if (!platform::files.ReadFile(file, buffer, size, &read, nullptr)) {
             TraceLogError(LibraryLog, 0, ::GetLastError());
             TraceLogWrite(LibraryLog, 0, L"CPrinter::LoadFromCache => failed to read file, read %d bytes\n",
                           static_cast<int>(read));
@@ -257,7 +263,7 @@ BOOL CPrinter::LoadRecordFromFile() {
         }
     }
     platform::HeapFreeBlock(buffer);
-    ::CloseHandle(file);
+    platform::kernel.CloseHandle(file);
     return result;
 }
 
@@ -340,7 +346,7 @@ BOOL CPrinter::FlushRegistry() {
 BOOL CPrinter::FlushFile() {
     const std::wstring path = GetCacheFilePath();
     TraceLogWrite(LibraryLog, 0, L"CPrinter::FlushCache => deleting file: %s\n", path.c_str());
-    if (!::DeleteFileW(path.c_str())) {
+    if (!platform::files.DeleteFileW(path.c_str())) {
         TraceLogError(LibraryLog, 0, ::GetLastError());
         TraceLogWrite(LibraryLog, 0, L"CPrinter::FlushCache => failed to delete file\n");
         return FALSE;

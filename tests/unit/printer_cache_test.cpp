@@ -157,7 +157,7 @@ TEST_F(Cache, ThePrinterDataStore) {
     EXPECT_EQ(env.fake.OpenPrinterHandles(), 0);
 }
 
-TEST_F(Cache, AFileLockedByAnotherWriterOrTooBigForMemoryIsNotLoaded) {
+TEST_F(Cache, AFileLockedByAnotherWriterAFullDiskAndNoMemoryForTheFile) {
     UseFiles();
     const std::string record = QueriedRecord();
     // Another process writing the cache holds it unshared.
@@ -172,14 +172,26 @@ TEST_F(Cache, AFileLockedByAnotherWriterOrTooBigForMemoryIsNotLoaded) {
                                             "CPrinter::SaveToCache => couldn't open file: " + Narrow(file),
                                             "CPrinter::Query => failed to cache data..."}));
     EXPECT_EQ(testsupport::ReadFileBytes(file), record);  // the writer's file was not replaced
+    // A disk that fills up half-way: no cut record is left to pass for one.
+    platform::FileApi full = platform::files;
+    full.WriteFile = [](HANDLE h, LPCVOID b, DWORD n, LPDWORD w, LPOVERLAPPED o) -> BOOL {
+        return ::WriteFile(h, b, n / 2, w, o) && (::SetLastError(ERROR_DISK_FULL), false);
+    };
+    {
+        platform::ScopedApi<platform::FileApi> disk(platform::files, full);
+        EXPECT_FALSE(printer.SaveToCache());
+    }
+    EXPECT_TRUE(Has(env.trace.Lines(), "CPrinter::SaveToCache => failed to write file, read " + std::to_string(record.size() / 2) + " bytes"));
+    EXPECT_FALSE(testsupport::FileExists(file));
     // No memory for the file's bytes: the error line names that, not what an earlier call left.
+    QueriedRecord();
     env.trace.Mark();
     platform::ScopedApi<platform::HeapApi> refusing(platform::heap, {[](HANDLE, DWORD, SIZE_T) -> LPVOID { return nullptr; }, ::HeapFree});
     ::SetLastError(ERROR_ACCESS_DENIED);
     EXPECT_FALSE(printer.LoadFromCache());
     const auto lines = env.trace.Since();
     const auto failed = std::find(lines.begin(), lines.end(), "CPrinter::LoadFromCache => failed to allocate memory");
-    ASSERT_NE(failed, lines.begin());
+    ASSERT_TRUE(failed != lines.end() && failed != lines.begin());
     EXPECT_EQ(failed[-1].rfind("ERROR 8: ", 0), 0u) << failed[-1];
 }
 
