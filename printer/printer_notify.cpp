@@ -173,6 +173,10 @@ void HandleChange(CPrinter* printer, HANDLE change) {
                                                               reinterpret_cast<LPVOID*>(&info))) {
         TraceLogError(log, 0, ::GetLastError());
         TraceLogWrite(log, 0, L"PrinterNotifyThread => failed to get notification info\n");
+        // The change handle may stay signalled after a failed fetch (a spooler
+        // gone away): pause as after a failed wait rather than spin and fill
+        // the log.
+        platform::kernel.Sleep(kRetryWaitMs);
         return;
     }
     TraceLogWrite(log, 0, L"PrinterNotifyThread => dwChange: %d\n", changeWord);

@@ -34,16 +34,16 @@ PRINTER_NOTIFY_INFO_DATA Entry(WORD type, WORD field, const WCHAR* text, DWORD n
 const NotifyAnswer kComment = {{Entry(PRINTER_NOTIFY_TYPE, PRINTER_NOTIFY_FIELD_COMMENT, L"Second floor")}};
 
 // One object through a life: registration numbers and removal answers, a stop
-// before any start, a second start refused, a failed wait retried, a comment,
-// a job status change with fields out of the tables, discarded information
-// fetched again (and a refresh that fails); then registrations from four
-// threads at once, numbered without gaps in the order kept, and a removal while
-// the thread is inside a callback, which waits until that delivery has ended; a
-// stop that gives up on that thread keeps its handles and refuses a start until
-// it has ended (which it does after that delivery, even with the stop event
-// reset by another object), and a start after that runs a new one. Once the
-// object is gone, every thread it started has ended and every block and
-// handle is back.
+// before any start, a second start refused, a failed wait and a failed fetch
+// retried after a pause, a comment, a job status change with fields out of the
+// tables, discarded information fetched again (and a refresh that fails); then
+// registrations from four threads at once, numbered without gaps in the order
+// kept, and a removal while the thread is inside a callback, which waits until
+// that delivery has ended; a stop that gives up on that thread keeps its
+// handles and refuses a start until it has ended (which it does after that
+// delivery, even with the stop event reset by another object), and a start
+// after that runs a new one. Once the object is gone, every thread it started
+// has ended and every block and handle is back.
 TEST(PrinterNotify, RegistrationsDeliveriesAndTheThreadsLife) {
     Env env;
     fake::FakeNotify notify;
@@ -57,6 +57,7 @@ TEST(PrinterNotify, RegistrationsDeliveriesAndTheThreadsLife) {
     notify.failWaits = 1;
     for (int start = 0; start < 2; ++start) p->StartPrinterNotifyThread();  // the second is refused
     for (const auto& answers : std::vector<std::vector<NotifyAnswer>>{
+             {{{}, 0, ERROR_INVALID_HANDLE}},
              {kComment},
              {{{Entry(JOB_NOTIFY_TYPE, JOB_NOTIFY_FIELD_STATUS, nullptr, JOB_STATUS_PRINTING, 7),
                 Entry(PRINTER_NOTIFY_TYPE, 27, nullptr), Entry(JOB_NOTIFY_TYPE, 24, nullptr), Entry(9, 1, nullptr)}}},
@@ -66,8 +67,8 @@ TEST(PrinterNotify, RegistrationsDeliveriesAndTheThreadsLife) {
     EXPECT_EQ(g_told, "1/5 Printer comment changed; 3/5 Printer comment changed; 1/10 Job status changed; "
                       "3/10 Job status changed; 1/6 Printer location changed; 3/6 Printer location changed; ");
     EXPECT_EQ(p->lstChanges.size(), 7u);
-    EXPECT_EQ(notify.nextFlags, (std::vector<DWORD>{0, 0, 0, 1, 0, 1}));  // 1: PRINTER_NOTIFY_OPTIONS_REFRESH
-    EXPECT_EQ(notify.sleeps, std::vector<DWORD>{1000});                    // after the failed wait
+    EXPECT_EQ(notify.nextFlags, (std::vector<DWORD>{0, 0, 0, 0, 1, 0, 1}));  // 1: PRINTER_NOTIFY_OPTIONS_REFRESH
+    EXPECT_EQ(notify.sleeps, (std::vector<DWORD>{1000, 1000}));              // after the failed wait and fetch
     Lines expected = {"CPrinter => event: Local\\PrinterNotify_7", "CPrinter::UnregisterForPrinterNotify => notify ID not found",
                       "CPrinter::UnregisterForPrinterNotify => notify ID out of range",
                       "CPrinter::StopPrinterNotifyThread => already stopped?"};
