@@ -31,9 +31,7 @@ public:
     void SetValue(HKEY hive, Str path, const WCHAR* name, DWORD type, const void* data, DWORD size);
     void SetDword(HKEY hive, Str path, Str name, DWORD v) { SetValue(hive, path, name.c_str(), REG_DWORD, &v, 4); }
     void SetBinary(HKEY h, Str path, Str v, const void* d, DWORD n) { SetValue(h, path, v.c_str(), REG_BINARY, d, n); }
-    void SetString(HKEY hive, Str path, Str name, Str v) {
-        SetValue(hive, path, name.c_str(), REG_SZ, v.c_str(), static_cast<DWORD>((v.size() + 1) * sizeof(WCHAR)));
-    }
+    void SetString(HKEY h, Str path, Str name, Str v) { SetValue(h, path, name.c_str(), REG_SZ, v.c_str(), DWORD(v.size() + 1) * 2); }
     void CreateKey(HKEY hive, Str path) { SetValue(hive, path, nullptr, 0, nullptr, 0); }
     bool KeyExists(HKEY hive, Str path);
     // The value's bytes (bytes may be null) and type; false when it cannot be read.
