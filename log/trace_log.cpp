@@ -103,8 +103,9 @@ int Format(TextBuffer<Ch>& text, const Ch* format, va_list args) {
 }
 
 // Wide text is stored as 8-bit text in the ANSI code page; characters the
-// code page cannot hold become the system's default character, so every line
-// arrives whole. Returns the number of bytes.
+// code page cannot hold become a look-alike ("L" for U+0141 under 1252)
+// or the system's default character, so every line arrives whole. Returns
+// the number of bytes.
 int ToAnsi(const WCHAR* text, int length, TextBuffer<CHAR>& bytes) {
     if (length == 0) return 0;
     const int got = ::WideCharToMultiByte(CP_ACP, 0, text, length, bytes.data(), static_cast<int>(bytes.capacity()),
