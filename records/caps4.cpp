@@ -507,17 +507,20 @@ void DumpRecord(TraceLog* log, const void* record, size_t available, const Field
 
 // An array member set from a checked section: a copy of its bytes with the
 // record's count and size, or null with count and size 0 when the section is
-// empty, unreadable or cannot be allocated.
-void TakeArray(QueryBuffers& b, const BYTE* record, const SectionHolder& holder, const Section& s) {
-    BYTE* block = s.readable && s.size ? platform::HeapAllocZeroAs<BYTE>(s.size) : nullptr;
+// empty, unreadable or cannot be allocated. False only when memory ran out.
+bool TakeArray(QueryBuffers& b, const BYTE* record, const SectionHolder& holder, const Section& s) {
+    const bool wanted = s.readable && s.size;
+    BYTE* block = wanted ? platform::HeapAllocZeroAs<BYTE>(s.size) : nullptr;
     if (block) std::memcpy(block, record + s.offset, s.size);
     holder.take(b, block, block ? s.size : 0, block ? s.count : 0);
+    return block || !wanted;
 }
 
 // A list block built from its checked sections, its lists right behind the
 // header in the block's order with the record's counts and sizes; null when
 // all of them are empty or unreadable. An unreadable list is left empty.
-void TakeList(QueryBuffers& b, const BYTE* record, const ListBlock& list, const Section* s) {
+// False only when memory ran out.
+bool TakeList(QueryBuffers& b, const BYTE* record, const ListBlock& list, const Section* s) {
     uint64_t total = list.headerBytes;
     for (int k : list.order)
         if (k >= 0 && s[k].readable) total += s[k].size;
@@ -525,7 +528,7 @@ void TakeList(QueryBuffers& b, const BYTE* record, const ListBlock& list, const 
     if (total > list.headerBytes && total <= 0x7FFFFFFF)
         block = platform::HeapAllocZeroAs<BYTE>(static_cast<size_t>(total));
     list.take(b, block);
-    if (!block) return;
+    if (!block) return total == list.headerBytes;
     const DWORD dwSize = static_cast<DWORD>(total);
     std::memcpy(block, &dwSize, sizeof(dwSize));
     DWORD at = list.headerBytes;
@@ -537,6 +540,7 @@ void TakeList(QueryBuffers& b, const BYTE* record, const ListBlock& list, const 
         if (size) std::memcpy(block + at, record + section.offset, size);
         at += size;
     }
+    return true;
 }
 
 }  // namespace
@@ -649,22 +653,30 @@ void vlibPRINT_LoadCaps4(QueryBuffers* b, const caps4* record) {
     // The counts, sizes and offsets are trusted as far as they keep every
     // read inside the record; a section that would read outside is dropped.
     Section s[kCaps4SectionCount];
+    bool whole = true;
     for (int i = 0; i < kCaps4SectionCount; ++i) {
         s[i] = ReadSection(h, kCaps4Layout[i], kCaps4HeaderSize, h.dwSize);
         if (!s[i].readable)
             TraceLogWrite(log, 0,
                           L"CPrinter::DeserializeCaps4 => dropping damaged %s section (offset %d, size %d, count %d)\n",
                           kCaps4Layout[i].name, s[i].offset, s[i].size, s[i].count);
-        if (kCaps4Holders[i].take) TakeArray(*b, bytes, kCaps4Holders[i], s[i]);
+        if (kCaps4Holders[i].take && !TakeArray(*b, bytes, kCaps4Holders[i], s[i])) whole = false;
     }
-    for (const ListBlock& list : kListBlocks) TakeList(*b, bytes, list, s);
+    for (const ListBlock& list : kListBlocks)
+        if (!TakeList(*b, bytes, list, s)) whole = false;
     for (const ScalarField& scalar : kCaps4Scalars) b->*scalar.set = h.*scalar.record;
 
     b->pLowLevel = platform::HeapAllocZeroAs<LowLevelCaps>(sizeof(LowLevelCaps));
     if (b->pLowLevel) std::memcpy(b->pLowLevel, &h.lowLevel, sizeof(LowLevelCaps));
-    // A filled set always carries its low-level block; without memory for it
-    // the set stays unfilled.
-    b->bFilled = b->pLowLevel ? 1 : 0;
+    // A filled set carries everything the record held: a set with a list
+    // missing for want of memory would pass for a printer without that list,
+    // so it is not kept at all.
+    if (!whole || !b->pLowLevel) {
+        TraceLogWrite(log, 0, L"CPrinter::DeserializeCaps4 => couldn't allocate memory, not loading\n");
+        vlibPRINT_FreeQueryBuffers(b);
+        return;
+    }
+    b->bFilled = 1;
 }
 
 bool vlibPRINT_UnpackCaps4(QueryBuffers* buffers, const caps4* record, size_t available) {

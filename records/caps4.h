@@ -295,7 +295,8 @@ caps4* vlibPRINT_PackCaps4(const QueryBuffers* buffers);
 // whose count is negative while it holds bytes, is dropped (left absent) and
 // traced; the rest loads. A count below what the size holds loads as it is (a
 // list whose fetch failed keeps its space with count 0). Bytes beyond dwSize
-// are never read. Traces as CPrinter::DeserializeCaps4 to
+// are never read. When memory runs out for any part, the set is left empty
+// rather than partly filled. Traces as CPrinter::DeserializeCaps4 to
 // LibraryLog; returns true when the record was loaded (bFilled is then 1).
 bool vlibPRINT_UnpackCaps4(QueryBuffers* buffers, const caps4* record, size_t available);
 

@@ -167,7 +167,10 @@ std::string Millimetres(LONG pixels, LONG dpi) { return Millimetres(pixels * 25.
 // resolution for normal printing.
 void PrintPages(const std::vector<BYTE>& bytes) {
     QueryBuffers set;
-    if (!Unpack(bytes, &set)) return;
+    if (!Unpack(bytes, &set)) {  // the record passed its check: only memory can be missing
+        std::printf("Pages: not shown, out of memory\n");
+        return;
+    }
     const MediaResolution normal = vlibPRINT_NormalResolution(&set);
     const std::vector<MediaPage> pages = vlibPRINT_MediaPages(&set);
     if (normal.present && !pages.empty()) {

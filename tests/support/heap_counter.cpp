@@ -5,8 +5,10 @@ namespace testsupport {
 namespace {
 
 volatile LONG g_live = 0;
+volatile LONG g_refused = 0;  // counts down to the refused block
 
 LPVOID WINAPI CountingAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
+    if (::InterlockedDecrement(&g_refused) == -1) return nullptr;
     LPVOID block = platform::RealHeap().HeapAlloc(heap, flags, bytes);
     if (block) ::InterlockedIncrement(&g_live);
     return block;
@@ -22,7 +24,10 @@ const platform::HeapApi kCounting = {CountingAlloc, CountingFree};
 
 }  // namespace
 
-HeapCounter::HeapCounter() : api_(platform::heap, kCounting) { g_live = 0; }
+HeapCounter::HeapCounter(long refused) : api_(platform::heap, kCounting) {
+    g_live = 0;
+    g_refused = refused;
+}
 long HeapCounter::Live() const { return g_live; }
 
 }  // namespace testsupport

@@ -1,7 +1,10 @@
 // Counts the process-heap blocks the library gives out and back while it
-// lives (it installs a heap table of its own). Only one may live at a time
-// (not copyable).
+// lives (it installs a heap table of its own). Given a number, it refuses the
+// block asked for after that many others, as a heap that has run out for it.
+// Only one may live at a time (not copyable).
 #pragma once
+
+#include <climits>
 
 #include "platform/kernel.h"
 
@@ -9,7 +12,7 @@ namespace testsupport {
 
 class HeapCounter {
 public:
-    HeapCounter();
+    explicit HeapCounter(long refused = LONG_MAX);
 
     // Blocks allocated and not yet freed since construction (negative when
     // blocks from before were freed).

@@ -265,6 +265,14 @@ TEST(Caps4Unpack, OverAFilledSetOnlyTheRecordRemainsAndSizeZeroIsIgnored) {
     ASSERT_TRUE(Unpack(target.b, small));
     EXPECT_EQ(target.b.pBins, nullptr);
     EXPECT_EQ(target.b.dwCopies, 0u);
+    // No memory for one of its eleven blocks (seven arrays, three lists, the
+    // low-level block): nothing loads and nothing is kept.
+    for (long refused = 0; refused < 11; ++refused) {
+        Set partial;
+        testsupport::HeapCounter heap(refused);
+        EXPECT_FALSE(Unpack(partial.b, large)) << refused;
+        EXPECT_EQ(heap.Live(), 0) << refused;
+    }
 }
 
 // ------------------------------------------------------------ the record check

@@ -10,6 +10,7 @@
 #include "devcaps_test_util.h"
 #include "fake/fake_print_system.h"
 #include "print/driver_info.h"
+#include "support/heap_counter.h"
 
 namespace {
 
@@ -109,12 +110,7 @@ TEST(RemoteDriverInfo, WalkFailures) {
         if (drivers) AddTwoVersions(fake);
         fake.AnswerDriverLevelAs(drivers ? 7 : 2, drivers ? 6 : 2);
         testsupport::TraceCapture trace;
-        static int allowed;
-        allowed = 2;  // the enumeration buffer and the first copy
-        platform::ScopedApi<platform::HeapApi> heap(
-            platform::heap, refuse ? platform::HeapApi{[](HANDLE h, DWORD f, SIZE_T n) { return allowed-- > 0 ? ::HeapAlloc(h, f, n) : nullptr; },
-                                                       ::HeapFree}
-                                   : platform::heap);
+        testsupport::HeapCounter heap(refuse ? 2 : LONG_MAX);  // the enumeration buffer and the first copy
         EXPECT_EQ(NDGetRemoteDriverInfo(L"", L"Alpha", drivers && !refuse ? 7 : 2), nullptr);
         const Lines lines = trace.Lines();
         EXPECT_EQ(Lines(lines.end() - std::min<size_t>(2, lines.size()), lines.end()),

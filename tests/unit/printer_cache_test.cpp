@@ -186,7 +186,7 @@ TEST_F(Cache, AFileLockedByAnotherWriterAFullDiskAndNoMemoryForTheFile) {
     // No memory for the file's bytes: the error line names that, not what an earlier call left.
     QueriedRecord();
     env.trace.Mark();
-    platform::ScopedApi<platform::HeapApi> refusing(platform::heap, {[](HANDLE, DWORD, SIZE_T) -> LPVOID { return nullptr; }, ::HeapFree});
+    testsupport::HeapCounter refusing(0);
     ::SetLastError(ERROR_ACCESS_DENIED);
     EXPECT_FALSE(printer.LoadFromCache());
     const auto lines = env.trace.Since();

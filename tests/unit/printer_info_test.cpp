@@ -8,6 +8,7 @@
 #include "printer_fixture.h"
 #include "records/printer_info_dump.h"
 #include "records/printer_info_registry.h"
+#include "support/heap_counter.h"
 #include "support/info_records.h"
 
 namespace {
@@ -17,7 +18,6 @@ using namespace testsupport;
 
 void Put(std::string& bytes, size_t offset, const void* data, size_t size) { std::memcpy(bytes.data() + offset, data, size); }
 void PutDword(std::string& bytes, size_t offset, DWORD value) { Put(bytes, offset, &value, 4); }
-LPVOID WINAPI NoMemory(HANDLE, DWORD, SIZE_T) { return nullptr; }
 
 std::string Create(CPrinter& printer, DWORD version) {
     return version == 400 ? Take(printer.CreateKVPrinterInfo400W())
@@ -150,7 +150,7 @@ TEST_F(InfoRecords, RegistryListStoresUnderRegistrySafeKeysAndReadsBackAndTheDum
                                           "vlibPRINT_LogKVPI2 => szNativePrinterName:  \r", "vlibPRINT_LogKVPI2 => Status: 0",
                                           "vlibPRINT_LogKVPI2 => no capability record inside the record"}));
     // No memory for the stored value: its line ends the look-up.
-    platform::ScopedApi<platform::HeapApi> refusing(platform::heap, {NoMemory, ::HeapFree});
+    testsupport::HeapCounter refusing(0);
     EXPECT_EQ(vlibPRINT_LoadKVPrinterInfoFromRegistry(L"Office"), nullptr);
     EXPECT_EQ(env.trace.Lines().back(), "vlibPRINT_LoadKVPrinterInfoFromRegistry => failed to allocate memory for info");
 }
