@@ -56,7 +56,6 @@ public:
         return reinterpret_cast<WCHAR*>(Put(text.c_str(), (text.size() + 1) * sizeof(WCHAR)));
     }
     WCHAR* MultiString(const std::vector<std::wstring>& list) {
-        if (list.empty()) return nullptr;
         std::wstring joined;
         for (const auto& item : list) joined += item + L'\0';
         return String(joined);  // the second terminator comes with String's own
@@ -288,7 +287,6 @@ struct Tables {
 
     static LONG WINAPI DocumentProperties(HWND, HANDLE handle, LPWSTR name, PDEVMODEW out, PDEVMODEW in, DWORD mode) {
         FakePrinter* printer = fake().handles_.count(handle) ? fake().Find(fake().handles_[handle]) : nullptr;
-        if (!printer && name) printer = fake().Find(name);
         const DWORD error = fake().Enter({.op = Op::DocumentProperties, .printer = printer ? printer->name : Str(name),
                                           .arg = static_cast<int>(mode), .withOutput = out != nullptr});
         if (error || !printer) return Fail<LONG>(error ? error : ERROR_INVALID_HANDLE, error ? 0 : -1);
@@ -461,7 +459,6 @@ struct Tables {
         const DWORD error = fake().Enter({.op = Op::GetVersionEx, .arg = static_cast<int>(size)});
         if (error || !info) return Fail(error ? error : ERROR_INVALID_PARAMETER);
         *info = fake().version_;
-        info->dwOSVersionInfoSize = size;
         return TRUE;
     }
 };

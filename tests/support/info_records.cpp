@@ -15,7 +15,6 @@ void ExpectConversionsGiveTheDirectRecords(const std::string& r400, const std::s
         {Take(vlibPRINT_ConvertKVPI401to402(As<KVPrinterInfo401>(r401))), r402, false, true},
     };
     for (const auto& c : conversions) {
-        ASSERT_EQ(c.converted.size(), c.direct.size());
         std::string expected = c.direct;
         if (c.noSpooler) expected.replace(4692, 20, 20, '\0');
         if (c.noOptions) expected.replace(8632, 16, 16, '\0');

@@ -60,7 +60,6 @@ void Query(CPrinter& printer, BOOL defaultsOnly, QueryBuffers& b) {
 // puts them last).
 void FillRealistic(QueryBuffers& b) {
     fake::FakePrintSystem fake;
-    fake.SetVersion(VER_PLATFORM_WIN32_NT, 5, 1, 2600, L"");
     fake::FakePrinter& p = fake.AddPrinter(L"P");
     p.SetBins({{DMBIN_AUTO, L"Automatically Select"}, {DMBIN_UPPER, L"Tray 1 \u00e9"}, {DMBIN_MANUAL, L"Manual Feed"},
                {DMBIN_LOWER, L"Tray 2"}});
@@ -236,7 +235,6 @@ TEST(Caps4RoundTrip, DroppedAndNegativeCountsLoadBackUnchanged) {
             // empty array keeps no count: only there may a negative count go.
             const caps4& back = *reinterpret_cast<const caps4*>(again.data());
             if (!negative || back.*layout.count == 0xFFFFFFFF) EXPECT_EQ(again, first);
-            if (!negative) EXPECT_EQ(back.*layout.size, reinterpret_cast<const caps4*>(sound.data())->*layout.size);
             testsupport::TraceCapture trace;
             LogCaps4(trace.log(), reinterpret_cast<const caps4*>(first.data()), first.size());
             const auto lines = trace.Lines();

@@ -228,20 +228,20 @@ TEST_F(FormsMeasured, WritesTheRowsAndRecordsWithOneDeviceContextPerForm) {
 TEST(Resolutions, RefusesListsThatAreEmptyChangedOrNegative) {
     const std::string p = "vlibPRINT_QueryDevCap_Resolutions => ";
     // result: empty when refused; run: consecutive lines of the trace.
-    struct Case { const char* what; PairList entries; std::vector<int> counts; int fetchAnswer; bool faultOnFetch;
+    struct Case { const char* what; PairList entries; std::vector<int> counts; bool faultOnFetch;
                   PairList result; std::vector<std::string> run; } cases[] = {
-        {"negative", {{300, 300}, {600, 600}, {-1, -1}}, {}, INT_MIN, false, {},
+        {"negative", {{300, 300}, {600, 600}, {-1, -1}}, {}, false, {},
          {"\t\tdwNumResolutions: 3", "\t\tResolution 0: 300 x 300", "\t\tResolution 1: 600 x 600",
           "\t\tResolution 2: -1 x -1", p + "negative resolution - printer will only use indexed resolutions..."}},
-        {"negative y", {{300, -300}}, {}, INT_MIN, false, {},
+        {"negative y", {{300, -300}}, {}, false, {},
          {"\t\tResolution 0: 300 x -300", p + "negative resolution - printer will only use indexed resolutions..."}},
-        {"count 0", {{300, 300}}, {0}, INT_MIN, false, {},
+        {"count 0", {{300, 300}}, {0}, false, {},
          {p + "dwNumResolutions = 0", p + "printer only supports indexed resolutions"}},
-        {"count 3, fetch 6", PairList(6, {300, 300}), {3}, INT_MIN, false, {}, {p + "numResolutions changed, 3 => 6"}},
-        {"fault while fetching", {{300, 300}, {600, 600}}, {}, INT_MIN, true, {},
+        {"count 3, fetch 6", PairList(6, {300, 300}), {3}, false, {}, {p + "numResolutions changed, 3 => 6"}},
+        {"fault while fetching", {{300, 300}, {600, 600}}, {}, true, {},
          {"threw exception", p + "numResolutions changed, 2 => 0"}},
         // The second count sizes the fetch.
-        {"count 3 then 2", {{300, 300}, {600, 600}}, {3, 2}, INT_MIN, false, {{300, 300}, {600, 600}},
+        {"count 3 then 2", {{300, 300}, {600, 600}}, {3, 2}, false, {{300, 300}, {600, 600}},
          {"\t\tdwNumResolutions: 2", "\t\tResolution 0: 300 x 300", "\t\tResolution 1: 600 x 600"}},
     };
     for (const Case& c : cases) {
@@ -250,7 +250,6 @@ TEST(Resolutions, RefusesListsThatAreEmptyChangedOrNegative) {
         p.printer.SetResolutions(c.entries);
         fake::CapAnswer& answer = p.printer.Cap(DC_ENUMRESOLUTIONS);
         answer.counts = c.counts;  // empty: the number of entries
-        answer.fetchAnswer = c.fetchAnswer;
         if (c.faultOnFetch) answer.faultOnCalls = {3};
         const Result r = Ask(&vlibPRINT_QueryDevCap_Resolutions, L"P");
         EXPECT_EQ(r.pairs, c.result);

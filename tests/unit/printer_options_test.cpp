@@ -57,7 +57,6 @@ TEST_F(Options, PerMachineValuesWinAndAnEightByteValueIsUnreadable) {
                                           "CPrinter::Query => couldn't get value bPrintAsImage",
                                           "CPrinter::Query => dwPrintAsImageDPI: 600",
                                           "CPrinter::Query => couldn't get value dwFontEmbed"}));
-    env.registry.ClearQueried();
     printer.Query(1, nullptr, nullptr);
     EXPECT_EQ(printer.queryBuffers.dwAnsiOnly, 2u);
     EXPECT_EQ(printer.dwIgnoreLogPixels, 0u);

@@ -21,7 +21,6 @@ protected:
         office = &env.fake.AddPrinter(L"Office");
         office->SetMedia({{DMMEDIA_STANDARD, L"Plain"}, {DMMEDIA_GLOSSY, L"Glossy"}});
         office->SetScalar(DC_COLORDEVICE, 1);
-        office->SetValues(DC_NUP, {1, 2, 4});
         env.SetCacheMethod(2);
     }
 };

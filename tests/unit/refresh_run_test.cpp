@@ -106,7 +106,6 @@ TEST(Refresh, AFaultOrAThrowAtAnyDriverCallEndsOnlyThatPrintersQueryAndLeaksNoth
         int seen = 0;
         for (const fake::Call& call : run.fake.calls())
             if (call.op != fake::Op::GetVersionEx && ++seen == at) faulted = call.printer;
-        ASSERT_EQ(seen, run.fake.DriverCalls());
         for (const std::wstring& name : names) {
             SCOPED_TRACE(testsupport::Narrow(name));
             const std::string stored = run.RegistryRecord(HKEY_LOCAL_MACHINE, name);
