@@ -33,15 +33,14 @@ struct FakeNotify {
     HANDLE settled = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
 
     // Queues the answers and signals the change handle; call while the thread
-    // waits (after the start or Settle). Unless told not to, settles.
+    // waits (after the start or a settling Send). Unless told not to, settles:
+    // waits until the thread has taken the signal and waits again (false after
+    // a time-out that only a hang reaches).
     bool Send(const std::vector<NotifyAnswer>& more, bool settle = true) {
         answers.insert(answers.end(), more.begin(), more.end());
         ::ResetEvent(settled);
-        return ::SetEvent(handles.back()) && (!settle || Settle());
+        return ::SetEvent(handles.back()) && (!settle || ::WaitForSingleObject(settled, 10000) == WAIT_OBJECT_0);
     }
-    // The thread has taken the last Send's signal and waits again (false
-    // after a time-out that only a hang reaches).
-    bool Settle() { return ::WaitForSingleObject(settled, 10000) == WAIT_OBJECT_0; }
 
     static platform::SpoolerApi Spooler(platform::SpoolerApi api) {
         api.FindFirstPrinterChangeNotification = [](HANDLE, DWORD, DWORD, LPVOID) -> HANDLE {

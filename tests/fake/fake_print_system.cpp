@@ -8,7 +8,6 @@
 #include <cstring>
 #include <new>
 #include <stdexcept>
-#include <tuple>
 
 namespace fake {
 
@@ -191,7 +190,7 @@ int Metric(const FakePrinter& printer, const DEVMODEW& dm, int index) {
     LONG width = 2159, length = 2794;  // Letter
     auto paper = std::find_if(printer.papers.begin(), printer.papers.end(),
                               [&](const FakePaper& p) { return p.id == static_cast<WORD>(dm.dmPaperSize); });
-    if (paper != printer.papers.end()) std::tie(width, length) = std::make_tuple(paper->width, paper->length);
+    if (paper != printer.papers.end()) width = paper->width, length = paper->length;
     if (dm.dmOrientation == DMORIENT_LANDSCAPE && !printer.ignoresOrientation) std::swap(width, length);
     auto indexed = printer.indexedDpi.find(dm.dmPrintQuality);  // negative qualities name a resolution
     const int dpiX = dm.dmPrintQuality > 0                  ? dm.dmPrintQuality
@@ -285,11 +284,10 @@ struct Tables {
         return TRUE;
     }
 
-    static LONG WINAPI DocumentProperties(HWND, HANDLE handle, LPWSTR name, PDEVMODEW out, PDEVMODEW in, DWORD mode) {
-        FakePrinter* printer = fake().handles_.count(handle) ? fake().Find(fake().handles_[handle]) : nullptr;
-        const DWORD error = fake().Enter({.op = Op::DocumentProperties, .printer = printer ? printer->name : Str(name),
-                                          .arg = static_cast<int>(mode), .withOutput = out != nullptr});
-        if (error || !printer) return Fail<LONG>(error ? error : ERROR_INVALID_HANDLE, error ? 0 : -1);
+    static LONG WINAPI DocumentProperties(HWND, HANDLE handle, LPWSTR, PDEVMODEW out, PDEVMODEW in, DWORD mode) {
+        FakePrinter* printer;
+        if (DWORD error = EnterOnPrinter(handle, {.op = Op::DocumentProperties, .arg = static_cast<int>(mode)}, printer))
+            return Fail<LONG>(error, printer ? 0 : -1);
         if (mode == 0) {
             if (printer->documentPropertiesSize != INT_MIN) return printer->documentPropertiesSize;
             return static_cast<LONG>(printer->devmode.size());
@@ -360,16 +358,11 @@ struct Tables {
         auto found = printer->caps.find(index);
         if (found == printer->caps.end()) return 0;
         CapAnswer& answer = found->second;
-        if (answer.faultOnCalls.count(++answer.calls)) DriverFault();
         // Counting calls answer in turn, the last answer repeating.
-        const size_t counted = std::count_if(fake().calls_.begin(), fake().calls_.end(), [&](const Call& c) {
-            return c.op == Op::DeviceCapabilities && c.printer == printer->name && c.arg == index && !c.withOutput;
-        });
+        const size_t turn = std::min<size_t>(output ? 0 : ++answer.counted, answer.counts.size());
+        if (answer.faultOnCalls.count(++answer.calls)) DriverFault();
         const size_t entries = answer.entryWidth ? answer.entries.size() / answer.entryWidth : 0;
-        const int told = answer.counts.empty() ? static_cast<int>(entries)
-                         : counted            ? answer.counts[std::min(counted, answer.counts.size()) - 1]
-                                              : 0;
-        if (!output) return told;
+        if (!output) return turn ? answer.counts[turn - 1] : static_cast<int>(entries);
         // A real driver writes its whole list, whatever it answered when
         // counted: the caller's array (a process-heap block) must hold it.
         const size_t bytes = entries * answer.entryWidth;
@@ -472,8 +465,6 @@ const platform::SpoolerApi kFakeSpooler = {
     Tables::FindFirstChange,    ::FindNextPrinterChangeNotification, ::FreePrinterNotifyInfo,
     ::FindClosePrinterChangeNotification,
 };
-const platform::GdiApi kFakeGdi = {Tables::CreateDC, Tables::GetDeviceCaps, Tables::ExtEscape, Tables::DeleteDC};
-const platform::VersionApi kFakeVersion = {Tables::GetVersionEx};
 
 // A DeviceCapabilitiesW answer listing what `field` gives for each item of
 // the list, each value as its bytes.
@@ -563,8 +554,8 @@ std::vector<BYTE> MakeDevmode(const std::wstring& deviceName, WORD driverExtra) 
 
 FakePrintSystem::FakePrintSystem()
     : spooler_(platform::spooler, kFakeSpooler),
-      gdi_(platform::gdi, kFakeGdi),
-      version_api_(platform::version, kFakeVersion) {
+      gdi_(platform::gdi, {Tables::CreateDC, Tables::GetDeviceCaps, Tables::ExtEscape, Tables::DeleteDC}),
+      version_api_(platform::version, {Tables::GetVersionEx}) {
     if (g_current) throw std::logic_error("only one FakePrintSystem at a time");
     g_current = this;
     SetVersion(VER_PLATFORM_WIN32_NT, 6, 1, 7601, L"Service Pack 1");
@@ -573,13 +564,10 @@ FakePrintSystem::FakePrintSystem()
 FakePrintSystem::~FakePrintSystem() { g_current = nullptr; }
 
 FakePrinter& FakePrintSystem::AddPrinter(const std::wstring& name) {
-    FakePrinter& p = printers_.emplace_back();
-    p.name = name;
-    p.devmode = MakeDevmode(name);
+    FakePrinter& p = printers_.emplace_back(FakePrinter{.name = name, .devmode = MakeDevmode(name)});
     p.SetPapers({{DMPAPER_LETTER, L"Letter", 2159, 2794}, {DMPAPER_A4, L"A4", 2100, 2970}});
     p.SetBins({{DMBIN_AUTO, L"Automatically Select"}, {DMBIN_UPPER, L"Tray 1"}});
     p.SetResolutions({{300, 300}, {600, 600}});
-    p.margin = 42;  // about 1/6 inch
     p.deviceCaps = {{DRIVERVERSION, 0x0400}, {TECHNOLOGY, DT_RASPRINTER}, {BITSPIXEL, 1}, {PLANES, 1},
                     {NUMCOLORS, 2},          {RASTERCAPS, 0x6E99},      {TEXTCAPS, 0x5D37}};
     if (!DriverNamed(p.driverName)) AddDriver(p.driverName);
@@ -589,11 +577,7 @@ FakePrinter& FakePrintSystem::AddPrinter(const std::wstring& name) {
 FakePrinter* FakePrintSystem::Find(const std::wstring& name) { return Named(printers_, name); }
 const FakeDriver* FakePrintSystem::DriverNamed(const std::wstring& name) const { return Named(drivers_, name); }
 
-FakeDriver& FakePrintSystem::AddDriver(const std::wstring& name) {
-    FakeDriver& d = drivers_.emplace_back();
-    d.name = name;
-    return d;
-}
+FakeDriver& FakePrintSystem::AddDriver(const std::wstring& name) { return drivers_.emplace_back(FakeDriver{.name = name}); }
 
 void FakePrintSystem::SetVersion(DWORD platformId, DWORD major, DWORD minor, DWORD build,
                                  const std::wstring& servicePack) {
@@ -603,9 +587,7 @@ void FakePrintSystem::SetVersion(DWORD platformId, DWORD major, DWORD minor, DWO
 
 void FakePrintSystem::FaultOn(Op op, int nthCall) { failures_[{static_cast<int>(op), nthCall}] = 0; }
 
-void FakePrintSystem::FailOn(Op op, int nthCall, DWORD error) {
-    failures_[{static_cast<int>(op), nthCall}] = error ? error : ERROR_GEN_FAILURE;
-}
+void FakePrintSystem::FailOn(Op op, int nthCall, DWORD error) { failures_[{static_cast<int>(op), nthCall}] = error; }
 
 DWORD FakePrintSystem::Enter(const Call& call) {
     calls_.push_back(call);

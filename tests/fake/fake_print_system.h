@@ -34,7 +34,7 @@ struct Call {
     std::wstring printer;  // printer name (or the name behind the handle / device context)
     int arg = 0;           // DC_ index, GetDeviceCaps index, escape number, info level, DocumentProperties mode,
                            // OpenPrinterW's desired access or GetVersionExW's structure size
-    bool withOutput = false;  // DeviceCapabilitiesW / DocumentPropertiesW: an output buffer was given
+    bool withOutput = false;  // DeviceCapabilitiesW: an output buffer was given
     std::wstring text;        // CreateDCW: the driver string; printer data: the value name
     // CreateDCW with a DEVMODE: the fields that matter to the measurements, as passed.
     short paperSize = 0, orientation = 0;
@@ -57,7 +57,8 @@ struct CapAnswer {
     // Calls of this index (counting 1, 2, ... over all calls of the index)
     // that fault inside the driver.
     std::set<int> faultOnCalls;
-    int calls = 0;  // how many calls of this index were made
+    int calls = 0;    // how many calls of this index were made
+    int counted = 0;  // how many of them had no output buffer
 };
 
 struct FakePaper {
@@ -95,7 +96,7 @@ struct FakePrinter {
     // Device contexts.
     bool ignoresOrientation = false;         // validation keeps the default orientation
     std::map<int, int> indexedDpi = {{-1, 150}, {-2, 300}, {-3, 600}, {-4, 1200}};
-    LONG margin = 0;                         // on every side, tenths of a millimetre
+    LONG margin = 42;                        // on every side, tenths of a millimetre (about 1/6 inch)
     std::map<int, int> deviceCaps;           // fixed GetDeviceCaps answers (TECHNOLOGY, RASTERCAPS, ...)
     std::map<int, int> escapes;              // QUERYESCSUPPORT answers by escape number
     std::set<int> faultingEscapes;           // escapes whose probe faults
@@ -150,7 +151,7 @@ public:
 
     // The nth call (1-based) of the operation faults inside the "driver".
     void FaultOn(Op op, int nthCall);
-    // The nth call (1-based) of the operation fails with the error code.
+    // The nth call (1-based) of the operation fails with the error code (not 0).
     void FailOn(Op op, int nthCall, DWORD error);
     // The nth driver-facing call (1-based: every spooler and GDI call, in the
     // order made) faults inside the "driver".

@@ -20,11 +20,9 @@ BOOL WINAPI CountingFree(HANDLE heap, DWORD flags, LPVOID block) {
     return freed;
 }
 
-const platform::HeapApi kCounting = {CountingAlloc, CountingFree};
-
 }  // namespace
 
-HeapCounter::HeapCounter(long refused) : api_(platform::heap, kCounting) {
+HeapCounter::HeapCounter(long refused) : api_(platform::heap, {CountingAlloc, CountingFree}) {
     g_live = 0;
     g_refused = refused;
 }

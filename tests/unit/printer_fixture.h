@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "fake/fake_print_system.h"
-#include "platform/kernel.h"
 #include "printer/printer.h"
 #include "printer/printer_keys.h"
 #include "support/info_records.h"
