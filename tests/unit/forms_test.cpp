@@ -2,7 +2,6 @@
 // defaults, and measured against the fake print system's drivers.
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <new>
 
 #include "devcaps/forms.h"
@@ -54,14 +53,6 @@ std::vector<FormEntry> Forms(FakePrintSystem& fake, Pairs resolutions = {{300, 3
 }
 
 Longs Values(const FormEntry& f) { return Longs(&f.formNo, &f.offY + 1); }
-
-// A form whose measurement faulted: the fixed page (a Letter sheet at 600
-// dpi) with the logical and aspect values of its resolution.
-void ExpectFixedPage(const FormEntry& f, LONG resX, LONG log, LONG aspXY) {
-    EXPECT_EQ((Longs{f.hsize, f.vsize, f.hres, f.vres, f.physW, f.physH, f.offX, f.offY, f.orientFlag, f.resX, f.logX,
-                     f.logY, f.aspX, f.aspY, f.aspXY}),
-              (Longs{207, 271, 4887, 6391, 5100, 6600, 110, 99, 1, resX, log, log, log, log, aspXY}));
-}
 
 // Defaults and invalid arguments never reach the print system.
 TEST(FormsDefaults, EveryDefaultPaperAtEveryDefaultResolution) {
@@ -168,9 +159,13 @@ TEST(FormsFaults, AFormThatCannotBeMeasuredTakesTheFixedPage) {
         if (c.read) p.fake.FaultOn(Op::GetDeviceCaps, c.read);
         const auto t = Forms(p.fake, {{300, 300}, {360, 360}});
         ASSERT_EQ(t.size(), 6u);
+        // A faulted form: its paper and resolution, the fixed page (a Letter
+        // sheet at 600 dpi) with the logical and aspect values of its resolution.
         for (int form = c.first; form <= c.last; ++form) {
-            ExpectFixedPage(t[form], form < 3 ? 300 : 360, c.log, c.aspXY);
-            EXPECT_EQ(t[form].paprI, kThree[form % 3].id);
+            const fake::FakePaper& paper = kThree[form % 3];
+            const LONG res = form < 3 ? 300 : 360;
+            EXPECT_EQ(Values(t[form]), (Longs{form, 1, paper.id, paper.width, paper.length, res, res, form / 3, 207, 271,
+                                              4887, 6391, c.log, c.log, c.log, c.log, c.aspXY, 5100, 6600, 110, 99}));
         }
         // The next paper of the resolution keeps the same values with its own page.
         if (c.last % 3 != 2) EXPECT_TRUE(t[c.last + 1].logX == c.log && t[c.last + 1].physW != 5100);

@@ -174,11 +174,9 @@ TEST(PrinterObject, DefaultDevmodesInformationRefreshAndCapabilitySet) {
     printer.DeserializeCaps4(record, record->dwSize - 1);
     EXPECT_EQ(printer.queryBuffers.dwCopies, 1234u);
     platform::HeapFreeBlock(record);
-    printer.dwIgnoreLogPixels = 1;
     printer.ClearQueryBuffers();
     const QueryBuffers empty{};
     EXPECT_EQ(0, std::memcmp(&printer.queryBuffers, &empty, sizeof(empty)));
-    EXPECT_EQ(printer.dwIgnoreLogPixels, 0u);
 }
 
 }  // namespace

@@ -82,11 +82,8 @@ R Make(WORD size, WORD driverExtra) {
     R r{};
     r.dm.dmSize = size, r.dm.dmDriverExtra = driverExtra;
     r.dwSignatureStart = r.dwSignatureEnd = kPrivateDM4Signature, r.dwPrivateFields = 0x8001;
-    r.dwFlags = 7, r.dwSessionID = 2, r.dwSpoolType = 3, r.dwExportMethod = 4, r.dwExportType = 5;
-    r.dwSaveModeServer = 6, r.dwSaveModeClient = 8, r.dwIfExistsServer = 9, r.dwIfExistsClient = 0xFFFFFFFF;
-    SetName(r.szServerCommandLine, "srv.exe"), SetName(r.szServerArgs, "-s"), SetName(r.szClientCommandLine, "cli.exe");
+    r.dwFlags = 7;
     SetName(r.szClientArgs, "-c"), SetName(r.szNativePrinterName, "Caf\xE9 Laser");
-    SetName(r.szServerDestination, "\\\\srv\\out"), SetName(r.szClientDestination, "C:\\out");
     return r;
 }
 
