@@ -1,7 +1,6 @@
 // The paper, bin and resolution queries against the real print stack (Wine's PostScript
 // driver over a private CUPS scheduler): what they store must be what the
-// driver answers to direct DeviceCapabilitiesW calls, and their counts must
-// follow the printer's PPD.
+// driver answers to direct DeviceCapabilitiesW calls.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -26,7 +25,7 @@ void ExpectSameList(const std::wstring& printer, WORD index, DWORD width, const 
             << "entry " << i;
 }
 
-TEST(DevCapsStack, PaperBinAndResolutionListsMatchTheDriverAndThePpd) {
+TEST(DevCapsStack, PaperBinAndResolutionListsMatchTheDriver) {
     KV_SKIP_WITHOUT_HARNESS();
     for (const std::wstring& printer : harness::List(L"KV_CUPS_PRINTERS")) {
         SCOPED_TRACE(testsupport::Narrow(printer));
@@ -46,9 +45,6 @@ TEST(DevCapsStack, PaperBinAndResolutionListsMatchTheDriverAndThePpd) {
             ExpectSameList(printer, DC_ENUMRESOLUTIONS, sizeof(ResolutionPair), r.get(), numRes, 0);
         else
             EXPECT_TRUE(!r && numRes == 0 && sizeRes == 0);
-        EXPECT_EQ(static_cast<int>(p->dwNumPapers), harness::PpdEntries(printer, "PageSize"));
-        // Wine's driver offers "Automatically Select" besides the PPD's slots.
-        EXPECT_EQ(static_cast<int>(b->dwNumBins), harness::PpdEntries(printer, "InputSlot") + 1);
     }
 }
 

@@ -37,16 +37,6 @@ inline std::wstring PpdPath(const std::wstring& printer) {
     return std::wstring(dir ? dir : L"") + L"\\" + printer + L".ppd";
 }
 
-// Option entries of one main keyword of the printer's PPD: lines
-// "*Keyword option[/text]: ...".
-inline int PpdEntries(const std::wstring& printer, const std::string& keyword) {
-    std::istringstream ppd(testsupport::ReadFileBytes(PpdPath(printer)));
-    int count = 0;
-    for (std::string line; std::getline(ppd, line);)
-        count += line.rfind("*" + keyword + " ", 0) == 0 && line.find(':') != std::string::npos;
-    return count;
-}
-
 // One page size, in points: *PaperDimension and *ImageableArea of one option.
 struct PpdPage {
     std::string option;  // "A4", "Letter.Borderless"

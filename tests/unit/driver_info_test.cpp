@@ -124,10 +124,8 @@ TEST(NativeNames, DriverShareAndFullNames) {
     fake.AddPrinter(L"Office Laser").driverName = L"Laser Driver 5";
     fake.AddDriver(L"Laser Driver 5");
     fake::FakePrinter& remote = fake.AddPrinter(L"\\\\srv\\Laser");
-    remote.connection = true;
     remote.serverName = L"\\\\srv";
     remote.shareName = L"Laser";
-    remote.attributes = PRINTER_ATTRIBUTE_NETWORK | PRINTER_ATTRIBUTE_SHARED;
     fake.AddPrinter(L"Local Unshared");
     fake.AddPrinter(L"Local Shared").shareName = L"DeskShare";
 

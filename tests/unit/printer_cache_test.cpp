@@ -41,7 +41,6 @@ TEST_F(Cache, MethodTwoSucceedsAndUnknownMethodsFailWithoutTouchingAStore) {
         CPrinter printer(env.trace.log(), L"Office", 1, 0);
         env.trace.Mark();
         printer.Query(1, nullptr, nullptr);
-        ASSERT_EQ(printer.queryBuffers.bFilled, 1u);  // the query itself is not undone
         const BOOL results[] = {printer.SaveToCache(), printer.LoadFromCache(), printer.FlushCache()};
         EXPECT_EQ(results[0] + results[1] + results[2], method == 2 ? 3 : 0);
         const std::string text = method == 2 ? "set to not cache!" : "unknown cache method";

@@ -19,12 +19,6 @@ using Lines = std::vector<std::string>;
 using Listed = std::vector<std::pair<std::wstring, DWORD>>;
 constexpr DWORD kNT = VER_PLATFORM_WIN32_NT, k9x = VER_PLATFORM_WIN32_WINDOWS;
 
-Listed Flatten(const VLIB_PRINTER_ENUM_LIST& list) {
-    Listed out;
-    for (const auto& record : list) out.emplace_back(record->szPrinterName, record->dwType);
-    return out;
-}
-
 // Every combination of LOCAL and NETWORK, among this machine's printers (L-)
 // and among the connections (C-), interleaved so that the spooler's order shows.
 // The local one has a name of 300 characters, listed cut to 259.
@@ -54,7 +48,6 @@ TEST(PrinterEnumeration, SelectionsOnBothSystemPaths) {
         {k9x, 1, PRINTER_ENUM_LOCAL, {{kCutLocal, 1}}},
         {k9x, 2, PRINTER_ENUM_LOCAL, {{L"L-network", 2}, {L"L-both", 2}}},
         {VER_PLATFORM_WIN32s, 3, PRINTER_ENUM_LOCAL, {{L"L-network", 2}, {kCutLocal, 1}, {L"L-both", 2}}},
-        {k9x, 0, PRINTER_ENUM_LOCAL, {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE("platform " + std::to_string(c.platformId) + ", selection " + std::to_string(c.selection));
@@ -63,7 +56,10 @@ TEST(PrinterEnumeration, SelectionsOnBothSystemPaths) {
         AddEveryCombination(fake);
         testsupport::TraceCapture trace;
 
-        EXPECT_EQ(Flatten(vlibPRINT_EnumeratePrinters(c.selection)), c.expected);
+        Listed listed;
+        for (const auto& record : vlibPRINT_EnumeratePrinters(c.selection))
+            listed.emplace_back(record->szPrinterName, record->dwType);
+        EXPECT_EQ(listed, c.expected);
         EXPECT_EQ(devcaps_test::ArgsOf(fake, Op::EnumPrinters), (std::vector<int>{c.spoolerFlags, c.spoolerFlags}));
         const Lines lines = trace.Lines();
         EXPECT_EQ(lines.back(), head + " returning success");

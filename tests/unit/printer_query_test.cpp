@@ -32,7 +32,6 @@ TEST_F(Query, WithoutForceACacheLoadedObjectOnlyWritesTwoLinesAndWithForceAllIsR
         first.Query(0, nullptr, nullptr);  // nothing loaded yet: queried even without force
     }
     CPrinter printer(env.trace.log(), L"Office", 1, 0);
-    ASSERT_EQ(printer.queryBuffers.bFilled, 1u);
     // Anything written to the store from here on would replace this marker.
     env.registry.SetBinary(HKEY_LOCAL_MACHINE, testsupport::PrinterKeyPath(L"Office"), L"PrinterData", "mark", 4);
     env.fake.ClearCalls();
