@@ -103,7 +103,7 @@ PRINTER_INFO_2W PrinterInfo2(Packer& pack, const FakePrinter* p) {
     info.pPortName = pack.String(L"FILE:");
     info.pDriverName = pack.String(p->driverName);
     info.pComment = p->nullComment ? nullptr : pack.String(p->comment, false);
-    info.pLocation = pack.String(p->location, false);
+    info.pLocation = pack.String(L"lab");
     info.pDevMode = pack.Devmode(p->devmode);
     info.pPrintProcessor = pack.String(L"winprint");
     info.pDatatype = pack.String(L"RAW");
@@ -185,7 +185,7 @@ void MergeForValidation(DEVMODEW* out, const DEVMODEW* in, const FakePrinter& pr
 }
 
 // Page metrics of a device context, computed as a driver would from the
-// DEVMODE's paper, orientation and resolution and the printer's margins.
+// DEVMODE's paper, orientation and resolution, with 4.2 mm margins.
 int Metric(const FakePrinter& printer, const DEVMODEW& dm, int index) {
     LONG width = 2159, length = 2794;  // Letter
     auto paper = std::find_if(printer.papers.begin(), printer.papers.end(),
@@ -199,7 +199,7 @@ int Metric(const FakePrinter& printer, const DEVMODEW& dm, int index) {
     const int dpiY = (dm.dmFields & DM_YRESOLUTION) && dm.dmYResolution > 0 ? dm.dmYResolution : dpiX;
     auto pixels = [](LONG tenthsMm, int dpi) { return static_cast<int>(static_cast<long long>(tenthsMm) * dpi / 254); };
     const int physW = pixels(width, dpiX), physH = pixels(length, dpiY);
-    const int offX = pixels(printer.margin, dpiX), offY = pixels(printer.margin, dpiY);
+    const int offX = pixels(42, dpiX), offY = pixels(42, dpiY);
     const int horzRes = physW - 2 * offX, vertRes = physH - 2 * offY;
     switch (index) {
     case PHYSICALWIDTH: return physW;
@@ -286,7 +286,7 @@ struct Tables {
 
     static LONG WINAPI DocumentProperties(HWND, HANDLE handle, LPWSTR, PDEVMODEW out, PDEVMODEW in, DWORD mode) {
         FakePrinter* printer;
-        if (DWORD error = EnterOnPrinter(handle, {.op = Op::DocumentProperties, .arg = static_cast<int>(mode)}, printer))
+        if (DWORD error = EnterOnPrinter(handle, {.op = Op::DocumentProperties}, printer))
             return Fail<LONG>(error, printer ? 0 : -1);
         if (mode == 0) {
             if (printer->documentPropertiesSize != INT_MIN) return printer->documentPropertiesSize;
@@ -304,8 +304,7 @@ struct Tables {
     static BOOL WINAPI GetPrinter(HANDLE handle, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed) {
         if (needed) *needed = 0;
         FakePrinter* printer;
-        if (DWORD error = EnterOnPrinter(handle, {.op = Op::GetPrinter, .arg = static_cast<int>(level)}, printer))
-            return Fail(error);
+        if (DWORD error = EnterOnPrinter(handle, {.op = Op::GetPrinter}, printer)) return Fail(error);
         const std::vector<const FakePrinter*> one = {printer};
         if (level == 2) return PackRecords(one, sizeof(PRINTER_INFO_2W), buffer, size, needed, nullptr, PrinterInfo2);
         if (level != 8 && level != 9) return Fail(ERROR_INVALID_LEVEL);
@@ -316,8 +315,7 @@ struct Tables {
 
     static BOOL WINAPI SetPrinter(HANDLE handle, DWORD level, LPBYTE buffer, DWORD) {
         FakePrinter* printer;
-        if (DWORD error = EnterOnPrinter(handle, {.op = Op::SetPrinter, .arg = static_cast<int>(level)}, printer))
-            return Fail(error);
+        if (DWORD error = EnterOnPrinter(handle, {.op = Op::SetPrinter}, printer)) return Fail(error);
         if (!buffer) return Fail(ERROR_INVALID_PARAMETER);
         if (level != 8 && level != 9) return Fail(ERROR_INVALID_LEVEL);
         const DEVMODEW* dm = reinterpret_cast<PRINTER_INFO_8W*>(buffer)->pDevMode;
@@ -328,8 +326,7 @@ struct Tables {
     static BOOL WINAPI GetPrinterDriver(HANDLE handle, LPWSTR, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed) {
         if (needed) *needed = 0;
         FakePrinter* printer;
-        if (DWORD error = EnterOnPrinter(handle, {.op = Op::GetPrinterDriver, .arg = static_cast<int>(level)}, printer))
-            return Fail(error);
+        if (DWORD error = EnterOnPrinter(handle, {.op = Op::GetPrinterDriver}, printer)) return Fail(error);
         const FakeDriver* driver = fake().DriverNamed(printer->driverName);
         if (!driver) return Fail(ERROR_UNKNOWN_PRINTER_DRIVER);
         return PackDrivers({driver}, level, buffer, size, needed, nullptr);
@@ -339,8 +336,7 @@ struct Tables {
                                           LPDWORD needed, LPDWORD returned) {
         if (returned) *returned = 0;
         if (needed) *needed = 0;
-        const Call call{.op = Op::EnumPrinterDrivers, .arg = static_cast<int>(level), .text = Str(environment)};
-        if (DWORD error = fake().Enter(call)) return Fail(error);
+        if (DWORD error = fake().Enter({.op = Op::EnumPrinterDrivers, .text = Str(environment)})) return Fail(error);
         std::vector<const FakeDriver*> listed;
         for (const FakeDriver& d : fake().drivers_)
             if (!environment || environment == std::wstring(kEnvironment)) listed.push_back(&d);
@@ -377,7 +373,7 @@ struct Tables {
     static DWORD WINAPI GetPrinterData(HANDLE handle, LPWSTR name, LPDWORD type, LPBYTE data, DWORD size,
                                        LPDWORD needed) {
         FakePrinter* printer;
-        if (DWORD error = EnterOnPrinter(handle, {.op = Op::GetPrinterData, .text = Str(name)}, printer)) return error;
+        if (DWORD error = EnterOnPrinter(handle, {.op = Op::GetPrinterData}, printer)) return error;
         auto found = printer->data.find(Str(name));
         if (found == printer->data.end()) return ERROR_FILE_NOT_FOUND;
         const auto& [valueType, bytes] = found->second;
@@ -390,15 +386,14 @@ struct Tables {
 
     static DWORD WINAPI SetPrinterData(HANDLE handle, LPWSTR name, DWORD type, LPBYTE data, DWORD size) {
         FakePrinter* printer;
-        if (DWORD error = EnterOnPrinter(handle, {.op = Op::SetPrinterData, .text = Str(name)}, printer)) return error;
+        if (DWORD error = EnterOnPrinter(handle, {.op = Op::SetPrinterData}, printer)) return error;
         printer->data[Str(name)] = {type, std::vector<BYTE>(data, data + size)};
         return ERROR_SUCCESS;
     }
 
     static DWORD WINAPI DeletePrinterData(HANDLE handle, LPWSTR name) {
         FakePrinter* printer;
-        if (DWORD error = EnterOnPrinter(handle, {.op = Op::DeletePrinterData, .text = Str(name)}, printer))
-            return error;
+        if (DWORD error = EnterOnPrinter(handle, {.op = Op::DeletePrinterData}, printer)) return error;
         return printer->data.erase(Str(name)) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
     }
 

@@ -32,10 +32,10 @@ enum class Op {
 struct Call {
     Op op;
     std::wstring printer;  // printer name (or the name behind the handle / device context)
-    int arg = 0;           // DC_ index, GetDeviceCaps index, escape number, info level, DocumentProperties mode,
+    int arg = 0;           // DC_ index, GetDeviceCaps index, escape number, EnumPrintersW's flags,
                            // OpenPrinterW's desired access or GetVersionExW's structure size
     bool withOutput = false;  // DeviceCapabilitiesW: an output buffer was given
-    std::wstring text;        // CreateDCW: the driver string; printer data: the value name
+    std::wstring text;        // CreateDCW: the driver string; EnumPrinterDriversW: the environment
     // CreateDCW with a DEVMODE: the fields that matter to the measurements, as passed.
     short paperSize = 0, orientation = 0;
     DWORD fields = 0;
@@ -68,14 +68,14 @@ struct FakePaper {
     LONG length;
 };
 
-// A printer on port FILE: with the winprint print processor and RAW data.
+// A printer in location "lab" on port FILE: with the winprint print processor
+// and RAW data; its pages have margins of 4.2 mm (about 1/6 inch) all round.
 struct FakePrinter {
     std::wstring name;
     std::wstring serverName;
     std::wstring shareName;
     std::wstring driverName = L"Fake Laser Driver";
     std::wstring comment = L"fake printer";
-    std::wstring location = L"lab";
     DWORD attributes = PRINTER_ATTRIBUTE_LOCAL;
     bool connection = false;  // listed under PRINTER_ENUM_CONNECTIONS instead of PRINTER_ENUM_LOCAL
     bool openable = true;     // OpenPrinterW succeeds
@@ -96,7 +96,6 @@ struct FakePrinter {
     // Device contexts.
     bool ignoresOrientation = false;         // validation keeps the default orientation
     std::map<int, int> indexedDpi = {{-1, 150}, {-2, 300}, {-3, 600}, {-4, 1200}};
-    LONG margin = 42;                        // on every side, tenths of a millimetre (about 1/6 inch)
     std::map<int, int> deviceCaps;           // fixed GetDeviceCaps answers (TECHNOLOGY, RASTERCAPS, ...)
     std::map<int, int> escapes;              // QUERYESCSUPPORT answers by escape number
     std::set<int> faultingEscapes;           // escapes whose probe faults

@@ -65,7 +65,6 @@ TEST_F(DevCapsLists, NullPrinterGivesTheBuiltInTablesOrEmptyLists) {
 
 TEST_F(DevCapsLists, PaperQueryTracesEveryStepAndCountsEachListTwice) {
     Block<PaperBuffer> papers(vlibPRINT_QueryDevCap_Papers(L"P", L"FILE:", nullptr));
-    ASSERT_TRUE(papers);
     const std::string p = "vlibPRINT_QueryDevCap_Papers => ";
     EXPECT_EQ(trace.Lines(),
               (std::vector<std::string>{p, p + "Names: 2; Papers: 2; PaperSizes: 2", p + "Bytes Required: 316 (256 + 4)",
