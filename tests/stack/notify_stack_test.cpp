@@ -12,12 +12,10 @@ namespace {
 TEST(NotifyStack, WineOffersNoChangeNotification) {
     KV_SKIP_WITHOUT_HARNESS();
     const std::wstring name = harness::List(L"KV_CUPS_PRINTERS").front();
-    testsupport::TempDir dir;
-    TraceLog* log = TraceLogCreate(dir.File(L"trace.log").c_str(), 0);
-    CPrinter(log, name, 2, 0).StartPrinterNotifyThread();
-    TraceLogDestroy(log);
+    testsupport::TraceCapture trace;
+    CPrinter(trace.log(), name, 2, 0).StartPrinterNotifyThread();
     // Idle after the failed start: the destructor finds nothing to stop.
-    EXPECT_TRUE(printer_test::InOrder(testsupport::ReadLogLines(dir.File(L"trace.log")),
+    EXPECT_TRUE(printer_test::InOrder(trace.Lines(),
                                       {"CPrinter::StartPrinterNotifyThread => failed to get notify handle",
                                        "CPrinter::StopPrinterNotifyThread => already stopped?", "~CPrinter => deleted"}));
     // Asked to watch for a minute, kvwatch gives up at once.
