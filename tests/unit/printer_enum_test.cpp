@@ -45,7 +45,6 @@ TEST(PrinterEnumeration, SelectionsOnBothSystemPaths) {
         {kNT, 0, 0, {}},  // asked with no flags, every printer listed is skipped, still a success
         // The 9x path asks for local printers whatever the selection; the
         // selection only sorts what comes back. Any id but NT's takes it.
-        {k9x, 1, PRINTER_ENUM_LOCAL, {{kCutLocal, 1}}},
         {k9x, 2, PRINTER_ENUM_LOCAL, {{L"L-network", 2}, {L"L-both", 2}}},
         {VER_PLATFORM_WIN32s, 3, PRINTER_ENUM_LOCAL, {{L"L-network", 2}, {kCutLocal, 1}, {L"L-both", 2}}},
     };
