@@ -56,12 +56,12 @@ TEST(DisplayName, Examples) {
 }
 
 // One composition, preset to the printer Laser on machine PC7 for user ann
-// with number 3 between "(" and ")".
+// with number 3 between "[" and "]" (not the default layout's parentheses).
 struct Compose {
     std::wstring printer = L"Laser";
     DWORD scheme = 0;
     int number = 3;
-    std::wstring machine = L"PC7", open = L"(", close = L")", literals[5];
+    std::wstring machine = L"PC7", open = L"[", close = L"]", literals[5];
     DWORD parts[4] = {0, 0, 0, 0};
     BOOL display[3] = {FALSE, FALSE, FALSE};  // on, backslash, space switches
     std::wstring texts[3];
@@ -77,31 +77,30 @@ struct Compose {
 
 TEST(CreatePrinterName, SchemesLayoutsLimitsAndLengths) {
     const std::wstring x251(251, L'x');
-    const auto wide = [](Compose& c) { c.open = L"<<", c.close = L">>"; };
     const struct { DWORD scheme; void (*setup)(Compose&); std::wstring expected; } cases[] = {
-        {0, nullptr, L"Laser (PC7:3)"}, {1, nullptr, L"Laser (PC7:3)"}, {2, nullptr, L"Laser (PC7)"},
-        {3, nullptr, L"PC7:3 (Laser)"}, {4, nullptr, L"3:PC7 (Laser)"}, {5, nullptr, L"Laser (ann)"},
-        {6, nullptr, L"Laser (ann:3)"}, {7, nullptr, L"ann:3 (Laser)"}, {8, nullptr, L"3:ann (Laser)"},
+        {0, nullptr, L"Laser [PC7:3]"}, {1, nullptr, L"Laser [PC7:3]"}, {2, nullptr, L"Laser [PC7]"},
+        {3, nullptr, L"PC7:3 [Laser]"}, {4, nullptr, L"3:PC7 [Laser]"}, {5, nullptr, L"Laser [ann]"},
+        {6, nullptr, L"Laser [ann:3]"}, {7, nullptr, L"ann:3 [Laser]"}, {8, nullptr, L"3:ann [Laser]"},
         // Any other number takes the default layout, which has no open and close of its own.
-        {9, wide, L"Laser (PC7:3)"}, {42, wide, L"Laser (PC7:3)"}, {0xFFFFFFFFu, wide, L"Laser (PC7:3)"},
+        {9, nullptr, L"Laser (PC7:3)"}, {42, nullptr, L"Laser (PC7:3)"}, {0xFFFFFFFFu, nullptr, L"Laser (PC7:3)"},
         {kPrinterNameSchemeCustom, [](Compose& c) { c.literals[1] = L"#", c.parts[0] = kPrinterNamePartMachine,
                                                     c.parts[1] = kPrinterNamePartDisplay; }, L"PC7#Laser"},
         {kPrinterNameSchemeCustom, [](Compose& c) {  // an unknown selector adds nothing
              c.literals[0] = L"a", c.literals[1] = L"b", c.literals[2] = L"c", c.literals[3] = L"d";
              c.literals[4] = L"e", c.parts[0] = kPrinterNamePartNumber, c.parts[1] = kPrinterNamePartUser;
              c.parts[2] = kPrinterNamePartDisplay, c.parts[3] = 7; }, L"a3banncLaserde"},
-        {0, [](Compose& c) { c.limit = TRUE, c.limits[0] = 3, c.limits[1] = 10; }, L"Las (PC7:3)"},
-        {0, [](Compose& c) { c.limit = TRUE, c.limits[1] = 1, c.limits[2] = 2; }, L"Laser (P:3)"},
-        {6, [](Compose& c) { c.limit = TRUE, c.limits[1] = 1, c.limits[2] = 2; }, L"Laser (an:3)"},
-        {6, [](Compose& c) { c.limits[0] = c.limits[1] = c.limits[2] = 1; }, L"Laser (ann:3)"},  // switched off
-        {2, [](Compose& c) { c.printer = L"\\\\srv\\Laser"; }, L"Laser on srv (PC7)"},
+        {0, [](Compose& c) { c.limit = TRUE, c.limits[0] = 3, c.limits[1] = 10; }, L"Las [PC7:3]"},
+        {0, [](Compose& c) { c.limit = TRUE, c.limits[1] = 1, c.limits[2] = 2; }, L"Laser [P:3]"},
+        {6, [](Compose& c) { c.limit = TRUE, c.limits[1] = 1, c.limits[2] = 2; }, L"Laser [an:3]"},
+        {6, [](Compose& c) { c.limits[0] = c.limits[1] = c.limits[2] = 1; }, L"Laser [ann:3]"},  // switched off
+        {2, [](Compose& c) { c.printer = L"\\\\srv\\Laser"; }, L"Laser on srv [PC7]"},
         // The display settings reach the display-name conversion in their order.
         {2, [](Compose& c) { c.printer = L"\\\\srv\\dept\\Laser 5", c.texts[0] = L"@", c.texts[1] = L"/";
                              c.texts[2] = L"_", c.display[0] = c.display[1] = c.display[2] = TRUE; },
-         L"dept/Laser_5@srv (PC7)"},
-        {2, [](Compose& c) { c.printer = L""; }, L" (PC7)"},
-        {0, [](Compose& c) { c.printer = std::wstring(251, L'x'); }, x251 + L" (PC7:3)"},  // exactly 259
-        {0, [](Compose& c) { c.printer = std::wstring(251, L'x'), c.machine = L"PC77"; }, x251 + L" (PC77:3"},  // cut
+         L"dept/Laser_5@srv [PC7]"},
+        {2, [](Compose& c) { c.printer = L""; }, L" [PC7]"},
+        {0, [](Compose& c) { c.printer = std::wstring(251, L'x'); }, x251 + L" [PC7:3]"},  // exactly 259
+        {0, [](Compose& c) { c.printer = std::wstring(251, L'x'), c.machine = L"PC77"; }, x251 + L" [PC77:3"},  // cut
         {0, [](Compose& c) { c.printer = std::wstring(300, L'x'); }, std::wstring(259, L'x')},
     };
     for (const auto& c : cases) {
