@@ -108,7 +108,7 @@ PRINTER_INFO_2W PrinterInfo2(Packer& pack, const FakePrinter* p) {
     info.pPrintProcessor = pack.String(L"winprint");
     info.pDatatype = pack.String(L"RAW");
     info.Attributes = p->attributes;
-    info.Priority = info.DefaultPriority = 1;
+    info.Priority = 1, info.DefaultPriority = 2, info.StartTime = 60, info.UntilTime = 1380;
     return info;
 }
 

@@ -399,8 +399,8 @@ TEST(PwgMedia, StandardSizesInEitherUnitWithinATenthOtherSizesKeepTheirOwn) {
     }
 }
 
-json Form(LONG dpi, LONG offX, LONG offY, LONG right, LONG bottom) {  // on a 2400 x 3200 pixel page
-    return {{"logX", dpi}, {"logY", dpi}, {"physW", 2400}, {"physH", 3200}, {"offX", offX}, {"offY", offY},
+json Form(LONG dpi, LONG offX, LONG offY, LONG right, LONG bottom) {  // on a 2400 x 3200 pixel page, twice as fine down
+    return {{"logX", dpi}, {"logY", 2 * dpi}, {"physW", 2400}, {"physH", 3200}, {"offX", offX}, {"offY", offY},
             {"hres", 2400 - offX - right}, {"vres", 3200 - offY - bottom}};
 }
 json Dpi(LONG x, LONG y) { return {{"x", x}, {"y", y}}; }
@@ -421,15 +421,15 @@ TEST(IppAttributes, MediaMarginsAndResolutionsComeFromEachPapersFormAtTheNormalR
          {{"paperSizes", {a4, a4, a4}}, {"resolutions", {Dpi(300, 300)}}, {"dwDuplex", 1}, {"dwColor", 1},
           {"bins", {15, 256, 257, 1}}, {"forms", {Form(300, 50, 60, 70, 80), Form(300, 50, 60, 70, 80), Form(300, 0, 0, 0, 0)}}},
          {{"media-supported", "iso_a4_210x297mm"}, {"media-source-supported", "auto,tray-1,tray-2,top"},
-          {"media-col-database", "21000 29700 423 508 593 677 21000 29700 0 0 0 0 "},
-          {"media-col-default", "21000 29700 423 508 593 677 "}, {"printer-resolution-default", "300dpi"},
+          {"media-col-database", "21000 29700 423 254 593 339 21000 29700 0 0 0 0 "},
+          {"media-col-default", "21000 29700 423 254 593 339 "}, {"printer-resolution-default", "300dpi"},
           {"sides-supported", "one-sided,two-sided-long-edge,two-sided-short-edge"},
           {"print-color-mode-supported", "monochrome,color"}}},
         {"indexed only: the dpi measured for the levels, margins from the medium level's forms",
          {{"paperSizes", {letter}}, {"dwIndexedResolutionsOnly", 1},
           {"resolutionsIndexed", {Dpi(300, 300), Dpi(300, 300), Dpi(600, 600), Dpi(600, 600)}},
           {"forms", {Form(300, 1, 1, 1, 1), Form(300, 2, 2, 2, 2), Form(600, 120, 60, 120, 6), Form(600, 4, 4, 4, 4)}}},
-         {{"media-supported", "na_letter_8.5x11in"}, {"media-col-database", "21590 27940 508 254 508 25 "},
+         {{"media-supported", "na_letter_8.5x11in"}, {"media-col-database", "21590 27940 508 127 508 13 "},
           {"printer-resolution-supported", "300dpi,600dpi"}, {"printer-resolution-default", "600dpi"},
           {"pwg-raster-document-resolution-supported", "300dpi,600dpi"}, {"sides-supported", "one-sided"}}},
         {"no measured form: sizes without margins, none invented; a paper without a size, or too large for IPP, is left out",

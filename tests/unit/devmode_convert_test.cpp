@@ -39,7 +39,8 @@ PRIVATE_DEVMODEW MakePrivate() {
     for (size_t i = 0; i < sizeof(DEVMODEW); ++i) reinterpret_cast<BYTE*>(&pdm.dm)[i] = BYTE(i * 7 + 1);
     std::memset(pdm.dm.dmDeviceName, 0, sizeof(pdm.dm.dmDeviceName)), std::memset(pdm.dm.dmFormName, 0, 64);
     wcscpy(pdm.dm.dmDeviceName, L"B\u00fcro Drucker \u20ac"), wcscpy(pdm.dm.dmFormName, L"Lettre \u00e0 l'italienne");
-    pdm.dm.dmSize = 220, pdm.dm.dmDriverExtra = 3688, pdm.dwSignatureStart = pdm.dwSignatureEnd = kPrivateDM4Signature;
+    // Sizes of their own, not the wide structure's 220 + 3688, though they add up to the same record.
+    pdm.dm.dmSize = 212, pdm.dm.dmDriverExtra = 3696, pdm.dwSignatureStart = pdm.dwSignatureEnd = kPrivateDM4Signature;
     for (DWORD i = 0; i < 10; ++i) (&pdm.dwPrivateFields)[i] = 0x01010101u * (i + 1);  // .. dwIfExistsClient
     for (size_t i = 0; i < 6; ++i) wcscpy(Slots(pdm)[i], kWide[i]);
     for (size_t i = 0; i < 259; ++i) pdm.szClientDestination[i] = (i % 2) ? L'\u00fc' : L'a';

@@ -63,7 +63,7 @@ TEST(PaperMatching, ByCodeThenNameThenSizeWithOneRetryOnTheOutput) {
 
 // ------------------------------------------------------------ resolution
 
-const List R1 = {1, {{300, 300}}}, R3 = {3, {{300, 300}, {600, 600}, {1200, 1200}}};
+const List R1 = {1, {{300, 300}}}, R3 = {3, {{300, 300}, {600, 1200}, {1200, 1200}}};
 const List R5 = {5, {{75, 75}, {150, 150}, {300, 300}, {600, 600}, {1200, 1200}}};
 const List R6 = {6, {{1, 1}, {2, 2}, {3, 3}, {4, 4}, {5, 5}, {6, 6}}};
 const List I1 = {1, {{150, 150}}}, I2 = {2, {{300, 300}, {600, 600}}}, I3 = {3, {{150, 150}, {300, 300}, {600, 600}}};
@@ -75,14 +75,14 @@ TEST(ResolutionMatching, DispatchOnTheTwoBitsAndTheRulesBehindIt) {
         const char* what; DWORD indexedOnly; const List &real, &indexed; DWORD bits; short q, y;
         LONG expected; short outQ, outY; DWORD outBits; const char* line;
     } cases[] = {
-        {"exact dpi", 0, R3, I4, QY, 600, 600, 1, 600, 600, QY, "found a match for both!"},
-        {"partial matches: the last wins", 0, R3, I4, QY, 600, 300, 1, 600, 600, QY, "using a partial match!"},
+        {"exact dpi", 0, R3, I4, QY, 600, 1200, 1, 600, 1200, QY, "found a match for both!"},
+        {"partial matches: the last wins", 0, R3, I4, QY, 600, 300, 1, 600, 1200, QY, "using a partial match!"},
         {"both bits, y 0: average", 0, R3, I4, QY, 600, 0, 2, 1200, 1200, QY, "can't find a good match, defaulting to average quality"},
         {"quality index within the list", 0, R3, I4, Q, -4, 0, -4, -4, 0, Q, "setting to real index"},
         {"quality index beyond: 1 - n", 0, R3, I3, Q, -4, 0, -2, -2, 0, Q, "setting to highest mock index"},
         {"y-resolution index", 0, R3, I4, QY, 0, -2, -2, -2, 0, Q, "yresolution seems to be an index, ignoring printquality"},
-        {"only y-resolution as dpi", 0, R3, I4, Y, 0, 600, 1, 600, 600, QY, "found matching yresolution"},
-        {"quality dpi not listed: default", 0, R3, I4, Q, 700, 0, 1, 600, 600, QY, "no match"},
+        {"only y-resolution as dpi", 0, R3, I4, Y, 0, 1200, 1, 600, 1200, QY, "found matching yresolution"},
+        {"quality dpi not listed: default", 0, R3, I4, Q, 700, 0, 1, 600, 1200, QY, "no match"},
         {"indexed only: dpi in the indexed list", 1, None, I2, QY, 600, 600, -2, -2, 0, Q, "returning index -2"},
         {"no bits, five real", 0, R5, I4, 0, 0, 0, 2, 300, 300, QY, "no resolution specified, trying to use res already in output devmode!"},
         {"no bits, indexed only, five", 1, None, I5, 0, 0, 0, -3, -3, 0, Q, "didn't find resolution index, defaulting to ...?"},

@@ -78,8 +78,8 @@ TEST(FormsDefaults, EveryDefaultPaperAtEveryDefaultResolution) {
 }
 
 TEST_F(FormsMeasured, IndexedOnlyPrintersWalkTheFourLevels) {
-    printer.SetPapers(kThree);  // levels -1 to -4 print at 150, 300, 600 and 1200 dpi
-    const auto t = Forms(fake, {{300, 300}}, true);
+    printer.SetPapers(kThree);  // levels -1 to -4 print at 150, 300, 600 and 1200 dpi, whatever the list says
+    const auto t = Forms(fake, {{300, 300}}, true, false, {{75, 75}, {150, 150}, {360, 360}, {720, 720}});
     ASSERT_EQ(t.size(), 12u);
     for (LONG f = 0; f < 12; ++f)
         EXPECT_EQ((Longs{t[f].formNo, t[f].paprI, t[f].resX, t[f].resY, t[f].resNo, t[f].logX}),
@@ -198,14 +198,14 @@ TEST_F(FormsMeasured, ShorterIdAndNameListsGiveNoIdAndNoName) {
 }
 
 TEST_F(FormsMeasured, WritesTheRowsAndRecordsWithOneDeviceContextPerForm) {
-    // Letter and A4, margins of 4.2 mm all round.
-    const auto t = Forms(fake);
+    // Letter and A4, margins of 4.2 mm all round; 300 dpi across and 600 down first.
+    const auto t = Forms(fake, {{300, 600}, {600, 600}});
     ASSERT_EQ(t.size(), 4u);
     EXPECT_EQ(Values(t[0]),
-              (Longs{0, 1, 1, 2159, 2794, 300, 300, 0, 207, 271, 2452, 3202, 300, 300, 300, 300, 424, 2550, 3300, 49, 49}));
+              (Longs{0, 1, 1, 2159, 2794, 300, 600, 0, 207, 271, 2452, 6402, 300, 600, 600, 300, 670, 2550, 6600, 49, 99}));
     // The orientation test on Letter found a change: "!" opens the next row.
-    EXPECT_TRUE(Has(trace, {"[ 2159, 2794] [  300,  300][  207,  271, 2452, 3202, 2550, 3300,   49,   49] ",
-                            "![ 2100, 2970] [  300,  300][  201,  288, 2382, 3409, 2480, 3507,   49,   49] ",
+    EXPECT_TRUE(Has(trace, {"[ 2159, 2794] [  300,  600][  207,  271, 2452, 6402, 2550, 6600,   49,   99] ",
+                            "![ 2100, 2970] [  300,  600][  201,  288, 2382, 6817, 2480, 7015,   49,   99] ",
                             "\t\tRes  1: ( 600, 600) "}));
     // Per form: open, three DocumentProperties, close, a device context with
     // eight page reads; five more reads on the first paper of a resolution;
@@ -258,7 +258,7 @@ TEST(ResolutionsIndexed, MeasuresEachLevelFallingBackTo300OrThePrintersDefaults)
         // Per level: open, size, default, validate, close, one device context.
         {"measured", true, 0, {{75, 75}, {150, 150}, {360, 360}, {720, 720}}, 4 * (5 + 4), 0, 0},
         // Device contexts made without a DEVMODE, at the printer's own defaults.
-        {"cannot be opened", false, 0, PairList(4, {200, 200}), 4 * (1 + 4), 4, 0},
+        {"cannot be opened", false, 0, PairList(4, {200, 100}), 4 * (1 + 4), 4, 0},
         // The faulting level takes 300 dpi (no reads, nothing to delete); the others are measured.
         {"fault on level -3", true, 3, {{75, 75}, {150, 150}, {300, 300}, {720, 720}}, 4 * (5 + 4) - 3, 0, 1},
     };
@@ -267,7 +267,7 @@ TEST(ResolutionsIndexed, MeasuresEachLevelFallingBackTo300OrThePrintersDefaults)
         PrinterP p;
         p.printer.indexedDpi = {{-1, 75}, {-2, 150}, {-3, 360}, {-4, 720}};
         p.printer.openable = c.openable;
-        fake::AsDevmode(p.printer.devmode)->dmPrintQuality = fake::AsDevmode(p.printer.devmode)->dmYResolution = 200;
+        fake::AsDevmode(p.printer.devmode)->dmPrintQuality = 200, fake::AsDevmode(p.printer.devmode)->dmYResolution = 100;
         if (c.faultingDC) p.fake.FaultOn(Op::CreateDC, c.faultingDC);
         const Result r = Ask(&vlibPRINT_QueryDevCap_ResolutionsIndexed, L"P");
         EXPECT_EQ(r.pairs, c.pairs);

@@ -39,14 +39,14 @@ protected:
 TEST_F(InfoRecords, LayoutsToTheByteAndTheirConversions) {
     office.comment = std::wstring(300, L'c');  // cut to the field's 259 characters
     office.attributes = 0x240;
-    const DWORD options[] = {1, 1, 300, 2};
-    for (const auto& [name, value] : {std::pair{L"bSecondDialog", 1}, {L"bPrintAsImage", 1}, {L"dwPrintAsImageDPI", 300}, {L"dwFontEmbed", 2}})
+    const DWORD options[] = {1, 3, 300, 2};
+    for (const auto& [name, value] : {std::pair{L"bSecondDialog", 1}, {L"bPrintAsImage", 3}, {L"dwPrintAsImageDPI", 300}, {L"dwFontEmbed", 2}})
         env.registry.SetDword(HKEY_LOCAL_MACHINE, PrinterKeyPath(L"Office"), name, value);
     // dmPosition and dmDisplayOrientation share their place with the paper fields, scale and copies.
     DEVMODEW* def = fake::AsDevmode(office.devmode);
     def->dmFields = (def->dmFields | DM_POSITION | DM_DISPLAYORIENTATION | DM_NUP | DM_MEDIATYPE) & ~(DM_ORIENTATION | DM_PAPERSIZE | DM_COPIES);
     def->dmPosition = {0x1111, 0x2222}, def->dmDisplayOrientation = 0x3333;
-    def->dmNup = 2, def->dmMediaType = 5, def->dmPrintQuality = 600, def->dmYResolution = 600;
+    def->dmNup = 2, def->dmMediaType = 5, def->dmPrintQuality = 600, def->dmYResolution = 300;
     std::memcpy(def->dmFormName, L"ABCDEFGHIJKLMNOPQRSTUVWXYZ012345", 32 * sizeof(WCHAR));  // no terminator
     env.fake.AddPrinter(L"Bare").devmode.clear();
     auto printer = Queried(), bare = Queried(L"Bare");
@@ -63,7 +63,7 @@ TEST_F(InfoRecords, LayoutsToTheByteAndTheirConversions) {
         if (l.version != 400) PutDword(expected, 4, l.version);
         const std::wstring strings[9] = {L"Office", L"", L"", L"Office", L"", L"FILE:", L"Fake Laser Driver", std::wstring(259, L'c'), L"lab"};
         for (size_t i = 0; i < 9; ++i) Put(expected, l.strings + i * 520, strings[i].c_str(), strings[i].size() * 2);
-        const DWORD spooler[5] = {0x240, 1, 1, 0, 0};  // Attributes, Priority, DefaultPriority, StartTime, UntilTime; Status 0
+        const DWORD spooler[5] = {0x240, 1, 2, 60, 1380};  // Attributes, Priority, DefaultPriority, StartTime, UntilTime; Status 0
         if (l.spooler) Put(expected, l.spooler, spooler, sizeof(spooler));
         Put(expected, l.area, record.data() + l.area, 3908);  // checked below
         PutDword(expected, l.capsField, static_cast<DWORD>(l.header));
