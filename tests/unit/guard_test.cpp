@@ -31,7 +31,7 @@ TEST(Guard, TellsFinishedWorkFromFaultsAndPassesOurExceptionsOn) {
         {"our C++ exception", [] { throw std::bad_alloc(); }, kPassedOn, 123},
         // The work done before the fault is kept, none is done after it.
         {"access violation", [] { ++steps, TouchNull(), ++steps; }, kFaulted, EXCEPTION_ACCESS_VIOLATION},
-        {"raised exception", [] { ::RaiseException(0xE0000001u, 0, 0, nullptr); }, kFaulted, 0xE0000001u},
+        {"raised exception of code 0", [] { ::RaiseException(0, 0, 0, nullptr); }, kFaulted, 0xFFFFFFFFu},
         {"the other runtime's C++ exception", [] { ::RaiseException(kForeign, 0, 0, nullptr); }, kFaulted, kForeign},
         // A guard nested inside guarded work keeps the fault to itself (and
         // reports it: a clean inner run would count ten more steps).

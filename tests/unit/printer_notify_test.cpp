@@ -50,7 +50,7 @@ TEST(PrinterNotify, RegistrationsDeliveriesAndTheThreadsLife) {
     env.fake.AddPrinter(L"P");
     auto p = std::make_unique<CPrinter>(env.trace.log(), L"P", 1, 7);
     EXPECT_EQ(p->RegisterForPrinterNotify(0, nullptr, nullptr), 0u);
-    for (intptr_t id : {1, 2, 3}) EXPECT_EQ(p->RegisterForPrinterNotify(0, Record, LPVOID(id)), DWORD(id));
+    for (intptr_t id : {1, 2, 3}) EXPECT_EQ(p->RegisterForPrinterNotify(0, Record, LPVOID(id * 10)), DWORD(id));
     EXPECT_TRUE(p->UnregisterForPrinterNotify(2));
     for (DWORD id : {2u, 4u, 0u}) EXPECT_FALSE(p->UnregisterForPrinterNotify(id));
     p->StopPrinterNotifyThread();
@@ -59,20 +59,20 @@ TEST(PrinterNotify, RegistrationsDeliveriesAndTheThreadsLife) {
     for (const auto& answers : std::vector<std::vector<NotifyAnswer>>{
              {{{}, 0, ERROR_INVALID_HANDLE}},
              {kComment},
-             {{{Entry(JOB_NOTIFY_TYPE, JOB_NOTIFY_FIELD_STATUS, nullptr, JOB_STATUS_PRINTING, 7),
+             {{{Entry(JOB_NOTIFY_TYPE, JOB_NOTIFY_FIELD_STATUS, nullptr, JOB_STATUS_PRINTING, 9),
                 Entry(PRINTER_NOTIFY_TYPE, 27, nullptr), Entry(JOB_NOTIFY_TYPE, 24, nullptr), Entry(9, 1, nullptr)}}},
              {{kComment.entries, PRINTER_NOTIFY_INFO_DISCARDED}, {{Entry(PRINTER_NOTIFY_TYPE, 6, L"Lab")}}},
              {{kComment.entries, PRINTER_NOTIFY_INFO_DISCARDED}, {{}, 0, ERROR_INVALID_HANDLE}}})
         ASSERT_TRUE(notify.Send(answers));
-    EXPECT_EQ(g_told, "1/5 Printer comment changed; 3/5 Printer comment changed; 1/10 Job status changed; "
-                      "3/10 Job status changed; 1/6 Printer location changed; 3/6 Printer location changed; ");
+    EXPECT_EQ(g_told, "10/5 Printer comment changed; 30/5 Printer comment changed; 10/10 Job status changed; "
+                      "30/10 Job status changed; 10/6 Printer location changed; 30/6 Printer location changed; ");
     EXPECT_EQ(p->lstChanges.size(), 7u);
     EXPECT_EQ(notify.nextFlags, (std::vector<DWORD>{0, 0, 0, 0, 1, 0, 1}));  // 1: PRINTER_NOTIFY_OPTIONS_REFRESH
     EXPECT_EQ(notify.sleeps, (std::vector<DWORD>{1000, 1000}));              // after the failed wait and fetch
     Lines expected = {"CPrinter => event: Local\\PrinterNotify_7", "CPrinter::UnregisterForPrinterNotify => notify ID not found",
                       "CPrinter::UnregisterForPrinterNotify => notify ID out of range",
                       "CPrinter::StopPrinterNotifyThread => already stopped?"};
-    for (const char* line : {"26; Second floor", "JOB_NOTIFY_TYPE; job 7", "16", "field: 27", "field: 24", "unknown type",
+    for (const char* line : {"26; Second floor", "JOB_NOTIFY_TYPE; job 9", "16", "field: 27", "field: 24", "unknown type",
                              "failed to get complete notification info", "8; Lab", "failed to get complete notification info",
                              "no notification info, nothing delivered"})
         expected.push_back(std::string("PrinterNotifyThread => ") + line);

@@ -35,7 +35,7 @@ TEST(Refresh, OnePrintersTroubleEndsOnlyThatPrinter) {
         Env env;
         const std::string old = "an earlier record";
         for (const WCHAR* name : {L"First", L"Second", L"Third"}) {
-            env.fake.AddPrinter(name);
+            env.fake.AddPrinter(name).connection = std::wstring(name) == L"Third";  // a connection, not local
             env.registry.SetBinary(HKEY_LOCAL_MACHINE, testsupport::PrinterKeyPath(name), L"PrinterData", old.data(),
                                    static_cast<DWORD>(old.size()));
         }
