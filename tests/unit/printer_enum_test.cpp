@@ -2,7 +2,6 @@
 // keeps and as what kind on both system paths, cut names and the failure lines.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -35,9 +34,12 @@ void AddEveryCombination(FakePrintSystem& fake) {
     }
 }
 
-TEST(PrinterEnumeration, SelectionsOnBothSystemPaths) {
+// The selections; then no printers, or a failing second EnumPrintersW, which
+// end in an empty list with the reason before the failure line.
+TEST(PrinterEnumeration, SelectionsAndFailuresOnBothSystemPaths) {
     const std::string head = "vlibPRINT_EnumeratePrinters =>";
-    const struct { DWORD platformId, selection; int spoolerFlags; Listed expected; } cases[] = {
+    const std::string noPrinters = " no printers, failing out", fetchFails = " enumeration failed";
+    const struct { DWORD platformId, selection; int spoolerFlags; Listed expected; std::string failure = {}; } cases[] = {
         {kNT, 1, PRINTER_ENUM_LOCAL, {{kCutLocal, 1}}},
         {kNT, 2, PRINTER_ENUM_CONNECTIONS, {{L"C-both", 2}, {L"C-network", 2}}},
         {kNT, 3, PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS,
@@ -47,12 +49,17 @@ TEST(PrinterEnumeration, SelectionsOnBothSystemPaths) {
         // selection only sorts what comes back. Any id but NT's takes it.
         {k9x, 2, PRINTER_ENUM_LOCAL, {{L"L-network", 2}, {L"L-both", 2}}},
         {VER_PLATFORM_WIN32s, 3, PRINTER_ENUM_LOCAL, {{L"L-network", 2}, {kCutLocal, 1}, {L"L-both", 2}}},
+        {kNT, 3, PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS, {}, noPrinters},
+        {kNT, 3, PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS, {}, fetchFails},
+        {k9x, 3, PRINTER_ENUM_LOCAL, {}, noPrinters},
+        {k9x, 3, PRINTER_ENUM_LOCAL, {}, fetchFails},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE("platform " + std::to_string(c.platformId) + ", selection " + std::to_string(c.selection));
+        SCOPED_TRACE("platform " + std::to_string(c.platformId) + ", selection " + std::to_string(c.selection) + c.failure);
         FakePrintSystem fake;
         fake.SetVersion(c.platformId, 4, 10, 2222, L"");
-        AddEveryCombination(fake);
+        if (c.failure != noPrinters) AddEveryCombination(fake);
+        if (c.failure == fetchFails) fake.FailOn(Op::EnumPrinters, 2, ERROR_ACCESS_DENIED);
         testsupport::TraceCapture trace;
 
         Listed listed;
@@ -61,30 +68,13 @@ TEST(PrinterEnumeration, SelectionsOnBothSystemPaths) {
         EXPECT_EQ(listed, c.expected);
         EXPECT_EQ(devcaps_test::ArgsOf(fake, Op::EnumPrinters), (std::vector<int>{c.spoolerFlags, c.spoolerFlags}));
         const Lines lines = trace.Lines();
-        EXPECT_EQ(lines.back(), head + " returning success");
+        EXPECT_EQ(lines.back(), head + (c.failure.empty() ? " returning success" : " returning failure"));
+        if (!c.failure.empty()) EXPECT_EQ(lines.at(lines.size() - 2), head + c.failure);
         // A local printer has no server name: the null field as the runtime prints it; 9x has no such field.
         const std::string line = head + " printer: L-none; " + (c.platformId == kNT ? "server: (null); " : "") +
                                  "attributes: 1; driver: Fake Laser Driver";
-        if (c.spoolerFlags & PRINTER_ENUM_LOCAL) EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end());
+        if (c.failure.empty() && (c.spoolerFlags & PRINTER_ENUM_LOCAL)) EXPECT_TRUE(devcaps_test::Has(trace, {line}));
     }
-}
-
-// No printers, or a failing second EnumPrintersW, on both system paths.
-TEST(PrinterEnumeration, FailuresEndInAnEmptyList) {
-    const std::string head = "vlibPRINT_EnumeratePrinters =>";
-    for (DWORD platformId : {kNT, k9x})
-        for (bool noPrinters : {true, false}) {
-            SCOPED_TRACE(std::to_string(platformId) + (noPrinters ? " no printers" : " failing fetch"));
-            FakePrintSystem fake;
-            fake.SetVersion(platformId, 5, 0, 2195, L"");
-            if (!noPrinters) fake.AddPrinter(L"Office Laser"), fake.FailOn(Op::EnumPrinters, 2, ERROR_ACCESS_DENIED);
-            testsupport::TraceCapture trace;
-            EXPECT_TRUE(vlibPRINT_EnumeratePrinters(3).empty());
-            const Lines lines = trace.Lines();
-            EXPECT_EQ(Lines(lines.end() - std::min<size_t>(2, lines.size()), lines.end()),
-                      (Lines{head + (noPrinters ? " no printers, failing out" : " enumeration failed"),
-                             head + " returning failure"}));
-        }
 }
 
 }  // namespace

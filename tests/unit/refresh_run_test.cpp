@@ -66,40 +66,34 @@ TEST(Refresh, AFaultOrAThrowAtAnyDriverCallEndsOnlyThatPrintersQueryAndLeaksNoth
         defaults.queryBuffers.bFilled = 1;
         before = Serialized(defaults);
     }
-    // Three printers with bins, media types and dependent files, each holding that record; no
-    // trace, the run is made hundreds of times.
-    auto prepare = [&](Env& env) {
-        LibraryLog = ClientLog = nullptr;
-        for (const std::wstring& name : names) {
-            fake::FakePrinter& p = env.fake.AddPrinter(name);
-            p.SetBins({{DMBIN_UPPER, L"Upper"}, {DMBIN_MANUAL, L"Manual"}});
-            p.SetMedia({{DMMEDIA_STANDARD, L"Plain"}});
-            p.SetNames(DC_FILEDEPENDENCIES, kFileNameChars, {L"fake1.dll"});
-            env.registry.SetBinary(HKEY_LOCAL_MACHINE, testsupport::PrinterKeyPath(name), L"PrinterData", before.data(),
-                                   static_cast<DWORD>(before.size()));
-        }
-    };
     std::map<std::wstring, std::string> clean;
     int calls = 0;
-    {
-        Env run;
-        prepare(run);
-        RunRefresh();
-        calls = run.fake.DriverCalls();
-        for (const std::wstring& name : names) clean[name] = run.RegistryRecord(HKEY_LOCAL_MACHINE, name);
-    }
-    ASSERT_GT(calls, 100);
-    for (int k = 1; k <= 2 * calls; ++k) {
+    for (int k = 0; k <= 2 * calls; ++k) {  // 0: the clean run, which counts the calls
         const bool throws = k > calls;
         const int at = throws ? k - calls : k;
         SCOPED_TRACE(testing::Message() << (throws ? "throw at " : "fault at ") << at);
+        // Three printers with bins, media types and dependent files, each holding that record; no
+        // trace, the run is made hundreds of times.
         Env run;
-        prepare(run);
-        throws ? run.fake.ThrowOnDriverCall(at) : run.fake.FaultOnDriverCall(at);
+        LibraryLog = ClientLog = nullptr;
+        for (const std::wstring& name : names) {
+            fake::FakePrinter& p = run.fake.AddPrinter(name);
+            p.SetBins({{DMBIN_UPPER, L"Upper"}, {DMBIN_MANUAL, L"Manual"}});
+            p.SetMedia({{DMMEDIA_STANDARD, L"Plain"}});
+            p.SetNames(DC_FILEDEPENDENCIES, kFileNameChars, {L"fake1.dll"});
+            run.registry.SetBinary(HKEY_LOCAL_MACHINE, testsupport::PrinterKeyPath(name), L"PrinterData", before.data(),
+                                   static_cast<DWORD>(before.size()));
+        }
+        throws ? run.fake.ThrowOnDriverCall(at) : run.fake.FaultOnDriverCall(at);  // at 0: none
         {
             testsupport::HeapCounter heap;
             RunRefresh();
             EXPECT_EQ(heap.Live(), 0);
+        }
+        if (k == 0) {
+            calls = run.fake.DriverCalls();
+            for (const std::wstring& name : names) clean[name] = run.RegistryRecord(HKEY_LOCAL_MACHINE, name);
+            continue;
         }
         // The printer of the k-th driver-facing call; empty for the enumeration.
         std::wstring faulted;
@@ -125,6 +119,7 @@ TEST(Refresh, AFaultOrAThrowAtAnyDriverCallEndsOnlyThatPrintersQueryAndLeaksNoth
         EXPECT_EQ(run.fake.OpenDCs(), 0);
         if (HasFailure()) break;
     }
+    ASSERT_GT(calls, 100);
     std::printf("[ sweep    ] %d driver calls, a fault and a throw injected at each\n", calls);
 }
 

@@ -15,6 +15,14 @@ namespace {
 using namespace testsupport;
 using Lines = std::vector<std::string>;
 
+// What one dump of the record writes to a log of its own.
+template <class T>
+Lines DumpOf(void (*dump)(const T*, TraceLog*), const T* record) {
+    TraceCapture capture;
+    dump(record, capture.log());
+    return capture.Lines();
+}
+
 const std::string kBanner = "LogDevmode => --------------------------";  // also the public part's last line
 
 // Every other field's bit in print order (orientation set, paper size clear, ...), so that a line
@@ -59,20 +67,14 @@ Lines Expected(const void* dm, WORD size, bool icm, bool panning) {
 
 // The optional tails start past 188 and 212 bytes (wide), 124 and 148 (narrow).
 TEST(LogDevmode, WholeDumpFollowsDmSizeInBothWidths) {
-    TraceCapture nulls;
-    LogDevmode(static_cast<const DEVMODEW*>(nullptr), nulls.log());
-    LogDevmode(static_cast<const DEVMODEA*>(nullptr), nulls.log());
-    EXPECT_EQ(nulls.Lines(), (Lines{kBanner, "LogDevmode => 0", kBanner, "LogDevmode => 0"}));
+    EXPECT_EQ(DumpOf<DEVMODEW>(LogDevmode, nullptr), (Lines{kBanner, "LogDevmode => 0"}));
+    EXPECT_EQ(DumpOf<DEVMODEA>(LogDevmode, nullptr), (Lines{kBanner, "LogDevmode => 0"}));
     for (WORD size : {188, 189, 212, 213, 220}) {
+        SCOPED_TRACE(testing::Message() << "dmSize " << size);
         const DEVMODEW wide = Filled<DEVMODEW>(size);
         const DEVMODEA narrow = Filled<DEVMODEA>(WORD(size - 64));
-        TraceCapture capture;
-        LogDevmode(&wide, capture.log());
-        LogDevmode(&narrow, capture.log());
-        Lines expected = Expected(&wide, size, size > 188, size > 212),
-              more = Expected(&narrow, WORD(size - 64), size > 188, size > 212);
-        expected.insert(expected.end(), more.begin(), more.end());
-        EXPECT_EQ(capture.Lines(), expected) << "dmSize " << size;
+        EXPECT_EQ(DumpOf(LogDevmode, &wide), Expected(&wide, size, size > 188, size > 212));
+        EXPECT_EQ(DumpOf(LogDevmode, &narrow), Expected(&narrow, WORD(size - 64), size > 188, size > 212));
     }
 }
 
@@ -96,9 +98,7 @@ void ExpectLogDM(WORD size, WORD driverExtra, const char* sizeLine, bool block) 
     SCOPED_TRACE(testing::Message() << sizeof(R) << " bytes, " << size << " + " << driverExtra);
     constexpr bool dm3 = std::is_same_v<R, PRIVATE_DEVMODEW> || std::is_same_v<R, PRIVATE_DEVMODEA>;
     const R r = Make<R>(size, driverExtra);
-    TraceCapture capture;
-    LogDM(&r, capture.log());
-    const Lines lines = capture.Lines();
+    const Lines lines = DumpOf(LogDM, &r);
     ASSERT_GT(lines.size(), block ? 23u : 3u);
     const size_t at = lines.size() - (block ? (dm3 ? 20 : 19) : 0);
     EXPECT_EQ(lines[1], "LogDM => " + HexAddress(&r));
@@ -136,9 +136,8 @@ TEST(LogDM, SizeTestsOfTheFourDumps) {
     ExpectLogDM<PRIVATE_DEVMODE2A>(156, 1868, "LogDM => sizeof(dm2) = 2024", true);
     ExpectLogDM<PRIVATE_DEVMODEA>(156, 1868, "LogDM => sizeof(dm3) = 2024", false);
     ExpectLogDM<PRIVATE_DEVMODEA>(220, 3688, "LogDM => sizeof(dm3) = 2024", true);
-    TraceCapture capture;  // a null record: banner and address
-    LogDM(static_cast<const PRIVATE_DEVMODEA*>(nullptr), capture.log());
-    EXPECT_EQ(capture.Lines(), (Lines{"LogDM => --------------------------", "LogDM => 0"}));
+    // A null record: banner and address.
+    EXPECT_EQ(DumpOf<PRIVATE_DEVMODEA>(LogDM, nullptr), (Lines{"LogDM => --------------------------", "LogDM => 0"}));
 }
 
 // 220 + 600 = 820 bytes hold the whole wide record (752 bytes), as do exactly 752; 720 do not.
@@ -147,12 +146,10 @@ TEST(LogTessDM, PrivatePartNeedsTheWholeRecord) {
         TESS_DEVMODEW r{};
         r.dm.dmSize = 220, r.dm.dmDriverExtra = extra, r.dwSessionID = 3, r.dwSpoolType = 1, r.dwPrintMethod = 2;
         SetName(r.szPrinterName, "Caf\xE9 Laser");
-        TraceCapture capture;
-        LogTessDM(&r, capture.log());
         const Lines rest = {"LogTessDM => dwSessionID:       3", "LogTessDM => szPrinterName:     Caf\xE9 Laser",
                             "LogTessDM => dwSpoolType:       1", "LogTessDM => dwPrintMethod:     2",
                             "LogTessDM => --------------------------"};
-        const Lines lines = capture.Lines();
+        const Lines lines = DumpOf(LogTessDM, &r);
         ASSERT_GT(lines.size(), 5u);
         EXPECT_EQ(Lines(lines.end() - (extra > 500 ? 5 : 1), lines.end()), extra > 500 ? rest : Lines{kBanner});
     }
@@ -173,15 +170,15 @@ TEST(LogInfoRecords, Level2EmbedsItsDevmodeAndLevel4IsShort) {
     JOB_INFO_2W job{};
     job.JobId = 42, job.pPrinterName = printer, job.pDevMode = &pdm.dm, job.PagesPrinted = 5;
     job.Submitted = SYSTEMTIME{2026, 12, 6, 5, 17, 4, 9, 250};
-    TraceCapture printers, jobs, reference;
+    TraceCapture printers, jobs;
     vlibPRINT_LogPI2(printers.log(), nullptr), vlibPRINT_LogPI4(printers.log(), nullptr);
     vlibPRINT_LogJobInfo(jobs.log(), 1, &job), vlibPRINT_LogJobInfo(jobs.log(), 2, nullptr);
     EXPECT_TRUE(printers.Lines().empty() && jobs.Lines().empty());
     vlibPRINT_LogPI2(printers.log(), &pi2), vlibPRINT_LogPI4(printers.log(), &pi4);
-    vlibPRINT_LogJobInfo(jobs.log(), 2, &job), LogDM(&pdm, reference.log());
+    vlibPRINT_LogJobInfo(jobs.log(), 2, &job);
     const struct { Lines lines, devmode; size_t at, after; std::string line20; } cases[] = {
         {printers.Lines(), Expected(&dm, 220, true, true), 21, 1 + 6, "vlibPRINT_LogPI2 => AveragePPM:  22"},
-        {jobs.Lines(), reference.Lines(), 2 + 21, 1, "vlibPRINT_LogJobInfo => Submitted:  2026.12.5 (6) @ 17:4:9.250\r"}};
+        {jobs.Lines(), DumpOf(LogDM, &pdm), 2 + 21, 1, "vlibPRINT_LogJobInfo => Submitted:  2026.12.5 (6) @ 17:4:9.250\r"}};
     for (const auto& c : cases) {
         ASSERT_EQ(c.lines.size(), c.at + c.devmode.size() + c.after);
         EXPECT_EQ(c.lines[20], c.line20);
