@@ -57,8 +57,9 @@ std::string Resolution(const ResolutionPair& dpi) {
     return text;
 }
 
-// One media-col collection: the size and, when measured, the four margins.
-std::string MediaCol(const PwgMedia& media, const MediaPage& page) {
+// One media-col collection: the size, when measured the four margins, and
+// the media type when one is given.
+std::string MediaCol(const PwgMedia& media, const MediaPage& page, const std::string& type = "") {
     char text[320];
     int length = std::snprintf(text, sizeof(text),
                                "{ MEMBER collection media-size { MEMBER integer x-dimension %ld MEMBER integer "
@@ -70,7 +71,7 @@ std::string MediaCol(const PwgMedia& media, const MediaPage& page) {
                                 " MEMBER integer media-right-margin %ld MEMBER integer media-bottom-margin %ld",
                                 static_cast<long>(page.left), static_cast<long>(page.top),
                                 static_cast<long>(page.right), static_cast<long>(page.bottom));
-    return std::string(text, static_cast<size_t>(length)) + " }";
+    return std::string(text, static_cast<size_t>(length)) + (type.empty() ? "" : " MEMBER keyword media-type " + type) + " }";
 }
 
 void Attr(std::string* out, const char* tag, const char* name, const std::string& values) {
@@ -83,16 +84,27 @@ std::string vlibPRINT_Caps4IppAttributes(const QueryBuffers* set, const std::wst
     std::string out = "# IPP Everywhere printer attributes of a capability record, for ippeveprinter -a\n";
     Attr(&out, "text", "printer-make-and-model", Quoted(platform::Utf8(makeAndModel.c_str())));
 
+    // Media types, with the default's the first of the list, as for papers below.
+    std::vector<std::string> types;
+    DWORD type = 0;
+    for (DWORD i = 0; set->pMedias && MediaIdAt(set->pMedias, i, &type); ++i) {
+        WCHAR name[kMediaNameChars + 1];
+        CopyNameSlot(name, MediaNameAt(set->pMedias, i), kMediaNameChars);
+        if (const std::string keyword = vlibPRINT_PwgMediaType(type, name); !keyword.empty()) AddUnique(&types, keyword);
+    }
+
     // Media: one name per paper size, one collection per size and margins.
     // The record keeps no default paper; the first paper of the list (drivers
     // list their default first as a rule) stands for it.
     std::vector<std::string> names, collections;
+    std::string defaultCollection;
     for (const MediaPage& page : vlibPRINT_MediaPages(set)) {
         if (page.size.width <= 0 || page.size.length <= 0 || std::max(page.size.width, page.size.length) > kPwgMaxTenths)
             continue;
         const PwgMedia media = vlibPRINT_PwgMedia(page.size, page.name);
         AddUnique(&names, media.name);
         AddUnique(&collections, MediaCol(media, page));
+        if (defaultCollection.empty()) defaultCollection = MediaCol(media, page, types.empty() ? "" : types.front());
     }
     Attr(&out, "keyword", "media-supported", Joined(names));
     if (!names.empty()) Attr(&out, "keyword", "media-default", names.front());
@@ -100,8 +112,9 @@ std::string vlibPRINT_Caps4IppAttributes(const QueryBuffers* set, const std::wst
         std::string database;
         for (const std::string& collection : collections) database += (database.empty() ? "" : ",\n  ") + collection;
         Attr(&out, "collection", "media-col-database", database);
-        Attr(&out, "collection", "media-col-default", collections.front());
+        Attr(&out, "collection", "media-col-default", defaultCollection);
     }
+    Attr(&out, "keyword", "media-type-supported", Joined(types));
 
     std::vector<std::string> sources;
     int trays = 0;
@@ -139,8 +152,9 @@ std::string vlibPRINT_Caps4IppAttributes(const QueryBuffers* set, const std::wst
     Attr(&out, "keyword", "pwg-raster-document-type-supported", color ? "black_1,sgray_8,srgb_8" : "black_1,sgray_8");
     Attr(&out, "keyword", "pwg-raster-document-sheet-back", "normal");
     TraceLogWrite(LibraryLog, 0,
-                  L"vlibPRINT_Caps4IppAttributes => %d media sizes, %d media collections, %d resolutions, %d sources\n",
-                  static_cast<int>(names.size()), static_cast<int>(collections.size()),
+                  L"vlibPRINT_Caps4IppAttributes => %d media sizes, %d media collections, %d media types, %d resolutions, "
+                  L"%d sources\n",
+                  static_cast<int>(names.size()), static_cast<int>(collections.size()), static_cast<int>(types.size()),
                   static_cast<int>(resolutions.size()), static_cast<int>(sources.size()));
     return out;
 }

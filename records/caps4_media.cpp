@@ -1,6 +1,7 @@
 #include "records/caps4_media.h"
 
 #include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -80,7 +81,35 @@ LONG Hundredths(long long pixels, LONG dpi) {
     return static_cast<LONG>(std::min<long long>((pixels * 2540 + dpi / 2) / dpi, LONG_MAX));
 }
 
+// A driver's name in keyword characters: its ASCII letters and digits in
+// lower case, every run of other characters one hyphen, at most 32
+// characters; empty when it has no letter or digit.
+std::string KeywordPart(const WCHAR* name) {
+    std::string part;
+    for (const WCHAR* c = name; c && *c && part.size() < 32; ++c) {
+        if (*c < 128 && std::iswalnum(*c))
+            part += static_cast<char>(std::towlower(*c));
+        else if (!part.empty() && part.back() != '-')
+            part += '-';
+    }
+    while (!part.empty() && part.back() == '-') part.pop_back();
+    return part;
+}
+
 }  // namespace
+
+std::string vlibPRINT_PwgMediaType(DWORD type, const WCHAR* name) {
+    switch (type) {
+    case DMMEDIA_STANDARD: return "stationery";
+    case DMMEDIA_TRANSPARENCY: return "transparency";
+    case DMMEDIA_GLOSSY: return "photographic-glossy";
+    default: break;
+    }
+    // A driver-defined type is known by its name alone. A keyword starts
+    // with a letter: a name that starts with a digit gets "media-" before it.
+    const std::string part = KeywordPart(name);
+    return part.empty() || std::isalpha(static_cast<unsigned char>(part[0])) ? part : "media-" + part;
+}
 
 PwgMedia vlibPRINT_PwgMedia(PaperSize size, const WCHAR* paperName) {
     for (const char* name : kPwgSizes) {
@@ -89,16 +118,9 @@ PwgMedia vlibPRINT_PwgMedia(PaperSize size, const WCHAR* paperName) {
             std::llabs(size.length * 10LL - length) <= 10)
             return {name, width, length};
     }
-    // custom_<name>_<W>x<H>mm: the name part in keyword characters, without the
-    // underscore that separates the parts.
-    std::string part;
-    for (const WCHAR* c = paperName; c && *c && part.size() < 32; ++c) {
-        if (*c < 128 && std::iswalnum(*c))
-            part += static_cast<char>(std::towlower(*c));
-        else if (!part.empty() && part.back() != '-')
-            part += '-';
-    }
-    while (!part.empty() && part.back() == '-') part.pop_back();
+    // custom_<name>_<W>x<H>mm: the name part without the underscore that
+    // separates the parts.
+    std::string part = KeywordPart(paperName);
     if (part.empty()) part = "paper";
     return {"custom_" + part + "_" + Tenths(size.width) + "x" + Tenths(size.length) + "mm", size.width * 10,
             size.length * 10};

@@ -54,3 +54,9 @@ struct PwgMedia {
     LONG length;
 };
 PwgMedia vlibPRINT_PwgMedia(PaperSize size, const WCHAR* paperName);
+
+// A media type of the set as a PWG media-type keyword: the three standard
+// types by their codes ("stationery", "transparency", "photographic-glossy"),
+// a driver-defined one by its name in keyword characters ("Heavy Card 200g":
+// "heavy-card-200g"). Empty for a driver-defined type without a usable name.
+std::string vlibPRINT_PwgMediaType(DWORD type, const WCHAR* name);

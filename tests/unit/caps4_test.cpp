@@ -416,8 +416,11 @@ TEST(IppAttributes, MediaMarginsAndResolutionsComeFromEachPapersFormAtTheNormalR
     const struct { const char* what; json set; std::map<std::string, std::string> expected; } cases[] = {
         {"same size: one name, a collection per set of margins, borderless with four zeros; bins, duplex, colour",
          {{"paperSizes", {a4, a4, a4}}, {"resolutions", {Dpi(300, 300)}}, {"dwDuplex", 1}, {"dwColor", 1},
-          {"bins", {15, 256, 257, 1}}, {"forms", {Form(300, 50, 60, 70, 80), Form(300, 50, 60, 70, 80), Form(300, 0, 0, 0, 0)}}},
+          {"bins", {15, 256, 257, 1}}, {"forms", {Form(300, 50, 60, 70, 80), Form(300, 50, 60, 70, 80), Form(300, 0, 0, 0, 0)}},
+          {"mediaTypes", {2, 258, 3, 1, 257, 259, 1, 260}},  // names for the first six; the seventh a duplicate
+          {"mediaTypeNames", {"Film", "Heavy Card 200g", "Glossy", "Plain", "200g \u00c9t\u00e9 Card", "* *"}}},
          {{"media-supported", "iso_a4_210x297mm"}, {"media-source-supported", "auto,tray-1,tray-2,top"},
+          {"media-type-supported", "transparency,heavy-card-200g,photographic-glossy,stationery,media-200g-t-card"},
           {"media-col-database", "21000 29700 423 254 593 339 21000 29700 0 0 0 0 "},
           {"media-col-default", "21000 29700 423 254 593 339 "}, {"printer-resolution-default", "300dpi"},
           {"sides-supported", "one-sided,two-sided-long-edge,two-sided-short-edge"},
@@ -446,6 +449,9 @@ TEST(IppAttributes, MediaMarginsAndResolutionsComeFromEachPapersFormAtTheNormalR
             EXPECT_EQ(Values(text, name), value) << name;
         EXPECT_EQ(Values(text, "printer-make-and-model"), R"("Fake\, \"Laser\" $$1")");
         EXPECT_EQ(text.find("document-format-supported"), std::string::npos);
+        // The default paper alone carries a media type: the first of the list.
+        EXPECT_EQ(std::regex_search(text, std::regex("media-col-default [^\n]*media-type transparency }\n")),
+                  c.expected.count("media-type-supported") && text.find(" media-type ") == text.rfind(" media-type "));
     }
 }
 
