@@ -84,7 +84,8 @@ std::string vlibPRINT_Caps4IppAttributes(const QueryBuffers* set, const std::wst
     std::string out = "# IPP Everywhere printer attributes of a capability record, for ippeveprinter -a\n";
     Attr(&out, "text", "printer-make-and-model", Quoted(platform::Utf8(makeAndModel.c_str())));
 
-    // Media types, with the default's the first of the list, as for papers below.
+    // Media types. The record keeps no default type either: the first of the
+    // list stands for it, as the first paper does below.
     std::vector<std::string> types;
     DWORD type = 0;
     for (DWORD i = 0; set->pMedias && MediaIdAt(set->pMedias, i, &type); ++i) {
