@@ -397,13 +397,6 @@ struct Tables {
         return printer->data.erase(Str(name)) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
     }
 
-    // Change notification answers as Wine does: no change handle, so nothing
-    // reaches the other notification functions; fake_notify.h scripts them.
-    static HANDLE WINAPI FindFirstChange(HANDLE, DWORD, DWORD, LPVOID) {
-        fake().Enter({.op = Op::FindFirstChange});
-        return Fail(ERROR_CALL_NOT_IMPLEMENTED, INVALID_HANDLE_VALUE);
-    }
-
     static HDC WINAPI CreateDC(LPCWSTR driver, LPCWSTR device, LPCWSTR, const DEVMODEW* dm) {
         Call call{.op = Op::CreateDC, .printer = Str(device), .text = Str(driver)};
         NoteDevmode(call, dm);
@@ -453,11 +446,12 @@ struct Tables {
 
 namespace {
 
+// Change notification stays Wine's (no change handle); fake_notify.h scripts it.
 const platform::SpoolerApi kFakeSpooler = {
     Tables::EnumPrinters,       Tables::OpenPrinter,    Tables::ClosePrinter,    Tables::DocumentProperties,
     Tables::GetPrinter,         Tables::SetPrinter,     Tables::GetPrinterDriver, Tables::EnumPrinterDrivers,
     Tables::DeviceCapabilities, Tables::GetPrinterData, Tables::SetPrinterData,  Tables::DeletePrinterData,
-    Tables::FindFirstChange,    ::FindNextPrinterChangeNotification, ::FreePrinterNotifyInfo,
+    ::FindFirstPrinterChangeNotification, ::FindNextPrinterChangeNotification, ::FreePrinterNotifyInfo,
     ::FindClosePrinterChangeNotification,
 };
 

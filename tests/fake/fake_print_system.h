@@ -24,7 +24,7 @@ namespace fake {
 
 enum class Op {
     EnumPrinters, OpenPrinter, ClosePrinter, DocumentProperties, GetPrinter, SetPrinter, GetPrinterDriver,
-    EnumPrinterDrivers, DeviceCapabilities, GetPrinterData, SetPrinterData, DeletePrinterData, FindFirstChange,
+    EnumPrinterDrivers, DeviceCapabilities, GetPrinterData, SetPrinterData, DeletePrinterData,
     CreateDC, GetDeviceCaps, ExtEscape, DeleteDC, GetVersionEx, kCount
 };
 
