@@ -3,27 +3,12 @@
 // driver answers to direct DeviceCapabilitiesW calls.
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 #include "devcaps/list_queries.h"
 #include "devcaps/resolutions.h"
 #include "harness.h"
 #include "unit/devcaps_test_util.h"
 
 namespace {
-
-// One list of a block against the driver's own answer, entry by entry.
-void ExpectSameList(const std::wstring& printer, WORD index, DWORD width, const void* block, DWORD count, DWORD offset) {
-    SCOPED_TRACE("index " + std::to_string(index));
-    const int direct = platform::spooler.DeviceCapabilitiesW(printer.c_str(), nullptr, index, nullptr, nullptr);
-    ASSERT_TRUE(direct > 0 && count == static_cast<DWORD>(direct)) << count << " against " << direct;
-    std::vector<BYTE> entries(count * width);
-    LPWSTR output = reinterpret_cast<LPWSTR>(entries.data());
-    ASSERT_EQ(platform::spooler.DeviceCapabilitiesW(printer.c_str(), nullptr, index, output, nullptr), direct);
-    for (DWORD i = 0; i < count; ++i)
-        EXPECT_EQ(std::memcmp(static_cast<const BYTE*>(block) + offset + i * width, &entries[i * width], width), 0)
-            << "entry " << i;
-}
 
 TEST(DevCapsStack, PaperBinAndResolutionListsMatchTheDriver) {
     KV_SKIP_WITHOUT_HARNESS();
@@ -32,17 +17,17 @@ TEST(DevCapsStack, PaperBinAndResolutionListsMatchTheDriver) {
         devcaps_test::Block<PaperBuffer> p(vlibPRINT_QueryDevCap_Papers(printer.c_str(), nullptr, nullptr));
         devcaps_test::Block<BinBuffer> b(vlibPRINT_QueryDevCap_Bins(printer.c_str(), nullptr, nullptr));
         ASSERT_TRUE(p && b);
-        ExpectSameList(printer, DC_PAPERNAMES, kPaperNameBytes, p.get(), p->dwNumPaperNames, p->dwOffsetToPaperNames);
-        ExpectSameList(printer, DC_PAPERS, kPaperIdBytes, p.get(), p->dwNumPapers, p->dwOffsetToPapers);
-        ExpectSameList(printer, DC_PAPERSIZE, kPaperSizeBytes, p.get(), p->dwNumPaperSize, p->dwOffsetToPaperSize);
-        ExpectSameList(printer, DC_BINNAMES, kBinNameBytes, b.get(), b->dwNumBinNames, b->dwOffsetToBinNames);
-        ExpectSameList(printer, DC_BINS, kBinIdBytes, b.get(), b->dwNumBins, b->dwOffsetToBins);
+        harness::ExpectSameList(printer, DC_PAPERNAMES, kPaperNameBytes, p.get(), p->dwNumPaperNames, p->dwOffsetToPaperNames);
+        harness::ExpectSameList(printer, DC_PAPERS, kPaperIdBytes, p.get(), p->dwNumPapers, p->dwOffsetToPapers);
+        harness::ExpectSameList(printer, DC_PAPERSIZE, kPaperSizeBytes, p.get(), p->dwNumPaperSize, p->dwOffsetToPaperSize);
+        harness::ExpectSameList(printer, DC_BINNAMES, kBinNameBytes, b.get(), b->dwNumBinNames, b->dwOffsetToBinNames);
+        harness::ExpectSameList(printer, DC_BINS, kBinIdBytes, b.get(), b->dwNumBins, b->dwOffsetToBins);
         // The resolution list, or none at all when the driver reports no pairs.
         DWORD numRes = 0, sizeRes = 0;
         devcaps_test::Block<ResolutionPair> r(
             vlibPRINT_QueryDevCap_Resolutions(printer.c_str(), nullptr, nullptr, nullptr, &numRes, &sizeRes));
         if (platform::spooler.DeviceCapabilitiesW(printer.c_str(), nullptr, DC_ENUMRESOLUTIONS, nullptr, nullptr) > 0)
-            ExpectSameList(printer, DC_ENUMRESOLUTIONS, sizeof(ResolutionPair), r.get(), numRes, 0);
+            harness::ExpectSameList(printer, DC_ENUMRESOLUTIONS, sizeof(ResolutionPair), r.get(), numRes, 0);
         else
             EXPECT_TRUE(!r && numRes == 0 && sizeRes == 0);
     }

@@ -7,8 +7,11 @@
 // (scripts/test starts it) the stack tests are skipped.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -61,6 +64,20 @@ inline std::vector<PpdPage> ReadPpdPages(const std::wstring& printer) {
         else values >> page->area[0] >> page->area[1] >> page->area[2] >> page->area[3];
     }
     return pages;
+}
+
+// A list of a block (count entries of width bytes at offset) against the
+// driver's own answer to direct DeviceCapabilitiesW calls, entry by entry.
+inline void ExpectSameList(const std::wstring& printer, WORD index, DWORD width, const void* block, DWORD count, DWORD offset) {
+    SCOPED_TRACE("index " + std::to_string(index));
+    const int direct = platform::spooler.DeviceCapabilitiesW(printer.c_str(), nullptr, index, nullptr, nullptr);
+    ASSERT_TRUE(direct > 0 && count == static_cast<DWORD>(direct)) << count << " against " << direct;
+    std::vector<BYTE> entries(count * width);
+    LPWSTR output = reinterpret_cast<LPWSTR>(entries.data());
+    ASSERT_EQ(platform::spooler.DeviceCapabilitiesW(printer.c_str(), nullptr, index, output, nullptr), direct);
+    for (DWORD i = 0; i < count; ++i)
+        EXPECT_EQ(std::memcmp(static_cast<const BYTE*>(block) + offset + i * width, &entries[i * width], width), 0)
+            << "entry " << i;
 }
 
 }  // namespace harness

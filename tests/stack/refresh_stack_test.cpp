@@ -52,26 +52,16 @@ std::string PrinterDataRecord(const std::wstring& printer) {
     return status == ERROR_SUCCESS ? bytes.substr(0, size) : std::string();
 }
 
-// What the driver reports now for a list index.
-template <class T>
-std::vector<T> DriverList(const std::wstring& printer, WORD index) {
-    std::vector<T> list(std::max(::DeviceCapabilitiesW(printer.c_str(), nullptr, index, nullptr, nullptr), 0));
-    if (!list.empty()) ::DeviceCapabilitiesW(printer.c_str(), nullptr, index, reinterpret_cast<LPWSTR>(list.data()), nullptr);
-    return list;
-}
-
 // Checks one stored record and its lists against the driver (the stack tests
-// of the queries compare every entry and every form): the paper ids, the
-// counts of sizes and bins, and a form for every paper size at every
-// resolution of the list in use.
+// of the queries compare every form): the paper ids, sizes and bins entry by
+// entry, and a form for every paper size at every resolution of the list in use.
 void CheckRecord(const std::wstring& printer, const std::string& bytes) {
     WCHAR why[256] = {};
     ASSERT_TRUE(vlibPRINT_CheckCaps4(bytes.data(), bytes.size(), why, 256)) << Narrow(why);  // sizes and section bounds
     const caps4& h = *reinterpret_cast<const caps4*>(bytes.data());
-    const auto* ids = reinterpret_cast<const WORD*>(bytes.data() + h.dwOffsetToPapers);
-    EXPECT_EQ(std::vector<WORD>(ids, ids + h.dwNumPapers), DriverList<WORD>(printer, DC_PAPERS));
-    EXPECT_TRUE(h.dwNumPapers > 0 && h.dwNumPaperSize == DriverList<POINT>(printer, DC_PAPERSIZE).size());
-    EXPECT_EQ(h.dwNumBins, DriverList<WORD>(printer, DC_BINS).size());
+    harness::ExpectSameList(printer, DC_PAPERS, kPaperIdBytes, bytes.data(), h.dwNumPapers, h.dwOffsetToPapers);
+    harness::ExpectSameList(printer, DC_PAPERSIZE, kPaperSizeBytes, bytes.data(), h.dwNumPaperSize, h.dwOffsetToPaperSize);
+    harness::ExpectSameList(printer, DC_BINS, kBinIdBytes, bytes.data(), h.dwNumBins, h.dwOffsetToBins);
     const DWORD resolutions = h.dwIndexedResolutionsOnly ? h.dwNumResolutionsIndexed : h.dwNumResolutions;
     EXPECT_TRUE(resolutions > 0 && h.dwNumForms == h.dwNumPaperSize * resolutions) << h.dwNumForms << " forms";
     EXPECT_EQ(h.lowLevel.Technology, DT_RASPRINTER);
