@@ -476,7 +476,7 @@ TEST(Caps4Json, EveryValueComesBackAndFormsAndLowLevelValuesGoByName) {
 
 TEST(Caps4Json, ADocumentThatDoesNotFitIsRefusedAndLeavesTheSetEmpty) {
     for (const std::string bad : {"\"dwColor\": \"red\"}", "\"dwColor\": 4294967296}", "\"forms\": [1]}", "\"bins\": 3}",
-                                  "\"paperSizes\": [{\"width\": 1}]}", "\"binNames\": [\"abcdefghijklmnopqrstuvwxy\"]}", "[9]",
+                                  "\"paperSizes\": [{\"width\": 1}]}", "\"binNames\": [\"abcdefghijklmnopqrstuvw\U0001F600\"]}", "[9]",
                                   "\"bins\": [65536]}", "\"mediaTypes\": [-1]}", "\"dwCopies\": 4294967295}", "\"nup\": [18446744073709551615]}"}) {
         Set set;
         EXPECT_FALSE(vlibPRINT_Caps4FromJson("{\"papers\": [9], " + bad, &set.b)) << bad;

@@ -129,7 +129,7 @@ TEST_F(DevCapsLists, BinAndMediaBlocksKeepTheirCountsAsAnsweredAndFullSlotNames)
 // memory does: no block, outputs 0, and a line that says why.
 TEST_F(DevCapsLists, CountsTooLargeForOneBlockFailTheirQuery) {
     printer.Cap(DC_PAPERSIZE).counts = {0x10000000};  // 8 bytes each: 2 GiB
-    printer.Cap(DC_BINNAMES).counts = {0x7FFFFFFF};
+    printer.Cap(DC_BINNAMES).counts = {44739242};  // 48 bytes each: fits alone, not with the header and ids
     printer.Cap(DC_FILEDEPENDENCIES).counts = {0x02000001};  // 128 bytes each: 4 GiB and 128 bytes
     printer.Cap(DC_ENUMRESOLUTIONS).counts = {0x10000000};
     EXPECT_EQ(vlibPRINT_QueryDevCap_Papers(L"P", L"FILE:", nullptr), nullptr);
@@ -152,7 +152,7 @@ TEST_F(DevCapsLists, CountsTooLargeForOneBlockFailTheirQuery) {
     const std::string w = " => !WARNING! ";
     for (const std::string& line :
          {"vlibPRINT_QueryDevCap_Papers" + w + "lists of 2, 2, 268435456 entries do not fit in one block",
-          "vlibPRINT_QueryDevCap_Bins" + w + "lists of 2147483647, 2, 0 entries do not fit in one block",
+          "vlibPRINT_QueryDevCap_Bins" + w + "lists of 44739242, 2, 0 entries do not fit in one block",
           "vlibPRINT_QueryDevCap_Files" + w + "33554433 entries do not fit in one block",
           "vlibPRINT_QueryDevCap_Resolutions" + w + "268435456 resolutions do not fit in one block",
           "vlibPRINT_QueryDevCap_Forms" + w + "16777216 papers x 128 resolutions do not fit in one block"})

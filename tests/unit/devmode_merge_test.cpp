@@ -86,8 +86,8 @@ TYPED_TEST(Merge, QualityAndYResolutionTravelTogether) {
     // The target's fields before and after the merge.
     const struct { DWORD inFields; short inQuality, inY; DWORD outFields, wantFields; short wantQuality, wantY; } cases[] = {
         {DM_PRINTQUALITY, 600, 1234, 0, both, 600, 600},
-        // A quality level (DMRES_MEDIUM) is no DPI value: y-resolution 0, its bit as it was.
-        {DM_PRINTQUALITY, -3, 1234, 0, DM_PRINTQUALITY, -3, 0},
+        // Quality 0, like a quality level (DMRES_MEDIUM), is no DPI value: y-resolution 0, its bit as it was.
+        {DM_PRINTQUALITY, 0, 1234, 0, DM_PRINTQUALITY, 0, 0},
         {DM_PRINTQUALITY, -3, 1234, DM_YRESOLUTION, both, -3, 0},
         {DM_YRESOLUTION, 1200, 300, 0, both, 300, 300},
         {both, -2, 0, 0, both, -2, 0},

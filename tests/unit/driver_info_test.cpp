@@ -60,13 +60,14 @@ TEST(PrinterInfo, NullOnEveryFailure) {
     }
 }
 
-// Three drivers, two of them versions of one driver under names that differ in case.
+// Three drivers, two of them versions of one driver under names that differ in
+// case; the one listed first has the higher version.
 void AddTwoVersions(FakePrintSystem& fake) {
-    fake::FakeDriver& older = fake.AddDriver(L"Alpha");
-    older.version = 2, older.provider = L"Old Provider", older.dependentFiles = {L"old.dll"};
+    fake::FakeDriver& first = fake.AddDriver(L"Alpha");
+    first.version = 4, first.provider = L"Old Provider", first.dependentFiles = {L"old.dll"};
     fake.AddDriver(L"Beta").version = 4;
-    fake::FakeDriver& newer = fake.AddDriver(L"ALPHA");
-    newer.dependentFiles = {L"new1.dll", L"new2.dat"}, newer.previousNames = {L"Alpha Classic"};
+    fake::FakeDriver& later = fake.AddDriver(L"ALPHA");
+    later.dependentFiles = {L"new1.dll", L"new2.dat"}, later.previousNames = {L"Alpha Classic"};
 }
 
 // The later of two matching versions comes back at every level, in a block
@@ -96,7 +97,7 @@ TEST(RemoteDriverInfo, LastMatchingVersionInAStandAloneBlock) {
         EXPECT_EQ(std::memcmp(info->pszzPreviousNames, previous, sizeof(previous)), 0);
         if (level == 4) continue;
         EXPECT_TRUE(Holds(block, info->pszProvider));
-        EXPECT_STREQ(info->pszProvider, L"Fake Provider");  // the newer driver's
+        EXPECT_STREQ(info->pszProvider, L"Fake Provider");  // the later one's
     }
 }
 
@@ -125,14 +126,14 @@ TEST(NativeNames, DriverShareAndFullNames) {
     fake.AddDriver(L"Laser Driver 5");
     fake::FakePrinter& remote = fake.AddPrinter(L"\\\\srv\\Laser");
     remote.serverName = L"\\\\srv";
-    remote.shareName = L"Laser";
+    remote.shareName = L"LaserShare";
     fake.AddPrinter(L"Local Unshared");
     fake.AddPrinter(L"Local Shared").shareName = L"DeskShare";
 
     EXPECT_EQ(vlibPRINT_GetDriverName(L"Office Laser"), L"Laser Driver 5");
     EXPECT_EQ(vlibPRINT_GetDriverName(L"Nobody"), L"");
     EXPECT_EQ(NDGetRemoteDriverInfo(L"", L"Gamma", 2), nullptr);  // no driver of that name
-    EXPECT_EQ(vlibPRINT_GetNativePrinterShareName(L"\\\\srv\\Laser"), L"\\\\srv\\Laser");
+    EXPECT_EQ(vlibPRINT_GetNativePrinterShareName(L"\\\\srv\\Laser"), L"\\\\srv\\LaserShare");
     EXPECT_EQ(vlibPRINT_GetNativePrinterShareName(L"Local Unshared"), L"");
     EXPECT_EQ(vlibPRINT_GetNativePrinterShareName(L"Local Shared"), L"DeskShare");
     EXPECT_EQ(vlibPRINT_GetNativePrinterShareName(L"Nobody"), L"");

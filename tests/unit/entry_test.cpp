@@ -66,7 +66,7 @@ protected:
     RegistrySteering registry_;
     fake::FakePrintSystem fake_;  // version answers; the refresh run of -q finds no printers
     TempDir dir_;
-    const std::wstring path_ = dir_.File(L"client.log");
+    const std::wstring path_ = dir_.File(std::wstring(120, L'c') + L".log");  // more than 128 characters in all
 };
 
 TEST_F(ClientEntry, NoLogWhenSwitchedOffOrThePathCannotHoldAFile) {

@@ -104,7 +104,7 @@ TEST_F(Cache, AnsiOnlyValueIsWrittenOnlyWhenSetAndOtherwiseLeftAsItWas) {
 
 TEST_F(Cache, CachePathIsConcatenatedWithoutASeparator) {
     const struct { std::wstring cachePath, printer, file; } cases[] = {
-        {env.dir.File(L"cache"), L"Office", env.dir.File(L"cacheOffice.kvp")},  // beside the folder
+        {env.dir.File(std::wstring(120, L'c')), L"Office", env.dir.File(std::wstring(120, L'c') + L"Office.kvp")},  // beside the folder; over 130 characters
         {folder, L"\\\\srv\\Laser 5", folder + L",,srv,Laser 5.kvp"},
     };
     env.SetCacheMethod(4);

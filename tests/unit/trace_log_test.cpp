@@ -76,7 +76,7 @@ TEST(TraceLog, KnownSequenceKeepsItsBytes) {
     TraceLogWriteSession(f.log, 0, L"session\n");
     TraceLogEnter(f.log, 0, L"Outer");
     TraceLogEnter(f.log, 1, L"Inner");  // filtered, one step deeper all the same
-    TraceLogWrite(f.log, 0, L"caf\x00e9 \x0416 \x4e2d\n");
+    TraceLogWrite(f.log, 0, L"caf\x00e9 \x0141 \x4e2d\n");  // a look-alike, then none
     TraceLogWriteRaw(f.log, 0, L"raw\r\n");
     for (int i = 0; i < 3; ++i) TraceLogExit(f.log, 0);  // more Exits than Enters: no indentation
     TraceLogError(f.log, 0, 12345);  // a code without a system text
@@ -89,7 +89,7 @@ TEST(TraceLog, KnownSequenceKeepsItsBytes) {
               "[T Thread:me] thread\r\n"
               "[T Session:1] session\r\n"
               "[T] Outer Enter\r\n"
-              "[T]     caf\xE9 ? ?\r\n"
+              "[T]     caf\xE9 L ?\r\n"
               "    raw\r\r\n"
               "[T]   Exit\r\n"
               "[T] Exit\r\n"
