@@ -74,6 +74,12 @@ std::string MediaCol(const PwgMedia& media, const MediaPage& page, const std::st
     return std::string(text, static_cast<size_t>(length)) + (type.empty() ? "" : " MEMBER keyword media-type " + type) + " }";
 }
 
+// One media-size-supported collection: a size, or with rangeOfInteger the
+// range of custom sizes, in hundredths of a millimetre.
+std::string MediaSize(const std::string& x, const std::string& y, const char* tag = "integer") {
+    return std::string("{ MEMBER ") + tag + " x-dimension " + x + " MEMBER " + tag + " y-dimension " + y + " }";
+}
+
 void Attr(std::string* out, const char* tag, const char* name, const std::string& values) {
     if (!values.empty()) *out += std::string("ATTR ") + tag + " " + name + " " + values + "\n";
 }
@@ -97,18 +103,32 @@ std::string vlibPRINT_Caps4IppAttributes(const QueryBuffers* set, const std::wst
     // Media: one name per paper size, one collection per size and margins.
     // The record keeps no default paper; the first paper of the list (drivers
     // list their default first as a rule) stands for it.
-    std::vector<std::string> names, collections;
+    std::vector<std::string> names, collections, sizes;
     std::string defaultCollection;
     for (const MediaPage& page : vlibPRINT_MediaPages(set)) {
         if (page.size.width <= 0 || page.size.length <= 0 || std::max(page.size.width, page.size.length) > kPwgMaxTenths)
             continue;
         const PwgMedia media = vlibPRINT_PwgMedia(page.size, page.name);
         AddUnique(&names, media.name);
+        AddUnique(&sizes, MediaSize(std::to_string(media.width), std::to_string(media.length)));
         AddUnique(&collections, MediaCol(media, page));
         if (defaultCollection.empty()) defaultCollection = MediaCol(media, page, types.empty() ? "" : types.front());
     }
-    Attr(&out, "keyword", "media-supported", Joined(names));
     if (!names.empty()) Attr(&out, "keyword", "media-default", names.front());
+    // Custom sizes: the driver takes any paper width and length between its
+    // extents, a POINTS of tenths of a millimetre (width in the low word).
+    // A missing answer (-1 or 0) or a range that is empty offers none.
+    const PaperSize low = {static_cast<SHORT>(LOWORD(set->dwMinExtent)), static_cast<SHORT>(HIWORD(set->dwMinExtent))};
+    const PaperSize high = {static_cast<SHORT>(LOWORD(set->dwMaxExtent)), static_cast<SHORT>(HIWORD(set->dwMaxExtent))};
+    if (low.width > 0 && low.length > 0 && low.width <= high.width && low.length <= high.length) {
+        const PwgMedia smallest = vlibPRINT_PwgCustomMedia(low, "min"), largest = vlibPRINT_PwgCustomMedia(high, "max");
+        names.push_back(smallest.name);
+        names.push_back(largest.name);
+        sizes.push_back(MediaSize(std::to_string(smallest.width) + "-" + std::to_string(largest.width),
+                                  std::to_string(smallest.length) + "-" + std::to_string(largest.length), "rangeOfInteger"));
+    }
+    Attr(&out, "keyword", "media-supported", Joined(names));
+    Attr(&out, "collection", "media-size-supported", Joined(sizes));
     if (!collections.empty()) {
         std::string database;
         for (const std::string& collection : collections) database += (database.empty() ? "" : ",\n  ") + collection;

@@ -118,12 +118,13 @@ PwgMedia vlibPRINT_PwgMedia(PaperSize size, const WCHAR* paperName) {
             std::llabs(size.length * 10LL - length) <= 10)
             return {name, width, length};
     }
-    // custom_<name>_<W>x<H>mm: the name part without the underscore that
-    // separates the parts.
-    std::string part = KeywordPart(paperName);
-    if (part.empty()) part = "paper";
-    return {"custom_" + part + "_" + Tenths(size.width) + "x" + Tenths(size.length) + "mm", size.width * 10,
-            size.length * 10};
+    const std::string part = KeywordPart(paperName);
+    return vlibPRINT_PwgCustomMedia(size, part.empty() ? "paper" : part.c_str());
+}
+
+PwgMedia vlibPRINT_PwgCustomMedia(PaperSize size, const char* namePart) {
+    return {std::string("custom_") + namePart + "_" + Tenths(size.width) + "x" + Tenths(size.length) + "mm",
+            size.width * 10, size.length * 10};
 }
 
 const ResolutionPair* vlibPRINT_ResolutionsInUse(const QueryBuffers* set, DWORD* count) {

@@ -54,6 +54,9 @@ struct PwgMedia {
     LONG length;
 };
 PwgMedia vlibPRINT_PwgMedia(PaperSize size, const WCHAR* paperName);
+// A size under the custom name custom_<namePart>_<W>x<H>mm, whatever its
+// size; namePart is in keyword characters and has no underscore ("min").
+PwgMedia vlibPRINT_PwgCustomMedia(PaperSize size, const char* namePart);
 
 // A media type of the set as a PWG media-type keyword: the three standard
 // types by their codes ("stationery", "transparency", "photographic-glossy"),

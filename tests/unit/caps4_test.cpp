@@ -418,15 +418,18 @@ TEST(IppAttributes, MediaMarginsAndResolutionsComeFromEachPapersFormAtTheNormalR
          {{"paperSizes", {a4, a4, a4}}, {"resolutions", {Dpi(300, 300)}}, {"dwDuplex", 1}, {"dwColor", 1},
           {"bins", {15, 256, 257, 1}}, {"forms", {Form(300, 50, 60, 70, 80), Form(300, 50, 60, 70, 80), Form(300, 0, 0, 0, 0)}},
           {"mediaTypes", {2, 258, 3, 1, 257, 259, 1, 260}},  // names for the first six; the seventh a duplicate
-          {"mediaTypeNames", {"Film", "Heavy Card 200g", "Glossy", "Plain", "200g \u00c9t\u00e9 Card", "* *"}}},
-         {{"media-supported", "iso_a4_210x297mm"}, {"media-source-supported", "auto,tray-1,tray-2,top"},
+          {"mediaTypeNames", {"Film", "Heavy Card 200g", "Glossy", "Plain", "200g \u00c9t\u00e9 Card", "* *"}},
+          {"dwMinExtent", 0x077103D8}, {"dwMaxExtent", 0x10DE0B9A}},  // custom sizes from 98.4 x 190.5 to 297 x 431.8 mm
+         {{"media-supported", "iso_a4_210x297mm,custom_min_98.4x190.5mm,custom_max_297x431.8mm"},
+          {"media-default", "iso_a4_210x297mm"}, {"media-size-supported", "21000 29700 9840 29700 19050 43180 "},
+          {"media-source-supported", "auto,tray-1,tray-2,top"},
           {"media-type-supported", "transparency,heavy-card-200g,photographic-glossy,stationery,media-200g-t-card"},
           {"media-col-database", "21000 29700 423 254 593 339 21000 29700 0 0 0 0 "},
           {"media-col-default", "21000 29700 423 254 593 339 "}, {"printer-resolution-default", "300dpi"},
           {"sides-supported", "one-sided,two-sided-long-edge,two-sided-short-edge"},
           {"print-color-mode-supported", "monochrome,color"}}},
-        {"indexed only: the dpi measured for the levels, margins from the medium level's forms",
-         {{"paperSizes", {letter}}, {"dwIndexedResolutionsOnly", 1},
+        {"indexed only: the dpi measured for the levels, margins from the medium level's forms; no custom size",
+         {{"paperSizes", {letter}}, {"dwIndexedResolutionsOnly", 1}, {"dwMinExtent", 0x0FA003E8}, {"dwMaxExtent", 0x07D007D0},
           {"resolutionsIndexed", {Dpi(300, 300), Dpi(300, 300), Dpi(600, 600), Dpi(600, 600)}},
           {"forms", {Form(300, 1, 1, 1, 1), Form(300, 2, 2, 2, 2), Form(600, 120, 60, 120, 6), Form(600, 4, 4, 4, 4)}}},
          {{"media-supported", "na_letter_8.5x11in"}, {"media-col-database", "21590 27940 508 127 508 13 "},
@@ -435,10 +438,13 @@ TEST(IppAttributes, MediaMarginsAndResolutionsComeFromEachPapersFormAtTheNormalR
         {"no measured form: sizes without margins, none invented; a paper without a size, or too large for IPP, is left out",
          {{"paperSizes", {letter, {{"width", 0}, {"length", 2794}}, {{"width", 300000000}, {"length", 2794}}}},
           {"resolutions", {Dpi(600, 600), Dpi(1200, 600)}},
-          {"forms", {json::object(), json::object(), json::object(), {{"logX", 600}, {"logY", 600}}}}},
-         {{"media-default", "na_letter_8.5x11in"}, {"media-col-database", "21590 27940 "},
+          {"forms", {json::object(), json::object(), json::object(), {{"logX", 600}, {"logY", 600}}}},
+          {"dwMinExtent", 0x00640064}, {"dwMaxExtent", -1}},  // no custom size
+         {{"media-supported", "na_letter_8.5x11in"}, {"media-size-supported", "21590 27940 "}, {"media-col-database", "21590 27940 "},
           {"printer-resolution-supported", "600dpi,1200x600dpi"}, {"printer-resolution-default", "1200x600dpi"},
           {"print-color-mode-supported", "monochrome"}, {"media-source-supported", ""}}},
+        {"custom sizes alone: no default paper", {{"dwMinExtent", 0x00640064}, {"dwMaxExtent", 0x00C80258}},
+         {{"media-supported", "custom_min_10x10mm,custom_max_60x20mm"}, {"media-default", ""}, {"media-size-supported", "1000 6000 1000 2000 "}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
