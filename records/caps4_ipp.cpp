@@ -115,12 +115,9 @@ std::string vlibPRINT_Caps4IppAttributes(const QueryBuffers* set, const std::wst
         if (defaultCollection.empty()) defaultCollection = MediaCol(media, page, types.empty() ? "" : types.front());
     }
     if (!names.empty()) Attr(&out, "keyword", "media-default", names.front());
-    // Custom sizes: the driver takes any paper width and length between its
-    // extents, a POINTS of tenths of a millimetre (width in the low word).
-    // A missing answer (-1 or 0) or a range that is empty offers none.
-    const PaperSize low = {static_cast<SHORT>(LOWORD(set->dwMinExtent)), static_cast<SHORT>(HIWORD(set->dwMinExtent))};
-    const PaperSize high = {static_cast<SHORT>(LOWORD(set->dwMaxExtent)), static_cast<SHORT>(HIWORD(set->dwMaxExtent))};
-    if (low.width > 0 && low.length > 0 && low.width <= high.width && low.length <= high.length) {
+    // Custom sizes: the driver takes any paper width and length between its extents.
+    PaperSize low, high;
+    if (vlibPRINT_CustomSizes(set->dwMinExtent, set->dwMaxExtent, &low, &high)) {
         const PwgMedia smallest = vlibPRINT_PwgCustomMedia(low, "min"), largest = vlibPRINT_PwgCustomMedia(high, "max");
         names.push_back(smallest.name);
         names.push_back(largest.name);

@@ -122,6 +122,15 @@ PwgMedia vlibPRINT_PwgMedia(PaperSize size, const WCHAR* paperName) {
     return vlibPRINT_PwgCustomMedia(size, part.empty() ? "paper" : part.c_str());
 }
 
+bool vlibPRINT_CustomSizes(DWORD minExtent, DWORD maxExtent, PaperSize* smallest, PaperSize* largest) {
+    const PaperSize low = {static_cast<SHORT>(LOWORD(minExtent)), static_cast<SHORT>(HIWORD(minExtent))};
+    const PaperSize high = {static_cast<SHORT>(LOWORD(maxExtent)), static_cast<SHORT>(HIWORD(maxExtent))};
+    if (low.width <= 0 || low.length <= 0 || low.width > high.width || low.length > high.length) return false;
+    *smallest = low;
+    *largest = high;
+    return true;
+}
+
 PwgMedia vlibPRINT_PwgCustomMedia(PaperSize size, const char* namePart) {
     return {std::string("custom_") + namePart + "_" + Tenths(size.width) + "x" + Tenths(size.length) + "mm",
             size.width * 10, size.length * 10};

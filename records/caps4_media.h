@@ -54,6 +54,11 @@ struct PwgMedia {
     LONG length;
 };
 PwgMedia vlibPRINT_PwgMedia(PaperSize size, const WCHAR* paperName);
+// The range of custom paper sizes the driver's extents give (DC_MINEXTENT
+// and DC_MAXEXTENT: a POINTS of tenths of a millimetre, width in the low
+// word): false, and no range, for a missing answer (-1 or 0) or an empty range.
+bool vlibPRINT_CustomSizes(DWORD minExtent, DWORD maxExtent, PaperSize* smallest, PaperSize* largest);
+
 // A size under the custom name custom_<namePart>_<W>x<H>mm, whatever its
 // size; namePart is in keyword characters and has no underscore ("min").
 PwgMedia vlibPRINT_PwgCustomMedia(PaperSize size, const char* namePart);

@@ -266,6 +266,12 @@ void PrintSummary(const std::vector<BYTE>& bytes) {
                 static_cast<unsigned long long>(numPaperSizes) * resolutions);
     PrintPages(bytes);
 
+    PaperSize low, high;
+    if (vlibPRINT_CustomSizes(h.dwMinExtent, h.dwMaxExtent, &low, &high))
+        std::printf("Custom paper sizes: %.1f x %.1f mm to %.1f x %.1f mm\n", low.width / 10.0, low.length / 10.0,
+                    high.width / 10.0, high.length / 10.0);
+    else
+        std::printf("Custom paper sizes: none\n");
     std::printf("Scalar capabilities:\n");
     const struct {
         const char* name;

@@ -122,6 +122,8 @@ TEST_P(RefreshStack, EveryPrinterGetsACheckedRecordInItsStore) {
         EXPECT_EQ(RunProgram(L"kvcaps.exe", L"\"" + droppedFile + L"\"", &summary), 0u) << summary;
         const caps4& h = *reinterpret_cast<const caps4*>(bytes.data());
         EXPECT_NE(summary.find("Bins (" + std::to_string(h.dwNumBins) + " ids, 0 names):"), std::string::npos) << summary;
+        const std::string custom = "Custom paper sizes: " + std::to_string(LOWORD(h.dwMinExtent) / 10) + ".";  // Wine's extents
+        EXPECT_NE(summary.find(custom), std::string::npos) << custom;
         EXPECT_EQ(RunProgram(L"kvcaps.exe", L"--json \"" + droppedFile + L"\""), 0u);
     }
 
