@@ -63,11 +63,10 @@ TEST(PaperMatching, ByCodeThenNameThenSizeWithOneRetryOnTheOutput) {
 
 // ------------------------------------------------------------ resolution
 
-const List R1 = {1, {{300, 300}}}, R3 = {3, {{300, 300}, {600, 1200}, {1200, 1200}}};
-const List R5 = {5, {{75, 75}, {150, 150}, {300, 300}, {600, 600}, {1200, 1200}}};
+const List R1 = {1, {{300, 300}}}, R3 = {3, {{300, 300}, {600, 1200}, {1200, 2400}}};
 const List R6 = {6, {{1, 1}, {2, 2}, {3, 3}, {4, 4}, {5, 5}, {6, 6}}};
 const List I1 = {1, {{150, 150}}}, I2 = {2, {{300, 300}, {600, 600}}}, I3 = {3, {{150, 150}, {300, 300}, {600, 600}}};
-const List I4 = {4, {{150, 150}, {300, 300}, {600, 600}, {1200, 1200}}}, I5 = R5, None = {};
+const List I4 = {4, {{150, 150}, {300, 300}, {600, 600}, {1200, 1200}}}, None = {};
 constexpr DWORD Q = DM_PRINTQUALITY, Y = DM_YRESOLUTION, QY = Q | Y;
 
 TEST(ResolutionMatching, DispatchOnTheTwoBitsAndTheRulesBehindIt) {
@@ -77,18 +76,18 @@ TEST(ResolutionMatching, DispatchOnTheTwoBitsAndTheRulesBehindIt) {
     } cases[] = {
         {"exact dpi", 0, R3, I4, QY, 600, 1200, 1, 600, 1200, QY, "found a match for both!"},
         {"partial matches: the last wins", 0, R3, I4, QY, 600, 300, 1, 600, 1200, QY, "using a partial match!"},
-        {"both bits, y 0: average", 0, R3, I4, QY, 600, 0, 2, 1200, 1200, QY, "can't find a good match, defaulting to average quality"},
+        {"both bits, y 0: average", 0, R3, I4, QY, 600, 0, 2, 1200, 2400, QY, "can't find a good match, defaulting to average quality"},
         {"quality index within the list", 0, R3, I4, Q, -4, 0, -4, -4, 0, Q, "setting to real index"},
         {"quality index beyond: 1 - n", 0, R3, I3, Q, -4, 0, -2, -2, 0, Q, "setting to highest mock index"},
         {"y-resolution index", 0, R3, I4, QY, 0, -2, -2, -2, 0, Q, "yresolution seems to be an index, ignoring printquality"},
         {"only y-resolution as dpi", 0, R3, I4, Y, 0, 1200, 1, 600, 1200, QY, "found matching yresolution"},
-        {"quality dpi not listed: default", 0, R3, I4, Q, 700, 0, 1, 600, 1200, QY, "no match"},
+        {"quality dpi listed as a y only: default", 0, R3, I4, Q, 2400, 0, 1, 600, 1200, QY, "no match"},
         {"indexed only: dpi in the indexed list", 1, None, I2, QY, 600, 600, -2, -2, 0, Q, "returning index -2"},
-        {"no bits, five real", 0, R5, I4, 0, 0, 0, 2, 300, 300, QY, "no resolution specified, trying to use res already in output devmode!"},
-        {"no bits, indexed only, five", 1, None, I5, 0, 0, 0, -3, -3, 0, Q, "didn't find resolution index, defaulting to ...?"},
+        {"no bits, six real", 0, R6, I4, 0, 0, 0, 3, 4, 4, QY, "no resolution specified, trying to use res already in output devmode!"},
+        {"no bits, indexed only, four", 1, None, I4, 0, 0, 0, -3, -3, 0, Q, "didn't find resolution index, defaulting to ...?"},
         {"no bits, indexed only, none", 1, None, None, 0, 0, 0, -2, -2, 0, Q, "returning index -2"},
         {"no bits, no real", 0, None, I4, 0, 0, 0, 0, 0, 0, 0, "returning NO resolution"},
-        {"average of six", 0, R6, I4, Q, 0, 0, 2, 3, 3, QY, "returning resolution 2: (3, 3)"},
+        {"average of four", 0, I4, I4, Q, 0, 0, 2, 600, 600, QY, "returning resolution 2: (600, 600)"},
         {"average of one", 0, R1, I4, Q, 0, 0, 0, 300, 300, QY, "returning resolution 0: (300, 300)"},
         {"average of none", 0, None, I4, Q, 0, 0, -1, -1, 0, Q, "returning index -1"},
         {"mock index 0 with one indexed entry is real", 0, R3, I1, Q, -3, 0, 0, 300, 300, QY, "returning resolution 0: (300, 300)"},
@@ -152,14 +151,14 @@ struct Record {
 };
 
 TEST(FormMatching, PaperTimesResolutionSlotWithTheRecordsBounds) {
-    const List R2 = {2, {{300, 300}, {600, 600}}}, B4 = {4, {{150, 150}, {600, 600}, {600, 1200}, {999, 999}}};
+    const List R2 = {2, {{300, 300}, {600, 1200}}}, B4 = {4, {{150, 150}, {600, 1200}, {600, 600}, {999, 999}}};
     const Record indexedOnly(10, None, I4, 1, 10, 40), mixed(3, R2, B4, 0, 3, 6), shortNames(3, R2, None, 0, 2, 4),
         cut(3, R2, None, 0, 3, 3), noForms(3, R2, B4, 0, 3, 0), noResolutions(2, None, None, 0, 2, 2);
     // form -1: none, the entry stays zero.
     const struct { const char* what; const Record& record; DEVMODEW in; LONG form; const char* line; } cases[] = {
         {"indexed only: paper 2 at quality -2", indexedOnly, Dm(DM_PAPERSIZE | Q, 102, -2, 0), 12, "vlibPRINT_GetForm => indexed only resolutions"},
         {"no paper named: paper 0", indexedOnly, Dm(Q, 0, -1, 0), 0, "vlibPRINT_GetForm => defaulting to paper index: 0"},
-        {"dpi request", mixed, Dm(DM_PAPERSIZE | QY, 102, 600, 600), 5, "vlibPRINT_GetForm => resolution: 1"},
+        {"dpi request", mixed, Dm(DM_PAPERSIZE | QY, 102, 600, 1200), 5, "vlibPRINT_GetForm => resolution: 1"},
         {"quality index: its effective real resolution", mixed, Dm(DM_PAPERSIZE | Q, 101, -2, 0), 4, "vlibPRINT_GetForm => found effective resolution: 1"},
         {"quality index: a backup on x", mixed, Dm(DM_PAPERSIZE | Q, 101, -3, 0), 4, "vlibPRINT_GetForm => using backup effective resolution: 1"},
         {"quality index: none, slot 0", mixed, Dm(DM_PAPERSIZE | Q, 101, -4, 0), 1, "vlibPRINT_GetForm => no effective resolution found, using 0"},

@@ -50,9 +50,10 @@ TEST_F(InfoRecords, LayoutsToTheByteAndTheirConversions) {
     std::memcpy(def->dmFormName, L"ABCDEFGHIJKLMNOPQRSTUVWXYZ012345", 32 * sizeof(WCHAR));  // no terminator
     env.fake.AddPrinter(L"Bare").devmode.clear();
     auto printer = Queried(), bare = Queried(L"Bare");
+    printer->pPI2->Status = 7;  // a Status of its own, carried into every layout
     const std::string caps = Serialized(*printer);
-    const struct { DWORD version; size_t header, strings, spooler, area, capsField; } layouts[] = {
-        {400, 8608, 8, 0, 4692, 8600}, {401, 8632, 12, 4692, 4716, 8624}, {402, 8648, 12, 4692, 4716, 8624}};
+    const struct { DWORD version; size_t header, strings, spoolerValues, area, capsField; } layouts[] = {
+        {400, 8608, 8, 1, 4692, 8600}, {401, 8632, 12, 6, 4716, 8624}, {402, 8648, 12, 6, 4716, 8624}};
     std::string records[3];
     for (const auto& l : layouts) {
         SCOPED_TRACE(l.version);
@@ -63,8 +64,8 @@ TEST_F(InfoRecords, LayoutsToTheByteAndTheirConversions) {
         if (l.version != 400) PutDword(expected, 4, l.version);
         const std::wstring strings[9] = {L"Office", L"", L"", L"Office", L"", L"FILE:", L"Fake Laser Driver", std::wstring(259, L'c'), L"lab"};
         for (size_t i = 0; i < 9; ++i) Put(expected, l.strings + i * 520, strings[i].c_str(), strings[i].size() * 2);
-        const DWORD spooler[5] = {0x240, 1, 2, 60, 1380};  // Attributes, Priority, DefaultPriority, StartTime, UntilTime; Status 0
-        if (l.spooler) Put(expected, l.spooler, spooler, sizeof(spooler));
+        const DWORD spooler[6] = {0x240, 1, 2, 60, 1380, 7};  // Attributes, Priority, DefaultPriority, StartTime, UntilTime, Status
+        Put(expected, l.area - 4 * l.spoolerValues, spooler + 6 - l.spoolerValues, 4 * l.spoolerValues);  // before the DEVMODE area
         Put(expected, l.area, record.data() + l.area, 3908);  // checked below
         PutDword(expected, l.capsField, static_cast<DWORD>(l.header));
         PutDword(expected, l.capsField + 4, static_cast<DWORD>(caps.size()));
@@ -93,7 +94,6 @@ TEST_F(InfoRecords, LayoutsToTheByteAndTheirConversions) {
                 area.dm.dmDriverExtra == 3688 && area.dm.dmDeviceName[0] == 0 && IsPrivateDM4W(&area) && area.dwFlags == 0);
 
     // Conversions: with a Status to carry over, what the older record lacks is 0.
-    PutDword(records[0], 4688, 7), PutDword(records[1], 4712, 7), PutDword(records[2], 4712, 7);
     ExpectConversionsGiveTheDirectRecords(records[0], records[1], records[2]);
     env.trace.Mark();
     EXPECT_EQ(vlibPRINT_ConvertKVPI400to401(nullptr), nullptr);
@@ -106,7 +106,7 @@ TEST_F(InfoRecords, LayoutsToTheByteAndTheirConversions) {
 }
 
 TEST_F(InfoRecords, RegistryListStoresUnderRegistrySafeKeysAndReadsBackAndTheDumps) {
-    env.fake.AddPrinter(L"\\\\srv\\Laser");
+    env.fake.AddPrinter(L"\\\\srv\\Laser").SetResolutions({{300, 300}, {600, 600}, {1200, 1200}});  // a longer record than Office's
     const std::string office402 = Create(*Queried(), 402), laser402 = Create(*Queried(L"\\\\srv\\Laser"), 402);
     const std::string both = office402 + laser402;  // two records back to back
     ASSERT_TRUE(vlibPRINT_SetKVPrinterInfo(16, 3, 9, 2, As<KVPrinterInfo401>(both), L"", L"tester"));

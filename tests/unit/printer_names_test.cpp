@@ -94,10 +94,10 @@ TEST(CreatePrinterName, SchemesLayoutsLimitsAndLengths) {
         {6, [](Compose& c) { c.limit = TRUE, c.limits[1] = 1, c.limits[2] = 2; }, L"Laser [an:3]"},
         {6, [](Compose& c) { c.limits[0] = c.limits[1] = c.limits[2] = 1; }, L"Laser [ann:3]"},  // switched off
         {2, [](Compose& c) { c.printer = L"\\\\srv\\Laser"; }, L"Laser on srv [PC7]"},
-        // The display settings reach the display-name conversion in their order.
+        // The display settings reach the display-name conversion in their order (backslash off, its text unused).
         {2, [](Compose& c) { c.printer = L"\\\\srv\\dept\\Laser 5", c.texts[0] = L"@", c.texts[1] = L"/";
-                             c.texts[2] = L"_", c.display[0] = c.display[1] = c.display[2] = TRUE; },
-         L"dept/Laser_5@srv [PC7]"},
+                             c.texts[2] = L"_", c.display[0] = c.display[2] = TRUE; },
+         L"dept\\Laser_5@srv [PC7]"},
         {2, [](Compose& c) { c.printer = L""; }, L" [PC7]"},
         {0, [](Compose& c) { c.printer = std::wstring(251, L'x'); }, x251 + L" [PC7:3]"},  // exactly 259
         {0, [](Compose& c) { c.printer = std::wstring(251, L'x'), c.machine = L"PC77"; }, x251 + L" [PC77:3"},  // cut
