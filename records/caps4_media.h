@@ -54,6 +54,7 @@ struct PwgMedia {
     LONG length;
 };
 PwgMedia vlibPRINT_PwgMedia(PaperSize size, const WCHAR* paperName);
+
 // The range of custom paper sizes the driver's extents give (DC_MINEXTENT
 // and DC_MAXEXTENT: a POINTS of tenths of a millimetre, width in the low
 // word): false, and no range, for a missing answer (-1 or 0) or an empty range.
