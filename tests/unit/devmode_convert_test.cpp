@@ -72,7 +72,8 @@ TEST(ConvertDM, PrivateRecordToNarrowAndBackThroughCodePage1252) {
 
 TEST(ConvertDM, NullArgumentsWriteNothing) {
     PRIVATE_DEVMODEW wide = MakePrivate(), wideBefore = wide;
-    PRIVATE_DEVMODEA narrow{}, narrowBefore{};
+    PRIVATE_DEVMODEA narrow, narrowBefore;  // no byte zero: a cleared destination shows
+    std::memset(&narrow, 0x5A, sizeof(narrow)), std::memset(&narrowBefore, 0x5A, sizeof(narrowBefore));
     ConvertDMtoAnsi(nullptr, &narrow.dm), ConvertDMtoAnsi(&wide.dm, nullptr), vlibPRINT_ConvertDMtoWide(nullptr, &wide.dm);
     vlibPRINT_ConvertDM4toAnsi(nullptr, &narrow), ConvertDM2toAnsi(&wide, nullptr), vlibPRINT_ConvertDM4toWide(nullptr, &wide);
     EXPECT_EQ(std::memcmp(&wide, &wideBefore, sizeof(wide)) | std::memcmp(&narrow, &narrowBefore, sizeof(narrow)), 0);
