@@ -170,7 +170,7 @@ std::string vlibPRINT_Caps4IppAttributes(const QueryBuffers* set, const std::wst
     Attr(&out, "keyword", "pwg-raster-document-type-supported", color ? "black_1,sgray_8,srgb_8" : "black_1,sgray_8");
     Attr(&out, "keyword", "pwg-raster-document-sheet-back", "normal");
     TraceLogWrite(LibraryLog, 0,
-                  L"vlibPRINT_Caps4IppAttributes => %d media sizes, %d media collections, %d media types, %d resolutions, "
+                  L"vlibPRINT_Caps4IppAttributes => %d media names, %d media collections, %d media types, %d resolutions, "
                   L"%d sources\n",
                   static_cast<int>(names.size()), static_cast<int>(collections.size()), static_cast<int>(types.size()),
                   static_cast<int>(resolutions.size()), static_cast<int>(sources.size()));
