@@ -89,7 +89,7 @@ TEST_P(RefreshStack, EveryPrinterGetsACheckedRecordInItsStore) {
     const DWORD method = GetParam();
     SetDword(HKEY_LOCAL_MACHINE, kPrintersKey, L"CacheMethod", method);
     if (method == 4) SetPath(HKEY_LOCAL_MACHINE, kProductKey, L"CachePath", folder_);
-    SetDword(HKEY_CURRENT_USER, kPrintersKey, L"CacheMethod", 2);  // a per-user key for "-x" to remove
+    SetDword(HKEY_CURRENT_USER, (std::wstring(kPrintersKey) + L"\\stack").c_str(), L"CacheMethod", 2);  // a key below it for "-x"
     ASSERT_EQ(RunProgram(L"kvclient.exe", L"-q"), 1u);
 
     const auto lines = testsupport::ReadLogLines(log_);
@@ -130,7 +130,6 @@ TEST_P(RefreshStack, EveryPrinterGetsACheckedRecordInItsStore) {
     EXPECT_EQ(count("CPrinter::Query => failed to cache data...") + count("CPrinter::Query => printer is not available for query"), 0);
 
     // "-d" and "-x" remove both Printers keys with everything below them.
-    ASSERT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kPrintersKey) && KeyExists(HKEY_CURRENT_USER, kPrintersKey));
     EXPECT_EQ(RunProgram(L"kvclient.exe", L"-d -x"), 1u);
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kPrintersKey) || KeyExists(HKEY_CURRENT_USER, kPrintersKey));
 }
