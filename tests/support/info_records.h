@@ -29,6 +29,9 @@ T At(const std::string& bytes, size_t offset, size_t i = 0) {
     std::memcpy(&value, bytes.data() + offset + i * sizeof(T), sizeof(T));
     return value;
 }
+// Writes a value's bytes at offset, where At reads them.
+template <class T = DWORD>
+void PutAt(std::string& bytes, size_t offset, T value) { std::memcpy(bytes.data() + offset, &value, sizeof(T)); }
 
 // Converting a printer's 400 record to 401 and 402 and its 401 record to 402
 // gives its directly built 401 and 402 records, except that what the older

@@ -32,6 +32,7 @@ namespace {
 
 using Bytes = std::string;  // a record's bytes, as the shared record helpers take them
 using testsupport::At;
+using testsupport::PutAt;
 using nlohmann::json;
 
 // ------------------------------------------------------------ building sets
@@ -98,9 +99,8 @@ bool Unpack(QueryBuffers& b, const Bytes& bytes) {
     return vlibPRINT_UnpackCaps4(&b, reinterpret_cast<const caps4*>(bytes.data()), bytes.size());
 }
 
-void SetField(Bytes& bytes, size_t offset, DWORD value) { std::memcpy(bytes.data() + offset, &value, 4); }
 Bytes With(Bytes bytes, size_t offset, DWORD value) {
-    SetField(bytes, offset, value);
+    PutAt<DWORD>(bytes, offset, value);
     return bytes;
 }
 
@@ -364,7 +364,7 @@ TEST(Caps4Damage, HeaderFieldsPointingOutsideTruncationsAndSeededMutationsNeverR
         const DWORD edges[] = {0, 412, size, size - 2, size + 2, 0xFFFFFFFF, 0x80000000, static_cast<DWORD>(random())};
         for (int c = 1 + static_cast<int>(random() % 4); c > 0; --c) {
             if (random() % 3 == 0) damaged[random() % size] = static_cast<char>(random());
-            else SetField(damaged, (random() % 103) * 4, edges[random() % 8] + static_cast<DWORD>(random() % 5) - 2);
+            else PutAt<DWORD>(damaged, (random() % 103) * 4, edges[random() % 8] + static_cast<DWORD>(random() % 5) - 2);
         }
         const size_t held = random() % 8 == 0 ? random() % damaged.size() : damaged.size();
         Set target;

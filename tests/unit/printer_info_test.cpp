@@ -17,7 +17,6 @@ using namespace printer_test;
 using namespace testsupport;
 
 void Put(std::string& bytes, size_t offset, const void* data, size_t size) { std::memcpy(bytes.data() + offset, data, size); }
-void PutDword(std::string& bytes, size_t offset, DWORD value) { Put(bytes, offset, &value, 4); }
 
 std::string Create(CPrinter& printer, DWORD version) {
     return version == 400 ? Take(printer.CreateKVPrinterInfo400W())
@@ -60,15 +59,15 @@ TEST_F(InfoRecords, LayoutsToTheByteAndTheirConversions) {
         const std::string& record = records[l.version - 400] = Create(*printer, l.version);
         ASSERT_EQ(record.size(), l.header + caps.size());
         std::string expected(record.size(), '\0');
-        PutDword(expected, 0, static_cast<DWORD>(record.size()));
-        if (l.version != 400) PutDword(expected, 4, l.version);
+        PutAt<DWORD>(expected, 0, static_cast<DWORD>(record.size()));
+        if (l.version != 400) PutAt<DWORD>(expected, 4, l.version);
         const std::wstring strings[9] = {L"Office", L"", L"", L"Office", L"", L"FILE:", L"Fake Laser Driver", std::wstring(259, L'c'), L"lab"};
         for (size_t i = 0; i < 9; ++i) Put(expected, l.strings + i * 520, strings[i].c_str(), strings[i].size() * 2);
         const DWORD spooler[6] = {0x240, 1, 2, 60, 1380, 7};  // Attributes, Priority, DefaultPriority, StartTime, UntilTime, Status
         Put(expected, l.area - 4 * l.spoolerValues, spooler + 6 - l.spoolerValues, 4 * l.spoolerValues);  // before the DEVMODE area
         Put(expected, l.area, record.data() + l.area, 3908);  // checked below
-        PutDword(expected, l.capsField, static_cast<DWORD>(l.header));
-        PutDword(expected, l.capsField + 4, static_cast<DWORD>(caps.size()));
+        PutAt<DWORD>(expected, l.capsField, static_cast<DWORD>(l.header));
+        PutAt<DWORD>(expected, l.capsField + 4, static_cast<DWORD>(caps.size()));
         if (l.version == 402) Put(expected, 8632, options, sizeof(options));
         Put(expected, l.header, caps.data(), caps.size());
         EXPECT_EQ(std::mismatch(record.begin(), record.end(), expected.begin()).first - record.begin(),
@@ -97,7 +96,7 @@ TEST_F(InfoRecords, LayoutsToTheByteAndTheirConversions) {
     ExpectConversionsGiveTheDirectRecords(records[0], records[1], records[2]);
     env.trace.Mark();
     EXPECT_EQ(vlibPRINT_ConvertKVPI400to401(nullptr), nullptr);
-    PutDword(records[0], 8600, static_cast<DWORD>(records[0].size()) - 2);  // a capability record reaching past the record
+    PutAt<DWORD>(records[0], 8600, static_cast<DWORD>(records[0].size()) - 2);  // a capability record reaching past the record
     EXPECT_EQ(vlibPRINT_ConvertKVPI400to402(As<KVPrinterInfo400>(records[0])), nullptr);
     EXPECT_TRUE(InOrder(env.trace.Since(), {"vlibPRINT_ConvertKVPI400to401 => invalid param", "vlibPRINT_ConvertKVPI400to402 => invalid param"}));
 
