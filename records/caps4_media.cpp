@@ -163,7 +163,6 @@ std::vector<MediaPage> vlibPRINT_MediaPages(const QueryBuffers* set) {
     const DWORD perResolution = papers->dwNumPaperSize;
     for (DWORD j = 0; j < papers->dwNumPaperSize; ++j) {
         MediaPage page = {};
-        page.paper = j;
         if (!PaperSizeAt(papers, j, &page.size)) break;  // the size list is shorter than its count
         PaperIdAt(papers, j, &page.id);
         CopyNameSlot(page.name, PaperNameAt(papers, j), kPaperNameChars);

@@ -30,7 +30,6 @@ const ResolutionPair* vlibPRINT_ResolutionsInUse(const QueryBuffers* set, DWORD*
 // converted from the form's pixels with its own logical pixels per inch;
 // a margin the driver reports below zero counts as 0.
 struct MediaPage {
-    DWORD paper;                      // index into the paper lists
     WORD id;                          // paper id, 0 when the id list is shorter
     WCHAR name[kPaperNameChars + 1];  // paper name, empty when the name list is shorter
     PaperSize size;                   // tenths of a millimetre, from the paper size list

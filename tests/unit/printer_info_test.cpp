@@ -56,7 +56,9 @@ TEST_F(InfoRecords, LayoutsToTheByteAndTheirConversions) {
     std::string records[3];
     for (const auto& l : layouts) {
         SCOPED_TRACE(l.version);
+        HeapCounter heap;
         const std::string& record = records[l.version - 400] = Create(*printer, l.version);
+        EXPECT_EQ(heap.Live(), 0);  // the capability record packed for it goes back too
         ASSERT_EQ(record.size(), l.header + caps.size());
         std::string expected(record.size(), '\0');
         PutAt<DWORD>(expected, 0, static_cast<DWORD>(record.size()));

@@ -9,6 +9,7 @@
 
 #include "fake/fake_notify.h"
 #include "printer_fixture.h"
+#include "support/heap_counter.h"
 
 namespace {
 
@@ -48,6 +49,7 @@ TEST(PrinterNotify, RegistrationsDeliveriesAndTheThreadsLife) {
     Env env;
     fake::FakeNotify notify;
     env.fake.AddPrinter(L"P");
+    testsupport::HeapCounter heap;
     auto p = std::make_unique<CPrinter>(env.trace.log(), L"P", 1, 7);
     EXPECT_EQ(p->RegisterForPrinterNotify(0, nullptr, nullptr), 0u);
     for (intptr_t id : {1, 2, 3}) EXPECT_EQ(p->RegisterForPrinterNotify(0, Record, LPVOID(id * 10)), DWORD(id));
@@ -119,7 +121,7 @@ TEST(PrinterNotify, RegistrationsDeliveriesAndTheThreadsLife) {
     other->StartPrinterNotifyThread(), ::SetEvent(g_release), destroyer.join(), other.reset();
     // Every thread ended: the two that a stop gave up on after their delivery, the other at its stop signal.
     EXPECT_EQ(notify.stops + 2, CountOf(env.trace.Lines(), "CPrinter::StartPrinterNotifyThread => created notify thread"));
-    EXPECT_TRUE(notify.blocks.empty() && notify.handles.empty() && env.fake.OpenPrinterHandles() == 0);
+    EXPECT_TRUE(notify.blocks.empty() && notify.handles.empty() && env.fake.OpenPrinterHandles() == 0 && heap.Live() == 0);
 }
 
 }  // namespace
