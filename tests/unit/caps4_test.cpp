@@ -137,48 +137,46 @@ Bytes Repacked(const Bytes& bytes) {
 
 // ------------------------------------------------------------ layout
 
-TEST(Caps4Layout, AllAbsentAndRealisticRecords) {
-    Set full;
+TEST(Caps4Layout, AllAbsentRealisticAndPartlyAbsentRecords) {
     Bytes bytes = Packed(FillEmpty);
     ASSERT_EQ(bytes.size(), 412u);  // dwSize 412
     for (const RecordSection& s : kSections) EXPECT_EQ(At(bytes, s.offset), 412u) << s.offset;
 
-    FillRealistic(full.b);
-    bytes = Pack(full.b);
-    const caps4& h = *reinterpret_cast<const caps4*>(bytes.data());
-    DWORD next = 412;
-    for (const RecordSection& s : kSections) {
-        EXPECT_EQ(At(bytes, s.offset), next) << s.offset;
-        EXPECT_EQ(At(bytes, s.size), At(bytes, s.count) * s.width) << s.offset;
-        next += At(bytes, s.size);
-    }
-    EXPECT_EQ(h.dwSize, next);
-#define KV_CHECK(field) EXPECT_EQ(h.field, full.b.field) << #field;
-    KV_SCALARS(KV_CHECK)
-#undef KV_CHECK
-    EXPECT_EQ(0, std::memcmp(bytes.data() + 252, full.b.pLowLevel, 140));
-    // Every list lands in its own section: lists of one width have counts of their own.
-    EXPECT_EQ((std::vector<DWORD>{h.dwNumBins, h.dwNumPapers, h.dwNumFiles, h.dwNumMediaReady, h.dwNumMediaTypeNames,
-                                  h.dwNumPaperNames, h.dwNumMediaTypes, h.dwNumNUP, h.dwNumResolutions, h.dwNumResolutionsIndexed,
-                                  h.dwNumPaperSize}), (std::vector<DWORD>{4, 3, 4, 1, 2, 3, 3, 4, 2, 4, 3}));
-}
-
-TEST(Caps4Layout, AbsentListsTakeTheNextOffset) {
-    // The block member and the range of sections it fills: they are empty and
-    // start, like the section after them, where the section before ends.
-    const struct { size_t member; size_t first, last; } cases[] = {
+    // The whole realistic set (member 0, no range), then without one block
+    // member: the range of sections it fills is empty and starts, like the
+    // section after it, where the section before ends; the rest is as before.
+    const struct { size_t member; size_t first, last; } cases[] = {{0, 1, 0},
         {offsetof(QueryBuffers, pBins), 0, 1}, {offsetof(QueryBuffers, pMedias), 6, 7}, {offsetof(QueryBuffers, pPapers), 9, 11}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.first);
-        Set set;
-        FillRealistic(set.b);
-        void*& block = *reinterpret_cast<void**>(reinterpret_cast<BYTE*>(&set.b) + c.member);
-        platform::HeapFreeBlock(block);
-        block = nullptr;
-        const Bytes bytes = Pack(set.b);
-        const DWORD start = c.first ? At(bytes, kSections[c.first - 1].offset) + At(bytes, kSections[c.first - 1].size) : 412;
-        for (size_t i = c.first; i <= c.last + 1; ++i) EXPECT_EQ(At(bytes, kSections[i].offset), start) << i;
-        for (size_t i = c.first; i <= c.last; ++i) EXPECT_EQ(At(bytes, kSections[i].size) + At(bytes, kSections[i].count), 0u);
+        SCOPED_TRACE(c.member);
+        Set full;
+        FillRealistic(full.b);
+        if (c.member) {
+            void*& block = *reinterpret_cast<void**>(reinterpret_cast<BYTE*>(&full.b) + c.member);
+            platform::HeapFreeBlock(block);
+            block = nullptr;
+        }
+        bytes = Pack(full.b);
+        const caps4& h = *reinterpret_cast<const caps4*>(bytes.data());
+        DWORD next = 412;
+        for (size_t i = 0; i < std::size(kSections); ++i) {
+            const RecordSection& s = kSections[i];
+            EXPECT_EQ(At(bytes, s.offset), next) << i;
+            EXPECT_EQ(At(bytes, s.size), At(bytes, s.count) * s.width) << i;
+            if (i >= c.first && i <= c.last) EXPECT_EQ(At(bytes, s.size) + At(bytes, s.count), 0u) << i;
+            next += At(bytes, s.size);
+        }
+        EXPECT_EQ(h.dwSize, next);
+#define KV_CHECK(field) EXPECT_EQ(h.field, full.b.field) << #field;
+        KV_SCALARS(KV_CHECK)
+#undef KV_CHECK
+        EXPECT_EQ(0, std::memcmp(bytes.data() + 252, full.b.pLowLevel, 140));
+        // Every list lands in its own section: lists of one width have counts of their own.
+        if (!c.member)
+            EXPECT_EQ((std::vector<DWORD>{h.dwNumBins, h.dwNumPapers, h.dwNumFiles, h.dwNumMediaReady, h.dwNumMediaTypeNames,
+                                          h.dwNumPaperNames, h.dwNumMediaTypes, h.dwNumNUP, h.dwNumResolutions,
+                                          h.dwNumResolutionsIndexed, h.dwNumPaperSize}),
+                      (std::vector<DWORD>{4, 3, 4, 1, 2, 3, 3, 4, 2, 4, 3}));
     }
 }
 
@@ -342,20 +340,20 @@ TEST(Caps4Damage, HeaderFieldsPointingOutsideTruncationsAndSeededMutationsNeverR
     GuardedBytes probe(bytes.data(), size);  // the guard itself works
     volatile BYTE seen = 0;
     EXPECT_FALSE(platform::Guarded([&] { seen = probe.data[size]; }));
-    // Fewer bytes held than dwSize says: rejected whole, the set stays as it was.
-    for (size_t held : {size_t{size} - 1, size_t{size} / 2, size_t{412}, size_t{411}, size_t{4}, size_t{3}}) {
+    // dwSize alone decides whether the record loads, and only when the bytes
+    // held cover it (the record truncated: rejected whole); a record refused
+    // leaves the set as it was. The other header fields are damaged in the
+    // seeded rounds below.
+    const std::pair<DWORD, size_t> cases[] = {  // dwSize, bytes held
+        {size, size - 1}, {size, size / 2}, {size, 412}, {size, 411}, {size, 4}, {size, 3}, {0, size}, {1, size},
+        {411, size}, {412, size}, {size - 1, size}, {size, size}, {size + 1, size}, {0x7FFFFFFF, size},
+        {0x80000000, size}, {0xFFFFFFFF, size}};
+    for (const auto& [value, held] : cases) {
         Set target;
         target.b.dwCopies = 77;
-        EXPECT_FALSE(UnpackAndDumpGuarded(bytes, held, &target.b, silent.log())) << held;
-        EXPECT_EQ(target.b.dwCopies, 77u) << held;
-    }
-    // dwSize alone decides whether the record loads; the other header fields
-    // are damaged in the seeded rounds below.
-    const DWORD sizes[] = {0, 1, 411, 412, size - 1, size, size + 1, 0x7FFFFFFF, 0x80000000, 0xFFFFFFFF};
-    for (const DWORD value : sizes) {
-        Set target;
-        const bool loaded = UnpackAndDumpGuarded(With(bytes, 0, value), size, &target.b, silent.log());
-        EXPECT_EQ(loaded, value >= 412 && value <= size) << value;
+        const bool loaded = UnpackAndDumpGuarded(With(bytes, 0, value), held, &target.b, silent.log());
+        EXPECT_EQ(loaded, value >= 412 && value <= held) << value << " in " << held;
+        if (!loaded) EXPECT_EQ(target.b.dwCopies, 77u) << value << " in " << held;
         ExpectConsistent(target.b);
     }
     std::mt19937 random(20261205);

@@ -28,8 +28,6 @@ public:
         LibraryLog = ClientLog = nullptr;
         TraceLogDestroy(log_);
     }
-    TraceCapture(const TraceCapture&) = delete;
-    TraceCapture& operator=(const TraceCapture&) = delete;
 
     TraceLog* log() const { return log_; }
     // Every line written so far, time stamps removed.
