@@ -29,13 +29,7 @@ struct PrinterP {
     fake::FakePrinter& printer = fake.AddPrinter(L"P");
     Trace trace;
 };
-class OnePrinter : public ::testing::Test {
-protected:
-    PrinterP p;
-    fake::FakePrintSystem& fake = p.fake;
-    fake::FakePrinter& printer = p.printer;
-    Trace& trace = p.trace;
-};
+class OnePrinter : public ::testing::Test, protected PrinterP {};
 
 // Whether the lines appear one right after the other in the trace.
 inline bool Has(const Trace& trace, const std::vector<std::string>& run) {

@@ -48,10 +48,15 @@ PRIVATE_DEVMODEW MakePrivate() {
 }
 
 TEST(ConvertDM, PrivateRecordToNarrowAndBackThroughCodePage1252) {
-    if (::GetACP() != 1252) GTEST_SKIP() << "ANSI code page is " << ::GetACP() << ", not 1252";
     const PRIVATE_DEVMODEW wide = MakePrivate();
-    PRIVATE_DEVMODEA narrow, again;  // the earlier name does the same work
+    PRIVATE_DEVMODEW scratch = wide;
+    PRIVATE_DEVMODEA narrow, again;  // the earlier name does the same work; no byte zero: a cleared destination shows
     std::memset(&narrow, 0x5A, sizeof(narrow)), std::memset(&again, 0x5A, sizeof(again));
+    // Null arguments write nothing, whatever the code page.
+    ConvertDMtoAnsi(nullptr, &narrow.dm), ConvertDMtoAnsi(&wide.dm, nullptr), vlibPRINT_ConvertDMtoWide(nullptr, &scratch.dm);
+    vlibPRINT_ConvertDM4toAnsi(nullptr, &narrow), ConvertDM2toAnsi(&wide, nullptr), vlibPRINT_ConvertDM4toWide(nullptr, &scratch);
+    EXPECT_EQ(std::memcmp(&scratch, &wide, sizeof(wide)) | std::memcmp(&narrow, &again, sizeof(narrow)), 0);
+    if (::GetACP() != 1252) GTEST_SKIP() << "ANSI code page is " << ::GetACP() << ", not 1252";
     vlibPRINT_ConvertDM4toAnsi(&wide, &narrow), ConvertDM2toAnsi(&wide, &again);
     EXPECT_EQ(std::memcmp(&again, &narrow, sizeof(again)), 0);
     for (const Range& r : kCopied) EXPECT_EQ(std::memcmp(At(&wide, r.wide), At(&narrow, r.narrow), r.length), 0);
@@ -68,15 +73,6 @@ TEST(ConvertDM, PrivateRecordToNarrowAndBackThroughCodePage1252) {
         std::memset(At(&back, r.wide), 0x6B, r.length), std::memset(At(&expected, r.wide), 0x6B, r.length);
     vlibPRINT_ConvertDM4toWide(&narrow, &back);
     EXPECT_EQ(std::memcmp(&back, &expected, sizeof(back)), 0);
-}
-
-TEST(ConvertDM, NullArgumentsWriteNothing) {
-    PRIVATE_DEVMODEW wide = MakePrivate(), wideBefore = wide;
-    PRIVATE_DEVMODEA narrow, narrowBefore;  // no byte zero: a cleared destination shows
-    std::memset(&narrow, 0x5A, sizeof(narrow)), std::memset(&narrowBefore, 0x5A, sizeof(narrowBefore));
-    ConvertDMtoAnsi(nullptr, &narrow.dm), ConvertDMtoAnsi(&wide.dm, nullptr), vlibPRINT_ConvertDMtoWide(nullptr, &wide.dm);
-    vlibPRINT_ConvertDM4toAnsi(nullptr, &narrow), ConvertDM2toAnsi(&wide, nullptr), vlibPRINT_ConvertDM4toWide(nullptr, &wide);
-    EXPECT_EQ(std::memcmp(&wide, &wideBefore, sizeof(wide)) | std::memcmp(&narrow, &narrowBefore, sizeof(narrow)), 0);
 }
 
 }  // namespace

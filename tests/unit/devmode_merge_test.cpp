@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <string>
@@ -18,12 +19,6 @@ struct Entry {
     using DM = T;
     static BOOL Run(const T* in, T* out) { return F(in, out, nullptr); }
 };
-
-template <class Slot> std::string NameOf(const Slot& slot) {
-    std::string text;
-    for (size_t i = 0; i < sizeof(slot) / sizeof(slot[0]) && slot[i]; ++i) text += static_cast<char>(slot[i]);
-    return text;
-}
 
 // A DEVMODE followed by driver-private bytes, which no merge may touch.
 template <class DM>
@@ -115,7 +110,8 @@ TYPED_TEST(Merge, FormNameBitIsSetEvenWhenTheNameIsEmpty) {
         SetName(source.dm.dmFormName, name.c_str());
         TypeParam::Run(&source.dm, &target.dm);
         EXPECT_EQ(target.dm.dmFields, DWORD(DM_FORMNAME | DM_COLOR)) << name;
-        EXPECT_EQ(NameOf(target.dm.dmFormName), kept) << name;
+        const auto& got = target.dm.dmFormName;  // up to its terminator or the end of the field
+        EXPECT_EQ(std::string(std::begin(got), std::find(std::begin(got), std::end(got), 0)), kept) << name;
     }
     // A missing record on either side leaves the other untouched.
     const auto before = target;

@@ -2,7 +2,7 @@
 // must choose, including the choices made for indexes outside their lists.
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <array>
 #include <climits>
 #include <cstring>
 
@@ -16,11 +16,11 @@ namespace {
 // A resolution list; never a null pointer, even without entries.
 struct List { DWORD n; ResolutionPair at[6]; };
 
-DEVMODEW Dm(DWORD fields, short code, short q = 0, short y = 0, const wchar_t* name = L"", short width = 0, short length = 0) {
+DEVMODEW Dm(DWORD fields, short code, short q = 0, short y = 0, const char* name = "", short width = 0, short length = 0) {
     DEVMODEW dm = {};
     dm.dmFields = fields;
     dm.dmPaperSize = code, dm.dmPrintQuality = q, dm.dmYResolution = y;
-    std::memcpy(dm.dmFormName, name, std::min(sizeof(dm.dmFormName), (wcslen(name) + 1) * sizeof(WCHAR)));
+    testsupport::SetName(dm.dmFormName, name);
     dm.dmPaperWidth = width, dm.dmPaperLength = length;
     return dm;
 }
@@ -35,9 +35,9 @@ TEST(PaperMatching, ByCodeThenNameThenSizeWithOneRetryOnTheOutput) {
     const struct { const char* what; DEVMODEW in, out; LONG expected; } cases[] = {
         {"code 9 at position 3", Dm(DM_PAPERSIZE, 9), {}, 3},
         // 32 units without terminator, equal to the last paper's name in the first 31.
-        {"names equal in their first 31 characters", Dm(DM_FORMNAME, 0, 0, 0, L"ABCDEFGHIJKLMNOPQRSTUVWXYZ01234Y"), {}, 4},
-        {"unknown code, then the name in either case", Dm(DM_PAPERSIZE | DM_FORMNAME, 77, 0, 0, L"lEGAL"), {}, 1},
-        {"size only", Dm(DM_PAPERWIDTH | DM_PAPERLENGTH, 0, 0, 0, L"", 2970, 4200), {}, 2},
+        {"names equal in their first 31 characters", Dm(DM_FORMNAME, 0, 0, 0, "ABCDEFGHIJKLMNOPQRSTUVWXYZ01234Y"), {}, 4},
+        {"unknown code, then the name in either case", Dm(DM_PAPERSIZE | DM_FORMNAME, 77, 0, 0, "lEGAL"), {}, 1},
+        {"size only", Dm(DM_PAPERWIDTH | DM_PAPERLENGTH, 0, 0, 0, "", 2970, 4200), {}, 2},
         {"nothing in pdmIn: the code in pdmOut", Dm(DM_COLOR, 0), Dm(DM_PAPERSIZE, 5), 1},
         {"code -1 is not 65535", Dm(DM_PAPERSIZE, -1), {}, -1},
     };
@@ -124,38 +124,34 @@ FormEntry Stored(DWORD k) {
     for (DWORD f = 0; f < 21; ++f) reinterpret_cast<LONG*>(&form)[f] = LONG(f == 1 ? k % 2 : k * 100 + f);
     return form;
 }
-struct Record {
-    std::vector<BYTE> bytes;
-    const caps4* get() const { return reinterpret_cast<const caps4*>(bytes.data()); }
-
-    Record(DWORD papers, const List& real, const List& indexed, DWORD indexedOnly, DWORD named, DWORD forms)
-        : bytes(kCaps4HeaderSize) {
-        // A section behind the others; its offset, size and count lie side by side in the header.
-        auto add = [&](size_t field, DWORD n, DWORD width, auto fill) {
-            const DWORD header[3] = {static_cast<DWORD>(bytes.size()), n * width, n};
-            std::memcpy(bytes.data() + field, header, sizeof(header));
-            bytes.resize(bytes.size() + n * width);
-            for (DWORD i = 0; i < n; ++i) fill(bytes.data() + header[0] + i * width, i);
-        };
-        auto copy = [](BYTE* at, const auto& value) { std::memcpy(at, &value, sizeof(value)); };
-        add(offsetof(caps4, dwOffsetToResolutions), real.n, 8, [&](BYTE* at, DWORD i) { copy(at, real.at[i]); });
-        add(offsetof(caps4, dwOffsetToResolutionsIndexed), indexed.n, 8, [&](BYTE* at, DWORD i) { copy(at, indexed.at[i]); });
-        add(offsetof(caps4, dwOffsetToPaperNames), named, 128, [&](BYTE* at, DWORD i) { copy(at, WCHAR(L'P')), copy(at + 2, WCHAR(L'0' + i)); });
-        add(offsetof(caps4, dwOffsetToPapers), papers, 2, [&](BYTE* at, DWORD i) { copy(at, WORD(100 + i)); });
-        add(offsetof(caps4, dwOffsetToPaperSize), named, 8, [&](BYTE* at, DWORD i) { copy(at, PaperSize{LONG(1000 + i), LONG(2000 + i)}); });
-        add(offsetof(caps4, dwOffsetToForms), forms, 84, [&](BYTE* at, DWORD k) { copy(at, Stored(k)); });
-        const DWORD size = static_cast<DWORD>(bytes.size());
-        std::memcpy(bytes.data() + offsetof(caps4, dwSize), &size, 4);
-        std::memcpy(bytes.data() + offsetof(caps4, dwIndexedResolutionsOnly), &indexedOnly, 4);
-    }
-};
+std::string Record(DWORD papers, const List& real, const List& indexed, DWORD indexedOnly, DWORD named, DWORD forms) {
+    std::string bytes(kCaps4HeaderSize, '\0');
+    auto BytesOf = [](const auto& value) { return std::string(reinterpret_cast<const char*>(&value), sizeof(value)); };
+    // A section behind the others, entry i written as entry(i) gives it; its
+    // offset, size and count lie side by side in the header.
+    auto add = [&](size_t field, DWORD n, auto entry) {
+        const DWORD header[3] = {static_cast<DWORD>(bytes.size()), static_cast<DWORD>(n * sizeof(entry(0))), n};
+        std::memcpy(bytes.data() + field, header, sizeof(header));
+        for (DWORD i = 0; i < n; ++i) bytes += BytesOf(entry(i));
+    };
+    add(offsetof(caps4, dwOffsetToResolutions), real.n, [&](DWORD i) { return real.at[i]; });
+    add(offsetof(caps4, dwOffsetToResolutionsIndexed), indexed.n, [&](DWORD i) { return indexed.at[i]; });
+    add(offsetof(caps4, dwOffsetToPaperNames), named, [](DWORD i) { return std::array<WCHAR, kPaperNameChars>{L'P', WCHAR(L'0' + i)}; });
+    add(offsetof(caps4, dwOffsetToPapers), papers, [](DWORD i) { return WORD(100 + i); });
+    add(offsetof(caps4, dwOffsetToPaperSize), named, [](DWORD i) { return PaperSize{LONG(1000 + i), LONG(2000 + i)}; });
+    add(offsetof(caps4, dwOffsetToForms), forms, Stored);
+    testsupport::PutAt(bytes, offsetof(caps4, dwSize), static_cast<DWORD>(bytes.size()));
+    testsupport::PutAt(bytes, offsetof(caps4, dwIndexedResolutionsOnly), indexedOnly);
+    return bytes;
+}
 
 TEST(FormMatching, PaperTimesResolutionSlotWithTheRecordsBounds) {
     const List R2 = {2, {{300, 300}, {600, 1200}}}, B4 = {4, {{150, 150}, {600, 1200}, {600, 600}, {999, 999}}};
-    const Record indexedOnly(10, None, I4, 1, 10, 40), mixed(3, R2, B4, 0, 3, 6), shortNames(3, R2, None, 0, 2, 4),
-        cut(3, R2, None, 0, 3, 3), noForms(3, R2, B4, 0, 3, 0), noResolutions(2, None, None, 0, 2, 2);
+    const std::string indexedOnly = Record(10, None, I4, 1, 10, 40), mixed = Record(3, R2, B4, 0, 3, 6),
+        shortNames = Record(3, R2, None, 0, 2, 4), cut = Record(3, R2, None, 0, 3, 3), noForms = Record(3, R2, B4, 0, 3, 0),
+        noResolutions = Record(2, None, None, 0, 2, 2);
     // form -1: none, the entry stays zero.
-    const struct { const char* what; const Record& record; DEVMODEW in; LONG form; const char* line; } cases[] = {
+    const struct { const char* what; const std::string& record; DEVMODEW in; LONG form; const char* line; } cases[] = {
         {"indexed only: paper 2 at quality -2", indexedOnly, Dm(DM_PAPERSIZE | Q, 102, -2, 0), 12, "vlibPRINT_GetForm => indexed only resolutions"},
         {"no paper named: paper 0", indexedOnly, Dm(Q, 0, -1, 0), 0, "vlibPRINT_GetForm => defaulting to paper index: 0"},
         {"dpi request", mixed, Dm(DM_PAPERSIZE | QY, 102, 600, 1200), 5, "vlibPRINT_GetForm => resolution: 1"},
@@ -176,7 +172,7 @@ TEST(FormMatching, PaperTimesResolutionSlotWithTheRecordsBounds) {
             DEVMODEW in = c.in, out = {};
             if (landscape) in.dmFields |= DM_ORIENTATION, in.dmOrientation = DMORIENT_LANDSCAPE;
             FormEntry got;
-            ASSERT_EQ(vlibPRINT_GetForm(&got, &in, &out, 100, c.record.get(), trace.log()), &got);
+            ASSERT_EQ(vlibPRINT_GetForm(&got, &in, &out, 100, testsupport::As<caps4>(c.record), trace.log()), &got);
             EXPECT_TRUE(printer_test::Has(trace.Lines(), c.line));
             // Stored values at scale 100, landscape turning an odd (flagged) form; no form: all 0.
             const FormEntry stored = c.form < 0 ? FormEntry{} : Stored(c.form);
@@ -187,7 +183,7 @@ TEST(FormMatching, PaperTimesResolutionSlotWithTheRecordsBounds) {
 }
 
 TEST(FormMatching, ScaleMultipliesLogicalPixelsAndDividesSizes) {
-    const Record record(10, None, I4, 1, 10, 40);
+    const std::string record = Record(10, None, I4, 1, 10, 40);
     const DEVMODEW in = Dm(DM_PAPERSIZE | Q, 102, -2, 0);  // form 12: logX 1212, logY 1213, hsize 1208, vsize 1209
     // 0 is taken as no scaling; a product beyond a LONG is held at its largest value.
     const struct { DWORD scale; LONG logX, logY, hsize, vsize; } cases[] = {
@@ -196,7 +192,7 @@ TEST(FormMatching, ScaleMultipliesLogicalPixelsAndDividesSizes) {
     for (const auto& c : cases) {
         DEVMODEW out = {};
         FormEntry got;
-        vlibPRINT_GetForm(&got, &in, &out, c.scale, record.get(), nullptr);
+        vlibPRINT_GetForm(&got, &in, &out, c.scale, testsupport::As<caps4>(record), nullptr);
         EXPECT_TRUE(got.logX == c.logX && got.logY == c.logY && got.hsize == c.hsize && got.vsize == c.vsize && got.physW == 1217)
             << c.scale << ": " << got.logX << " " << got.logY << " " << got.hsize << " " << got.vsize;
     }
