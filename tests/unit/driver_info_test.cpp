@@ -33,7 +33,7 @@ bool Holds(const Block<BYTE>& block, const WCHAR* text, size_t chars = 0) {
 TEST(PrinterInfo, NullOnEveryFailure) {
     const struct {
         bool driver;  // else the printer information
-        DWORD level, call, error;  // error 0: the call faults inside the driver
+        DWORD level, call, error;  // call 0: no call made to fail
         std::string lastLine;
     } cases[] = {
         {false, 3, 0, 0, "vlibPRINT_GetPrinterInfo => Not Insufficient Buffer? impossible i say. (no printer info available)"},
@@ -47,9 +47,7 @@ TEST(PrinterInfo, NullOnEveryFailure) {
         fake.AddPrinter(L"P").driverName = c.driver && !c.call ? L"Vanished Driver" : L"Fake Laser Driver";
         HANDLE handle = nullptr;
         platform::spooler.OpenPrinterW(const_cast<LPWSTR>(L"P"), &handle, nullptr);
-        const Op op = c.driver ? Op::GetPrinterDriver : Op::GetPrinter;
-        if (c.call && c.error) fake.FailOn(op, c.call, c.error);
-        if (c.call && !c.error) fake.FaultOn(op, c.call);
+        if (c.call) fake.FailOn(c.driver ? Op::GetPrinterDriver : Op::GetPrinter, c.call, c.error);
         testsupport::TraceCapture trace;
         EXPECT_EQ(c.driver ? GetDriverInfo(handle, c.level) : vlibPRINT_GetPrinterInfo(handle, c.level), nullptr);
         const Lines lines = trace.Lines();

@@ -25,11 +25,7 @@ protected:
     void SetUp() override { env.fake.AddPrinter(L"Office"); }
     void UseFiles() { env.SetCacheMethod(4); env.SetCachePath(folder); }
     // The record a new printer object stores after a forced query.
-    std::string QueriedRecord(const std::wstring& name = L"Office") {
-        CPrinter printer(env.trace.log(), name, 1, 0);
-        printer.Query(1, nullptr, nullptr);
-        return Serialized(printer);
-    }
+    std::string QueriedRecord(const std::wstring& name = L"Office") { return Serialized(*env.Queried(name)); }
 };
 
 // The query that stores through them reports a failed store, and only then.

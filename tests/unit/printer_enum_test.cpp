@@ -14,7 +14,6 @@ namespace {
 
 using fake::FakePrintSystem;
 using fake::Op;
-using Lines = std::vector<std::string>;
 using Listed = std::vector<std::pair<std::wstring, DWORD>>;
 constexpr DWORD kNT = VER_PLATFORM_WIN32_NT, k9x = VER_PLATFORM_WIN32_WINDOWS;
 
@@ -67,7 +66,7 @@ TEST(PrinterEnumeration, SelectionsAndFailuresOnBothSystemPaths) {
             listed.emplace_back(record->szPrinterName, record->dwType);
         EXPECT_EQ(listed, c.expected);
         EXPECT_EQ(devcaps_test::ArgsOf(fake, Op::EnumPrinters), (std::vector<int>{c.spoolerFlags, c.spoolerFlags}));
-        const Lines lines = trace.Lines();
+        const auto lines = trace.Lines();
         EXPECT_EQ(lines.back(), head + (c.failure.empty() ? " returning success" : " returning failure"));
         if (!c.failure.empty()) EXPECT_EQ(lines.at(lines.size() - 2), head + c.failure);
         // A local printer has no server name: the null field as the runtime prints it; 9x has no such field.

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,12 @@ struct Env {
     void SetCacheMethod(DWORD method, HKEY hive = HKEY_LOCAL_MACHINE) { registry.SetDword(hive, kPrintersKey, L"CacheMethod", method); }
     // CachePath as given (a folder meant as such ends in a backslash).
     void SetCachePath(const std::wstring& path) { registry.SetString(HKEY_LOCAL_MACHINE, kProductKey, L"CachePath", path); }
+    // A new printer object after a forced query.
+    std::unique_ptr<CPrinter> Queried(const std::wstring& name, DWORD defaultCacheMethod = 1) {
+        auto printer = std::make_unique<CPrinter>(trace.log(), name, defaultCacheMethod, 0);
+        printer->Query(1, nullptr, nullptr);
+        return printer;
+    }
     std::string RegistryRecord(HKEY hive, const std::wstring& safeName) {
         std::string bytes;
         return registry.Read(hive, testsupport::PrinterKeyPath(safeName), L"PrinterData", &bytes) ? bytes : std::string();

@@ -28,11 +28,7 @@ protected:
     Env env;
     fake::FakePrinter& office = env.fake.AddPrinter(L"Office");
     // A queried printer object (nothing cached).
-    std::unique_ptr<CPrinter> Queried(const std::wstring& name = L"Office") {
-        auto printer = std::make_unique<CPrinter>(env.trace.log(), name, 2, 0);
-        printer->Query(1, nullptr, nullptr);
-        return printer;
-    }
+    std::unique_ptr<CPrinter> Queried(const std::wstring& name = L"Office") { return env.Queried(name, 2); }
 };
 
 TEST_F(InfoRecords, LayoutsToTheByteAndTheirConversions) {

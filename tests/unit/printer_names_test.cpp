@@ -77,38 +77,33 @@ struct Compose {
 
 TEST(CreatePrinterName, SchemesLayoutsLimitsAndLengths) {
     const std::wstring x251(251, L'x');
-    const struct { DWORD scheme; void (*setup)(Compose&); std::wstring expected; } cases[] = {
-        {0, nullptr, L"Laser [PC7:3]"}, {1, nullptr, L"Laser [PC7:3]"}, {2, nullptr, L"Laser [PC7]"},
-        {3, nullptr, L"PC7:3 [Laser]"}, {4, nullptr, L"3:PC7 [Laser]"}, {5, nullptr, L"Laser [ann]"},
-        {6, nullptr, L"Laser [ann:3]"}, {7, nullptr, L"ann:3 [Laser]"}, {8, nullptr, L"3:ann [Laser]"},
+    const struct { Compose compose; std::wstring expected; } cases[] = {
+        {{.scheme = 0}, L"Laser [PC7:3]"}, {{.scheme = 1}, L"Laser [PC7:3]"}, {{.scheme = 2}, L"Laser [PC7]"},
+        {{.scheme = 3}, L"PC7:3 [Laser]"}, {{.scheme = 4}, L"3:PC7 [Laser]"}, {{.scheme = 5}, L"Laser [ann]"},
+        {{.scheme = 6}, L"Laser [ann:3]"}, {{.scheme = 7}, L"ann:3 [Laser]"}, {{.scheme = 8}, L"3:ann [Laser]"},
         // Any other number takes the default layout, which has no open and close of its own.
-        {9, nullptr, L"Laser (PC7:3)"}, {42, nullptr, L"Laser (PC7:3)"}, {0xFFFFFFFFu, nullptr, L"Laser (PC7:3)"},
-        {kPrinterNameSchemeCustom, [](Compose& c) { c.literals[1] = L"#", c.parts[0] = kPrinterNamePartMachine,
-                                                    c.parts[1] = kPrinterNamePartDisplay; }, L"PC7#Laser"},
-        {kPrinterNameSchemeCustom, [](Compose& c) {  // an unknown selector adds nothing
-             c.literals[0] = L"a", c.literals[1] = L"b", c.literals[2] = L"c", c.literals[3] = L"d";
-             c.literals[4] = L"e", c.parts[0] = kPrinterNamePartNumber, c.parts[1] = kPrinterNamePartUser;
-             c.parts[2] = kPrinterNamePartDisplay, c.parts[3] = 7; }, L"a3banncLaserde"},
-        {0, [](Compose& c) { c.limit = TRUE, c.limits[0] = 3, c.limits[1] = 10; }, L"Las [PC7:3]"},
-        {0, [](Compose& c) { c.limit = TRUE, c.limits[1] = 1, c.limits[2] = 2; }, L"Laser [P:3]"},
-        {6, [](Compose& c) { c.limit = TRUE, c.limits[1] = 1, c.limits[2] = 2; }, L"Laser [an:3]"},
-        {6, [](Compose& c) { c.limits[0] = c.limits[1] = c.limits[2] = 1; }, L"Laser [ann:3]"},  // switched off
-        {2, [](Compose& c) { c.printer = L"\\\\srv\\Laser"; }, L"Laser on srv [PC7]"},
+        {{.scheme = 9}, L"Laser (PC7:3)"}, {{.scheme = 42}, L"Laser (PC7:3)"}, {{.scheme = 0xFFFFFFFF}, L"Laser (PC7:3)"},
+        {{.scheme = kPrinterNameSchemeCustom, .literals = {L"", L"#"},
+          .parts = {kPrinterNamePartMachine, kPrinterNamePartDisplay}}, L"PC7#Laser"},
+        // An unknown selector adds nothing.
+        {{.scheme = kPrinterNameSchemeCustom, .literals = {L"a", L"b", L"c", L"d", L"e"},
+          .parts = {kPrinterNamePartNumber, kPrinterNamePartUser, kPrinterNamePartDisplay, 7}}, L"a3banncLaserde"},
+        {{.scheme = 0, .limit = TRUE, .limits = {3, 10, 0}}, L"Las [PC7:3]"},
+        {{.scheme = 0, .limit = TRUE, .limits = {0, 1, 2}}, L"Laser [P:3]"},
+        {{.scheme = 6, .limit = TRUE, .limits = {0, 1, 2}}, L"Laser [an:3]"},
+        {{.scheme = 6, .limits = {1, 1, 1}}, L"Laser [ann:3]"},  // switched off
+        {{.printer = L"\\\\srv\\Laser", .scheme = 2}, L"Laser on srv [PC7]"},
         // The display settings reach the display-name conversion in their order (backslash off, its text unused).
-        {2, [](Compose& c) { c.printer = L"\\\\srv\\dept\\Laser 5", c.texts[0] = L"@", c.texts[1] = L"/";
-                             c.texts[2] = L"_", c.display[0] = c.display[2] = TRUE; },
-         L"dept\\Laser_5@srv [PC7]"},
-        {2, [](Compose& c) { c.printer = L""; }, L" [PC7]"},
-        {0, [](Compose& c) { c.printer = std::wstring(251, L'x'); }, x251 + L" [PC7:3]"},  // exactly 259
-        {0, [](Compose& c) { c.printer = std::wstring(251, L'x'), c.machine = L"PC77"; }, x251 + L" [PC77:3"},  // cut
-        {0, [](Compose& c) { c.printer = std::wstring(300, L'x'); }, std::wstring(259, L'x')},
+        {{.printer = L"\\\\srv\\dept\\Laser 5", .scheme = 2, .display = {TRUE, FALSE, TRUE},
+          .texts = {L"@", L"/", L"_"}}, L"dept\\Laser_5@srv [PC7]"},
+        {{.printer = L"", .scheme = 2}, L" [PC7]"},
+        {{.printer = x251, .scheme = 0}, x251 + L" [PC7:3]"},  // exactly 259
+        {{.printer = x251, .scheme = 0, .machine = L"PC77"}, x251 + L" [PC77:3"},  // cut
+        {{.printer = std::wstring(300, L'x'), .scheme = 0}, std::wstring(259, L'x')},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::to_string(c.scheme) + " " + testsupport::Narrow(c.expected));
-        Compose compose;
-        compose.scheme = c.scheme;
-        if (c.setup) c.setup(compose);
-        EXPECT_EQ(compose(), c.expected);
+        SCOPED_TRACE(std::to_string(c.compose.scheme) + " " + testsupport::Narrow(c.expected));
+        EXPECT_EQ(c.compose(), c.expected);
     }
 }
 

@@ -48,10 +48,8 @@ TEST_F(Options, PerMachineValuesWinAndAnEightByteValueIsUnreadable) {
         env.registry.SetDword(HKEY_CURRENT_USER, key, name, 9);
 
     CPrinter printer(env.trace.log(), laser, 1, 0);
-    EXPECT_EQ(printer.bSecondDialog, 0xFFFFFFFFu);
-    EXPECT_EQ(printer.bPrintAsImage, 0u);
-    EXPECT_EQ(printer.dwPrintAsImageDPI, 600u);
-    EXPECT_EQ(printer.dwFontEmbed, 0u);
+    EXPECT_EQ((std::vector<DWORD>{printer.bSecondDialog, printer.bPrintAsImage, printer.dwPrintAsImageDPI,
+                                  printer.dwFontEmbed}), (std::vector<DWORD>{0xFFFFFFFF, 0, 600, 0}));
     EXPECT_TRUE(InOrder(env.trace.Lines(), {"CPrinter::GetLocalOptions => opened our printers key",
                                           "CPrinter::Query => bSecondDialog: 4294967295",
                                           "CPrinter::Query => couldn't get value bPrintAsImage",

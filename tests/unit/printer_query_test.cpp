@@ -27,10 +27,8 @@ protected:
 
 TEST_F(Query, WithoutForceACacheLoadedObjectOnlyWritesTwoLinesAndWithForceAllIsRedone) {
     env.SetCacheMethod(1);
-    {
-        CPrinter first(env.trace.log(), L"Office", 1, 0);
-        first.Query(0, nullptr, nullptr);  // nothing loaded yet: queried even without force
-    }
+    // Nothing loaded yet: queried even without force.
+    CPrinter(env.trace.log(), L"Office", 1, 0).Query(0, nullptr, nullptr);
     CPrinter printer(env.trace.log(), L"Office", 1, 0);
     // Anything written to the store from here on would replace this marker.
     env.registry.SetBinary(HKEY_LOCAL_MACHINE, testsupport::PrinterKeyPath(L"Office"), L"PrinterData", "mark", 4);
