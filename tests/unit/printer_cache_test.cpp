@@ -129,6 +129,7 @@ TEST_F(Cache, ThePrinterDataStore) {
     EXPECT_EQ(std::string(data.at(L"KVPrinterInfo").second.begin(), data.at(L"KVPrinterInfo").second.end()), record);
     CPrinter printer(env.trace.log(), L"Office", 1, 0);
     EXPECT_EQ(Serialized(printer), record);
+    EXPECT_TRUE(printer.SaveToCache());  // the loaded record written again
     // The calls after the opening: the data written, asked for (twice) and deleted.
     const struct { int call; BOOL (CPrinter::*operation)(); } throwing[] = {
         {2, &CPrinter::SaveToCache}, {2, &CPrinter::LoadFromCache}, {3, &CPrinter::LoadFromCache}, {2, &CPrinter::FlushCache}};
@@ -145,7 +146,8 @@ TEST_F(Cache, ThePrinterDataStore) {
     EXPECT_FALSE(printer.LoadFromCache());
     env.fake.Find(L"Office")->openable = false;
     EXPECT_FALSE(printer.SaveToCache() || printer.LoadFromCache() || printer.FlushCache());
-    EXPECT_TRUE(InOrder(env.trace.Lines(), {"CPrinter::LoadFromCache => got cached info", "CPrinter::FlushCache => deleted!",
+    EXPECT_TRUE(InOrder(env.trace.Lines(), {"CPrinter::SaveToCache => cached!", "CPrinter::LoadFromCache => got cached info",
+                                          "CPrinter::FlushCache => deleted!",
                                           "CPrinter::LoadFromCache => failed GetPrinterData", "CPrinter::SaveToCache => failed to open printer",
                                           "CPrinter::LoadFromCache => failed to open printer", "CPrinter::FlushCache => failed to open printer"}));
     EXPECT_EQ(env.fake.OpenPrinterHandles(), 0);
