@@ -53,15 +53,24 @@ std::string PrinterDataRecord(const std::wstring& printer) {
 }
 
 // Checks one stored record and its lists against the driver (the stack tests
-// of the queries compare every form): the paper ids, sizes and bins entry by
-// entry, and a form for every paper size at every resolution of the list in use.
+// of the queries compare every form): the papers, bins and resolutions entry
+// by entry, and a form for every paper size at every resolution of the list in use.
 void CheckRecord(const std::wstring& printer, const std::string& bytes) {
     WCHAR why[256] = {};
     ASSERT_TRUE(vlibPRINT_CheckCaps4(bytes.data(), bytes.size(), why, 256)) << Narrow(why);  // sizes and section bounds
     const caps4& h = *reinterpret_cast<const caps4*>(bytes.data());
-    harness::ExpectSameList(printer, DC_PAPERS, kPaperIdBytes, bytes.data(), h.dwNumPapers, h.dwOffsetToPapers);
-    harness::ExpectSameList(printer, DC_PAPERSIZE, kPaperSizeBytes, bytes.data(), h.dwNumPaperSize, h.dwOffsetToPaperSize);
-    harness::ExpectSameList(printer, DC_BINS, kBinIdBytes, bytes.data(), h.dwNumBins, h.dwOffsetToBins);
+    const struct { WORD index; DWORD width, count, offset; } lists[] = {
+        {DC_PAPERNAMES, kPaperNameBytes, h.dwNumPaperNames, h.dwOffsetToPaperNames},
+        {DC_PAPERS, kPaperIdBytes, h.dwNumPapers, h.dwOffsetToPapers},
+        {DC_PAPERSIZE, kPaperSizeBytes, h.dwNumPaperSize, h.dwOffsetToPaperSize},
+        {DC_BINNAMES, kBinNameBytes, h.dwNumBinNames, h.dwOffsetToBinNames},
+        {DC_BINS, kBinIdBytes, h.dwNumBins, h.dwOffsetToBins}};
+    for (const auto& list : lists) harness::ExpectSameList(printer, list.index, list.width, bytes.data(), list.count, list.offset);
+    // Wine's driver reports no resolution pairs: the record then lists none.
+    if (platform::spooler.DeviceCapabilitiesW(printer.c_str(), nullptr, DC_ENUMRESOLUTIONS, nullptr, nullptr) > 0)
+        harness::ExpectSameList(printer, DC_ENUMRESOLUTIONS, kResolutionBytes, bytes.data(), h.dwNumResolutions, h.dwOffsetToResolutions);
+    else
+        EXPECT_EQ(h.dwNumResolutions, 0u);
     const DWORD resolutions = h.dwIndexedResolutionsOnly ? h.dwNumResolutionsIndexed : h.dwNumResolutions;
     EXPECT_TRUE(resolutions > 0 && h.dwNumForms == h.dwNumPaperSize * resolutions) << h.dwNumForms << " forms";
     EXPECT_EQ(h.lowLevel.Technology, DT_RASPRINTER);
