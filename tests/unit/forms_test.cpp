@@ -10,6 +10,7 @@
 #include "devcaps_test_util.h"
 #include "fake/fake_print_system.h"
 #include "platform/guard.h"
+#include "support/heap_counter.h"
 
 namespace {
 
@@ -178,6 +179,18 @@ TEST_F(FormsMeasured, NoPaperSizesGiveAnEmptyTable) {
     printer.Cap(DC_PAPERSIZE).counts = {0};
     Forms(fake, 0);  // an empty table
     EXPECT_TRUE(fake.calls().empty());
+}
+
+// The table came, its working DEVMODE did not: no table, no block left.
+TEST_F(FormsMeasured, NoRoomForTheWorkingDevmodeGivesNoTable) {
+    Block<PaperBuffer> papers(vlibPRINT_QueryDevCap_Papers(L"P", L"FILE:", nullptr));
+    ResolutionPair res = {300, 300};
+    DWORD num = 0xDEAD, size = 0xDEAD;
+    testsupport::HeapCounter heap(1);
+    EXPECT_EQ(vlibPRINT_QueryDevCap_Forms(L"P", L"FILE:", L"winprint", nullptr, papers.get(), &res, 1, 0, &res, 1, &num, &size, 0),
+              nullptr);
+    EXPECT_TRUE(num == 0 && size == 0 && heap.Live() == 0) << num << " " << size << " " << heap.Live();
+    EXPECT_EQ(Containing(trace, "vlibPRINT_QueryDevCap_Forms => couldn't allocate devmode"), 1);
 }
 
 TEST_F(FormsMeasured, ShorterIdAndNameListsGiveNoIdAndNoName) {
