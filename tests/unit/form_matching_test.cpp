@@ -146,7 +146,7 @@ std::string Record(DWORD papers, const List& real, const List& indexed, DWORD in
 }
 
 TEST(FormMatching, PaperTimesResolutionSlotWithTheRecordsBounds) {
-    const List R2 = {2, {{300, 300}, {600, 1200}}}, B4 = {4, {{150, 150}, {600, 1200}, {600, 600}, {999, 999}}};
+    const List R2 = {2, {{300, 300}, {600, 1200}}}, B4 = {4, {{600, 1200}, {150, 150}, {600, 600}, {999, 999}}};
     const std::string indexedOnly = Record(10, None, I4, 1, 10, 40), mixed = Record(3, R2, B4, 0, 3, 6),
         cut = Record(3, R2, None, 0, 3, 3), noForms = Record(3, R2, B4, 0, 3, 0), noResolutions = Record(2, None, None, 0, 2, 2);
     // Three codes, two sizes and one name: paper 1 has a code and a size but no name.
@@ -157,7 +157,7 @@ TEST(FormMatching, PaperTimesResolutionSlotWithTheRecordsBounds) {
         {"indexed only: paper 2 at quality -2", indexedOnly, Dm(DM_PAPERSIZE | Q, 102, -2, 0), 12, "vlibPRINT_GetForm => indexed only resolutions"},
         {"no paper named: paper 0", indexedOnly, Dm(Q, 0, -1, 0), 0, "vlibPRINT_GetForm => defaulting to paper index: 0"},
         {"dpi request", mixed, Dm(DM_PAPERSIZE | QY, 102, 600, 1200), 5, "vlibPRINT_GetForm => resolution: 1"},
-        {"quality index: its effective real resolution", mixed, Dm(DM_PAPERSIZE | Q, 101, -2, 0), 4, "vlibPRINT_GetForm => found effective resolution: 1"},
+        {"quality index: its effective real resolution", mixed, Dm(DM_PAPERSIZE | Q, 101, -1, 0), 4, "vlibPRINT_GetForm => found effective resolution: 1"},
         {"quality index: a backup on x", mixed, Dm(DM_PAPERSIZE | Q, 101, -3, 0), 4, "vlibPRINT_GetForm => using backup effective resolution: 1"},
         {"quality index: none, slot 0", mixed, Dm(DM_PAPERSIZE | Q, 101, -4, 0), 1, "vlibPRINT_GetForm => no effective resolution found, using 0"},
         // Bounds: papers only where all three lists have them, the paper-size
