@@ -205,8 +205,9 @@ TEST(Caps4RoundTrip, PackUnpackPackGivesTheSameBytes) {
 // nothing, warn about nothing, pass the check and pack into the same bytes.
 TEST(Caps4RoundTrip, DroppedAndNegativeCountsLoadBackUnchanged) {
     const Bytes sound = Packed(FillRealistic);
-    // The second form (field n holding 100 + n) as the dump lists it while the forms are there: its columns in their order.
-    const std::string kSecondFormRow = "[  102,  103,  104][  105,  106,  114,  115,  116][  112,  113][  108,  109,  110,  111,  117,  118,  119,  120] ";
+    // The first bin, and the second form (field n holding 100 + n), as the dump lists them while their lists are
+    // there: the bin's id and name, the form's columns in their order.
+    const std::string kFirstBin = "\t\tbin 0: [ 7] Automatically Select", kSecondFormRow = "[  102,  103,  104][  105,  106,  114,  115,  116][  112,  113][  108,  109,  110,  111,  117,  118,  119,  120] ";
     // Where a count of 0 shows in the dump: the forms heading without rows, no
     // bin lines though the names are still there.
     const std::map<int, std::pair<std::string, std::string>> listedNext = {
@@ -239,6 +240,7 @@ TEST(Caps4RoundTrip, DroppedAndNegativeCountsLoadBackUnchanged) {
             const auto lines = trace.Lines();
             for (const std::string& line : lines) EXPECT_EQ(line.find("WARNING"), std::string::npos) << line;
             if (k != kSecForms) EXPECT_EQ(std::count(lines.begin(), lines.end(), kSecondFormRow), 1);
+            if (k != kSecBins && k != kSecBinNames) EXPECT_EQ(std::count(lines.begin(), lines.end(), kFirstBin), 1);
             if (const auto next = listedNext.find(k); next != listedNext.end() && !negative) {
                 const auto at = std::find(lines.begin(), lines.end(), next->second.first);
                 ASSERT_LT(at + 1, lines.end()) << next->second.first;

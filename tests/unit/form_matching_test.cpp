@@ -149,9 +149,10 @@ TEST(FormMatching, PaperTimesResolutionSlotWithTheRecordsBounds) {
     const List R2 = {2, {{300, 300}, {600, 1200}}}, B4 = {4, {{600, 1200}, {150, 150}, {600, 600}, {999, 999}}};
     const std::string indexedOnly = Record(10, None, I4, 1, 10, 40), mixed = Record(3, R2, B4, 0, 3, 6),
         cut = Record(3, R2, None, 0, 3, 3), noForms = Record(3, R2, B4, 0, 3, 0), noResolutions = Record(2, None, None, 0, 2, 2);
-    // Three codes, two sizes and one name: paper 1 has a code and a size but no name.
-    std::string shortNames = Record(3, R2, None, 0, 2, 4);
+    // Three codes, two sizes and one name: paper 1 has a code and a size but no name. Six forms behind the record's end.
+    std::string shortNames = Record(3, R2, None, 0, 2, 4), formsOutside = Record(3, R2, B4, 0, 3, 6);
     testsupport::PutAt(shortNames, offsetof(caps4, dwNumPaperNames), DWORD{1});
+    testsupport::PutAt(formsOutside, offsetof(caps4, dwOffsetToForms), DWORD(formsOutside.size() - 84));
     // form -1: none, the entry stays zero.
     const struct { const char* what; const std::string& record; DEVMODEW in; LONG form; const char* line; } cases[] = {
         {"indexed only: paper 2 at quality -2", indexedOnly, Dm(DM_PAPERSIZE | Q, 102, -2, 0), 12, "vlibPRINT_GetForm => indexed only resolutions"},
@@ -165,6 +166,7 @@ TEST(FormMatching, PaperTimesResolutionSlotWithTheRecordsBounds) {
         {"paper beyond the names: paper 0, stride 2", shortNames, Dm(DM_PAPERSIZE | QY, 101, 600, 600), 2, "vlibPRINT_GetForm => form: 2"},
         {"form beyond the table: the paper at slot 0", cut, Dm(DM_PAPERSIZE | QY, 102, 600, 600), 2, "vlibPRINT_GetForm => no form of paper 2 at resolution slot 1 in the record (3 forms), using form 2"},
         {"no forms", noForms, Dm(DM_PAPERSIZE | QY, 101, 600, 600), -1, "vlibPRINT_GetForm => no form of paper 1 at resolution slot 1 in the record (0 forms), using form 0"},
+        {"forms past the end", formsOutside, Dm(DM_PAPERSIZE | QY, 101, 600, 600), -1, "vlibPRINT_GetForm => no form of paper 1 at resolution slot 1 in the record (0 forms), using form 0"},
         {"average -1 without indexed entries", noResolutions, Dm(DM_PAPERSIZE | Q, 101, 0, 0), 1, "vlibPRINT_GetForm => indexed resolution 0 is not in the record"},
     };
     for (const auto& c : cases) {

@@ -143,6 +143,7 @@ TEST_F(Cache, ThePrinterDataStore) {
     }
     EXPECT_TRUE(printer.FlushCache());
     EXPECT_EQ(data.count(L"KVPrinterInfo"), 0u);
+    EXPECT_FALSE(printer.FlushCache());  // nothing left to delete
     EXPECT_FALSE(printer.LoadFromCache());
     env.fake.Find(L"Office")->openable = false;
     EXPECT_FALSE(printer.SaveToCache() || printer.LoadFromCache() || printer.FlushCache());

@@ -161,7 +161,7 @@ TEST(PrinterObject, DefaultDevmodesInformationRefreshAndCapabilitySet) {
     p.openable = true;
 
     // Capability set: nothing to store before a query; a truncated copy is refused.
-    EXPECT_EQ(printer.SerializeCaps4(), nullptr);
+    EXPECT_TRUE(printer.SerializeCaps4() == nullptr && !printer.SaveToCache());
     printer.Query(1, nullptr, nullptr);
     caps4* record = printer.SerializeCaps4();
     ASSERT_NE(record, nullptr);
