@@ -160,14 +160,18 @@ TEST_F(DevCapsLists, CountsTooLargeForOneBlockFailTheirQuery) {
     EXPECT_EQ(Containing(trace, "couldn't allocate the memory, returning null"), 2);
 }
 
-TEST(DevCapsBareLists, FilesAreCountedOnceNupTwiceAndAListIsDroppedWhenItCannotBeFetched) {
-    const NamedQuery files = KV_ERASE(vlibPRINT_QueryDevCap_Files), nup = KV_ERASE(vlibPRINT_QueryDevCap_NUP);
-    const std::string f = "vlibPRINT_QueryDevCap_Files => ", n = "vlibPRINT_QueryDevCap_NUP => ";
+TEST(DevCapsBareLists, FilesAreCountedOnceNupAndPersonalitiesTwiceAndAListIsDroppedWhenItCannotBeFetched) {
+    const NamedQuery files = KV_ERASE(vlibPRINT_QueryDevCap_Files), nup = KV_ERASE(vlibPRINT_QueryDevCap_NUP),
+                     personality = KV_ERASE(vlibPRINT_QueryDevCap_Personality);
+    const std::string f = "vlibPRINT_QueryDevCap_Files => ", n = "vlibPRINT_QueryDevCap_NUP => ",
+                      r = "vlibPRINT_QueryDevCap_Personality => ";
     struct Case { NamedQuery query; WORD index; int count; DWORD num, size; int calls;
                   std::vector<std::string> lines; } cases[] = {
         {files, DC_FILEDEPENDENCIES, INT_MIN, 3, 384, 2, {f + "DC_FILEDEPENDENCIES", f + "number of files: 3",
          "\t\tfile 0: PSCRIPT5.DLL", "\t\tfile 1: PS5UI.DLL", "\t\tfile 2: " + std::string(64, 'F')}},  // a full slot
         {files, DC_FILEDEPENDENCIES, -1, 0, 0, 1, {f + "DC_FILEDEPENDENCIES", f + "number of files: -1"}},
+        {personality, DC_PERSONALITY, INT_MIN, 2, 128, 3, {r + "DC_PERSONALITY", r + "number of personality: 2",
+         "\t\tpersonality 0: PCL", "\t\tpersonality 1: " + std::string(32, 'P')}},  // a full slot
         // Counted 3, the driver writes its 4 values all the same.
         {nup, DC_NUP, 3, 0, 0, 3, {n + "DC_NUP", n + "number of NUP: 3", n + "numNUP changed, 3 => 4"}},
     };
@@ -176,6 +180,7 @@ TEST(DevCapsBareLists, FilesAreCountedOnceNupTwiceAndAListIsDroppedWhenItCannotB
         PrinterP p;
         p.printer.SetNames(DC_FILEDEPENDENCIES, 64, {L"PSCRIPT5.DLL", L"PS5UI.DLL", std::wstring(64, L'F')});
         p.printer.SetValues(DC_NUP, {1, 2, 4, 6});
+        p.printer.SetNames(DC_PERSONALITY, 32, {L"PCL", std::wstring(32, L'P')});
         if (c.count != INT_MIN) p.printer.Cap(c.index).counts = {c.count};
         DWORD num = 7, size = 7;
         EXPECT_EQ(Block<void>(c.query(L"P", L"FILE:", nullptr, &num, &size)) != nullptr, c.num > 0);
