@@ -49,6 +49,22 @@ TEST_F(Query, WithoutForceACacheLoadedObjectOnlyWritesTwoLinesAndWithForceAllIsR
     EXPECT_EQ(env.RegistryRecord(HKEY_LOCAL_MACHINE, L"Office"), Serialized(printer));
 }
 
+// Every one-number answer lands in its own field of the set.
+TEST_F(Query, EveryScalarAnswerLandsInItsOwnField) {
+    std::vector<DWORD> expected;  // in the order of the scalar table
+    for (const ScalarCapability& scalar : kScalarCapabilities) {
+        office->SetScalar(scalar.index, 1000 + scalar.index);
+        expected.push_back(1000 + scalar.index);
+    }
+    const auto printer = env.Queried(L"Office");
+    const QueryBuffers& q = printer->queryBuffers;
+    EXPECT_EQ((std::vector<DWORD>{q.dwCollate, q.dwColor, q.dwCopies, q.dwDriver, q.dwDatatype, q.dwDuplex, q.dwEMF,
+                                  q.dwExtra, q.dwFields, q.dwManufacturer, q.dwMaxExtent, q.dwMinExtent, q.dwModel,
+                                  q.dwOrientation, q.dwPrinterMem, q.dwPrintRate, q.dwPrintRatePPM, q.dwPrintRateUnit,
+                                  q.dwDevModeSize, q.dwStaple, q.dwTrueType, q.dwVersion}),
+              expected);
+}
+
 TEST_F(Query, OnlyTheExactGenericTextDriverNameSetsAnsiOnly) {
     // lookups: reads of "AnsiOnly" (the per-machine subkey exists, the per-user place has no key).
     const struct { const WCHAR* driver; DWORD ansiOnly; int lookups; std::string line; } cases[] = {
