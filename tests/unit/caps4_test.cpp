@@ -435,7 +435,7 @@ TEST(IppAttributes, MediaMarginsAndResolutionsComeFromEachPapersFormAtTheNormalR
           {"media-col-database", "21000 29700 423 254 593 339 21000 29700 0 0 0 0 "},
           {"media-col-default", "21000 29700 423 254 593 339 "}, {"printer-resolution-default", "300dpi"},
           {"sides-supported", "one-sided,two-sided-long-edge,two-sided-short-edge"},
-          {"print-color-mode-supported", "monochrome,color"}}},
+          {"print-color-mode-supported", "monochrome,color"}, {"color-supported", "true"}}},
         {"indexed only: the dpi measured for the levels, margins from the medium level's forms; no custom size",
          {{"paperSizes", {letter}}, {"dwIndexedResolutionsOnly", 1}, {"dwMinExtent", 0x0FA003E8}, {"dwMaxExtent", 0x07D007D0},
           {"resolutionsIndexed", {Dpi(300, 300), Dpi(300, 300), Dpi(600, 600), Dpi(600, 600)}},

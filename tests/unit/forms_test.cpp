@@ -228,7 +228,7 @@ TEST_F(FormsMeasured, WritesTheRowsAndRecordsWithOneDeviceContextPerForm) {
 
 TEST(Resolutions, RefusesListsThatAreEmptyChangedOrNegative) {
     const std::string p = "vlibPRINT_QueryDevCap_Resolutions => ";
-    // result: empty when refused; run: consecutive lines of the trace.
+    // result: empty when refused; run: consecutive lines that end the trace.
     struct Case { const char* what; PairList entries; std::vector<int> counts; bool faultOnFetch;
                   PairList result; std::vector<std::string> run; } cases[] = {
         {"negative", {{300, 300}, {600, 600}, {-1, -1}}, {}, false, {},
@@ -252,10 +252,11 @@ TEST(Resolutions, RefusesListsThatAreEmptyChangedOrNegative) {
         fake::CapAnswer& answer = p.printer.Cap(DC_ENUMRESOLUTIONS);
         answer.counts = c.counts;  // empty: the number of entries
         if (c.faultOnFetch) answer.faultOnCalls = {3};
+        testsupport::HeapCounter heap;  // a refused list goes back
         const Result r = Ask(&vlibPRINT_QueryDevCap_Resolutions, L"P");
         EXPECT_EQ(r.pairs, c.result);
         EXPECT_TRUE(r.null == c.result.empty() && r.num == c.result.size() && r.size == r.num * 8) << r.num;
-        EXPECT_TRUE(Has(p.trace, c.run));
+        EXPECT_TRUE(Has(p.trace, c.run) && p.trace.Lines().back() == c.run.back() && heap.Live() == 0) << heap.Live();
     }
 }
 
