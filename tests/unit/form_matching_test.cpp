@@ -149,7 +149,8 @@ TEST(FormMatching, PaperTimesResolutionSlotWithTheRecordsBounds) {
     const List R2 = {2, {{300, 300}, {600, 1200}}}, B4 = {4, {{600, 1200}, {150, 150}, {600, 600}, {999, 999}}};
     const std::string indexedOnly = Record(10, None, I4, 1, 10, 40), mixed = Record(3, R2, B4, 0, 3, 6),
         cut = Record(3, R2, None, 0, 3, 3), noForms = Record(3, R2, B4, 0, 3, 0), noResolutions = Record(2, None, None, 0, 2, 2);
-    // Three codes, two sizes and one name: paper 1 has a code and a size but no name. Six forms behind the record's end.
+    // Three codes, two sizes and one name: paper 1 has a code and a size but no name. A forms section that starts
+    // one form before the record's end and claims six.
     std::string shortNames = Record(3, R2, None, 0, 2, 4), formsOutside = Record(3, R2, B4, 0, 3, 6);
     testsupport::PutAt(shortNames, offsetof(caps4, dwNumPaperNames), DWORD{1});
     testsupport::PutAt(formsOutside, offsetof(caps4, dwOffsetToForms), DWORD(formsOutside.size() - 84));
