@@ -66,6 +66,9 @@ TEST(FormsDefaults, EveryDefaultPaperAtEveryDefaultResolution) {
         DWORD out = 0;
         EXPECT_EQ(query(L"P", nullptr, nullptr, nullptr, nullptr, &out), nullptr);
         EXPECT_EQ(query(L"P", nullptr, nullptr, nullptr, &out, nullptr), nullptr);
+        testsupport::HeapCounter noRoom(0);  // the default list: none, and outputs of 0
+        DWORD num = 7, size = 7;
+        EXPECT_TRUE(!query(nullptr, nullptr, nullptr, nullptr, &num, &size) && num == 0 && size == 0) << num << " " << size;
     }
     Block<PaperBuffer> papers(vlibPRINT_QueryDevCap_Papers(nullptr, nullptr, nullptr));
     DWORD numRes = 0, sizeRes = 0, num = 0, size = 0;
@@ -181,15 +184,18 @@ TEST_F(FormsMeasured, NoPaperSizesGiveAnEmptyTable) {
     EXPECT_TRUE(fake.calls().empty());
 }
 
-// The table came, its working DEVMODE did not: no table, no block left.
-TEST_F(FormsMeasured, NoRoomForTheWorkingDevmodeGivesNoTable) {
+// No room for the table, or for its working DEVMODE: no table, outputs 0, no block left.
+TEST_F(FormsMeasured, NoRoomForTheTableOrItsWorkingDevmodeGivesNoTable) {
     Block<PaperBuffer> papers(vlibPRINT_QueryDevCap_Papers(L"P", L"FILE:", nullptr));
     ResolutionPair res = {300, 300};
-    DWORD num = 0xDEAD, size = 0xDEAD;
-    testsupport::HeapCounter heap(1);
-    EXPECT_EQ(vlibPRINT_QueryDevCap_Forms(L"P", L"FILE:", L"winprint", nullptr, papers.get(), &res, 1, 0, &res, 1, &num, &size, 0),
-              nullptr);
-    EXPECT_TRUE(num == 0 && size == 0 && heap.Live() == 0) << num << " " << size << " " << heap.Live();
+    for (long refused : {0, 1}) {  // the blocks given before the refusal
+        DWORD num = 0xDEAD, size = 0xDEAD;
+        testsupport::HeapCounter heap(refused);
+        EXPECT_EQ(vlibPRINT_QueryDevCap_Forms(L"P", L"FILE:", L"winprint", nullptr, papers.get(), &res, 1, 0, &res, 1, &num,
+                                              &size, 0),
+                  nullptr);
+        EXPECT_TRUE(num == 0 && size == 0 && heap.Live() == 0) << refused << ": " << num << " " << size << " " << heap.Live();
+    }
     EXPECT_EQ(Containing(trace, "vlibPRINT_QueryDevCap_Forms => couldn't allocate devmode"), 1);
 }
 
