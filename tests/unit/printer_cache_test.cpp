@@ -129,7 +129,7 @@ TEST_F(Cache, ThePrinterDataStore) {
     EXPECT_EQ(std::string(data.at(L"KVPrinterInfo").second.begin(), data.at(L"KVPrinterInfo").second.end()), record);
     CPrinter printer(env.trace.log(), L"Office", 1, 0);
     EXPECT_EQ(Serialized(printer), record);
-    EXPECT_TRUE(printer.SaveToCache());  // the loaded record written again
+    EXPECT_TRUE(printer.LoadFromCache() && printer.SaveToCache());  // read and written again
     // The calls after the opening: the data written, asked for (twice) and deleted.
     const struct { int call; BOOL (CPrinter::*operation)(); } throwing[] = {
         {2, &CPrinter::SaveToCache}, {2, &CPrinter::LoadFromCache}, {3, &CPrinter::LoadFromCache}, {2, &CPrinter::FlushCache}};

@@ -65,8 +65,10 @@ TEST_F(Options, WithoutThePerMachineKeyThePerUserPlaceIsReadWithItsOwnTexts) {
     env.registry.Hide(HKEY_LOCAL_MACHINE, kPrintersKey);
     env.registry.SetDword(HKEY_CURRENT_USER, key, L"bSecondDialog", 0xFFFFFFFF);
     env.registry.SetDword(HKEY_CURRENT_USER, key, L"dwFontEmbed", 2);
+    env.registry.SetDword(HKEY_CURRENT_USER, key, L"IgnoreLogPixels", 3);
     CPrinter printer(env.trace.log(), laser, 1, 0);
-    EXPECT_EQ(printer.dwFontEmbed, 2u);
+    printer.Query(1, nullptr, nullptr);  // a query-time option, per user too
+    EXPECT_TRUE(printer.dwFontEmbed == 2 && printer.dwIgnoreLogPixels == 3) << printer.dwIgnoreLogPixels;
     EXPECT_TRUE(InOrder(env.trace.Lines(), {"CPrinter::Query => couldn't open HKLM/kvprinters key",
                                           "CPrinter::Query => opened our printers key",
                                           "CPrinter::Query => bSecondDialog: -1",
