@@ -10,6 +10,7 @@
 #include "devcaps/resolutions.h"
 #include "devcaps_test_util.h"
 #include "fake/fake_print_system.h"
+#include "support/heap_counter.h"
 
 namespace {
 
@@ -30,10 +31,12 @@ using NamedQuery = void* (*)(LPCWSTR, LPCWSTR, const DEVMODEW*, DWORD*, DWORD*);
 // A null printer gives the built-in tables, or empty bare lists, without asking
 // the print system; a bare list query without its outputs is refused.
 TEST_F(DevCapsLists, NullPrinterGivesTheBuiltInTablesOrEmptyLists) {
+    testsupport::HeapCounter heap;
     Block<PaperBuffer> papers(vlibPRINT_QueryDevCap_Papers(nullptr, L"FILE:", nullptr));
     Block<BinBuffer> bins(vlibPRINT_QueryDevCap_Bins(nullptr, L"FILE:", nullptr));
     EXPECT_EQ(vlibPRINT_QueryDevCap_Medias(nullptr, L"FILE:", nullptr), nullptr);
     ASSERT_TRUE(papers && bins);
+    EXPECT_EQ(heap.Live(), 2);  // the two blocks; the lists they were made from went back
     EXPECT_EQ(Header(papers.get()), (Fields{16324, 118, 236, 15144, 118, 15104, 40, 118, 944, 15380}));
     EXPECT_EQ(Header(bins.get()), (Fields{678, 13, 26, 652, 13, 624, 28}));
     const auto lines = trace.Lines();

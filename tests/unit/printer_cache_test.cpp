@@ -178,7 +178,7 @@ TEST_F(Cache, AFileLockedByAnotherWriterAFullDiskAndNoMemoryForTheFile) {
         EXPECT_FALSE(printer.SaveToCache());
     }
     EXPECT_TRUE(Has(env.trace.Lines(), "CPrinter::SaveToCache => failed to write file, read " + std::to_string(record.size() / 2) + " bytes"));
-    EXPECT_FALSE(testsupport::FileExists(file));
+    EXPECT_FALSE(testsupport::FileExists(file) || printer.FlushCache());  // and no file to delete
     // A whole file loads; with no memory for its bytes the error line names that, not what an earlier call left.
     EXPECT_TRUE(!QueriedRecord().empty() && printer.LoadFromCache());
     env.trace.Mark();
