@@ -445,7 +445,7 @@ TEST(IppAttributes, MediaMarginsAndResolutionsComeFromEachPapersFormAtTheNormalR
           {"pwg-raster-document-resolution-supported", "300dpi,600dpi"}, {"sides-supported", "one-sided"}}},
         {"no measured form: sizes without margins, none invented; a paper without a size, or too large for IPP, is left out",
          {{"paperSizes", {letter, {{"width", 0}, {"length", 2794}}, {{"width", 300000000}, {"length", 2794}}}},
-          {"resolutions", {Dpi(600, 600), Dpi(1200, 600)}},
+          {"resolutions", {Dpi(600, 600), Dpi(1200, 600)}}, {"paperNames", {""}},  // a name may be empty
           {"forms", {json::object(), json::object(), json::object(), {{"logX", 600}, {"logY", 600}}}},
           {"dwMinExtent", -1}, {"dwMaxExtent", -1}},  // no custom size
          {{"media-supported", "na_letter_8.5x11in"}, {"media-size-supported", "21590 27940 "}, {"media-col-database", "21590 27940 "},

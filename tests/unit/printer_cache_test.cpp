@@ -66,9 +66,12 @@ TEST_F(Cache, RegistrySaveFallsBackToThePerUserHiveAndTheLoadFollows) {
 }
 
 TEST_F(Cache, ASubkeyWithoutPrinterDataLoadsNothingAndFlushStillReportsSuccess) {
-    env.registry.CreateKey(HKEY_LOCAL_MACHINE, key);
+    env.SetCacheMethod(1);  // the machine's Printers key without the printer's subkey: the user's value goes
     env.registry.SetBinary(HKEY_CURRENT_USER, key, L"PrinterData", "user", 4);
     CPrinter printer(env.trace.log(), L"Office", 1, 0);
+    EXPECT_TRUE(printer.FlushCache() && !env.registry.Read(HKEY_CURRENT_USER, key, L"PrinterData"));
+    env.registry.CreateKey(HKEY_LOCAL_MACHINE, key);
+    env.registry.SetBinary(HKEY_CURRENT_USER, key, L"PrinterData", "user", 4);
     env.trace.Mark();
     EXPECT_TRUE(printer.FlushCache());  // the machine's subkey opened, although no value was there
     EXPECT_TRUE(env.registry.Read(HKEY_CURRENT_USER, key, L"PrinterData"));

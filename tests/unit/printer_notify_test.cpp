@@ -37,14 +37,15 @@ const NotifyAnswer kComment = {{Entry(PRINTER_NOTIFY_TYPE, PRINTER_NOTIFY_FIELD_
 // One object through a life: registration numbers and removal answers, a stop
 // before any start, a second start refused, a failed wait and a failed fetch
 // retried after a pause, a comment, a job status change with fields out of the
-// tables, discarded information fetched again (and a refresh that fails); then
-// registrations from four threads at once, numbered without gaps in the order
-// kept, and a removal while the thread is inside a callback, which waits until
-// that delivery has ended; a stop that gives up on that thread keeps its
-// handles and refuses a start until it has ended (which it does after that
-// delivery, even with the stop event reset by another object), and a start
-// after that runs a new one. Once the object is gone, every thread it started
-// has ended and every block and handle is back.
+// tables, discarded information fetched again (and a refresh that fails), a
+// stop that ends the waiting thread and a new start; then registrations from
+// four threads at once, numbered without gaps in the order kept, and a removal
+// while the thread is inside a callback, which waits until that delivery has
+// ended; a stop that gives up on that thread keeps its handles and refuses a
+// start until it has ended (which it does after that delivery, even with the
+// stop event reset by another object), and a start after that runs a new one.
+// Once the object is gone, every thread it started has ended and every block
+// and handle is back.
 TEST(PrinterNotify, RegistrationsDeliveriesAndTheThreadsLife) {
     Env env;
     fake::FakeNotify notify;
@@ -79,6 +80,9 @@ TEST(PrinterNotify, RegistrationsDeliveriesAndTheThreadsLife) {
                              "no notification info, nothing delivered"})
         expected.push_back(std::string("PrinterNotifyThread => ") + line);
     EXPECT_TRUE(InOrder(env.trace.Lines(), expected));
+    p->StopPrinterNotifyThread();  // the waiting thread ends at its stop signal; a new one starts
+    EXPECT_EQ(p->hNotifyThread, nullptr);
+    p->StartPrinterNotifyThread();
 
     p->RegisterForPrinterNotify(0, Hold, nullptr);  // 4
     {

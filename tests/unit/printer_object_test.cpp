@@ -159,6 +159,11 @@ TEST(PrinterObject, DefaultDevmodesInformationRefreshAndCapabilitySet) {
     }
     EXPECT_EQ(env.fake.OpenPrinterHandles(), 0);
     p.openable = true;
+    {
+        testsupport::HeapCounter heap;  // read again, the information replaces what the object held
+        printer.InitializeInfo();
+        EXPECT_TRUE(heap.Live() == 0 && printer.strComment == L"moved") << heap.Live();
+    }
 
     // Capability set: nothing to store before a query; a truncated copy is refused.
     EXPECT_TRUE(printer.SerializeCaps4() == nullptr && !printer.SaveToCache());
