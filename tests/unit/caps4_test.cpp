@@ -451,8 +451,11 @@ TEST(IppAttributes, MediaMarginsAndResolutionsComeFromEachPapersFormAtTheNormalR
          {{"media-supported", "na_letter_8.5x11in"}, {"media-size-supported", "21590 27940 "}, {"media-col-database", "21590 27940 "},
           {"printer-resolution-supported", "600dpi,1200x600dpi"}, {"printer-resolution-default", "1200x600dpi"},
           {"print-color-mode-supported", "monochrome"}, {"media-source-supported", ""}}},
-        {"custom sizes alone: no default paper", {{"dwMinExtent", 0x00640064}, {"dwMaxExtent", 0x00C80258}},
-         {{"media-supported", "custom_min_10x10mm,custom_max_60x20mm"}, {"media-default", ""}, {"media-size-supported", "1000 6000 1000 2000 "}}},
+        // The normal resolution has no dots across: it is left out, the first one stands in.
+        {"custom sizes alone: no default paper",
+         {{"dwMinExtent", 0x00640064}, {"dwMaxExtent", 0x00C80258}, {"resolutions", {Dpi(300, 300), Dpi(0, 300)}}},
+         {{"media-supported", "custom_min_10x10mm,custom_max_60x20mm"}, {"media-default", ""}, {"media-size-supported", "1000 6000 1000 2000 "},
+          {"printer-resolution-supported", "300dpi"}, {"printer-resolution-default", "300dpi"}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
