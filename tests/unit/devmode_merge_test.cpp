@@ -102,6 +102,7 @@ TYPED_TEST(Merge, FormNameBitIsSetEvenWhenTheNameIsEmpty) {
     source.dm.dmFields = DM_FORMNAME;
     SetName(target.dm.dmFormName, "Executive");
     target.dm.dmFields = DM_COLOR;  // a bit the source lacks stays set
+    source.dm.dmLogPixels = 96;     // the field after the name is no part of it
     // An empty name leaves the target's; a shorter name replaces a longer one
     // whole; a name filling the whole field has no room for its terminator:
     // like a failed bounded copy, the target's name ends up empty.

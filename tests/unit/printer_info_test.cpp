@@ -118,6 +118,8 @@ TEST_F(InfoRecords, RegistryListStoresUnderRegistrySafeKeysAndReadsBackAndTheDum
     EXPECT_TRUE(env.registry.Read(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Vantrel\\Other\\Office", L"Type", &value) &&
                 value == std::string("\5\0\0\0", 4) && !env.registry.Read(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Vantrel\\Other\\Office", L"Connection"));
     EXPECT_FALSE(vlibPRINT_SetKVPrinterInfo(16, 3, 9, 1, nullptr, L"", L""));
+    env.registry.DenyFullAccess(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Vantrel\\ReadOnly");  // a list key this user cannot write
+    EXPECT_FALSE(vlibPRINT_SetKVPrinterInfo(16, 3, 9, 1, As<KVPrinterInfo401>(both), L"SOFTWARE\\Vantrel\\ReadOnly", L""));
 
     env.trace.Mark();
     EXPECT_TRUE(Take(vlibPRINT_GetKVPrinterInfo(nullptr, L"\\\\srv\\Laser")) == laser402);
