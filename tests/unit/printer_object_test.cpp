@@ -60,6 +60,7 @@ TEST(PrinterObjectConstruction, EveryPrinterIsBuiltWithWhatItAnswered) {
             EXPECT_EQ((std::vector<bool>{printer.bAvailable == 1, !!printer.pDefDM, !!printer.pPI2, !!printer.pDriverInfo}),
                       (std::vector<bool>{c.available, c.devmode, c.info2, c.driver}));
             EXPECT_EQ(printer.strComment, c.info2 && !p.nullComment ? L"fake printer" : L"");
+            EXPECT_EQ(printer.strLocation, c.info2 ? L"lab" : L"");
             const std::vector<BYTE> dm = p.devmode.empty() ? std::vector<BYTE>(300) : p.devmode;
             if (c.devmode) EXPECT_EQ(0, std::memcmp(printer.pDefDM, dm.data(), dm.size()));
         }
