@@ -280,6 +280,25 @@ TEST(Caps4Unpack, OverAFilledSetOnlyTheRecordRemainsAndSizeZeroIsIgnored) {
     }
 }
 
+// The earlier record's dump reads that record's own layout: a bin, a resolution
+// and a form of 18 values (field n holding 200 + n) behind the 240-byte header.
+TEST(Caps2Dump, TheEarlierRecordsOwnLayout) {
+    struct Earlier { caps2 h; WORD bin; ResolutionPair res; FormEntry2 form; } r = {};
+    r.h.dwSize = r.h.dwOffsetToPaperNames = r.h.dwOffsetToPapers = r.h.dwOffsetToPaperSize = sizeof(r);
+    r.h.dwOffsetToBinNames = r.h.dwOffsetToBins = offsetof(Earlier, bin), r.h.dwSizeOfBins = 2, r.h.dwNumBins = 1, r.bin = DMBIN_MANUAL;
+    r.h.dwOffsetToResolutions = offsetof(Earlier, res), r.h.dwSizeOfResolutions = 8, r.h.dwNumResolutions = 1, r.res = {600, 300};
+    r.h.dwOffsetToForms = offsetof(Earlier, form), r.h.dwSizeOfForms = 72, r.h.dwNumForms = 1, r.h.dwVersion = 0x0401;
+    for (int n = 0; n < 18; ++n) (&r.form.paprI)[n] = 200 + n;
+    testsupport::TraceCapture trace;
+    LogCaps2(trace.log(), &r.h);
+    const auto lines = trace.Lines();
+    ASSERT_EQ(lines.size(), 44u);
+    const std::pair<size_t, std::string> pinned[] = {{3, "dwSize: 324"}, {10, "\t\tbin 0: [ 4] "},
+        {20, "\t\tResolution 0: 600 x 300"}, {37, "dwVersion: 1025"}, {43, "dwEnd: 0"},
+        {42, "[  200,  201,  202][  203,  204,  211,  212,  213][  209,  210][  205,  206,  207,  208,  214,  215,  216,  217] "}};
+    for (const auto& [at, line] : pinned) EXPECT_EQ(lines[at], line) << at;
+}
+
 // ------------------------------------------------------------ the record check
 
 // Dropped and negative counts pass it too (see Caps4RoundTrip above).

@@ -177,6 +177,7 @@ TEST(DevCapsBareLists, FilesAreCountedOnceNupAndPersonalitiesTwiceAndAListIsDrop
          "\t\tpersonality 0: PCL", "\t\tpersonality 1: " + std::string(32, 'P')}},  // a full slot
         // Counted 3, the driver writes its 4 values all the same.
         {nup, DC_NUP, 3, 0, 0, 3, {n + "DC_NUP", n + "number of NUP: 3", n + "numNUP changed, 3 => 4"}},
+        {nup, DC_NUP, -1, 0, 0, 1, {n + "DC_NUP", n + "number of NUP: 0"}},  // as Wine answers: not asked again
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.lines[1]);

@@ -55,6 +55,10 @@ TEST_F(InfoRecords, LayoutsToTheByteAndTheirConversions) {
         HeapCounter heap;
         const std::string& record = records[l.version - 400] = Create(*printer, l.version);
         EXPECT_EQ(heap.Live(), 0);  // the capability record packed for it goes back too
+        {
+            HeapCounter noRoom(1);  // room for the capability record alone: no info record, nothing kept
+            EXPECT_TRUE(Create(*printer, l.version).empty() && noRoom.Live() == 0) << noRoom.Live();
+        }
         ASSERT_EQ(record.size(), l.header + caps.size());
         std::string expected(record.size(), '\0');
         PutAt<DWORD>(expected, 0, static_cast<DWORD>(record.size()));

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "log/trace_log.h"
+#include "support/heap_counter.h"
 #include "support/run_program.h"
 #include "support/temp_dir.h"
 
@@ -60,6 +61,8 @@ TEST(TraceLog, LevelsCompareAsSigned16BitNumbers) {
     TraceLogWrite(f.log, -1, L"minus one\n");
     EXPECT_EQ(f.lines(), (Lines{"0", "ffffffff", "ffff", "8000", "10000", "minus one"}));
     EXPECT_EQ(ReadFileBytes(f.narrowPath), "");
+    HeapCounter noRoom(0);  // no memory for a second logger of the file
+    EXPECT_EQ(TraceLogCreate(f.path.c_str(), 0), nullptr);
 }
 
 // Every write form of both loggers, their stamps and indentation, %s / %S in
