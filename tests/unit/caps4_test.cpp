@@ -281,6 +281,8 @@ TEST(Caps4Unpack, OverAFilledSetOnlyTheRecordRemainsAndSizeZeroIsIgnored) {
         EXPECT_FALSE(Unpack(partial.b, large)) << refused;
         EXPECT_EQ(heap.Live(), 0) << refused;
     }
+    testsupport::HeapCounter noRoom(0);  // and no room for a record: none
+    EXPECT_EQ(vlibPRINT_PackCaps4(&target.b), nullptr);
 }
 
 // The earlier record's dump reads that record's own layout: a bin, a resolution

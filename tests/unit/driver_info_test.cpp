@@ -49,7 +49,9 @@ TEST(PrinterInfo, NullOnEveryFailure) {
         platform::spooler.OpenPrinterW(const_cast<LPWSTR>(L"P"), &handle, nullptr);
         if (c.call) fake.FailOn(c.driver ? Op::GetPrinterDriver : Op::GetPrinter, c.call, c.error);
         testsupport::TraceCapture trace;
+        testsupport::HeapCounter heap;  // nothing is kept
         EXPECT_EQ(c.driver ? GetDriverInfo(handle, c.level) : vlibPRINT_GetPrinterInfo(handle, c.level), nullptr);
+        EXPECT_EQ(heap.Live(), 0);
         const Lines lines = trace.Lines();
         EXPECT_EQ(lines.back(), c.lastLine);
         if (c.driver) EXPECT_EQ(lines.at(1).rfind("ERROR " + std::to_string(c.error) + ": ", 0), 0u) << lines[1];

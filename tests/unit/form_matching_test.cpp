@@ -59,6 +59,8 @@ TEST(PaperMatching, ByCodeThenNameThenSizeWithOneRetryOnTheOutput) {
     DEVMODEW out = Dm(DM_COLOR, 0);
     EXPECT_TRUE(find(&nine, nullptr) == -1 && find(nullptr, &out) == -1 && find(&nine, &out, 0) == -1);
     EXPECT_TRUE(vlibPRINT_GetPaperIndex(&nine, &out, 5, kCodes, nullptr, kSizes, nullptr) == -1 && out.dmFields == DM_COLOR);
+    const DEVMODEW fifth = Dm(DM_FORMNAME, 0, 0, 0, "ABCDEFGHIJKLMNOPQRSTUVWXYZ01234");  // found by name, not past the count
+    EXPECT_TRUE(find(&fifth, &out) == 4 && find(&fifth, &out, 4) == -1);
 }
 
 // ------------------------------------------------------------ resolution
