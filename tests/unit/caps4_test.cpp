@@ -523,6 +523,9 @@ TEST(Caps4Json, ADocumentThatDoesNotFitIsRefusedAndLeavesTheSetEmpty) {
         EXPECT_FALSE(vlibPRINT_Caps4FromJson("{\"papers\": [9], " + bad, &set.b)) << bad;
         EXPECT_TRUE(!set.b.bFilled && !set.b.pPapers && !set.b.pLowLevel) << bad;
     }
+    Set edge;  // the values at either end of each kind are taken
+    EXPECT_TRUE(vlibPRINT_Caps4FromJson(R"({"bins": [65535], "mediaTypes": [4294967295], "dwCopies": -2147483648, "dwColor": 2147483647})",
+                                        &edge.b) && edge.b.dwCopies == 0x80000000 && edge.b.dwColor == 0x7FFFFFFF);
 }
 
 }  // namespace
