@@ -269,7 +269,8 @@ TEST(Resolutions, RefusesListsThatAreEmptyChangedOrNegative) {
 }
 
 TEST(ResolutionsIndexed, MeasuresEachLevelFallingBackTo300OrThePrintersDefaults) {
-    struct Case { const char* what; bool openable; int faultingDC; PairList pairs; size_t calls; long handles, faults; }
+    struct Case { const char* what; bool openable; int faultingDC; PairList pairs; size_t calls; long handles, faults;
+                  bool devmode = true; }
     cases[] = {
         // Per level: open, size, default, validate, close, one device context.
         {"measured", true, 0, {{75, 75}, {150, 150}, {360, 360}, {720, 720}}, 4 * (5 + 4), 0, 0},
@@ -277,13 +278,16 @@ TEST(ResolutionsIndexed, MeasuresEachLevelFallingBackTo300OrThePrintersDefaults)
         {"cannot be opened", false, 0, PairList(4, {200, 100}), 4 * (1 + 4), 4, 0},
         // The faulting level takes 300 dpi (no reads, nothing to delete); the others are measured.
         {"fault on level -3", true, 3, {{75, 75}, {150, 150}, {300, 300}, {720, 720}}, 4 * (5 + 4) - 3, 0, 1},
+        // No DEVMODE to ask a level with: open, size, close, and 300 dpi.
+        {"no DEVMODE", true, 0, PairList(4, {300, 300}), 4 * 3, 0, 4, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         PrinterP p;
         p.printer.indexedDpi = {{-1, 75}, {-2, 150}, {-3, 360}, {-4, 720}};
         p.printer.openable = c.openable;
-        fake::AsDevmode(p.printer.devmode)->dmPrintQuality = 200, fake::AsDevmode(p.printer.devmode)->dmYResolution = 100;
+        if (!c.devmode) p.printer.devmode.clear();
+        else fake::AsDevmode(p.printer.devmode)->dmPrintQuality = 200, fake::AsDevmode(p.printer.devmode)->dmYResolution = 100;
         if (c.faultingDC) p.fake.FaultOn(Op::CreateDC, c.faultingDC);
         const Result r = Ask(&vlibPRINT_QueryDevCap_ResolutionsIndexed, L"P");
         EXPECT_EQ(r.pairs, c.pairs);
