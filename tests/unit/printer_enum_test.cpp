@@ -9,6 +9,7 @@
 #include "devcaps_test_util.h"
 #include "fake/fake_print_system.h"
 #include "print/printer_enum.h"
+#include "support/heap_counter.h"
 
 namespace {
 
@@ -61,10 +62,12 @@ TEST(PrinterEnumeration, SelectionsAndFailuresOnBothSystemPaths) {
         if (c.failure == fetchFails) fake.FailOn(Op::EnumPrinters, 2, ERROR_ACCESS_DENIED);
         testsupport::TraceCapture trace;
 
+        testsupport::HeapCounter heap;  // the spooler's records go back once listed
         Listed listed;
         for (const auto& record : vlibPRINT_EnumeratePrinters(c.selection))
             listed.emplace_back(record->szPrinterName, record->dwType);
         EXPECT_EQ(listed, c.expected);
+        EXPECT_EQ(heap.Live(), 0);
         EXPECT_EQ(devcaps_test::ArgsOf(fake, Op::EnumPrinters), (std::vector<int>{c.spoolerFlags, c.spoolerFlags}));
         const auto lines = trace.Lines();
         EXPECT_EQ(lines.back(), head + (c.failure.empty() ? " returning success" : " returning failure"));
