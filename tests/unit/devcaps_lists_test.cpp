@@ -169,10 +169,12 @@ TEST(DevCapsBareLists, FilesAreCountedOnceNupAndPersonalitiesTwiceAndAListIsDrop
     const std::string f = "vlibPRINT_QueryDevCap_Files => ", n = "vlibPRINT_QueryDevCap_NUP => ",
                       r = "vlibPRINT_QueryDevCap_Personality => ";
     struct Case { NamedQuery query; WORD index; int count; DWORD num, size; int calls;
-                  std::vector<std::string> lines; } cases[] = {
+                  std::vector<std::string> lines; int faultingCall = 0; } cases[] = {
         {files, DC_FILEDEPENDENCIES, INT_MIN, 3, 384, 2, {f + "DC_FILEDEPENDENCIES", f + "number of files: 3",
          "\t\tfile 0: PSCRIPT5.DLL", "\t\tfile 1: PS5UI.DLL", "\t\tfile 2: " + std::string(64, 'F')}},  // a full slot
         {files, DC_FILEDEPENDENCIES, -1, 0, 0, 1, {f + "DC_FILEDEPENDENCIES", f + "number of files: -1"}},
+        {files, DC_FILEDEPENDENCIES, 1, 0, 0, 2, {f + "DC_FILEDEPENDENCIES", f + "number of files: 1", "threw exception",
+         f + "!WARNING! number of files changed 1 => 0"}, 2},  // the fetch faults
         {personality, DC_PERSONALITY, INT_MIN, 2, 128, 3, {r + "DC_PERSONALITY", r + "number of personality: 2",
          "\t\tpersonality 0: PCL", "\t\tpersonality 1: " + std::string(32, 'P')}},  // a full slot
         // Counted 3, the driver writes its 4 values all the same.
@@ -186,6 +188,7 @@ TEST(DevCapsBareLists, FilesAreCountedOnceNupAndPersonalitiesTwiceAndAListIsDrop
         p.printer.SetValues(DC_NUP, {1, 2, 4, 6});
         p.printer.SetNames(DC_PERSONALITY, 32, {L"PCL", std::wstring(32, L'P')});
         if (c.count != INT_MIN) p.printer.Cap(c.index).counts = {c.count};
+        if (c.faultingCall) p.printer.Cap(c.index).faultOnCalls = {c.faultingCall};
         DWORD num = 7, size = 7;
         EXPECT_EQ(Block<void>(c.query(L"P", L"FILE:", nullptr, &num, &size)) != nullptr, c.num > 0);
         EXPECT_TRUE(num == c.num && size == c.size) << num << " " << size;

@@ -58,6 +58,10 @@ TEST_F(Cache, RegistrySaveFallsBackToThePerUserHiveAndTheLoadFollows) {
     env.trace.Mark();
     CPrinter again(env.trace.log(), L"Office", 1, 0);
     EXPECT_TRUE(Serialized(again) == record && again.LoadFromCache() && again.SaveToCache());
+    platform::RegistryApi refusing = platform::registry;  // a value neither hive takes: not stored
+    refusing.RegSetValueExW = [](HKEY, LPCWSTR, DWORD, DWORD, const BYTE*, DWORD) -> LSTATUS { return ERROR_ACCESS_DENIED; };
+    platform::ScopedApi<platform::RegistryApi> noWrites(platform::registry, refusing);
+    EXPECT_FALSE(again.SaveToCache());
     EXPECT_TRUE(InOrder(env.trace.Since(), {"CPrinter::LoadFromCache => loading cache from registry",
                                             "CPrinter::LoadFromCache => couldn't open kvprinters key",
                                             "CPrinter::LoadFromCache => opened kvprinters key",
