@@ -209,11 +209,12 @@ TEST(Caps4RoundTrip, PackUnpackPackGivesTheSameBytes) {
 // nothing, warn about nothing, pass the check and pack into the same bytes.
 TEST(Caps4RoundTrip, DroppedAndNegativeCountsLoadBackUnchanged) {
     const Bytes sound = Packed(FillRealistic);
-    // Rows the dump lists once while their lists are there: the first bin and the first medium, id and name, and the
-    // second form (field n holding 100 + n), its columns in their order.
+    // Rows the dump lists once while their lists are there: the first bin and the first medium, id and name, the
+    // second paper with its size, and the second form (field n holding 100 + n), its columns in their order.
     const std::pair<std::string, std::set<int>> kRows[] = {
         {"\t\tbin 0: [ 7] Automatically Select", {kSecBins, kSecBinNames}},
         {"\t\tMedia 0: [ 1] Plain", {kSecMediaTypes, kSecMediaTypeNames}},
+        {"\t\tpaper   1: [  2] [2001 x 2801] A4", {kSecPapers, kSecPaperNames, kSecPaperSize}},
         {"[  102,  103,  104][  105,  106,  114,  115,  116][  112,  113][  108,  109,  110,  111,  117,  118,  119,  120] ",
          {kSecForms}}};
     // Where a count of 0 shows in the dump: the forms heading without rows, no

@@ -8,6 +8,7 @@
 #include "devcaps/scalar_queries.h"
 #include "devcaps_test_util.h"
 #include "printer_fixture.h"
+#include "support/heap_counter.h"
 
 namespace {
 
@@ -156,7 +157,11 @@ TEST_F(Query, ExportBeforeAnyQueryWritesNoFileAndAnUnavailablePrinterIsNotQuerie
                                         "CPrinter::ExportCapsLog => not queried yet, nothing to export"}));
     EXPECT_FALSE(testsupport::FileExists(path));
     printer.Query(1, nullptr, nullptr);
-    printer.ExportCapsLog(path);
+    {
+        testsupport::HeapCounter heap;  // the export's logger and record go back
+        printer.ExportCapsLog(path);
+        EXPECT_EQ(heap.Live(), 0);
+    }
     const std::string size = "dwSize: " + std::to_string(Serialized(printer).size());
     EXPECT_TRUE(InOrder(testsupport::ReadLogLines(path), {"Printer Capabilities", size, "dwAnsiOnly: 0", "dwEnd: 0"}));
 
