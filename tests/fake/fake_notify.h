@@ -1,9 +1,12 @@
 // Scripted printer change notification, installed over the spooler table in
 // place (a FakePrintSystem's: it lives inside that one's scope) and over the
-// kernel's wait and sleep. FindFirstPrinterChangeNotification gives out a real
-// auto-reset event; Send() queues answers for FindNextPrinterChangeNotification
-// and signals that event. Blocks and change handles not given back stay listed.
+// kernel's wait and sleep. FindFirstPrinterChangeNotification checks the fields
+// asked for and gives out a real auto-reset event; Send() queues answers for
+// FindNextPrinterChangeNotification and signals that event. Blocks and change
+// handles not given back stay listed.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
@@ -11,6 +14,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "printer/printer_notify.h"
 
 namespace fake {
 
@@ -43,7 +47,15 @@ struct FakeNotify {
     }
 
     static platform::SpoolerApi Spooler(platform::SpoolerApi api) {
-        api.FindFirstPrinterChangeNotification = [](HANDLE, DWORD, DWORD, LPVOID) -> HANDLE {
+        api.FindFirstPrinterChangeNotification = [](HANDLE, DWORD filter, DWORD options, LPVOID notify) -> HANDLE {
+            // Changes are asked for by field lists alone: every printer field, then every job field, in order.
+            const auto* asked = static_cast<const PRINTER_NOTIFY_OPTIONS*>(notify);
+            EXPECT_TRUE(filter == 0 && options == 0 && asked && asked->Version == 2 && asked->Count == 2);
+            for (WORD t = 0; asked && t < 2; ++t) {
+                const PRINTER_NOTIFY_OPTIONS_TYPE& type = asked->pTypes[t];
+                EXPECT_TRUE(type.Type == t && type.Count == (t ? kJobNotifyFields : kPrinterNotifyFields)) << t;
+                for (WORD f = 0; f < type.Count; ++f) EXPECT_EQ(type.pFields[f], f) << t;
+            }
             return g_notify->handles.emplace_back(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
         };
         api.FindNextPrinterChangeNotification = [](HANDLE, PDWORD change, LPVOID options, LPVOID* info) -> BOOL {
