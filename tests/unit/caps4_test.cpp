@@ -419,7 +419,7 @@ TEST(PwgMedia, StandardSizesInEitherUnitWithinATenthOtherSizesKeepTheirOwn) {
         {{2099, 2971}, L"A4", "iso_a4_210x297mm 21000x29700"},  // a tenth off each way: rounding
         {{984, 1905}, L"Monarch", "na_monarch_3.875x7.5in 9843x19050"},
         {{1047, 1481}, L"A6", "custom_a6_104.7x148.1mm 10470x14810"},  // three tenths off
-        {{2970, 2100}, L"A4 Rotated", "custom_a4-rotated_297x210mm 29700x21000"},
+        {{2970, 2100}, L"A4 (Rotated)", "custom_a4-rotated_297x210mm 29700x21000"},
         {{571, 1016}, L"2.25x4.00\" Label", "custom_2-25x4-00-label_57.1x101.6mm 5710x10160"},
         {{500, 500}, L"", "custom_paper_50x50mm 5000x5000"},
     };
@@ -472,7 +472,7 @@ TEST(IppAttributes, MediaMarginsAndResolutionsComeFromEachPapersFormAtTheNormalR
          {{"paperSizes", {letter, {{"width", 0}, {"length", 2794}}, {{"width", 300000000}, {"length", 2794}}}},
           {"resolutions", {Dpi(600, 600), Dpi(1200, 600)}}, {"paperNames", {""}},  // a name may be empty
           {"forms", {json::object(), json::object(), json::object(), {{"logX", 600}, {"logY", 600}}}},
-          {"dwMinExtent", -1}, {"dwMaxExtent", -1}},  // no custom size
+          {"dwMinExtent", 0x00FA0000}, {"dwMaxExtent", 0x07D007D0}},  // no custom size from a minimum without width
          {{"media-supported", "na_letter_8.5x11in"}, {"media-size-supported", "21590 27940 "}, {"media-col-database", "21590 27940 "},
           {"printer-resolution-supported", "600dpi,1200x600dpi"}, {"printer-resolution-default", "1200x600dpi"},
           {"print-color-mode-supported", "monochrome"}, {"media-source-supported", ""}}},

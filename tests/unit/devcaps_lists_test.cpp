@@ -163,11 +163,12 @@ TEST_F(DevCapsLists, CountsTooLargeForOneBlockFailTheirQuery) {
     EXPECT_EQ(Containing(trace, "couldn't allocate the memory, returning null"), 2);
 }
 
-TEST(DevCapsBareLists, FilesAreCountedOnceNupAndPersonalitiesTwiceAndAListIsDroppedWhenItCannotBeFetched) {
+TEST(DevCapsBareLists, FilesAreCountedOnceTheOtherBareListsTwiceAndAListIsDroppedWhenItCannotBeFetched) {
     const NamedQuery files = KV_ERASE(vlibPRINT_QueryDevCap_Files), nup = KV_ERASE(vlibPRINT_QueryDevCap_NUP),
-                     personality = KV_ERASE(vlibPRINT_QueryDevCap_Personality);
+                     personality = KV_ERASE(vlibPRINT_QueryDevCap_Personality),
+                     ready = KV_ERASE(vlibPRINT_QueryDevCap_MediaReady);
     const std::string f = "vlibPRINT_QueryDevCap_Files => ", n = "vlibPRINT_QueryDevCap_NUP => ",
-                      r = "vlibPRINT_QueryDevCap_Personality => ";
+                      r = "vlibPRINT_QueryDevCap_Personality => ", m = "vlibPRINT_QueryDevCap_MediaReady => ";
     struct Case { NamedQuery query; WORD index; int count; DWORD num, size; int calls;
                   std::vector<std::string> lines; int faultingCall = 0; } cases[] = {
         {files, DC_FILEDEPENDENCIES, INT_MIN, 3, 384, 2, {f + "DC_FILEDEPENDENCIES", f + "number of files: 3",
@@ -177,6 +178,7 @@ TEST(DevCapsBareLists, FilesAreCountedOnceNupAndPersonalitiesTwiceAndAListIsDrop
          f + "!WARNING! number of files changed 1 => 0"}, 2},  // the fetch faults
         {personality, DC_PERSONALITY, INT_MIN, 2, 128, 3, {r + "DC_PERSONALITY", r + "number of personality: 2",
          "\t\tpersonality 0: PCL", "\t\tpersonality 1: " + std::string(32, 'P')}},  // a full slot
+        {ready, DC_MEDIAREADY, INT_MIN, 1, 128, 3, {m + "DC_MEDIAREADY", m + "number of MediaReady: 1", "\t\tmediaready 0: Letter"}},
         // Counted 3, the driver writes its 4 values all the same.
         {nup, DC_NUP, 3, 0, 0, 3, {n + "DC_NUP", n + "number of NUP: 3", n + "numNUP changed, 3 => 4"}},
         {nup, DC_NUP, -1, 0, 0, 1, {n + "DC_NUP", n + "number of NUP: 0"}},  // as Wine answers: not asked again
@@ -187,6 +189,7 @@ TEST(DevCapsBareLists, FilesAreCountedOnceNupAndPersonalitiesTwiceAndAListIsDrop
         p.printer.SetNames(DC_FILEDEPENDENCIES, 64, {L"PSCRIPT5.DLL", L"PS5UI.DLL", std::wstring(64, L'F')});
         p.printer.SetValues(DC_NUP, {1, 2, 4, 6});
         p.printer.SetNames(DC_PERSONALITY, 32, {L"PCL", std::wstring(32, L'P')});
+        p.printer.SetNames(DC_MEDIAREADY, 64, {L"Letter"});
         if (c.count != INT_MIN) p.printer.Cap(c.index).counts = {c.count};
         if (c.faultingCall) p.printer.Cap(c.index).faultOnCalls = {c.faultingCall};
         DWORD num = 7, size = 7;

@@ -215,7 +215,9 @@ TEST_F(FormsMeasured, WritesTheRowsAndRecordsWithOneDeviceContextPerForm) {
     // Letter and A4, margins of 4.2 mm all round; 300 dpi across and 600 down
     // first. The driver's default is turned over: the forms are measured upright.
     fake::AsDevmode(printer.devmode)->dmOrientation = DMORIENT_LANDSCAPE;
+    testsupport::HeapCounter heap;  // the working DEVMODE goes back with the table
     const auto t = Forms(fake, 4, {{300, 600}, {600, 600}});
+    EXPECT_EQ(heap.Live(), 0);
     EXPECT_EQ(Values(t[0]),
               (Longs{0, 1, 1, 2159, 2794, 300, 600, 0, 207, 271, 2452, 6402, 300, 600, 600, 300, 670, 2550, 6600, 49, 99}));
     // The orientation test on Letter found a change: "!" opens the next row.
