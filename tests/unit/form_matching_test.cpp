@@ -112,6 +112,7 @@ TEST(ResolutionMatching, DispatchOnTheTwoBitsAndTheRulesBehindIt) {
     const DEVMODEW in = Dm(Q, 0, 600);
     DEVMODEW out = Dm(DM_COLOR, 0);
     EXPECT_EQ(vlibPRINT_GetResolutionIndex(nullptr, &out, 0, 3, R3.at, 4, I4.at, nullptr), -1);
+    EXPECT_EQ(vlibPRINT_GetResolutionIndex(&out, nullptr, 0, 3, R3.at, 4, I4.at, nullptr), -1);  // no resolution, no output
     EXPECT_TRUE(vlibPRINT_GetResolutionIndex(&in, &out, 0, 3, R3.at, 0, nullptr, nullptr) == -1 && out.dmFields == DM_COLOR);
 }
 
