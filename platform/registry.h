@@ -1,6 +1,8 @@
 // Small registry helpers over platform::registry.
 #pragma once
 
+#include <initializer_list>
+
 #include "platform/platform.h"
 
 namespace platform {
@@ -21,6 +23,15 @@ LSTATUS QueryDword(HKEY key, const CHAR* name, DWORD* value);
 // when it fits). On success the buffer is terminated within its last character.
 LSTATUS QueryString(HKEY key, const WCHAR* name, WCHAR* buffer, DWORD bufferBytes);
 LSTATUS QueryString(HKEY key, const CHAR* name, CHAR* buffer, DWORD bufferBytes);
+
+// The walk of settings kept per machine and per user: the step runs per
+// machine first, and per user only when it did not succeed per machine.
+template <class Step>
+BOOL PerMachineThenPerUser(Step&& step) {
+    for (HKEY hive : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER})
+        if (step(hive)) return TRUE;
+    return FALSE;
+}
 
 // Closes a key when the scope ends.
 class ScopedKey {

@@ -54,17 +54,15 @@ static_assert(sizeof(OSVERSIONINFOW) == 276);
 
 DWORD CPrinter::ReadCacheMethod(DWORD defaultMethod) {
     DWORD method = defaultMethod;
-    platform::ScopedKey key;
     // Per machine first; the per-user key only when the machine key cannot be
     // opened, not when it merely lacks the value.
-    if (platform::registry.RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPrintersKey, 0, KEY_QUERY_VALUE, key.receive()) !=
-        ERROR_SUCCESS) {
-        key.Reset();
-        if (platform::registry.RegOpenKeyExW(HKEY_CURRENT_USER, kPrintersKey, 0, KEY_QUERY_VALUE, key.receive()) !=
-            ERROR_SUCCESS)
-            key.Reset();
-    }
-    if (key) platform::QueryDword(key.get(), L"CacheMethod", &method);
+    platform::PerMachineThenPerUser([&](HKEY hive) {
+        platform::ScopedKey key;
+        if (platform::registry.RegOpenKeyExW(hive, kPrintersKey, 0, KEY_QUERY_VALUE, key.receive()) != ERROR_SUCCESS)
+            return false;
+        platform::QueryDword(key.get(), L"CacheMethod", &method);
+        return true;
+    });
     if (method == kCacheNowhere) TraceLogWrite(pLog, 0, L"CPrinter::CPrinter => not using caching!\n");
     return method;
 }

@@ -34,15 +34,6 @@ LSTATUS CreateFullAccess(HKEY parent, const WCHAR* path, platform::ScopedKey* ke
 // gets a buffer and its read reports what the store says.
 BYTE* AllocRecordBuffer(DWORD bytes) { return platform::HeapAllocZeroAs<BYTE>(bytes ? bytes : 1); }
 
-// The registry store's walk: per machine first, the per-user hive only when
-// the step did not succeed per machine.
-template <class Step>
-BOOL PerMachineThenPerUser(Step&& step) {
-    for (HKEY hive : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER})
-        if (step(hive)) return TRUE;
-    return FALSE;
-}
-
 }  // namespace
 
 std::wstring CPrinter::GetCacheFilePath() {
@@ -70,7 +61,7 @@ BOOL CPrinter::SaveRecordToRegistry(const caps4* record) {
     TraceLogWrite(LibraryLog, 0, L"CPrinter::SaveToCache => caching to registry\n");
     const std::wstring subkey = vlibPRINT_PrinterNameToRegistrySafeName(strPrinterName);
     // A failed "dwAnsiOnly" does not count against the hive that took the record.
-    return PerMachineThenPerUser([&](HKEY hive) {
+    return platform::PerMachineThenPerUser([&](HKEY hive) {
         platform::ScopedKey printers;
         if (CreateFullAccess(hive, kPrintersKey, &printers) != ERROR_SUCCESS) return false;
         platform::ScopedKey printerKey;
@@ -201,7 +192,7 @@ BOOL CPrinter::SaveToCache() {
 BOOL CPrinter::LoadRecordFromRegistry() {
     TraceLogWrite(LibraryLog, 0, L"CPrinter::LoadFromCache => loading cache from registry\n");
     const std::wstring subkey = vlibPRINT_PrinterNameToRegistrySafeName(strPrinterName);
-    return PerMachineThenPerUser([&](HKEY hive) {
+    return platform::PerMachineThenPerUser([&](HKEY hive) {
         platform::ScopedKey printers;
         if (CreateFullAccess(hive, kPrintersKey, &printers) != ERROR_SUCCESS) {
             TraceLogWrite(LibraryLog, 0, L"CPrinter::LoadFromCache => couldn't open kvprinters key\n");
@@ -325,7 +316,7 @@ BOOL CPrinter::LoadFromCache() {
 BOOL CPrinter::FlushRegistry() {
     TraceLogWrite(LibraryLog, 0, L"CPrinter::FlushCache => registry\n");
     const std::wstring subkey = vlibPRINT_PrinterNameToRegistrySafeName(strPrinterName);
-    return PerMachineThenPerUser([&](HKEY hive) {
+    return platform::PerMachineThenPerUser([&](HKEY hive) {
         platform::ScopedKey printers;
         if (platform::registry.RegOpenKeyExW(hive, kPrintersKey, 0, KEY_ALL_ACCESS, printers.receive()) !=
             ERROR_SUCCESS)

@@ -2,11 +2,10 @@
 #pragma once
 
 #include "platform/platform.h"
+#include "records/registry_keys.h"
 
 // Per machine (HKEY_LOCAL_MACHINE): "Log" and "LogPath" of the client.
 inline constexpr const WCHAR* kClientKey = L"SOFTWARE\\Vantrel\\Corvane Printing\\Tessaly Client v4";
-// Per machine and per user: "CacheMethod" and one subkey per printer.
-inline constexpr const WCHAR* kPrintersKey = L"SOFTWARE\\Vantrel\\Corvane Printing\\Printers";
 // Where a printer object keeps its capability record ("CacheMethod").
 enum CacheMethod : DWORD {
     kCacheInRegistry = 1,     // "PrinterData" in the printer's subkey of the Printers key

@@ -56,23 +56,22 @@ void CPrinter::ReadLocalOptionValues(HKEY printersKey, BOOL perUser) {
 }
 
 void CPrinter::GetLocalOptions() {
-    platform::ScopedKey printers;
-    if (platform::registry.RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPrintersKey, 0, KEY_QUERY_VALUE, printers.receive()) ==
-        ERROR_SUCCESS) {
-        // The per-machine place decides alone as soon as its Printers key
-        // exists, even when the printer's subkey or a value is missing there.
-        TraceLogWrite(LibraryLog, 0, L"CPrinter::GetLocalOptions => opened our printers key\n");
-        ReadLocalOptionValues(printers.get(), FALSE);
-        return;
-    }
-    TraceLogWrite(LibraryLog, 0, L"CPrinter::Query => couldn't open HKLM/kvprinters key\n");
-    if (platform::registry.RegOpenKeyExW(HKEY_CURRENT_USER, kPrintersKey, 0, KEY_QUERY_VALUE, printers.receive()) ==
-        ERROR_SUCCESS) {
-        TraceLogWrite(LibraryLog, 0, L"CPrinter::Query => opened our printers key\n");
-        ReadLocalOptionValues(printers.get(), TRUE);
-        return;
-    }
-    TraceLogWrite(LibraryLog, 0, L"CPrinter::Query => couldn't open HKCU/kvprinters key\n");
+    // The per-machine place decides alone as soon as its Printers key exists,
+    // even when the printer's subkey or a value is missing there.
+    platform::PerMachineThenPerUser([&](HKEY hive) {
+        const bool perUser = hive == HKEY_CURRENT_USER;
+        platform::ScopedKey printers;
+        if (platform::registry.RegOpenKeyExW(hive, kPrintersKey, 0, KEY_QUERY_VALUE, printers.receive()) !=
+            ERROR_SUCCESS) {
+            TraceLogWrite(LibraryLog, 0, perUser ? L"CPrinter::Query => couldn't open HKCU/kvprinters key\n"
+                                                 : L"CPrinter::Query => couldn't open HKLM/kvprinters key\n");
+            return false;
+        }
+        TraceLogWrite(LibraryLog, 0, perUser ? L"CPrinter::Query => opened our printers key\n"
+                                             : L"CPrinter::GetLocalOptions => opened our printers key\n");
+        ReadLocalOptionValues(printers.get(), perUser ? TRUE : FALSE);
+        return true;
+    });
 }
 
 BOOL CPrinter::LookUpOptionIn(HKEY hive, const WCHAR* valueName, DWORD* member, const WCHAR* valueLine) {

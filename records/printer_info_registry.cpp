@@ -7,8 +7,8 @@
 #include "print/dump_text.h"
 #include "print/printer_names.h"
 #include "print/struct_dumps.h"
-#include "printer/printer_keys.h"
 #include "records/printer_info_dump.h"
+#include "records/registry_keys.h"
 
 namespace {
 

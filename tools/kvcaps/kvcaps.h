@@ -1,0 +1,84 @@
+// kvcaps: what the files of the tool share (each command is a file of its own:
+// source.cpp reads a record from where it is stored, summary.cpp prints it,
+// info_records.cpp builds, shows and publishes printer info records, the
+// export_*.cpp files write the standard exports, main.cpp reads the command
+// line and hands it to one of them).
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "log/trace_log.h"
+#include "platform/kernel.h"
+#include "records/caps4.h"
+
+namespace kvcaps {
+
+enum ExitCode { kOk = 0, kUsage = 1, kUnreadable = 2, kDamaged = 3, kNoMemory = 4, kNotWritten = 5 };
+
+using platform::Utf8;
+inline std::string Utf8(const std::wstring& text) { return Utf8(text.c_str()); }
+
+// Prints the usage lines of every command and gives kUsage.
+int Usage();
+
+// ------------------------------------------------------------ sources (source.cpp)
+
+// The usage lines of the commands that read a capability record from a source.
+extern const char kSourceUsageLines[];
+
+bool ReadFileBytes(const std::wstring& path, std::vector<BYTE>* bytes, std::string* why);
+// The value `name` of the printer's subkey of the Printers key, per machine
+// and then, when `perUserToo`, per user; `where` says which one was read.
+bool ReadRegistryValue(const std::wstring& printer, const WCHAR* name, bool perUserToo, std::vector<BYTE>* bytes,
+                       std::string* where, std::string* why);
+bool ReadPrinterData(const std::wstring& printer, std::vector<BYTE>* bytes, std::string* why);
+// The file's name without its extension.
+std::wstring FileStem(const std::wstring& path);
+
+// ------------------------------------------------------------ record access
+
+template <class T>
+const T* Section(const std::vector<BYTE>& bytes, DWORD offset) {
+    return reinterpret_cast<const T*>(bytes.data() + offset);
+}
+
+// A count as stored is printed signed; only a positive one lists entries
+// (the record check made sure they fit in their section).
+inline long Signed(DWORD count) { return static_cast<long>(static_cast<LONG>(count)); }
+inline DWORD Listed(DWORD count) { return Signed(count) > 0 ? count : 0; }
+
+// The record unpacked into a capability set (the caller frees it with
+// vlibPRINT_FreeQueryBuffers); false when it does not load.
+bool Unpack(const std::vector<BYTE>& bytes, QueryBuffers* set);
+
+// ------------------------------------------------------------ summary (summary.cpp)
+
+void PrintSummary(const std::vector<BYTE>& bytes);
+// The capability record's complete field-by-field dump.
+void PrintFullDump(const std::vector<BYTE>& bytes);
+// A complete dump through the trace log's own dump functions into a scratch
+// file, printed without the time stamps.
+void PrintTraceDump(const std::function<void(TraceLog*)>& dump);
+
+// ------------------------------------------------------------ exports (export_*.cpp)
+
+// Writes an export to standard output as it is (UTF-8, LF line ends); a cut
+// export gives kNotWritten.
+int WriteOut(const std::string& text);
+int WriteIppExport(const std::vector<BYTE>& bytes, const std::wstring& printer);
+int WriteJsonExport(const std::vector<BYTE>& bytes);
+
+// ------------------------------------------------------------ printer info records (info_records.cpp)
+
+namespace inforec {
+extern const char kUsageLines[];
+// True when the command line asks for one of the info-record operations.
+bool Wanted(int argc, LPWSTR* argv);
+int Run(int argc, LPWSTR* argv);
+}  // namespace inforec
+
+}  // namespace kvcaps

@@ -1,0 +1,119 @@
+// kvcaps: prints a readable summary of a stored capability record, and
+// builds, shows and publishes printer info records (see the section
+// "printer info records" below for those options).
+//
+//   kvcaps [--full] FILE.kvp                 a record of the file cache
+//   kvcaps [--full] --registry PRINTER       "PrinterData" of the printer's subkey of the
+//                                            Printers key (per machine, then per user)
+//   kvcaps [--full] --printer-data PRINTER   the printer's data value "KVPrinterInfo"
+//
+//   kvcaps --ipp SOURCE    the record as the printer attributes of an IPP Everywhere printer,
+//                          in the form `ippeveprinter -a FILE` reads (SOURCE as above)
+//   kvcaps --json SOURCE   the whole record as one JSON document
+//
+// The summary lists the papers with their ids and sizes, the bins, the media
+// types, the resolutions, the number of forms, every paper's page, printable
+// area and margins at the resolution for normal printing, and the scalar
+// capabilities. --full adds the record's complete
+// field-by-field dump. A record that is damaged or not a capability record
+// at all is refused with the reason and exit code 3; a record that cannot be
+// read gives exit code 2, a wrong command line 1, running out of memory 4,
+// an export or a record file that cannot be written whole 5.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "records/caps4_check.h"
+#include "tools/kvcaps/kvcaps.h"
+#include "tools/tool_main.h"
+
+namespace kvcaps {
+
+int Usage() {
+    // Each command's lines are kept beside its code; the first line says "usage:".
+    std::fprintf(stderr, "usage: %s", kSourceUsageLines + 7);
+    std::fputs(inforec::kUsageLines, stderr);
+    return kUsage;
+}
+
+namespace {
+
+enum class Export { kNone, kIpp, kJson };
+
+// The export option, or kNone for another argument.
+Export ExportOption(const std::wstring& arg) {
+    return arg == L"--ipp" ? Export::kIpp : arg == L"--json" ? Export::kJson : Export::kNone;
+}
+
+struct ArgvHolder {
+    LPWSTR* argv = nullptr;
+    ~ArgvHolder() {
+        if (argv) ::LocalFree(argv);
+    }
+};
+
+int Run() {
+    int argc = 0;
+    ArgvHolder args;
+    args.argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
+    if (!args.argv) return Usage();
+    if (inforec::Wanted(argc, args.argv)) return inforec::Run(argc, args.argv);
+
+    bool full = false;
+    Export format = Export::kNone;
+    std::wstring file, registryPrinter, dataPrinter;
+    for (int i = 1; i < argc; ++i) {
+        const std::wstring arg = args.argv[i];
+        if (arg == L"--full") {
+            full = true;
+        } else if (ExportOption(arg) != Export::kNone && format == Export::kNone) {
+            format = ExportOption(arg);
+        } else if (arg == L"--registry" && i + 1 < argc) {
+            registryPrinter = args.argv[++i];
+        } else if (arg == L"--printer-data" && i + 1 < argc) {
+            dataPrinter = args.argv[++i];
+        } else if (!arg.empty() && arg[0] != L'-' && file.empty()) {
+            file = arg;
+        } else {
+            return Usage();
+        }
+    }
+    if (static_cast<int>(!file.empty()) + !registryPrinter.empty() + !dataPrinter.empty() != 1) return Usage();
+    if (full && format != Export::kNone) return Usage();
+
+    std::vector<BYTE> bytes;
+    std::string where, why;
+    bool read = false;
+    if (!file.empty()) {
+        where = Utf8(file);
+        read = ReadFileBytes(file, &bytes, &why);
+    } else if (!registryPrinter.empty()) {
+        read = ReadRegistryValue(registryPrinter, L"PrinterData", true, &bytes, &where, &why);
+    } else {
+        where = "printer data \"KVPrinterInfo\" of " + Utf8(dataPrinter);
+        read = ReadPrinterData(dataPrinter, &bytes, &why);
+    }
+    if (!read) {
+        std::fprintf(stderr, "kvcaps: %s: %s\n", where.empty() ? Utf8(registryPrinter).c_str() : where.c_str(),
+                     why.c_str());
+        return kUnreadable;
+    }
+
+    WCHAR reason[256] = {};
+    if (!vlibPRINT_CheckCaps4(bytes.data(), bytes.size(), reason, 256)) {
+        std::fprintf(stderr, "kvcaps: %s: not a usable capability record: %s\n", where.c_str(), Utf8(reason).c_str());
+        return kDamaged;
+    }
+    if (format == Export::kIpp) return WriteIppExport(bytes, !file.empty() ? FileStem(file) : registryPrinter + dataPrinter);
+    if (format == Export::kJson) return WriteJsonExport(bytes);
+    std::printf("Capability record, %lu bytes, from %s\n", static_cast<unsigned long>(bytes.size()), where.c_str());
+    PrintSummary(bytes);
+    if (full) PrintFullDump(bytes);
+    std::fflush(stdout);
+    return kOk;
+}
+
+}  // namespace
+}  // namespace kvcaps
+
+int main() { return RunTool("kvcaps", kvcaps::Run, kvcaps::kNoMemory); }

@@ -1,0 +1,96 @@
+// kvcaps: reading a capability record from where it is stored: a `.kvp`
+// file of the file cache, the "PrinterData" value of the printer's subkey of
+// the Printers key, or the printer's data value "KVPrinterInfo".
+#include <shlwapi.h>
+
+#include "platform/guard.h"
+#include "platform/registry.h"
+#include "print/printer_names.h"
+#include "printer/printer_keys.h"
+#include "tools/kvcaps/kvcaps.h"
+
+namespace kvcaps {
+
+const char kSourceUsageLines[] =
+    "       kvcaps [--full | --ipp | --json] FILE.kvp\n"
+    "       kvcaps [--full | --ipp | --json] --registry PRINTER\n"
+    "       kvcaps [--full | --ipp | --json] --printer-data PRINTER\n";
+
+bool ReadFileBytes(const std::wstring& path, std::vector<BYTE>* bytes, std::string* why) {
+    HANDLE file =
+        ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        *why = "cannot open the file (error " + std::to_string(::GetLastError()) + ")";
+        return false;
+    }
+    LARGE_INTEGER size = {};
+    bool ok = ::GetFileSizeEx(file, &size) && size.QuadPart < (64ll << 20);
+    if (ok) {
+        bytes->assign(static_cast<size_t>(size.QuadPart), 0);
+        DWORD read = 0;
+        ok = bytes->empty() || (::ReadFile(file, bytes->data(), static_cast<DWORD>(bytes->size()), &read, nullptr) &&
+                                read == bytes->size());
+    }
+    ::CloseHandle(file);
+    if (!ok) *why = "cannot read the file";
+    return ok;
+}
+
+bool ReadRegistryValue(const std::wstring& printer, const WCHAR* name, bool perUserToo, std::vector<BYTE>* bytes,
+                       std::string* where, std::string* why) {
+    const std::wstring subkey =
+        std::wstring(kPrintersKey) + L"\\" + vlibPRINT_PrinterNameToRegistrySafeName(printer);
+    for (HKEY hive : {HKEY_LOCAL_MACHINE, perUserToo ? HKEY_CURRENT_USER : nullptr}) {
+        if (!hive) break;
+        platform::ScopedKey key;
+        if (platform::registry.RegOpenKeyExW(hive, subkey.c_str(), 0, KEY_QUERY_VALUE, key.receive()) != ERROR_SUCCESS)
+            continue;
+        DWORD size = 0;
+        DWORD type = 0;
+        if (platform::registry.RegQueryValueExW(key.get(), name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+            continue;
+        bytes->assign(size, 0);
+        if (platform::registry.RegQueryValueExW(key.get(), name, nullptr, &type, bytes->data(), &size) != ERROR_SUCCESS)
+            continue;
+        bytes->resize(size);
+        *where = std::string(hive == HKEY_LOCAL_MACHINE ? "HKLM\\" : "HKCU\\") + Utf8(subkey) + " \"" + Utf8(name) + "\"";
+        return true;
+    }
+    *why = "no \"" + Utf8(name) + "\" value under HKLM" + (perUserToo ? " or HKCU" : "") + "\\" + Utf8(subkey);
+    return false;
+}
+
+// The file's name without its extension ("KV_Laser" of "Z:\\a.b/KV_Laser"):
+// a dot in a folder's name is no extension.
+std::wstring FileStem(const std::wstring& path) {
+    const WCHAR* name = ::PathFindFileNameW(path.c_str());
+    const WCHAR* extension = ::PathFindExtensionW(name);
+    return std::wstring(name, extension);
+}
+
+bool ReadPrinterData(const std::wstring& printer, std::vector<BYTE>* bytes, std::string* why) {
+    LPWSTR name = const_cast<LPWSTR>(printer.c_str());
+    HANDLE handle = nullptr;
+    BOOL opened = FALSE;
+    platform::Guarded([&] { opened = platform::spooler.OpenPrinterW(name, &handle, nullptr); });
+    if (!opened || !handle) {
+        *why = "cannot open the printer";
+        return false;
+    }
+    WCHAR value[] = L"KVPrinterInfo";
+    DWORD type = 0, needed = 0, status = ERROR_INVALID_FUNCTION;
+    platform::Guarded([&] { platform::spooler.GetPrinterDataW(handle, value, &type, nullptr, 0, &needed); });
+    bytes->assign(needed ? needed : 1, 0);
+    BYTE* data = bytes->data();
+    const DWORD capacity = static_cast<DWORD>(bytes->size());
+    platform::Guarded([&] { status = platform::spooler.GetPrinterDataW(handle, value, &type, data, capacity, &needed); });
+    platform::Guarded([&] { platform::spooler.ClosePrinter(handle); });
+    if (status != ERROR_SUCCESS) {
+        *why = "the printer has no \"KVPrinterInfo\" data value (error " + std::to_string(status) + ")";
+        return false;
+    }
+    bytes->resize(needed);
+    return true;
+}
+
+}  // namespace kvcaps
