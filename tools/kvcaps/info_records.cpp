@@ -22,7 +22,7 @@ namespace inforec {
 
 
 const char kUsageLines[] =
-    "       kvcaps --info-record PRINTER FILE [--version 400|401|402]\n"
+    "       kvcaps --info-record PRINTER FILE [--record-version 400|401|402]\n"
     "       kvcaps [--full] --info FILE\n"
     "       kvcaps --publish [--type N] [--session N] [--user NAME] [--connection N]\n"
     "       kvcaps [--full] --info-registry PRINTER\n";
@@ -346,6 +346,10 @@ bool ParseNumber(const WCHAR* text, DWORD* value) {
     return true;
 }
 
+// --record-version N, or the older spelling --version N (kvcaps --version
+// alone prints the program's version).
+bool IsRecordVersionOption(const std::wstring& arg) { return arg == L"--record-version" || arg == L"--version"; }
+
 int Run(int argc, LPWSTR* argv) {
     bool full = false, publish = false;
     std::wstring infoRecordPrinter, outFile, infoFile, registryPrinter;
@@ -371,7 +375,7 @@ int Run(int argc, LPWSTR* argv) {
             registryPrinter = argv[++i];
         } else if (arg == L"--user" && hasValue) {
             options.user = argv[++i];
-        } else if (!(hasValue && ((arg == L"--version" && ParseNumber(argv[++i], &version)) ||
+        } else if (!(hasValue && ((IsRecordVersionOption(arg) && ParseNumber(argv[++i], &version)) ||
                                   (arg == L"--type" && ParseNumber(argv[++i], &options.type)) ||
                                   (arg == L"--session" && ParseNumber(argv[++i], &options.session)) ||
                                   (arg == L"--connection" && ParseNumber(argv[++i], &options.connection))))) {

@@ -11,6 +11,8 @@
 //                          in the form `ippeveprinter -a FILE` reads (SOURCE as above)
 //   kvcaps --json SOURCE   the whole record as one JSON document
 //
+//   kvcaps --version       the program's version (its version resource)
+//
 // The summary lists the papers with their ids and sizes, the bins, the media
 // types, the resolutions, the number of forms, every paper's page, printable
 // area and margins at the resolution for normal printing, and the scalar
@@ -26,6 +28,7 @@
 #include "records/caps4_check.h"
 #include "tools/kvcaps/kvcaps.h"
 #include "tools/tool_main.h"
+#include "tools/tool_version.h"
 
 namespace kvcaps {
 
@@ -33,6 +36,7 @@ int Usage() {
     // Each command's lines are kept beside its code; the first line says "usage:".
     std::fprintf(stderr, "usage: %s", kSourceUsageLines + 7);
     std::fputs(inforec::kUsageLines, stderr);
+    std::fputs("       kvcaps --version\n", stderr);
     return kUsage;
 }
 
@@ -57,6 +61,7 @@ int Run() {
     ArgvHolder args;
     args.argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
     if (!args.argv) return Usage();
+    if (argc == 2 && std::wstring(args.argv[1]) == L"--version") return PrintToolVersion("kvcaps");
     if (inforec::Wanted(argc, args.argv)) return inforec::Run(argc, args.argv);
 
     bool full = false;

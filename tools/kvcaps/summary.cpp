@@ -207,7 +207,7 @@ void PrintFullDump(const std::vector<BYTE>& bytes) {
 
 // ------------------------------------------------------------ printer info records
 //
-//   kvcaps --info-record PRINTER FILE [--version 400|401|402]
+//   kvcaps --info-record PRINTER FILE [--record-version 400|401|402]
 //   kvcaps [--full] --info FILE
 //   kvcaps --publish [--type N] [--session N] [--user NAME] [--connection N]
 
