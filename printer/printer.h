@@ -88,7 +88,7 @@ public:
     DWORD RegisterForPrinterNotify(DWORD dwUser, PFN_PRINTER_NOTIFY pfnNotify, LPVOID pContext);
     // TRUE when the registration was removed. Once it returns no call of it
     // starts; a call already under way is waited for (at most 5 s, and not
-    // from a callback).
+    // from this object's own callbacks).
     BOOL UnregisterForPrinterNotify(DWORD dwId);
     // Start and stop the notification thread; failures are traced and leave
     // the object idle. Once the stop returns no callback starts; the thread

@@ -116,6 +116,8 @@ TEST_F(PrinterNotify, DeliveryAndAnswers) {
                                 t + "failed to get complete notification info", t + "8; Lab",
                                 t + "failed to get complete notification info", t + "no notification info, nothing delivered"}));
     for (const char* once : {"16", "JOB_NOTIFY_FIELD_DEVMODE", "8; Lab"}) EXPECT_EQ(CountOf(lines, t + once), 1) << once;
+    const auto none = std::find(lines.begin(), lines.end(), t + "Printer server name changed");  // no value traced
+    ASSERT_TRUE(none + 1 < lines.end() && none[1] == t + "freeing notification info");
     EXPECT_EQ(CountOf(lines, t + "exception occurred during delivery"), 2);
 }
 
