@@ -15,6 +15,7 @@
 #include <list>
 #include <mutex>
 #include <set>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
@@ -68,8 +69,9 @@ struct FakeNotify {
         return changes.empty() && kernel.empty() && blocks.empty();
     }
     static void RunOnce(std::function<void()>& hook) {
-        std::function<void()> run;
-        std::unique_lock<std::recursive_mutex>(g->lock), run.swap(hook);
+        std::unique_lock<std::recursive_mutex> hold(g->lock);
+        std::function<void()> run = std::exchange(hook, nullptr);
+        hold.unlock();
         if (run) run();
     }
     static HANDLE Given(HANDLE handle) {
@@ -152,7 +154,10 @@ struct FakeNotify {
             if (ms) RunOnce(g->beforeTimedWait);
             return ms && g->timeOuts > 0 && g->timeOuts-- ? DWORD(WAIT_TIMEOUT) : ::WaitForSingleObject(h, ms);
         };
-        api.Sleep = [](DWORD ms) { std::lock_guard<std::recursive_mutex>(g->lock), g->sleeps.push_back(ms); };
+        api.Sleep = [](DWORD ms) {
+            std::lock_guard<std::recursive_mutex> hold(g->lock);
+            g->sleeps.push_back(ms);
+        };
         return api;
     }
 
