@@ -1,8 +1,6 @@
-// Change notification of the printer object against the fake print system
-// with scripted notification: registrations, what the thread delivers for each
-// answer of the spooler, stops and destruction from inside callbacks and
-// against slow ones, and registrations, removals, starts and stops from
-// several threads at once. Each test starts from a fresh fake and recorder.
+// Change notification against the fake print system with scripted changes:
+// registrations, delivery and answers, life and time-outs, concurrency. Each
+// test starts from a fresh fake and recorder.
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
@@ -45,10 +43,7 @@ protected:
         EXPECT_TRUE(notify.Joined() && notify.Clean() && env.fake.OpenPrinterHandles() == 0 && heap->Live() == 0);
     }
     std::unique_ptr<CPrinter> Make(DWORD id = 7) { return std::make_unique<CPrinter>(env.trace.log(), L"P", 1, id); }
-    std::string Told() {
-        std::lock_guard<std::mutex> hold(lock);
-        return told;
-    }
+    std::string Told() { return std::lock_guard<std::mutex>(lock), told; }
     static void WINAPI Record(LPVOID context, LPCWSTR text, DWORD field) {
         std::lock_guard<std::mutex> hold(self->lock);
         self->told += std::to_string(intptr_t(context)) + "/" + std::to_string(field) + " " + testsupport::Narrow(text) + "; ";
@@ -66,8 +61,7 @@ TEST_F(PrinterNotify, RegistrationNumbersAndRemovalAnswers) {
     EXPECT_TRUE(p->UnregisterForPrinterNotify(2));
     EXPECT_EQ(p->RegisterForPrinterNotify(0, Record, nullptr), 4u);
     for (DWORD id : {2u, 5u, 0u}) EXPECT_FALSE(p->UnregisterForPrinterNotify(id));
-    p->StopPrinterNotifyThread();
-    p.reset();
+    p->StopPrinterNotifyThread(), p.reset();
     const std::string u = "CPrinter::UnregisterForPrinterNotify => ";
     EXPECT_TRUE(InOrder(env.trace.Lines(), {"CPrinter::RegisterForPrinterNotify => no notify function passed in", u + "notify ID not found",
                                             u + "notify ID out of range", u + "notify ID out of range",
@@ -125,21 +119,16 @@ TEST_F(PrinterNotify, DeliveryAndAnswers) {
 // and nothing more is delivered (leaving: to it).
 TEST_F(PrinterNotify, CallbackStopsDestroysOrUnregisters) {
     std::unique_ptr<CPrinter> p;
-    struct Case {
-        std::function<void()> action;
-        bool goesOn;
-        std::string expected;
-    };
     const std::string comment = "/5 Printer comment changed; ", location = "/6 Printer location changed; ";
-    for (const Case& c : std::vector<Case>{{[&] { p->StopPrinterNotifyThread(); }, false, "1" + comment},
-                                           {[&] { p.reset(); }, false, "1" + comment},
-                                           {[&] { p->UnregisterForPrinterNotify(1); }, true, "1" + comment + "2" + comment + "2" + location}}) {
-        told.clear(), act = c.action, p = Make();
+    for (const auto& [action, goesOn, expected] : std::vector<std::tuple<std::function<void()>, bool, std::string>>{
+             {[&] { p->StopPrinterNotifyThread(); }, false, "1" + comment},
+             {[&] { p.reset(); }, false, "1" + comment},
+             {[&] { p->UnregisterForPrinterNotify(1); }, true, "1" + comment + "2" + comment + "2" + location}}) {
+        told.clear(), act = action, p = Make();
         p->RegisterForPrinterNotify(0, Act, LPVOID(1)), p->RegisterForPrinterNotify(0, Record, LPVOID(2));
         p->StartPrinterNotifyThread();
-        ASSERT_TRUE(notify.Send({kTwo}, c.goesOn));
-        ASSERT_TRUE(c.goesOn || notify.Joined());
-        EXPECT_EQ(Told(), c.expected);
+        ASSERT_TRUE(notify.Send({kTwo}, goesOn) && (goesOn || notify.Joined()));
+        EXPECT_EQ(Told(), expected);
         p.reset();
     }
     EXPECT_EQ(CountOf(env.trace.Lines(), "CPrinter::StopPrinterNotifyThread => called from the notify thread, not waiting for it"), 2);
