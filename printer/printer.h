@@ -81,16 +81,18 @@ public:
     // Reads the four construction-time local print options.
     void GetLocalOptions();
 
-    // Change notification. A registration number (from 1, never reused), or
-    // 0 without a callback; the callback is called on the notification
-    // thread from the next change on. Both are refused inside a callback,
-    // and a callback must not destroy the object.
+    // Change notification. Callbacks are called on the notification thread
+    // with no lock of the object held: a callback may register, remove, stop
+    // or destroy the object. A registration number (from 1, never reused),
+    // or 0 without a callback; it is called from the next change on.
     DWORD RegisterForPrinterNotify(DWORD dwUser, PFN_PRINTER_NOTIFY pfnNotify, LPVOID pContext);
-    // TRUE when the registration was removed; once it returns, the callback
-    // is not called again.
+    // TRUE when the registration was removed. Once it returns no call of it
+    // starts; a call already under way is waited for (at most 5 s, and not
+    // from this object's own callbacks).
     BOOL UnregisterForPrinterNotify(DWORD dwId);
     // Start and stop the notification thread; failures are traced and leave
-    // the object idle.
+    // the object idle. Once the stop returns no callback starts; the thread
+    // is waited for at most 5 s, and not at all from one of its callbacks.
     void StartPrinterNotifyThread();
     void StopPrinterNotifyThread();
 
@@ -119,7 +121,9 @@ public:
     DWORD dwCacheMethod;
 
     // Change notification. bNotifyRunning is set by the notification thread
-    // and cleared by the stop.
+    // and cleared by the stop. hNotify and hNotifyThread are the running
+    // thread's, owned by its pNotifyRun; start and stop change them under
+    // csNotify.
     std::atomic<BOOL> bNotifyRunning;
     HANDLE hStopEvent;
     HANDLE hNotifyPrinter;
@@ -134,6 +138,7 @@ public:
     PWORD pPrinterFields;
     PWORD pJobFields;
     std::list<boost::shared_ptr<_PRINTER_CHANGE>> lstChanges;  // guarded by csNotify
+    _NOTIFY_RUN* pNotifyRun;  // the running thread's state, null when none; guarded by csNotify
 
     // Local print options, read at construction; the query and the cache do
     // not use them.
@@ -153,8 +158,6 @@ private:
     // notification.
     void SetUpNotification();
     void TearDownNotification();
-    // Closes the change handle and the thread handle of a thread that has ended.
-    void CloseNotifyHandles();
 
     // Local options: the four values below one Printers key, and the
     // query-time lookup of one value (per machine, then per user).

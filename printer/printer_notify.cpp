@@ -80,10 +80,43 @@ const ChangeText kJobChanges[kJobNotifyFields] = {
 constexpr DWORD kStopWaitMs = 5000;
 constexpr DWORD kRetryWaitMs = 1000;
 
-// The printer object whose callbacks this thread is calling right now.
-// Registration and removal from inside a callback would change the list that
-// is being walked, so they are refused.
-thread_local const CPrinter* t_delivering = nullptr;
+}  // namespace
+
+// How the thread and the object let go of each other.
+//
+// The thread calls every callback with no lock of ours held, from a copy of
+// the registration taken under csNotify just before the call: a callback may
+// register, remove, stop or destroy its object, and callbacks on two printers
+// that call each other's objects cannot deadlock. What the thread needs of its
+// own is in this block, shared by the object and the thread (one reference
+// each; the last to let go closes the handles and frees it). The thread
+// reaches the object only through pPrinter and only under cs. A stop (also the
+// destructor's) clears pPrinter under cs: from then on the thread touches
+// nothing of the object, traces nothing, calls no callback and ends at its next
+// look, whether or not the stop waited for it. The stop waits for the thread
+// at most 5 s, so that a callback already under way has returned when it
+// returns, and not at all on the thread itself. A thread that outlives that
+// wait keeps its handles: closing a handle a live thread waits on would let it
+// wait on whatever object gets that handle value next.
+// A call under way is marked in dwCalling (its registration number), with
+// hCallDone reset until it returns: a removal on another thread waits for it,
+// at most 5 s.
+struct _NOTIFY_RUN {
+    volatile LONG refs;
+    CRITICAL_SECTION cs;      // guards pPrinter; taken before csNotify, never after
+    CPrinter* pPrinter;       // null once the object has let go
+    HANDLE hThread;
+    HANDLE hChange;           // from FindFirstPrinterChangeNotification
+    HANDLE hWake;             // this thread's own stop event: no start of another object resets it
+    HANDLE hShared;           // this thread's own handle to the named stop event, or null
+    HANDLE hCallDone;         // manual reset; signalled while no call is under way
+    volatile LONG dwCalling;  // the registration whose callback is under way, 0 when none
+};
+
+namespace {
+
+// The state of the notification thread this is, on such a thread.
+thread_local _NOTIFY_RUN* t_run = nullptr;
 
 class NotifyLock {
 public:
@@ -96,10 +129,61 @@ private:
     CRITICAL_SECTION& cs_;
 };
 
-void FreeInfo(TraceLog* log, PPRINTER_NOTIFY_INFO info) {
-    if (platform::spooler.FreePrinterNotifyInfo(info)) return;
-    TraceLogError(log, 0, ::GetLastError());
-    TraceLogWrite(log, 0, L"PrinterNotifyThread => failed to free notification info\n");
+// The printer object, with run->cs held, while it holds on to the thread;
+// false once it has let go.
+class Attached {
+public:
+    explicit Attached(_NOTIFY_RUN* run) : lock_(run->cs), printer_(run->pPrinter) {}
+    explicit operator bool() const { return printer_ != nullptr; }
+    CPrinter* operator->() const { return printer_; }
+
+private:
+    NotifyLock lock_;
+    CPrinter* printer_;
+};
+
+// One line to the object's log; false once the object has let go.
+template <class... Args>
+bool Say(_NOTIFY_RUN* run, const WCHAR* format, Args... args) {
+    Attached printer(run);
+    if (printer) TraceLogWrite(printer->pLog, 0, format, args...);
+    return static_cast<bool>(printer);
+}
+
+bool SayError(_NOTIFY_RUN* run, DWORD error, const WCHAR* line) {
+    Attached printer(run);
+    if (!printer) return false;
+    TraceLogError(printer->pLog, 0, error);
+    TraceLogWrite(printer->pLog, 0, line);
+    return true;
+}
+
+// The last holder closes the handles (tracing to `log`, null for none) and
+// frees the block.
+void ReleaseRun(_NOTIFY_RUN* run, TraceLog* log) {
+    if (::InterlockedDecrement(&run->refs) != 0) return;
+    if (run->hChange) {
+        TraceLogWrite(log, 0, L"CPrinter::StopPrinterNotifyThread => closing notify handle\n");
+        if (platform::spooler.FindClosePrinterChangeNotification(run->hChange)) {
+            TraceLogWrite(log, 0, L"CPrinter::StopPrinterNotifyThread => closed notify handle\n");
+        } else {
+            TraceLogError(log, 0, ::GetLastError());
+            TraceLogWrite(log, 0, L"CPrinter::StopPrinterNotifyThread => failed to close notify handle\n");
+        }
+    }
+    if (run->hThread) {
+        TraceLogWrite(log, 0, L"CPrinter::StopPrinterNotifyThread => closing notify thread handle\n");
+        platform::kernel.CloseHandle(run->hThread);
+    }
+    for (HANDLE event : {run->hWake, run->hShared, run->hCallDone})
+        if (event) platform::kernel.CloseHandle(event);
+    ::DeleteCriticalSection(&run->cs);
+    platform::HeapFreeBlock(run);
+}
+
+void FreeInfo(_NOTIFY_RUN* run, PPRINTER_NOTIFY_INFO info) {
+    if (!platform::spooler.FreePrinterNotifyInfo(info))
+        SayError(run, ::GetLastError(), L"PrinterNotifyThread => failed to free notification info\n");
 }
 
 void TraceValue(TraceLog* log, const ChangeText& change, const PRINTER_NOTIFY_INFO_DATA& data) {
@@ -117,136 +201,165 @@ void TraceValue(TraceLog* log, const ChangeText& change, const PRINTER_NOTIFY_IN
     }
 }
 
-// Tells every registration of the printer about one change, in registration
-// order. The lock is held for the whole walk: once a removal has returned, its
-// callback is never called again, so its owner may free the context at once.
-void Deliver(CPrinter* printer, const WCHAR* text, DWORD field) {
-    NotifyLock lock(printer->csNotify);
-    t_delivering = printer;
-    try {
-        for (_NOTIFY_REGISTRATION* registration : printer->vecNotify) {
-            if (!registration || !registration->pfnNotify) continue;
+// Ends the mark of a call, also when the callback throws.
+class CallMark {
+public:
+    explicit CallMark(_NOTIFY_RUN* run) : run_(run) {}
+    ~CallMark() {
+        ::InterlockedExchange(&run_->dwCalling, 0);
+        platform::kernel.SetEvent(run_->hCallDone);
+    }
+    CallMark(const CallMark&) = delete;
+    CallMark& operator=(const CallMark&) = delete;
+
+private:
+    _NOTIFY_RUN* run_;
+};
+
+// Tells the registrations of one change, in registration order, each from a
+// copy taken under csNotify and called outside it. The stop and the removal
+// are looked at before every call. False once the object has let go.
+bool Deliver(_NOTIFY_RUN* run, const WCHAR* text, DWORD field) {
+    DWORD last = 0, newest = 0;
+    for (bool first = true;; first = false) {
+        PFN_PRINTER_NOTIFY notify = nullptr;
+        LPVOID context = nullptr;
+        {
+            Attached printer(run);
+            if (!printer) return false;
+            NotifyLock lock(printer->csNotify);
+            // A registration made from now on takes part from the next change.
+            if (first) newest = printer->dwLastNotifyId;
+            const auto& registrations = printer->vecNotify;
+            const auto next = std::find_if(registrations.begin(), registrations.end(), [=](const _NOTIFY_REGISTRATION* r) {
+                return r && r->pfnNotify && r->dwId > last && r->dwId <= newest;
+            });
+            if (next == registrations.end()) return true;
+            last = (*next)->dwId, notify = (*next)->pfnNotify, context = (*next)->pContext;
             printer->lstChanges.push_back(boost::make_shared<_PRINTER_CHANGE>(_PRINTER_CHANGE{text, field}));
             if (printer->lstChanges.size() > kMaxPrinterChanges) printer->lstChanges.pop_front();
-            registration->pfnNotify(registration->pContext, text, field);
+            platform::kernel.ResetEvent(run->hCallDone);
+            ::InterlockedExchange(&run->dwCalling, static_cast<LONG>(last));
         }
-    } catch (...) {
-        t_delivering = nullptr;
-        throw;
+        CallMark mark(run);
+        notify(context, text, field);
     }
-    t_delivering = nullptr;
 }
 
-void DeliverEntries(CPrinter* printer, const PRINTER_NOTIFY_INFO* info) {
-    TraceLog* log = printer->pLog;
-    const PRINTER_NOTIFY_INFO_DATA* entries = info->aData;
+bool DeliverEntries(_NOTIFY_RUN* run, const PRINTER_NOTIFY_INFO* info) {
     for (DWORD i = 0; i < info->Count; ++i) {
-        const PRINTER_NOTIFY_INFO_DATA& data = entries[i];
-        const ChangeText* table = kPrinterChanges;
-        WORD fields = kPrinterNotifyFields;
-        if (data.Type == PRINTER_NOTIFY_TYPE) {
-            TraceLogWrite(log, 0, L"PrinterNotifyThread => PRINTER_NOTIFY_TYPE\n");
-        } else if (data.Type == JOB_NOTIFY_TYPE) {
-            TraceLogWrite(log, 0, L"PrinterNotifyThread => JOB_NOTIFY_TYPE; job %d\n", data.Id);
-            table = kJobChanges;
-            fields = kJobNotifyFields;
-        } else {
-            TraceLogWrite(log, 0, L"PrinterNotifyThread => unknown type\n");
-            continue;
+        const PRINTER_NOTIFY_INFO_DATA& data = info->aData[i];
+        const ChangeText* change = nullptr;
+        {
+            Attached printer(run);
+            if (!printer) return false;
+            TraceLog* log = printer->pLog;
+            const ChangeText* table = kPrinterChanges;
+            WORD fields = kPrinterNotifyFields;
+            if (data.Type == PRINTER_NOTIFY_TYPE) {
+                TraceLogWrite(log, 0, L"PrinterNotifyThread => PRINTER_NOTIFY_TYPE\n");
+            } else if (data.Type == JOB_NOTIFY_TYPE) {
+                TraceLogWrite(log, 0, L"PrinterNotifyThread => JOB_NOTIFY_TYPE; job %d\n", data.Id);
+                table = kJobChanges;
+                fields = kJobNotifyFields;
+            } else {
+                TraceLogWrite(log, 0, L"PrinterNotifyThread => unknown type\n");
+                continue;
+            }
+            TraceLogWrite(log, 0, L"PrinterNotifyThread => field: %d\n", data.Field);
+            if (data.Field >= fields) continue;
+            change = &table[data.Field];
+            TraceLogWrite(log, 0, L"PrinterNotifyThread => %s\n", change->text);
+            TraceValue(log, *change, data);
         }
-        TraceLogWrite(log, 0, L"PrinterNotifyThread => field: %d\n", data.Field);
-        if (data.Field >= fields) continue;
-        const ChangeText& change = table[data.Field];
-        TraceLogWrite(log, 0, L"PrinterNotifyThread => %s\n", change.text);
-        TraceValue(log, change, data);
-        Deliver(printer, change.text, data.Field);
+        if (!Deliver(run, change->text, data.Field)) return false;
     }
+    return true;
 }
 
-// One signalled change handle: fetch the information, deliver it, give it back.
-void HandleChange(CPrinter* printer, HANDLE change) {
-    TraceLog* log = printer->pLog;
-    TraceLogWrite(log, 0, L"PrinterNotifyThread => wait finished, getting notification\n");
+// One signalled change handle: fetch the information, deliver it, give it
+// back. False once the object has let go.
+bool HandleChange(_NOTIFY_RUN* run) {
+    if (!Say(run, L"PrinterNotifyThread => wait finished, getting notification\n")) return false;
     DWORD changeWord = 0;
     PPRINTER_NOTIFY_INFO info = nullptr;
-    if (!platform::spooler.FindNextPrinterChangeNotification(change, &changeWord, nullptr,
+    if (!platform::spooler.FindNextPrinterChangeNotification(run->hChange, &changeWord, nullptr,
                                                               reinterpret_cast<LPVOID*>(&info))) {
-        TraceLogError(log, 0, ::GetLastError());
-        TraceLogWrite(log, 0, L"PrinterNotifyThread => failed to get notification info\n");
+        if (!SayError(run, ::GetLastError(), L"PrinterNotifyThread => failed to get notification info\n")) return false;
         // The change handle may stay signalled after a failed fetch (a spooler
         // gone away): pause as after a failed wait rather than spin and fill
         // the log.
         platform::kernel.Sleep(kRetryWaitMs);
-        return;
+        return true;
     }
-    TraceLogWrite(log, 0, L"PrinterNotifyThread => dwChange: %d\n", changeWord);
-
-    if (info && (info->Flags & PRINTER_NOTIFY_INFO_DISCARDED)) {
+    bool attached = Say(run, L"PrinterNotifyThread => dwChange: %d\n", changeWord);
+    if (attached && info && (info->Flags & PRINTER_NOTIFY_INFO_DISCARDED)) {
         // The spooler dropped some of the changes: ask for the whole state again.
-        FreeInfo(log, info);
-        TraceLogError(log, 0, ::GetLastError());
-        TraceLogWrite(log, 0, L"PrinterNotifyThread => failed to get complete notification info\n");
+        FreeInfo(run, info);
+        SayError(run, ::GetLastError(), L"PrinterNotifyThread => failed to get complete notification info\n");
         PRINTER_NOTIFY_OPTIONS refresh = {2, PRINTER_NOTIFY_OPTIONS_REFRESH, 0, nullptr};
         info = nullptr;
-        if (!platform::spooler.FindNextPrinterChangeNotification(change, &changeWord, &refresh,
+        if (!platform::spooler.FindNextPrinterChangeNotification(run->hChange, &changeWord, &refresh,
                                                                   reinterpret_cast<LPVOID*>(&info))) {
-            TraceLogError(log, 0, ::GetLastError());
-            TraceLogWrite(log, 0, L"PrinterNotifyThread => failed to get notification info\n");
+            SayError(run, ::GetLastError(), L"PrinterNotifyThread => failed to get notification info\n");
             info = nullptr;
         }
     }
     // A failed refresh, or a spooler that sent no information: nothing to
     // deliver for this wake-up.
-    if (!info) {
-        TraceLogWrite(log, 0, L"PrinterNotifyThread => no notification info, nothing delivered\n");
-        return;
-    }
+    if (!info) return attached && Say(run, L"PrinterNotifyThread => no notification info, nothing delivered\n");
     try {
-        DeliverEntries(printer, info);
+        attached = attached && DeliverEntries(run, info);
     } catch (...) {
-        FreeInfo(log, info);
+        FreeInfo(run, info);
         throw;
     }
-    TraceLogWrite(log, 0, L"PrinterNotifyThread => freeing notification info\n");
-    FreeInfo(log, info);
+    attached = attached && Say(run, L"PrinterNotifyThread => freeing notification info\n");
+    FreeInfo(run, info);
+    return attached;
+}
+
+// The name of the stop event shared by the objects of one notify id.
+void StopEventName(DWORD notifyId, WCHAR (&name)[MAX_PATH]) {
+    std::swprintf(name, MAX_PATH, L"Local\\PrinterNotify_%d", static_cast<int>(notifyId));
 }
 
 }  // namespace
 
 // ------------------------------------------------------------ thread
 
-DWORD WINAPI PrinterNotifyThread(LPVOID pPrinter) {
-    CPrinter* printer = static_cast<CPrinter*>(pPrinter);
-    TraceLog* log = printer->pLog;
-    TraceLogWrite(log, 0, L"PrinterNotifyThread => \n");
-    // The stop event first: it wins when both are signalled. The handles stay
-    // open until this thread has ended (see StopPrinterNotifyThread).
-    const HANDLE waitSet[2] = {printer->hStopEvent, printer->hNotify};
-    printer->bNotifyRunning = TRUE;
+DWORD WINAPI PrinterNotifyThread(LPVOID pRun) {
+    auto* run = static_cast<_NOTIFY_RUN*>(pRun);
+    t_run = run;
+    {
+        Attached printer(run);
+        if (printer) {
+            TraceLogWrite(printer->pLog, 0, L"PrinterNotifyThread => \n");
+            printer->bNotifyRunning = TRUE;
+        }
+    }
+    // This thread's stop first: it wins over a change signalled at the same
+    // time. The named event last: a stop of any object of the notify id.
+    const HANDLE waitSet[3] = {run->hWake, run->hChange, run->hShared};
+    const DWORD count = run->hShared ? 3 : 2;
     for (;;) {
-        const DWORD result = platform::kernel.WaitForMultipleObjects(2, waitSet, FALSE, INFINITE);
-        if (result == WAIT_OBJECT_0) break;
+        const DWORD result = platform::kernel.WaitForMultipleObjects(count, waitSet, FALSE, INFINITE);
         if (result == WAIT_OBJECT_0 + 1) {
             // A callback that throws, or no memory to keep the change, ends this
             // wake-up's delivery, not the thread (nor, as an exception leaving
             // a thread would, the process).
             try {
-                HandleChange(printer, waitSet[1]);
+                if (!HandleChange(run)) break;
             } catch (...) {
-                TraceLogWrite(log, 0, L"PrinterNotifyThread => exception occurred during delivery\n");
+                if (!Say(run, L"PrinterNotifyThread => exception occurred during delivery\n")) break;
             }
-            // A stop that gave up waiting for this delivery has cleared the
-            // flag. Another object on the same stop event may have reset the
-            // event since, so the flag ends the thread here, not the event.
-            if (!printer->bNotifyRunning) break;
             continue;
         }
-        TraceLogError(log, 0, ::GetLastError());
-        TraceLogWrite(log, 0, L"PrinterNotifyThread => wait failed?\n");
+        if (result == WAIT_OBJECT_0 || (count == 3 && result == WAIT_OBJECT_0 + 2)) break;
+        if (!SayError(run, ::GetLastError(), L"PrinterNotifyThread => wait failed?\n")) break;
         platform::kernel.Sleep(kRetryWaitMs);
-        // A wait that keeps failing must not keep a stopped thread alive.
-        if (!printer->bNotifyRunning || platform::kernel.WaitForSingleObject(waitSet[0], 0) == WAIT_OBJECT_0) break;
     }
+    ReleaseRun(run, nullptr);
     return 0;
 }
 
@@ -260,9 +373,10 @@ void CPrinter::SetUpNotification() {
     hNotifyThread = nullptr;
     hNotify = INVALID_HANDLE_VALUE;
     dwNotifyThreadId = 0;
+    pNotifyRun = nullptr;
 
     WCHAR name[MAX_PATH];
-    std::swprintf(name, MAX_PATH, L"Local\\PrinterNotify_%d", static_cast<int>(dwNotifyId));
+    StopEventName(dwNotifyId, name);
     TraceLogWrite(pLog, 0, L"CPrinter => event: %s\n", name);
     hStopEvent = platform::kernel.CreateEventW(nullptr, TRUE, FALSE, name);
     if (!hStopEvent) {
@@ -279,16 +393,12 @@ void CPrinter::SetUpNotification() {
 }
 
 void CPrinter::TearDownNotification() {
+    // A thread that outlives the stop's wait (or whose callback is destroying
+    // this object) touches nothing of the object from here on.
     StopPrinterNotifyThread();
-    if (hNotifyThread) {
-        // The thread still uses this object (a callback that takes long): the
-        // object must not go away under it. Another object on the same stop
-        // event may have started since and reset the event, so it is signalled
-        // again for as long as the thread goes on.
-        TraceLogWrite(pLog, 0, L"~CPrinter => waiting for the notify thread to end\n");
-        do platform::kernel.SetEvent(hStopEvent);
-        while (platform::kernel.WaitForSingleObject(hNotifyThread, kStopWaitMs) == WAIT_TIMEOUT);
-        CloseNotifyHandles();
+    if (hNotify != INVALID_HANDLE_VALUE) {  // left by a start whose thread could not be created
+        platform::spooler.FindClosePrinterChangeNotification(hNotify);
+        hNotify = INVALID_HANDLE_VALUE;
     }
     ::DeleteCriticalSection(&csNotify);
     platform::HeapFreeBlock(pNotifyTypes);
@@ -316,42 +426,54 @@ DWORD CPrinter::RegisterForPrinterNotify(DWORD dwUser, PFN_PRINTER_NOTIFY pfnNot
         TraceLogWrite(pLog, 0, L"CPrinter::RegisterForPrinterNotify => no notify function passed in\n");
         return 0;
     }
-    if (t_delivering == this) {
-        TraceLogWrite(pLog, 0, L"CPrinter::RegisterForPrinterNotify => not allowed from a notify callback\n");
-        return 0;
-    }
     auto* registration = platform::HeapAllocZeroAs<_NOTIFY_REGISTRATION>(sizeof(_NOTIFY_REGISTRATION));
     if (!registration) {
         TraceLogWrite(pLog, 0, L"CPrinter::RegisterForPrinterNotify => couldn't allocate memory for the registration\n");
         return 0;
     }
     NotifyLock lock(csNotify);
+    try {
+        vecNotify.push_back(registration);
+    } catch (...) {
+        platform::HeapFreeBlock(registration);
+        throw;
+    }
     *registration = {++dwLastNotifyId, this, pfnNotify, pContext, dwUser};
-    vecNotify.push_back(registration);
     TraceLogWrite(pLog, 0, L"CPrinter::RegisterForPrinterNotify => added ID: %d\n", registration->dwId);
     return registration->dwId;
 }
 
 BOOL CPrinter::UnregisterForPrinterNotify(DWORD dwId) {
     TraceLogWrite(pLog, 0, L"CPrinter::UnregisterForPrinterNotify =>\n");
-    if (t_delivering == this) {
-        TraceLogWrite(pLog, 0, L"CPrinter::UnregisterForPrinterNotify => not allowed from a notify callback\n");
-        return FALSE;
+    _NOTIFY_RUN* calling = nullptr;
+    {
+        NotifyLock lock(csNotify);
+        if (dwId == 0 || dwId > dwLastNotifyId) {
+            TraceLogWrite(pLog, 0, L"CPrinter::UnregisterForPrinterNotify => notify ID out of range\n");
+            return FALSE;
+        }
+        auto found = std::find_if(vecNotify.begin(), vecNotify.end(),
+                                  [dwId](const _NOTIFY_REGISTRATION* r) { return r && r->dwId == dwId; });
+        if (found == vecNotify.end()) {
+            TraceLogWrite(pLog, 0, L"CPrinter::UnregisterForPrinterNotify => notify ID not found\n");
+            return FALSE;
+        }
+        TraceLogWrite(pLog, 0, L"CPrinter::UnregisterForPrinterNotify => found ID, removing\n");
+        platform::HeapFreeBlock(*found);
+        vecNotify.erase(found);
+        // Its callback may have been taken for a call just now: wait for that
+        // call, unless this is that call's own thread.
+        if (pNotifyRun && pNotifyRun != t_run && static_cast<DWORD>(pNotifyRun->dwCalling) == dwId) {
+            calling = pNotifyRun;
+            ::InterlockedIncrement(&calling->refs);
+        }
     }
-    NotifyLock lock(csNotify);
-    if (dwId == 0 || dwId > dwLastNotifyId) {
-        TraceLogWrite(pLog, 0, L"CPrinter::UnregisterForPrinterNotify => notify ID out of range\n");
-        return FALSE;
+    if (calling) {
+        // Signalled once no call is under way; should the thread begin the
+        // next call first, this waits for that one too (at most 5 s all the same).
+        platform::kernel.WaitForSingleObject(calling->hCallDone, kStopWaitMs);
+        ReleaseRun(calling, pLog);
     }
-    auto found = std::find_if(vecNotify.begin(), vecNotify.end(),
-                              [dwId](const _NOTIFY_REGISTRATION* r) { return r && r->dwId == dwId; });
-    if (found == vecNotify.end()) {
-        TraceLogWrite(pLog, 0, L"CPrinter::UnregisterForPrinterNotify => notify ID not found\n");
-        return FALSE;
-    }
-    TraceLogWrite(pLog, 0, L"CPrinter::UnregisterForPrinterNotify => found ID, removing\n");
-    platform::HeapFreeBlock(*found);
-    vecNotify.erase(found);
     return TRUE;
 }
 
@@ -359,22 +481,14 @@ BOOL CPrinter::UnregisterForPrinterNotify(DWORD dwId) {
 
 void CPrinter::StartPrinterNotifyThread() {
     TraceLogWrite(pLog, 0, L"CPrinter::StartPrinterNotifyThread =>\n");
-    // A stop that timed out left the thread its handles; once it has ended
-    // they go, and this start may go ahead.
-    if (hNotifyThread && platform::kernel.WaitForSingleObject(hNotifyThread, 0) == WAIT_OBJECT_0) {
-        TraceLogWrite(pLog, 0, L"CPrinter::StartPrinterNotifyThread => the last notify thread has ended, closing its handles\n");
-        CloseNotifyHandles();
-    }
-    // A thread handle counts as well: until the new thread has set
-    // bNotifyRunning, a second start would replace the change handle under it.
-    if (bNotifyRunning || hNotifyThread) {
+    // Starts and stops from several threads take turns; no callback is ever
+    // called under this lock.
+    NotifyLock lock(csNotify);
+    // Refused from the start on, not only once the thread has set
+    // bNotifyRunning: a second start would replace the change handle under it.
+    if (pNotifyRun) {
         TraceLogWrite(pLog, 0,
                       L"CPrinter::StartPrinterNotifyThread => already have a notification going, no more allowed\n");
-        return;
-    }
-    // Without the stop event a thread could never be stopped.
-    if (!hStopEvent) {
-        TraceLogWrite(pLog, 0, L"CPrinter::StartPrinterNotifyThread => no stop event, not starting\n");
         return;
     }
     if (!hNotifyPrinter) {
@@ -406,6 +520,8 @@ void CPrinter::StartPrinterNotifyThread() {
     notifyOptions = {};
     if (!pNotifyTypes || !pPrinterFields || !pJobFields) {
         TraceLogWrite(pLog, 0, L"CPrinter::StartPrinterNotifyThread => couldn't allocate memory for the notify options\n");
+        platform::HeapFreeBlock(pNotifyTypes);  // none: what kvwatch tells apart from a spooler without notification
+        pNotifyTypes = nullptr;
         return;
     }
     for (WORD field = 0; field < kPrinterNotifyFields; ++field) pPrinterFields[field] = field;
@@ -423,58 +539,82 @@ void CPrinter::StartPrinterNotifyThread() {
         return;
     }
 
-    // After a stop the event is still signalled and would end the new thread
-    // at its first wait.
-    platform::kernel.ResetEvent(hStopEvent);
-    hNotifyThread = platform::kernel.CreateThread(nullptr, 0, PrinterNotifyThread, this, 0, &dwNotifyThreadId);
-    if (!hNotifyThread) {
-        TraceLogError(pLog, 0, ::GetLastError());
-        TraceLogWrite(pLog, 0, L"CPrinter::StartPrinterNotifyThread => failed to create thread\n");
-        // No thread will use the change handle: give it back, the object stays idle.
-        platform::spooler.FindClosePrinterChangeNotification(hNotify);
-        hNotify = INVALID_HANDLE_VALUE;
+    // Past this point a failure keeps hNotify: the next start or the
+    // destructor closes it.
+    auto* run = platform::HeapAllocZeroAs<_NOTIFY_RUN>(sizeof(_NOTIFY_RUN));
+    if (!run) {
+        TraceLogWrite(pLog, 0, L"CPrinter::StartPrinterNotifyThread => couldn't allocate memory for the notify thread\n");
         return;
     }
+    ::InitializeCriticalSection(&run->cs);
+    run->refs = 1;
+    run->hWake = platform::kernel.CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    run->hCallDone = platform::kernel.CreateEventW(nullptr, TRUE, TRUE, nullptr);
+    if (hStopEvent) {
+        WCHAR name[MAX_PATH];
+        StopEventName(dwNotifyId, name);
+        run->hShared = platform::kernel.CreateEventW(nullptr, TRUE, FALSE, name);
+        // After a stop the named event is still signalled and would end the
+        // new thread at its first wait. Resetting it cannot swallow another
+        // object's stop: every thread also ends at its own event.
+        platform::kernel.ResetEvent(hStopEvent);
+    }
+    if (run->hWake && run->hCallDone) {
+        run->pPrinter = this;
+        run->hChange = hNotify;
+        run->refs = 2;
+        run->hThread = platform::kernel.CreateThread(nullptr, 0, PrinterNotifyThread, run, 0, &dwNotifyThreadId);
+    }
+    if (!run->hThread) {
+        TraceLogError(pLog, 0, ::GetLastError());
+        TraceLogWrite(pLog, 0, L"CPrinter::StartPrinterNotifyThread => failed to create thread\n");
+        run->hChange = nullptr;
+        run->refs = 1;
+        ReleaseRun(run, nullptr);
+        return;
+    }
+    pNotifyRun = run;
+    hNotifyThread = run->hThread;
     TraceLogWrite(pLog, 0, L"CPrinter::StartPrinterNotifyThread => created notify thread\n");
 }
 
 void CPrinter::StopPrinterNotifyThread() {
     TraceLogWrite(pLog, 0, L"CPrinter::StopPrinterNotifyThread =>\n");
-    // A thread handle counts as running: the thread may not have set
-    // bNotifyRunning yet.
-    if (!bNotifyRunning && !hNotifyThread) {
+    // The thread stays this object's (pNotifyRun) until it has ended or the
+    // wait is over: until then a start is refused, and a removal still sees a
+    // call that has begun. Stops from several threads each wait.
+    _NOTIFY_RUN* run = nullptr;
+    {
+        NotifyLock lock(csNotify);
+        run = pNotifyRun;
+        if (run) ::InterlockedIncrement(&run->refs);
+    }
+    if (!run) {
         TraceLogWrite(pLog, 0, L"CPrinter::StopPrinterNotifyThread => already stopped?\n");
         return;
     }
-    if (hNotifyThread) {
-        platform::kernel.SetEvent(hStopEvent);
-        if (platform::kernel.WaitForSingleObject(hNotifyThread, kStopWaitMs) != WAIT_OBJECT_0) {
-            // Still inside a callback, say. Its change handle and thread handle
-            // stay open until it has ended: a later stop or start, or the
-            // destructor, closes them.
-            TraceLogWrite(pLog, 0, L"CPrinter::StopPrinterNotifyThread => notify thread has not ended, keeping its handles\n");
-            bNotifyRunning = FALSE;
-            return;
-        }
+    {
+        NotifyLock lock(run->cs);
+        run->pPrinter = nullptr;  // no callback starts from here on
     }
-    CloseNotifyHandles();
-}
-
-void CPrinter::CloseNotifyHandles() {
-    if (hNotify && hNotify != INVALID_HANDLE_VALUE) {
-        TraceLogWrite(pLog, 0, L"CPrinter::StopPrinterNotifyThread => closing notify handle\n");
-        if (platform::spooler.FindClosePrinterChangeNotification(hNotify)) {
-            TraceLogWrite(pLog, 0, L"CPrinter::StopPrinterNotifyThread => closed notify handle\n");
-        } else {
-            TraceLogError(pLog, 0, ::GetLastError());
-            TraceLogWrite(pLog, 0, L"CPrinter::StopPrinterNotifyThread => failed to close notify handle\n");
-        }
-    }
-    hNotify = INVALID_HANDLE_VALUE;
     bNotifyRunning = FALSE;
-    if (hNotifyThread) {
-        TraceLogWrite(pLog, 0, L"CPrinter::StopPrinterNotifyThread => closing notify thread handle\n");
-        platform::kernel.CloseHandle(hNotifyThread);
-        hNotifyThread = nullptr;
+    platform::kernel.SetEvent(run->hWake);
+    if (hStopEvent) platform::kernel.SetEvent(hStopEvent);  // every thread of this notify id ends
+    if (run == t_run) {
+        TraceLogWrite(pLog, 0, L"CPrinter::StopPrinterNotifyThread => called from the notify thread, not waiting for it\n");
+    } else if (platform::kernel.WaitForSingleObject(run->hThread, kStopWaitMs) != WAIT_OBJECT_0) {
+        // Still inside a callback, say: it keeps its handles and closes them
+        // itself when it ends.
+        TraceLogWrite(pLog, 0, L"CPrinter::StopPrinterNotifyThread => notify thread has not ended, keeping its handles\n");
     }
+    bool mine = false;
+    {
+        NotifyLock lock(csNotify);
+        if (pNotifyRun == run) {
+            pNotifyRun = nullptr, hNotify = INVALID_HANDLE_VALUE, hNotifyThread = nullptr;  // the thread's, closed with its state
+            mine = true;
+        }
+    }
+    if (mine) ReleaseRun(run, pLog);  // the object's hold
+    ReleaseRun(run, pLog);
 }

@@ -39,5 +39,10 @@ inline constexpr WORD kJobNotifyFields = 24;
 // without end.
 inline constexpr size_t kMaxPrinterChanges = 1024;
 
-// The start routine of the notification thread; the argument is the CPrinter.
-DWORD WINAPI PrinterNotifyThread(LPVOID pPrinter);
+// One started notification thread and what it keeps of its own (printer_notify.cpp).
+struct _NOTIFY_RUN;
+
+// The start routine of the notification thread; the argument is its
+// _NOTIFY_RUN, which leads to the printer object for as long as the object
+// holds on to the thread.
+DWORD WINAPI PrinterNotifyThread(LPVOID pRun);

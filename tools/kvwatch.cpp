@@ -6,21 +6,20 @@
 // Starts change notification on a printer object for PRINTER and prints one
 // line per delivered change as it comes ("field 5: Printer comment changed").
 // It stops after SECONDS seconds, or on Ctrl+C when no time is given (Ctrl+C
-// also ends a timed watch early), and exits 0. A printer that cannot be
-// opened gives exit code 2, a spooler that offers no change notification
-// (Wine's does not) exit code 3, each with one line saying so; a wrong
-// command line exit code 1, running out of memory exit code 4.
+// also ends a timed watch early), and exits 0. Exit codes: 1 a wrong command
+// line, 2 a printer that cannot be opened, 3 a spooler that offers no change
+// notification (Wine's does not), 4 anything else (no memory, no thread);
+// each with one line saying so.
 #include <cstdio>
 #include <cwchar>
 #include <string>
 
 #include "printer/printer.h"
+#include "tools/kvwatch_outcome.h"
 #include "tools/tool_main.h"
 #include "tools/tool_version.h"
 
 namespace {
-
-enum ExitCode { kOk = 0, kUsage = 1, kNoPrinter = 2, kNoNotification = 3, kNoMemory = 4 };
 
 HANDLE g_quit = nullptr;
 
@@ -39,7 +38,8 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
     return TRUE;
 }
 
-// Called on the notification thread.
+// Called on the notification thread. A stdout nobody reads may block it: the
+// stop gives up waiting for it after 5 s.
 void WINAPI PrintChange(LPVOID, LPCWSTR text, DWORD field) {
     std::printf("field %lu: %s\n", static_cast<unsigned long>(field), Ansi(text).c_str());
     std::fflush(stdout);
@@ -47,7 +47,7 @@ void WINAPI PrintChange(LPVOID, LPCWSTR text, DWORD field) {
 
 int Usage() {
     std::fprintf(stderr, "usage: kvwatch PRINTER [SECONDS]\n       kvwatch --version\n");
-    return kUsage;
+    return kWatchUsage;
 }
 
 int Run() {
@@ -77,27 +77,30 @@ int Run() {
     g_quit = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (!g_quit) {  // without it the watch would end at once, as if the time were up
         std::fprintf(stderr, "kvwatch: cannot create the stop event (error %lu)\n", ::GetLastError());
-        return kNoMemory;
+        return kWatchOther;
     }
     ::SetConsoleCtrlHandler(OnConsoleControl, TRUE);
-    int code = kOk;
+    int code = kWatchOk;
     {
         // The process id names the stop event, so that two watchers never
         // share one. Cache method 2: a watcher has no use for a stored record.
         CPrinter printer(nullptr, name, 2, ::GetCurrentProcessId());
         printer.RegisterForPrinterNotify(0, PrintChange, nullptr);
         printer.StartPrinterNotifyThread();
-        if (!printer.hNotifyPrinter) {
-            std::fprintf(stderr, "kvwatch: cannot open printer \"%s\"\n", Ansi(name.c_str()).c_str());
-            code = kNoPrinter;
-        } else if (!printer.hNotifyThread) {
-            std::fprintf(stderr, "kvwatch: the spooler offers no change notification for \"%s\"\n",
-                         Ansi(name.c_str()).c_str());
-            code = kNoNotification;
-        } else {
-            std::fprintf(stderr, "kvwatch: watching \"%s\", Ctrl+C to stop\n", Ansi(name.c_str()).c_str());
+        const std::string shown = Ansi(name.c_str());
+        switch (code = KvWatchOutcome(printer)) {
+        case kWatchNoPrinter: std::fprintf(stderr, "kvwatch: cannot open printer \"%s\"\n", shown.c_str()); break;
+        case kWatchNoNotification:
+            std::fprintf(stderr, "kvwatch: the spooler offers no change notification for \"%s\"\n", shown.c_str());
+            break;
+        case kWatchOk:
+            std::fprintf(stderr, "kvwatch: watching \"%s\", Ctrl+C to stop\n", shown.c_str());
             ::WaitForSingleObject(g_quit, waitMs);
             printer.StopPrinterNotifyThread();
+            break;
+        default:
+            std::fprintf(stderr, "kvwatch: cannot start watching \"%s\"\n", shown.c_str());
+            break;
         }
     }
     ::SetConsoleCtrlHandler(OnConsoleControl, FALSE);
@@ -107,4 +110,4 @@ int Run() {
 
 }  // namespace
 
-int main() { return RunTool("kvwatch", Run, kNoMemory); }
+int main() { return RunTool("kvwatch", Run, kWatchOther); }

@@ -1,6 +1,7 @@
 // Wine's spooler offers no change notification: a start on a harness printer
 // is traced and leaves the object idle, and kvwatch.exe says so in one line
-// and exits non-zero. Without the harness (scripts/test starts it) skipped.
+// and exits 3. Without the harness (scripts/test starts it) skipped; a wrong
+// command line (1) and an unknown printer (2) need no harness.
 #include <gtest/gtest.h>
 
 #include "harness.h"
@@ -22,6 +23,14 @@ TEST(NotifyStack, WineOffersNoChangeNotification) {
     std::string output;
     EXPECT_EQ(testsupport::RunProgram(L"kvwatch.exe", L"\"" + name + L"\" 60", &output), 3u);
     EXPECT_EQ(output, "kvwatch: the spooler offers no change notification for \"" + testsupport::Narrow(name) + "\"\r\n");
+}
+
+TEST(NotifyStack, KvWatchUsageAndUnknownPrinter) {
+    std::string output;
+    EXPECT_EQ(testsupport::RunProgram(L"kvwatch.exe", L"", &output), 1u);
+    EXPECT_EQ(output, "usage: kvwatch PRINTER [SECONDS]\r\n");
+    EXPECT_EQ(testsupport::RunProgram(L"kvwatch.exe", L"\"No such printer\" 1", &output), 2u);
+    EXPECT_EQ(output, "kvwatch: cannot open printer \"No such printer\"\r\n");
 }
 
 }  // namespace
