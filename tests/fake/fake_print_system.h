@@ -6,9 +6,8 @@
 // Driver quirks that real drivers show and the library must survive:
 // - a count that changes between the counting call and the fetch,
 // - -1 answers,
-// - access violations inside a call (FaultOn / CapAnswer::faultOnCalls /
-//   faulting escapes): the fake performs a real write to address zero, as a
-//   broken driver would.
+// - access violations inside a call (FaultOn / CapAnswer::faultOnCalls):
+//   the fake performs a real write to address zero, as a broken driver would.
 #pragma once
 
 #include <climits>
@@ -98,7 +97,6 @@ struct FakePrinter {
     std::map<int, int> indexedDpi = {{-1, 150}, {-2, 300}, {-3, 600}, {-4, 1200}};
     std::map<int, int> deviceCaps;           // fixed GetDeviceCaps answers (TECHNOLOGY, RASTERCAPS, ...)
     std::map<int, int> escapes;              // QUERYESCSUPPORT answers by escape number
-    std::set<int> faultingEscapes;           // escapes whose probe faults
 
     // Printer data values: name -> (type, bytes).
     std::map<std::wstring, std::pair<DWORD, std::vector<BYTE>>> data;

@@ -1,11 +1,11 @@
 // Printer info records and form matching on the printers of the private CUPS
 // scheduler: records of every version from a live query carry the record
 // the refresh run stores, the published list reads back byte for byte, and
-// every paper at every resolution slot of each stored record finds its form.
+// every paper at every resolution slot of each stored record gets a form of
+// that paper and resolution.
 // Without the harness (scripts/test starts it) the tests are skipped.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
 #include <map>
 
@@ -103,61 +103,40 @@ TEST_F(InfoRecordStack, AnInfoRecordFileIsReplacedOnlyByAWholeRecord) {
     EXPECT_FALSE(FileExists(file + L".partial"));
 }
 
-TEST_F(InfoRecordStack, EveryPaperAtEveryResolutionSlotFindsItsFormByCodeNameAndSize) {
+// Whatever form the matching picks for a paper (by its code or by its size)
+// at a resolution slot, it is of that paper and that resolution, and a
+// landscape request gets it turned exactly when it is flagged as turning.
+TEST_F(InfoRecordStack, EveryPaperAtEveryResolutionSlotGetsAFormOfThatPaperAndResolution) {
     for (const auto& [name, p] : g_printers) {
         SCOPED_TRACE(Narrow(name));
         const std::string& rec = p.refreshed;
-        const caps4& h = *reinterpret_cast<const caps4*>(rec.data());
-        const DWORD P = h.dwNumPapers, R = h.dwIndexedResolutionsOnly ? h.dwNumResolutionsIndexed : h.dwNumResolutions;
-        ASSERT_TRUE(P > 0 && P == h.dwNumPaperNames && P == h.dwNumPaperSize && h.dwNumForms == P * R) << P << " " << R;
-        auto code = [&](size_t i) { return At<WORD>(rec, h.dwOffsetToPapers, i); };
-        auto size = [&](size_t i) { return At<PaperSize>(rec, h.dwOffsetToPaperSize, i); };
-        auto paperName = [&](size_t i) { return reinterpret_cast<const WCHAR*>(rec.data() + h.dwOffsetToPaperNames) + i * kPaperNameChars; };
-        auto real = [&](size_t i) { return At<ResolutionPair>(rec, h.dwOffsetToResolutions, i); };
-        // The first paper a key names, and whether it names that paper alone.
-        auto first = [&](auto same) { DWORD i = 0; while (!same(i)) ++i; return i; };
-        auto unique = [&](auto same) { DWORD n = 0; for (DWORD i = 0; i < P; ++i) n += same(i); return n == 1; };
-        int checked[3] = {};
-        for (DWORD s = 0; s < R; ++s) {
-            const DWORD slot =
-                h.dwIndexedResolutionsOnly ? s : first([&](DWORD i) { return real(i).x == real(s).x && real(i).y == real(s).y; });
+        const caps4& h = *As<caps4>(rec);
+        const bool indexed = h.dwIndexedResolutionsOnly != 0;
+        const DWORD P = h.dwNumPapers, R = indexed ? h.dwNumResolutionsIndexed : h.dwNumResolutions;
+        ASSERT_TRUE(P > 0 && R > 0 && P == h.dwNumPaperSize && h.dwNumForms == P * R) << P << " " << R;
+        for (DWORD s = 0; s < R; ++s)
             for (DWORD paper = 0; paper < P; ++paper) {
-                auto byCode = [&](DWORD i) { return code(i) == code(paper); };
-                auto byName = [&](DWORD i) { return _wcsnicmp(paperName(i), paperName(paper), kFormNameMatchChars) == 0; };
-                auto bySize = [&](DWORD i) {
-                    return size(i).width == short(size(paper).width) && size(i).length == short(size(paper).length);
-                };
-                for (int key = 0; key < 3; ++key) {
+                const WORD code = At<WORD>(rec, h.dwOffsetToPapers, paper);
+                const PaperSize size = At<PaperSize>(rec, h.dwOffsetToPaperSize, paper);
+                const ResolutionPair res = indexed ? ResolutionPair{-1 - LONG(s), 0} : At<ResolutionPair>(rec, h.dwOffsetToResolutions, s);
+                for (bool byCode : {true, false}) {
+                    SCOPED_TRACE(testing::Message() << "paper " << paper << " slot " << s << (byCode ? " by code" : " by size"));
                     DEVMODEW dm = {};
-                    if (key == 0) dm.dmFields = DM_PAPERSIZE, dm.dmPaperSize = static_cast<short>(code(paper));
-                    if (key == 1 && !unique(byName)) continue;
-                    if (key == 1) dm.dmFields = DM_FORMNAME, CopyNameSlot(dm.dmFormName, paperName(paper), kFormNameMatchChars);
-                    if (key == 2 && !unique(bySize)) continue;
-                    if (key == 2) {
-                        dm.dmFields = DM_PAPERWIDTH | DM_PAPERLENGTH;
-                        dm.dmPaperWidth = short(size(paper).width), dm.dmPaperLength = short(size(paper).length);
-                    }
-                    if (h.dwIndexedResolutionsOnly)
-                        dm.dmFields |= DM_PRINTQUALITY, dm.dmPrintQuality = static_cast<short>(-1 - static_cast<LONG>(s));
-                    else
-                        dm.dmFields |= DM_PRINTQUALITY | DM_YRESOLUTION, dm.dmPrintQuality = short(real(s).x),
-                        dm.dmYResolution = short(real(s).y);
-                    const FormEntry form = At<FormEntry>(rec, h.dwOffsetToForms, slot * P + (key == 0 ? first(byCode) : paper));
-                    for (bool landscape : {false, true}) {
-                        if (landscape) dm.dmFields |= DM_ORIENTATION, dm.dmOrientation = DMORIENT_LANDSCAPE;
-                        DEVMODEW out = {};
-                        FormEntry got;
-                        vlibPRINT_GetForm(&got, &dm, &out, 100, reinterpret_cast<const caps4*>(rec.data()), nullptr);
-                        const FormEntry expected = landscape && form.orientFlag ? Turned(form) : form;
-                        EXPECT_EQ(std::memcmp(&got, &expected, sizeof(got)), 0)
-                            << "paper " << paper << " slot " << s << " key " << key << (landscape ? " landscape" : "");
-                    }
-                    ++checked[key];
+                    dm.dmFields = (byCode ? DM_PAPERSIZE : DM_PAPERWIDTH | DM_PAPERLENGTH) | DM_PRINTQUALITY | (indexed ? 0 : DM_YRESOLUTION);
+                    dm.dmPaperSize = short(code), dm.dmPaperWidth = short(size.width), dm.dmPaperLength = short(size.length);
+                    dm.dmPrintQuality = short(res.x), dm.dmYResolution = short(res.y);
+                    FormEntry upright, turned;
+                    DEVMODEW out = {};
+                    vlibPRINT_GetForm(&upright, &dm, &out, 100, &h, nullptr);
+                    dm.dmFields |= DM_ORIENTATION, dm.dmOrientation = DMORIENT_LANDSCAPE, out = {};
+                    vlibPRINT_GetForm(&turned, &dm, &out, 100, &h, nullptr);
+                    EXPECT_TRUE(byCode ? upright.paprI == code : upright.paprW == size.width && upright.paprL == size.length)
+                        << upright.paprI << " " << upright.paprW << " x " << upright.paprL;
+                    EXPECT_TRUE(upright.resX == res.x && upright.resY == res.y) << upright.resX << " x " << upright.resY;
+                    const FormEntry expected = upright.orientFlag ? Turned(upright) : upright;
+                    EXPECT_EQ(std::memcmp(&turned, &expected, sizeof(turned)), 0);
                 }
             }
-        }
-        std::printf("[ property ] %s: %lu papers x %lu resolution slots: %d requests by code, %d by name, %d by size\n",
-                    Narrow(name).c_str(), static_cast<unsigned long>(P), static_cast<unsigned long>(R), checked[0], checked[1], checked[2]);
     }
 }
 

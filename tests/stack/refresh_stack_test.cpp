@@ -12,33 +12,12 @@
 #include "records/caps4.h"
 #include "printer/printer_keys.h"
 #include "records/caps4_check.h"
+#include "support/registry_steering.h"
 #include "support/run_program.h"
 
 namespace {
 
-using testsupport::Narrow;
-using testsupport::RunProgram;
-
-void SetDword(HKEY hive, const WCHAR* path, const WCHAR* name, DWORD value) {
-    ASSERT_EQ(::RegSetKeyValueW(hive, path, name, REG_DWORD, &value, sizeof(value)), ERROR_SUCCESS);
-}
-// A folder or file path as a REG_SZ value.
-void SetPath(HKEY hive, const WCHAR* path, const WCHAR* name, const std::wstring& value) {
-    ASSERT_EQ(::RegSetKeyValueW(hive, path, name, REG_SZ, value.c_str(), DWORD(value.size() + 1) * 2), ERROR_SUCCESS);
-}
-bool KeyExists(HKEY hive, const WCHAR* path) {
-    HKEY key = nullptr;
-    return ::RegOpenKeyExW(hive, path, 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS && ::RegCloseKey(key) == ERROR_SUCCESS;
-}
-
-std::string RegistryRecord(const std::wstring& printer) {
-    const std::wstring path = std::wstring(kPrintersKey) + L"\\" + vlibPRINT_PrinterNameToRegistrySafeName(printer);
-    std::string bytes(1 << 20, '\0');
-    DWORD size = static_cast<DWORD>(bytes.size());
-    const LSTATUS status = ::RegGetValueW(HKEY_LOCAL_MACHINE, path.c_str(), L"PrinterData", RRF_RT_REG_BINARY, nullptr,
-                                          bytes.data(), &size);
-    return status == ERROR_SUCCESS ? bytes.substr(0, size) : std::string();
-}
+using namespace testsupport;
 
 std::string PrinterDataRecord(const std::wstring& printer) {
     HANDLE handle = nullptr;
@@ -80,8 +59,8 @@ class RefreshStack : public ::testing::TestWithParam<DWORD> {
 protected:
     void SetUp() override {
         KV_SKIP_WITHOUT_HARNESS();
-        SetDword(HKEY_LOCAL_MACHINE, kClientKey, L"Log", 1);
-        SetPath(HKEY_LOCAL_MACHINE, kClientKey, L"LogPath", log_);
+        SetRealDword(HKEY_LOCAL_MACHINE, kClientKey, L"Log", 1);
+        SetRealString(HKEY_LOCAL_MACHINE, kClientKey, L"LogPath", log_);
     }
     void TearDown() override {
         for (const auto& [key, name] : {std::pair{kClientKey, L"Log"}, {kClientKey, L"LogPath"},
@@ -96,9 +75,9 @@ protected:
 
 TEST_P(RefreshStack, EveryPrinterGetsACheckedRecordInItsStore) {
     const DWORD method = GetParam();
-    SetDword(HKEY_LOCAL_MACHINE, kPrintersKey, L"CacheMethod", method);
-    if (method == 4) SetPath(HKEY_LOCAL_MACHINE, kProductKey, L"CachePath", folder_);
-    SetDword(HKEY_CURRENT_USER, (std::wstring(kPrintersKey) + L"\\stack").c_str(), L"CacheMethod", 2);  // a key below it for "-x"
+    SetRealDword(HKEY_LOCAL_MACHINE, kPrintersKey, L"CacheMethod", method);
+    if (method == 4) SetRealString(HKEY_LOCAL_MACHINE, kProductKey, L"CachePath", folder_);
+    SetRealDword(HKEY_CURRENT_USER, std::wstring(kPrintersKey) + L"\\stack", L"CacheMethod", 2);  // a key below it for "-x"
     ASSERT_EQ(RunProgram(L"kvclient.exe", L"-q"), 1u);
 
     const auto lines = testsupport::ReadLogLines(log_);
@@ -107,9 +86,9 @@ TEST_P(RefreshStack, EveryPrinterGetsACheckedRecordInItsStore) {
         SCOPED_TRACE(Narrow(printer));
         EXPECT_EQ(count("KVCLIENT => creating printer (name = " + Narrow(printer) + ")"), 1);
         EXPECT_EQ(count("KVCLIENT => forcing requery of printer (name = " + Narrow(printer) + ")"), 1);
-        const std::wstring file = folder_ + vlibPRINT_PrinterNameToRegistrySafeName(printer) + L".kvp";
-        const std::string bytes = method == 1 ? RegistryRecord(printer)
-                                  : method == 3 ? PrinterDataRecord(printer) : testsupport::ReadFileBytes(file);
+        const std::wstring safeName = vlibPRINT_PrinterNameToRegistrySafeName(printer);
+        const std::string bytes = method == 1 ? RealValue(HKEY_LOCAL_MACHINE, PrinterKeyPath(safeName), L"PrinterData")
+                                  : method == 3 ? PrinterDataRecord(printer) : ReadFileBytes(folder_ + safeName + L".kvp");
         ASSERT_FALSE(bytes.empty()) << "no record in the store of method " << method;
         CheckRecord(printer, bytes);
     }
@@ -140,7 +119,7 @@ TEST_P(RefreshStack, EveryPrinterGetsACheckedRecordInItsStore) {
 
     // "-d" and "-x" remove both Printers keys with everything below them.
     EXPECT_EQ(RunProgram(L"kvclient.exe", L"-d -x"), 1u);
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kPrintersKey) || KeyExists(HKEY_CURRENT_USER, kPrintersKey));
+    EXPECT_FALSE(RealKeyExists(HKEY_LOCAL_MACHINE, kPrintersKey) || RealKeyExists(HKEY_CURRENT_USER, kPrintersKey));
 }
 
 INSTANTIATE_TEST_SUITE_P(Stores, RefreshStack, ::testing::Values(1u, 3u, 4u),

@@ -1,5 +1,7 @@
 #include "support/registry_steering.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <utility>
 #include <vector>
@@ -8,6 +10,8 @@
 #include "printer/printer_keys.h"
 
 namespace testsupport {
+
+using Str = const std::wstring&;
 
 namespace {
 
@@ -117,5 +121,22 @@ int RegistrySteering::QueryCount(Str name) const { return int(std::count(g_queri
 void RegistrySteering::ClearQueried() { g_queried.clear(); }
 
 std::wstring PrinterKeyPath(const std::wstring& name) { return std::wstring(kPrintersKey) + L"\\" + name; }
+
+void SetRealDword(HKEY hive, Str path, Str name, DWORD value) {
+    EXPECT_EQ(::RegSetKeyValueW(hive, path.c_str(), name.c_str(), REG_DWORD, &value, 4), ERROR_SUCCESS);
+}
+void SetRealString(HKEY hive, Str path, Str name, Str text) {
+    EXPECT_EQ(::RegSetKeyValueW(hive, path.c_str(), name.c_str(), REG_SZ, text.c_str(), DWORD(text.size() + 1) * 2), ERROR_SUCCESS);
+}
+bool RealKeyExists(HKEY hive, Str path) {
+    HKEY key = nullptr;
+    return ::RegOpenKeyExW(hive, path.c_str(), 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS && ::RegCloseKey(key) == ERROR_SUCCESS;
+}
+std::string RealValue(HKEY hive, Str path, Str name) {
+    std::string bytes(1 << 20, '\0');  // far more than any record
+    DWORD size = static_cast<DWORD>(bytes.size());
+    return ::RegGetValueW(hive, path.c_str(), name.c_str(), RRF_RT_ANY, nullptr, bytes.data(), &size) == ERROR_SUCCESS
+               ? bytes.substr(0, size) : std::string();
+}
 
 }  // namespace testsupport

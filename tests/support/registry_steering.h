@@ -48,4 +48,13 @@ private:
 // The per-printer key path below the Printers key for a registry-safe name.
 std::wstring PrinterKeyPath(const std::wstring& registrySafeName);
 
+// The real registry, for the tests that run whole programs or set up what a
+// logger reads before anything is steered: a value set (a number, or a text
+// as REG_SZ; a failure fails the test), whether a key is there, and a value's
+// bytes (empty when it cannot be read).
+void SetRealDword(HKEY hive, const std::wstring& path, const std::wstring& name, DWORD value);
+void SetRealString(HKEY hive, const std::wstring& path, const std::wstring& name, const std::wstring& text);
+bool RealKeyExists(HKEY hive, const std::wstring& path);
+std::string RealValue(HKEY hive, const std::wstring& path, const std::wstring& name);
+
 }  // namespace testsupport

@@ -108,20 +108,25 @@ Bytes With(Bytes bytes, size_t offset, DWORD value) {
 // The sections of the record in their order, with the element widths.
 struct RecordSection { size_t offset, size, count; DWORD width; };
 #define SEC(stem, width) {offsetof(caps4, dwOffsetTo##stem), offsetof(caps4, dwSizeOf##stem), offsetof(caps4, dwNum##stem), width}
-const RecordSection kSections[] = {SEC(BinNames, 48), SEC(Bins, 2),        SEC(Resolutions, 8),     SEC(ResolutionsIndexed, 8),
-                                   SEC(Files, 128),   SEC(MediaReady, 128), SEC(MediaTypeNames, 128), SEC(MediaTypes, 4),
-                                   SEC(NUP, 4),       SEC(PaperNames, 128), SEC(Papers, 2),          SEC(PaperSize, 8),
-                                   SEC(Personality, 64), SEC(Forms, 84)};
+constexpr RecordSection kSections[] = {SEC(BinNames, 48), SEC(Bins, 2),        SEC(Resolutions, 8),     SEC(ResolutionsIndexed, 8),
+                                       SEC(Files, 128),   SEC(MediaReady, 128), SEC(MediaTypeNames, 128), SEC(MediaTypes, 4),
+                                       SEC(NUP, 4),       SEC(PaperNames, 128), SEC(Papers, 2),          SEC(PaperSize, 8),
+                                       SEC(Personality, 64), SEC(Forms, 84)};
+constexpr DWORD WidthOf(size_t count) {
+    for (const RecordSection& s : kSections)
+        if (s.count == count) return s.width;
+    return 0;
+}
 
 // Invariants every unpacked set keeps, whatever the record was: every listed
-// entry lies inside its block.
+// entry of an array lies inside its block.
 void ExpectConsistent(const QueryBuffers& b) {
-#define KV_CONSISTENT(stem, width)                                                                              \
-    EXPECT_LE(uint64_t{static_cast<DWORD>(std::max<LONG>(0, static_cast<LONG>(b.dwNum##stem)))} * width,          \
-              uint64_t{b.dwSizeOf##stem}) << #stem;                                                                \
+#define KV_CONSISTENT(stem)                                                                                               \
+    EXPECT_LE(uint64_t{static_cast<DWORD>(std::max<LONG>(0, static_cast<LONG>(b.dwNum##stem)))} *                           \
+                  WidthOf(offsetof(caps4, dwNum##stem)), uint64_t{b.dwSizeOf##stem}) << #stem;                               \
     EXPECT_EQ(b.p##stem != nullptr, b.dwSizeOf##stem != 0) << #stem;
-    KV_CONSISTENT(Resolutions, 8) KV_CONSISTENT(ResolutionsIndexed, 8) KV_CONSISTENT(Files, 128)
-    KV_CONSISTENT(MediaReady, 128) KV_CONSISTENT(NUP, 4) KV_CONSISTENT(Personality, 64) KV_CONSISTENT(Forms, 84)
+    KV_CONSISTENT(Resolutions) KV_CONSISTENT(ResolutionsIndexed) KV_CONSISTENT(Files) KV_CONSISTENT(MediaReady)
+    KV_CONSISTENT(NUP) KV_CONSISTENT(Personality) KV_CONSISTENT(Forms)
 #undef KV_CONSISTENT
     if (const PaperBuffer* p = b.pPapers) EXPECT_EQ(p->dwSize, 40 + p->dwSizeOfPapers + p->dwSizeOfPaperNames + p->dwSizeOfPaperSize);
     if (b.bFilled) EXPECT_NE(b.pLowLevel, nullptr);

@@ -63,7 +63,7 @@ TEST(DevCapsLowLevel, ReadsInRecordOrderAndAFaultKeepsWhatWasReadBefore) {
             p.printer.escapes[kProbeOrder[i]] = 1000 + i;  // every escape "supported", each answering its own number
             if (!c.fault || i < 6) values[kEscapeOffset[i] / 4] = 1000 + i;  // 19 .. 4116 come before 4117
         }
-        if (c.fault) p.printer.faultingEscapes = {4117};
+        if (c.fault) p.fake.FaultOn(fake::Op::ExtEscape, 7);  // the probe of 4117
         Block<LowLevelCaps> caps(vlibPRINT_QueryDevCap_LowLevel(L"P", L"winprint", nullptr));
         ASSERT_TRUE(caps);
         EXPECT_EQ(Values(caps.get()), values);

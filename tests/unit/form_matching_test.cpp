@@ -8,7 +8,6 @@
 
 #include "print/form_matching.h"
 #include "support/info_records.h"
-#include "printer_fixture.h"
 #include "trace_capture.h"
 
 namespace {
@@ -107,7 +106,7 @@ TEST(ResolutionMatching, DispatchOnTheTwoBitsAndTheRulesBehindIt) {
                   c.expected);
         EXPECT_TRUE(out.dmPrintQuality == c.outQ && out.dmYResolution == c.outY && out.dmFields == (c.outBits | DM_COLOR))
             << out.dmPrintQuality << " " << out.dmYResolution << " " << out.dmFields;
-        EXPECT_TRUE(printer_test::Has(trace.Lines(), std::string("vlibPRINT_GetResolutionIndex => ") + c.line));
+        EXPECT_TRUE(testsupport::Has(trace.Lines(), std::string("vlibPRINT_GetResolutionIndex => ") + c.line));
     }
     const DEVMODEW in = Dm(Q, 0, 600);
     DEVMODEW out = Dm(DM_COLOR, 0);
@@ -181,7 +180,7 @@ TEST(FormMatching, PaperTimesResolutionSlotWithTheRecordsBounds) {
             if (landscape) in.dmFields |= DM_ORIENTATION, in.dmOrientation = DMORIENT_LANDSCAPE;
             FormEntry got;
             ASSERT_EQ(vlibPRINT_GetForm(&got, &in, &out, 100, testsupport::As<caps4>(c.record), trace.log()), &got);
-            EXPECT_TRUE(printer_test::Has(trace.Lines(), c.line));
+            EXPECT_TRUE(testsupport::Has(trace.Lines(), c.line));
             // Stored values at scale 100, landscape turning an odd (flagged) form; no form: all 0.
             const FormEntry stored = c.form < 0 ? FormEntry{} : Stored(c.form);
             const FormEntry expected = landscape && c.form % 2 == 1 ? testsupport::Turned(stored) : stored;

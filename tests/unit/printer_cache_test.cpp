@@ -51,40 +51,35 @@ TEST_F(Cache, MethodTwoSucceedsAndUnknownMethodsFailWithoutTouchingAStore) {
     EXPECT_EQ(env.fake.Count(fake::Op::SetPrinterData) + env.fake.Count(fake::Op::GetPrinterData), 0);
 }
 
+// A save the machine's key refuses goes to the user's hive and the load
+// follows it; a value neither hive takes is not stored.
 TEST_F(Cache, RegistrySaveFallsBackToThePerUserHiveAndTheLoadFollows) {
     env.registry.DenyFullAccess(HKEY_LOCAL_MACHINE, kPrintersKey);
     const std::string record = QueriedRecord();
     EXPECT_EQ(env.RegistryRecord(HKEY_CURRENT_USER, L"Office"), record);
-    env.trace.Mark();
     CPrinter again(env.trace.log(), L"Office", 1, 0);
     EXPECT_TRUE(Serialized(again) == record && again.LoadFromCache() && again.SaveToCache());
-    platform::RegistryApi refusing = platform::registry;  // a value neither hive takes: not stored
+    platform::RegistryApi refusing = platform::registry;
     refusing.RegSetValueExW = [](HKEY, LPCWSTR, DWORD, DWORD, const BYTE*, DWORD) -> LSTATUS { return ERROR_ACCESS_DENIED; };
     platform::ScopedApi<platform::RegistryApi> noWrites(platform::registry, refusing);
     EXPECT_FALSE(again.SaveToCache());
-    EXPECT_TRUE(InOrder(env.trace.Since(), {"CPrinter::LoadFromCache => loading cache from registry",
-                                            "CPrinter::LoadFromCache => couldn't open kvprinters key",
-                                            "CPrinter::LoadFromCache => opened kvprinters key",
-                                            "CPrinter::LoadFromCache => size required: " + std::to_string(record.size()),
-                                            "CPrinter::LoadFromCache => loaded!"}));
+    EXPECT_TRUE(Has(env.trace.Lines(), "CPrinter::LoadFromCache => couldn't open kvprinters key"));
 }
 
+// A flush removes the user's value only while the machine has no subkey for
+// the printer, and succeeds either way; a subkey without the value loads nothing.
 TEST_F(Cache, ASubkeyWithoutPrinterDataLoadsNothingAndFlushStillReportsSuccess) {
-    env.SetCacheMethod(1);  // the machine's Printers key without the printer's subkey: the user's value goes
+    env.SetCacheMethod(1);  // the machine's Printers key, without the printer's subkey
     env.registry.SetBinary(HKEY_CURRENT_USER, key, L"PrinterData", "user", 4);
     CPrinter printer(env.trace.log(), L"Office", 1, 0);
     EXPECT_TRUE(printer.FlushCache() && !env.registry.Read(HKEY_CURRENT_USER, key, L"PrinterData"));
     env.registry.CreateKey(HKEY_LOCAL_MACHINE, key);
     env.registry.SetBinary(HKEY_CURRENT_USER, key, L"PrinterData", "user", 4);
-    env.trace.Mark();
-    EXPECT_TRUE(printer.FlushCache());  // the machine's subkey opened, although no value was there
-    EXPECT_TRUE(env.registry.Read(HKEY_CURRENT_USER, key, L"PrinterData"));
+    EXPECT_TRUE(printer.FlushCache() && env.registry.Read(HKEY_CURRENT_USER, key, L"PrinterData"));
     env.registry.Hide(HKEY_CURRENT_USER, kPrintersKey);
+    env.trace.Mark();
     EXPECT_FALSE(printer.LoadFromCache());
-    EXPECT_TRUE(InOrder(env.trace.Since(), {"CPrinter::FlushCache => registry", "CPrinter::LoadFromCache =>",
-                         "CPrinter::LoadFromCache => loading cache from registry", "CPrinter::LoadFromCache => opened kvprinters key",
-                         "CPrinter::LoadFromCache => size required: 0", "CPrinter::LoadFromCache => couldn't get value",
-                         "CPrinter::LoadFromCache => couldn't open kvprinters key"}));
+    EXPECT_TRUE(InOrder(env.trace.Since(), {"CPrinter::LoadFromCache => couldn't get value", "CPrinter::LoadFromCache => couldn't open kvprinters key"}));
 }
 
 TEST_F(Cache, AnsiOnlyValueIsWrittenOnlyWhenSetAndOtherwiseLeftAsItWas) {

@@ -3,7 +3,6 @@
 // log that both the library and the client write to.
 #pragma once
 
-#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,20 +17,10 @@
 
 namespace printer_test {
 
-using Lines = std::vector<std::string>;
-
-inline int CountOf(const Lines& lines, const std::string& line) { return static_cast<int>(std::count(lines.begin(), lines.end(), line)); }
-inline bool Has(const Lines& lines, const std::string& line) { return CountOf(lines, line) > 0; }
-// True when the lines appear in this order (not necessarily adjacent).
-inline bool InOrder(const Lines& lines, const Lines& wanted) {
-    auto at = lines.begin();
-    for (const auto& w : wanted) {
-        at = std::find(at, lines.end(), w);
-        if (at == lines.end()) return false;
-        ++at;
-    }
-    return true;
-}
+using testsupport::CountOf;
+using testsupport::Has;
+using testsupport::InOrder;
+using testsupport::Lines;
 
 // The record the printer object would store now.
 inline std::string Serialized(CPrinter& printer) { return testsupport::Take(printer.SerializeCaps4()); }

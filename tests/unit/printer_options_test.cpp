@@ -3,6 +3,8 @@
 // query-time options (per user whenever the machine did not give the value).
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "printer_fixture.h"
 
 namespace {
@@ -10,75 +12,49 @@ namespace {
 using namespace printer_test;
 using testsupport::PrinterKeyPath;
 
-class Options : public ::testing::Test {
-protected:
-    Env env;
-    // A network name: every option is looked up under its registry-safe form.
-    const std::wstring laser = L"\\\\srv\\Laser 5", key = PrinterKeyPath(L",,srv,Laser 5");
-    void SetUp() override {
-        env.fake.AddPrinter(laser);
+// A network name: every option is looked up under its registry-safe form.
+const std::wstring kLaser = L"\\\\srv\\Laser 5", kKey = PrinterKeyPath(L",,srv,Laser 5");
+constexpr DWORD kEightBytes = 0xEEEEEEEE;  // the value 5, written as eight bytes: unreadable as a number
+
+TEST(Options, PerMachineValuesWinThePerUserPlaceCountsWithoutThePerMachineKeyOrAtQueryTime) {
+    const HKEY M = HKEY_LOCAL_MACHINE, U = HKEY_CURRENT_USER;
+    const std::string q = "CPrinter::Query => ";
+    // hidden: 1 the per-machine Printers key, 2 both; options: bSecondDialog, bPrintAsImage,
+    // dwPrintAsImageDPI, dwFontEmbed, then the query-time AnsiOnly and IgnoreLogPixels, and how often those two were read.
+    const struct { const char* what; std::vector<std::tuple<HKEY, const WCHAR*, DWORD>> values; int hidden;
+                   std::vector<DWORD> options; int queryTimeReads; Lines lines; } cases[] = {
+        {"per-user values count only at query time",
+         {{U, L"bPrintAsImage", 1}, {U, L"bSecondDialog", 1}, {U, L"AnsiOnly", 1}, {U, L"IgnoreLogPixels", 3}}, 0,
+         {0, 0, 0, 0, 1, 3}, 2, {q + "couldn't open printer key", q + "ansionly: 1", q + "couldn't open printer key", q + "IgnoreLogPixels: 3"}},
+        {"per-machine values win, a zero too",
+         {{M, L"bSecondDialog", 0xFFFFFFFF}, {M, L"dwPrintAsImageDPI", 600}, {M, L"dwFontEmbed", kEightBytes}, {M, L"AnsiOnly", 2},
+          {M, L"IgnoreLogPixels", 0}, {U, L"bPrintAsImage", 9}, {U, L"dwFontEmbed", 9}, {U, L"AnsiOnly", 9}, {U, L"IgnoreLogPixels", 9}}, 0,
+         {0xFFFFFFFF, 0, 600, 0, 2, 0}, 2,
+         {q + "bSecondDialog: 4294967295", q + "couldn't get value bPrintAsImage", q + "dwPrintAsImageDPI: 600", q + "couldn't get value dwFontEmbed"}},
+        {"no per-machine key: the per-user place with its own texts",
+         {{U, L"bSecondDialog", 0xFFFFFFFF}, {U, L"dwFontEmbed", 2}, {U, L"IgnoreLogPixels", 3}}, 1, {0xFFFFFFFF, 0, 0, 2, 0, 3}, 2,
+         {q + "couldn't open HKLM/kvprinters key", q + "bSecondDialog: -1", q + "couldn't get value bPrintAsImage", q + "dwFontEmbed: 2"}},
+        {"neither key", {{U, L"bSecondDialog", 1}}, 2, {0, 0, 0, 0, 0, 0}, 0, {q + "couldn't open HKCU/kvprinters key"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Env env;
+        env.fake.AddPrinter(kLaser);
         env.SetCacheMethod(2);  // also makes the per-machine Printers key exist
+        const ULONGLONG wide = 5;
+        for (const auto& [hive, name, value] : c.values)
+            if (value == kEightBytes) env.registry.SetBinary(hive, kKey, name, &wide, sizeof(wide));
+            else env.registry.SetDword(hive, kKey, name, value);
+        if (c.hidden) env.registry.Hide(M, kPrintersKey);
+        if (c.hidden > 1) env.registry.Hide(U, kPrintersKey);
+        CPrinter printer(env.trace.log(), kLaser, 1, 0);
+        env.registry.ClearQueried();
+        printer.Query(1, nullptr, nullptr);
+        EXPECT_EQ((std::vector<DWORD>{printer.bSecondDialog, printer.bPrintAsImage, printer.dwPrintAsImageDPI, printer.dwFontEmbed,
+                                      printer.queryBuffers.dwAnsiOnly, printer.dwIgnoreLogPixels}), c.options);
+        EXPECT_EQ(env.registry.QueryCount(L"AnsiOnly") + env.registry.QueryCount(L"IgnoreLogPixels"), c.queryTimeReads);
+        EXPECT_TRUE(InOrder(env.trace.Lines(), c.lines));
     }
-};
-
-TEST_F(Options, PerUserValuesAreIgnoredAtConstructionButUsedByTheQueryTimeLookup) {
-    for (const WCHAR* name : {L"bPrintAsImage", L"bSecondDialog", L"AnsiOnly"})
-        env.registry.SetDword(HKEY_CURRENT_USER, key, name, 1);
-    env.registry.SetDword(HKEY_CURRENT_USER, key, L"IgnoreLogPixels", 3);
-    CPrinter printer(env.trace.log(), laser, 1, 0);
-    EXPECT_EQ(printer.bPrintAsImage + printer.bSecondDialog, 0u);
-    env.trace.Mark();
-    printer.Query(1, nullptr, nullptr);
-    EXPECT_EQ(printer.queryBuffers.dwAnsiOnly, 1u);
-    EXPECT_EQ(printer.dwIgnoreLogPixels, 3u);
-    const std::string open = "CPrinter::Query => opened our printers key";
-    const std::string none = "CPrinter::Query => couldn't open printer key";
-    EXPECT_TRUE(InOrder(env.trace.Since(), {open, none, open, "CPrinter::Query => ansionly: 1", open, none, open,
-                                            "CPrinter::Query => IgnoreLogPixels: 3"}));
-}
-
-TEST_F(Options, PerMachineValuesWinAndAnEightByteValueIsUnreadable) {
-    env.registry.SetDword(HKEY_LOCAL_MACHINE, key, L"bSecondDialog", 0xFFFFFFFF);
-    env.registry.SetDword(HKEY_LOCAL_MACHINE, key, L"dwPrintAsImageDPI", 600);
-    const ULONGLONG wide = 5;
-    env.registry.SetBinary(HKEY_LOCAL_MACHINE, key, L"dwFontEmbed", &wide, sizeof(wide));
-    env.registry.SetDword(HKEY_LOCAL_MACHINE, key, L"AnsiOnly", 2);
-    env.registry.SetDword(HKEY_LOCAL_MACHINE, key, L"IgnoreLogPixels", 0);  // a zero read is a value read
-    for (const WCHAR* name : {L"bPrintAsImage", L"dwFontEmbed", L"AnsiOnly", L"IgnoreLogPixels"})
-        env.registry.SetDword(HKEY_CURRENT_USER, key, name, 9);
-
-    CPrinter printer(env.trace.log(), laser, 1, 0);
-    EXPECT_EQ((std::vector<DWORD>{printer.bSecondDialog, printer.bPrintAsImage, printer.dwPrintAsImageDPI,
-                                  printer.dwFontEmbed}), (std::vector<DWORD>{0xFFFFFFFF, 0, 600, 0}));
-    EXPECT_TRUE(InOrder(env.trace.Lines(), {"CPrinter::GetLocalOptions => opened our printers key",
-                                          "CPrinter::Query => bSecondDialog: 4294967295",
-                                          "CPrinter::Query => couldn't get value bPrintAsImage",
-                                          "CPrinter::Query => dwPrintAsImageDPI: 600",
-                                          "CPrinter::Query => couldn't get value dwFontEmbed"}));
-    printer.Query(1, nullptr, nullptr);
-    EXPECT_EQ(printer.queryBuffers.dwAnsiOnly, 2u);
-    EXPECT_EQ(printer.dwIgnoreLogPixels, 0u);
-    EXPECT_EQ(env.registry.QueryCount(L"AnsiOnly") + env.registry.QueryCount(L"IgnoreLogPixels"), 2);
-}
-
-TEST_F(Options, WithoutThePerMachineKeyThePerUserPlaceIsReadWithItsOwnTexts) {
-    env.registry.Hide(HKEY_LOCAL_MACHINE, kPrintersKey);
-    env.registry.SetDword(HKEY_CURRENT_USER, key, L"bSecondDialog", 0xFFFFFFFF);
-    env.registry.SetDword(HKEY_CURRENT_USER, key, L"dwFontEmbed", 2);
-    env.registry.SetDword(HKEY_CURRENT_USER, key, L"IgnoreLogPixels", 3);
-    CPrinter printer(env.trace.log(), laser, 1, 0);
-    printer.Query(1, nullptr, nullptr);  // a query-time option, per user too
-    EXPECT_TRUE(printer.dwFontEmbed == 2 && printer.dwIgnoreLogPixels == 3) << printer.dwIgnoreLogPixels;
-    EXPECT_TRUE(InOrder(env.trace.Lines(), {"CPrinter::Query => couldn't open HKLM/kvprinters key",
-                                          "CPrinter::Query => opened our printers key",
-                                          "CPrinter::Query => bSecondDialog: -1",
-                                          "CPrinter::Query => couldn't get value bPrintAsImage",
-                                          "CPrinter::Query => dwFontEmbed: 2"}));
-
-    env.registry.Hide(HKEY_CURRENT_USER, kPrintersKey);
-    CPrinter neither(env.trace.log(), laser, 1, 0);
-    EXPECT_EQ(neither.bSecondDialog + neither.dwFontEmbed, 0u);
-    EXPECT_EQ(env.trace.Lines().back(), "CPrinter::Query => couldn't open HKCU/kvprinters key");
 }
 
 }  // namespace

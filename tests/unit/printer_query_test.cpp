@@ -52,10 +52,10 @@ TEST_F(Query, WithoutForceACacheLoadedObjectOnlyWritesTwoLinesAndWithForceAllIsR
 
 // Every one-number answer lands in its own field of the set.
 TEST_F(Query, EveryScalarAnswerLandsInItsOwnField) {
-    std::vector<DWORD> expected;  // in the order of the scalar table
-    for (const ScalarCapability& scalar : kScalarCapabilities) {
-        office->SetScalar(scalar.index, 1000 + scalar.index);
-        expected.push_back(1000 + scalar.index);
+    std::vector<DWORD> expected;  // in the order of the test's own table
+    for (const devcaps_test::ScalarMember& m : devcaps_test::kScalarMembers) {
+        office->SetScalar(m.index, 1000 + m.index);
+        expected.push_back(1000 + m.index);
     }
     const auto printer = env.Queried(L"Office");
     const QueryBuffers& q = printer->queryBuffers;

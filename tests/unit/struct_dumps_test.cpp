@@ -115,15 +115,14 @@ void ExpectLogDM(WORD size, WORD driverExtra, const char* sizeLine, bool block) 
 // "MD4v" at both ends is the current form, "MD3v" at both the earlier one; mixed is neither.
 TEST(PrivateDevmode, SignaturesDecideTheVersion) {
     const DWORD v4 = 0x7634444D, v3 = 0x7633444D;
-    for (DWORD start : {v4, v3})
-        for (DWORD end : {v4, v3}) {
-            PRIVATE_DEVMODEW w{};
-            PRIVATE_DEVMODEA a{};
-            w.dwSignatureStart = a.dwSignatureStart = start, w.dwSignatureEnd = a.dwSignatureEnd = end;
-            const BOOL dm4 = start == v4 && end == v4, dm3 = start == v3 && end == v3;
-            EXPECT_EQ((std::vector<BOOL>{IsPrivateDM4W(&w), IsPrivateDM3W(&w), IsPrivateDM4A(&a), IsPrivateDM3A(&a)}),
-                      (std::vector<BOOL>{dm4, dm3, dm4, dm3}));
-        }
+    const struct { DWORD start, end; BOOL dm4, dm3; } cases[] = {{v4, v4, 1, 0}, {v3, v3, 0, 1}, {v4, v3, 0, 0}, {v3, v4, 0, 0}};
+    for (const auto& c : cases) {
+        PRIVATE_DEVMODEW w{};
+        PRIVATE_DEVMODEA a{};
+        w.dwSignatureStart = a.dwSignatureStart = c.start, w.dwSignatureEnd = a.dwSignatureEnd = c.end;
+        EXPECT_EQ((std::vector<BOOL>{IsPrivateDM4W(&w), IsPrivateDM3W(&w), IsPrivateDM4A(&a), IsPrivateDM3A(&a)}),
+                  (std::vector<BOOL>{c.dm4, c.dm3, c.dm4, c.dm3}));
+    }
 }
 
 TEST(LogDM, SizeTestsOfTheFourDumps) {

@@ -1,5 +1,6 @@
-// A trace log on a scratch file for one test: LibraryLog and ClientLog point
-// at it while the object lives and are null again afterwards.
+// A trace log on a scratch file for one test (LibraryLog and ClientLog point
+// at it while the object lives and are null again afterwards), and the
+// searches of its lines.
 #pragma once
 
 #include <algorithm>
@@ -51,6 +52,31 @@ private:
     TraceLog* log_;
     size_t mark_ = 0;
 };
+
+// Searches of trace lines.
+using Lines = std::vector<std::string>;
+inline int CountOf(const Lines& lines, const std::string& line) { return static_cast<int>(std::count(lines.begin(), lines.end(), line)); }
+inline bool Has(const Lines& lines, const std::string& line) { return CountOf(lines, line) > 0; }
+// True when the lines appear in this order (not necessarily adjacent).
+inline bool InOrder(const Lines& lines, const Lines& wanted) {
+    auto at = lines.begin();
+    for (const auto& w : wanted) {
+        at = std::find(at, lines.end(), w);
+        if (at == lines.end()) return false;
+        ++at;
+    }
+    return true;
+}
+// Whether the lines appear one right after the other in the trace.
+inline bool Has(const TraceCapture& trace, const Lines& run) {
+    const Lines lines = trace.Lines();
+    return std::search(lines.begin(), lines.end(), run.begin(), run.end()) != lines.end();
+}
+// How many lines hold the text (a time stamp may sit in the middle of a row).
+inline long Containing(const TraceCapture& trace, const std::string& text) {
+    const Lines lines = trace.Lines();
+    return std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(text) != l.npos; });
+}
 
 // An address the way the dumps print it ("%X", low 32 bits).
 inline std::string HexAddress(const void* p) {

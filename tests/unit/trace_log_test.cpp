@@ -8,6 +8,7 @@
 
 #include "log/trace_log.h"
 #include "support/heap_counter.h"
+#include "support/registry_steering.h"
 #include "support/run_program.h"
 #include "support/temp_dir.h"
 
@@ -37,18 +38,11 @@ std::string Masked(const std::wstring& path) {
 
 TEST(TraceLog, NullLoggerDoesNothingAndNoPathGivesNoLogger) {
     const WCHAR* badW = reinterpret_cast<const WCHAR*>(uintptr_t{8});  // faults if anything formats it
-    TraceLogWrite(nullptr, 0, L"%s\n", badW);
-    TraceLogWriteA(nullptr, 0, "%s\n", reinterpret_cast<const CHAR*>(badW));
-    TraceLogEnter(nullptr, 0, L"Nothing");
-    TraceLogEnterA(nullptr, 0, "Nothing");
-    TraceLogExit(nullptr, 0);
-    TraceLogExitA(nullptr, 0);
-    TraceLogDestroy(nullptr);
-    TraceLogDestroyA(nullptr);
-    EXPECT_EQ(TraceLogCreate(nullptr, 0), nullptr);
-    EXPECT_EQ(TraceLogCreateA("", 0), nullptr);
-    EXPECT_EQ(TraceLogCreateFromRegistry(L""), nullptr);
-    EXPECT_EQ(TraceLogCreateFromRegistryA(nullptr), nullptr);
+    TraceLogWrite(nullptr, 0, L"%s\n", badW), TraceLogWriteA(nullptr, 0, "%s\n", reinterpret_cast<const CHAR*>(badW));
+    TraceLogEnter(nullptr, 0, L"Nothing"), TraceLogEnterA(nullptr, 0, "Nothing"), TraceLogExit(nullptr, 0), TraceLogExitA(nullptr, 0);
+    TraceLogDestroy(nullptr), TraceLogDestroyA(nullptr);
+    EXPECT_TRUE(!TraceLogCreate(nullptr, 0) && !TraceLogCreateA("", 0) && !TraceLogCreateFromRegistry(L"") &&
+                !TraceLogCreateFromRegistryA(nullptr));
 }
 
 TEST(TraceLog, LevelsCompareAsSigned16BitNumbers) {
@@ -138,10 +132,6 @@ TEST(TraceLog, DeletedFileIsCreatedAgainAndALineTheFileRefusesIsLost) {
 }
 
 const WCHAR* const kKey = L"SOFTWARE\\Vantrel\\Corvane Logging\\Logs\\KvTraceLogTest";
-void Set(const WCHAR* name, DWORD value) { ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, kKey, name, REG_DWORD, &value, 4); }
-void Set(const WCHAR* name, const std::wstring& text) {
-    ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, kKey, name, REG_SZ, text.c_str(), DWORD(2 * text.size() + 2));
-}
 // Removes the test key, and its parents when they are empty.
 struct RegistryCleanup {
     ~RegistryCleanup() {
@@ -155,13 +145,13 @@ TEST(TraceLog, RegistryConfiguration) {
     RegistryCleanup cleanup;
     const std::wstring file = dir.File(L"registry.log"), temp = _wgetenv(L"TEMP");
     ASSERT_EQ(file.compare(0, temp.size(), temp), 0) << "the scratch folder is not under %TEMP%";
-    Set(L"File", L"%TEMP%" + file.substr(temp.size()));
+    SetRealString(HKEY_LOCAL_MACHINE, kKey, L"File", L"%TEMP%" + file.substr(temp.size()));
     EXPECT_EQ(TraceLogCreateFromRegistry(L"KvTraceLogTest"), nullptr);  // no "Mode"
-    Set(L"Mode", DWORD{0});
+    SetRealDword(HKEY_LOCAL_MACHINE, kKey, L"Mode", 0);
     EXPECT_EQ(TraceLogCreateFromRegistryA("KvTraceLogTest"), nullptr);
     EXPECT_FALSE(FileExists(file));
-    Set(L"Mode", 0x100);
-    Set(L"Level", 65537);
+    SetRealDword(HKEY_LOCAL_MACHINE, kKey, L"Mode", 0x100);
+    SetRealDword(HKEY_LOCAL_MACHINE, kKey, L"Level", 65537);
     TraceLog* log = TraceLogCreateFromRegistry(L"KvTraceLogTest");
     ASSERT_NE(log, nullptr);
     EXPECT_EQ(std::wstring(log->path), file);
