@@ -5,6 +5,8 @@
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "export/ipp_attributes.h"
 #include "export/printer_description.h"
