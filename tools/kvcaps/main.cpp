@@ -10,6 +10,11 @@
 //   kvcaps --ipp SOURCE    the record as the printer attributes of an IPP Everywhere printer,
 //                          in the form `ippeveprinter -a FILE` reads (SOURCE as above)
 //   kvcaps --json SOURCE   the whole record as one JSON document
+//   kvcaps --diff [--px N] [--json] A B
+//                          what differs between two records, one line per
+//                          difference and a total; --px N lets form values in
+//                          device pixels differ by N; exit code 0 when equal,
+//                          1 when different (see diff.cpp)
 //
 // The summary lists the papers with their ids and sizes, the bins, the media
 // types, the resolutions, the number of forms, every paper's page, printable
@@ -32,6 +37,7 @@ namespace kvcaps {
 int Usage() {
     // Each command's lines are kept beside its code; the first line says "usage:".
     std::fprintf(stderr, "usage: %s", kSourceUsageLines + 7);
+    std::fputs(kDiffUsageLines, stderr);
     std::fputs(inforec::kUsageLines, stderr);
     return kUsage;
 }
@@ -58,6 +64,7 @@ int Run() {
     args.argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
     if (!args.argv) return Usage();
     if (inforec::Wanted(argc, args.argv)) return inforec::Run(argc, args.argv);
+    if (argc > 1 && std::wstring(args.argv[1]) == L"--diff") return RunDiff(argc, args.argv);
 
     bool full = false;
     Export format = Export::kNone;
