@@ -93,6 +93,7 @@ void PrintTraceDump(const std::function<void(TraceLog*)>& dump);
 int WriteOut(const std::string& text);
 int WriteIppExport(const std::vector<BYTE>& bytes, const std::wstring& printer);
 int WriteJsonExport(const std::vector<BYTE>& bytes);
+int WritePpdExport(const Source& source);
 
 // ------------------------------------------------------------ comparison (diff.cpp)
 

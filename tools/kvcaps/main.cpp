@@ -10,6 +10,8 @@
 //   kvcaps --ipp SOURCE    the record as the printer attributes of an IPP Everywhere printer,
 //                          in the form `ippeveprinter -a FILE` reads (SOURCE as above)
 //   kvcaps --json SOURCE   the whole record as one JSON document
+//   kvcaps --ppd SOURCE    the record as a PostScript Printer Description (PPD 4.3); SOURCE
+//                          may also be a printer info record file, whose DEVMODE gives the defaults
 //   kvcaps --diff [--px N] [--json] A B
 //                          what differs between two records, one line per
 //                          difference and a total; --px N lets form values in
@@ -65,6 +67,13 @@ int Run() {
     if (!args.argv) return Usage();
     if (inforec::Wanted(argc, args.argv)) return inforec::Run(argc, args.argv);
     if (argc > 1 && std::wstring(args.argv[1]) == L"--diff") return RunDiff(argc, args.argv);
+    if (argc > 1 && std::wstring(args.argv[1]) == L"--ppd") {
+        Source source;
+        int i = 2;
+        if (argc < 3 || !ParseSource(argc, args.argv, &i, &source) || i != argc - 1) return Usage();
+        if (const int read = ReadSource(&source); read != kOk) return read;
+        return WritePpdExport(source);
+    }
 
     bool full = false;
     Export format = Export::kNone;

@@ -18,7 +18,8 @@ namespace kvcaps {
 const char kSourceUsageLines[] =
     "       kvcaps [--full | --ipp | --json] FILE.kvp\n"
     "       kvcaps [--full | --ipp | --json] --registry PRINTER\n"
-    "       kvcaps [--full | --ipp | --json] --printer-data PRINTER\n";
+    "       kvcaps [--full | --ipp | --json] --printer-data PRINTER\n"
+    "       kvcaps --ppd SOURCE   (SOURCE: FILE, a .kvp record or an info record, or one of the two options)\n";
 
 bool ReadFileBytes(const std::wstring& path, std::vector<BYTE>* bytes, std::string* why) {
     HANDLE file =
