@@ -47,9 +47,10 @@ TEST(KvcapsDiff, ReportsWhatDiffersInTheRecordsOwnTermsOneLineEach) {
     };
     const struct { const char* what; json b; const wchar_t* options; DWORD exit; std::string output; } cases[] = {
         {"equal", Record(), L"", 0, "no differences\n"},
-        {"a custom paper renumbered is paired by its size, its forms with it",
-         [] { json r = Record(); r["papers"][2] = 261; r["forms"][5]["hres"] = 2201; return r; }(), L"", 1,
-         "paper 260 \"Custom\": id 260 -> 261\nform paper 260 at 600 x 600: hres [2200] -> [2201]\n2 differences\n"},
+        {"a custom paper renumbered and a tenth larger is paired by its size, its forms with it",
+         [] { json r = Record(); r["papers"][2] = 261; r["paperSizes"][2]["width"] = 1001; r["forms"][5]["hres"] = 2201; return r; }(), L"", 1,
+         "paper 260 \"Custom\": id 260 -> 261\npaper 260 \"Custom\": size 1000 x 1500 -> 1001 x 1500\n"
+         "form paper 260 at 600 x 600: hres [2200] -> [2201]\n3 differences\n"},
         {"a pixel within --px", [] { json r = Record(); r["forms"][3]["hres"] = 4761; return r; }(), L"--px 1", 0, "no differences\n"},
         {"the order is one difference, the forms follow their papers", swapped(Record()), L"", 1,
          "paper list: order [9,1,260] -> [1,9,260]\n1 difference\n"},

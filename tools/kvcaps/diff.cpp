@@ -1,6 +1,7 @@
 // kvcaps --diff: what differs between two capability records, in the
 // record's own terms. Papers are paired by id (a paper whose id has no
-// partner is paired by its size, and the ids are reported), bins and media
+// partner of about its size, within half a millimetre, is paired by its size,
+// and the ids are reported), bins and media
 // types by id and then by name; forms by their paper pair and their
 // resolution; the scalar capabilities, graphics values and escape answers by
 // name; resolutions and the other lists as sets of values.
@@ -65,6 +66,13 @@ std::vector<Entry> Entries(const Json& doc, const char* ids, const char* names, 
 std::string Size(const Json& size) {
     return size.is_null() ? "-" : std::to_string(size["width"].get<long long>()) + " x " + std::to_string(size["length"].get<long long>());
 }
+// How far apart two sizes are: the larger of the two differences, tenths of a millimetre.
+long long SizeGap(const Json& x, const Json& y) {
+    return std::max(std::llabs(x["width"].get<long long>() - y["width"].get<long long>()),
+                    std::llabs(x["length"].get<long long>() - y["length"].get<long long>()));
+}
+// Papers this close in size are taken for the same paper when their ids do not pair them.
+constexpr long long kSizeSlack = 5;
 std::string Pair(const Json& pair) { return std::to_string(pair["x"].get<long long>()) + " x " + std::to_string(pair["y"].get<long long>()); }
 
 class Differ {
@@ -104,8 +112,26 @@ private:
                 for (size_t j = 0; a[i].partner < 0 && j < b.size(); ++j)
                     if (b[j].partner < 0 && same(a[i], b[j])) a[i].partner = static_cast<int>(j), b[j].partner = static_cast<int>(i);
         };
+        // Papers: the same id and about the same size, then about the same size
+        // alone (nearest first: a driver of another kind numbers custom papers its
+        // own way and may snap sizes to a standard's), then the same id.
+        auto alike = [](const Entry& x, const Entry& y) {
+            return x.size.is_null() || y.size.is_null() ? x.size == y.size : SizeGap(x.size, y.size) <= kSizeSlack;
+        };
+        pairBy([&](const Entry& x, const Entry& y) { return !x.id.is_null() && x.id == y.id && (!sizes || alike(x, y)); });
+        if (sizes) {
+            for (size_t i = 0; i < a.size(); ++i) {
+                int best = -1;
+                for (size_t j = 0; a[i].partner < 0 && j < b.size(); ++j)
+                    if (b[j].partner < 0 && alike(a[i], b[j]) && !a[i].size.is_null() &&
+                        (best < 0 || SizeGap(a[i].size, b[j].size) < SizeGap(a[i].size, b[best].size)))
+                        best = static_cast<int>(j);
+                if (best >= 0) a[i].partner = best, b[best].partner = static_cast<int>(i);
+            }
+        } else {
+            pairBy([](const Entry& x, const Entry& y) { return !x.name.is_null() && x.name == y.name; });
+        }
         pairBy([](const Entry& x, const Entry& y) { return !x.id.is_null() && x.id == y.id; });
-        pairBy([&](const Entry& x, const Entry& y) { return sizes ? !x.size.is_null() && x.size == y.size : !x.name.is_null() && x.name == y.name; });
         std::vector<std::pair<int, int>> pairs;
         for (size_t i = 0; i < a.size(); ++i) {
             const Entry& x = a[i];
