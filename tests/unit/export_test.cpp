@@ -48,7 +48,7 @@ json Printer() {
             {"forms", {Form(300, 50, 50, 50, 50), Form(300, 50, 61, 50, 50), Form(300, 0, 0, 0, 0),
                        Form(600, 99, 99, 110, 99), Form(600, 99, 99, 110, 99), Form(600, 0, 0, 0, 0)}},
             {"bins", {15, 7, 4, 260, 261, 262, 263, 264, 6}},
-            {"binNames", {"Automatically Select", "Auto", "Manual Feed", "Tray 2", "Envelope Feeder", "Bypass", "Cassette X",
+            {"binNames", {"Automatically Select", "Auto", "Manual Feed", "Tray 1", "Envelope Feeder", "Bypass", "Cassette X",
                           "Drawer", "Envelope Manual Feed"}},
             {"mediaTypes", {258, 1}}, {"mediaTypeNames", {"Heavy", "Plain"}}, {"mediaReady", {"A4"}},
             {"dwDuplex", 1}, {"dwColor", 1}, {"dwOrientation", 90}, {"dwCopies", 99},
@@ -70,7 +70,7 @@ TEST(PrinterDescription, MarginsRoundUpAndHoldAtEveryResolutionBinsSayWhatTheyAr
     EXPECT_FALSE(d.custom.present);
     std::string sources;
     for (const DescribedBin& bin : d.bins) sources += bin.source + " ";
-    EXPECT_EQ(sources, "auto tray-1 manual tray-2 envelope by-pass-tray main tray-3 tray-4 ");
+    EXPECT_EQ(sources, "auto tray-2 manual tray-1 envelope by-pass-tray main tray-3 tray-4 ");  // tray-N last
     // Letter by its code, the bypass, the quality level's real resolution, at most the copies the printer makes.
     const DescribedDefaults& def = d.defaults;
     EXPECT_TRUE(def.fromPrinter && def.paper == 0 && def.bin == 5 && def.mediaType == 0 && def.resolution == 0 &&
