@@ -47,6 +47,13 @@ std::string Resolution(const ResolutionPair& dpi) {
 
 std::string Int(long value) { return std::to_string(value); }
 
+// UTF-8 text cut to at most `bytes` bytes, never inside a character.
+std::string Cut(std::string text, size_t bytes) {
+    if (text.size() <= bytes) return text;
+    while (bytes > 0 && (static_cast<unsigned char>(text[bytes]) & 0xC0) == 0x80) --bytes;
+    return text.substr(0, bytes);
+}
+
 // One media-col collection: the size, the margins when known, and the source
 // and type when given.
 std::string MediaCol(LONG width, LONG length, const DescribedMargins* margins, const std::string& source = "",
@@ -75,12 +82,12 @@ std::string vlibPRINT_IppAttributes(const PrinterDescription& d) {
     // Identity. MFG and MDL are what the driver's name tells.
     // A device ID value holds no colon or semicolon: they part its keys and values.
     const auto value = [](const std::wstring& text) {
-        std::string v = platform::Utf8(text.c_str()).substr(0, 100);
+        std::string v = Cut(platform::Utf8(text.c_str()), 100);
         std::replace(v.begin(), v.end(), ':', ' ');
         std::replace(v.begin(), v.end(), ';', ' ');
         return v;
     };
-    Attr(&out, "text", "printer-make-and-model", Quoted(platform::Utf8(d.makeAndModel.c_str()).substr(0, 127)));
+    Attr(&out, "text", "printer-make-and-model", Quoted(Cut(platform::Utf8(d.makeAndModel.c_str()), 127)));
     Attr(&out, "text", "printer-device-id",
          Quoted("MFG:" + (d.manufacturer.empty() ? std::string("Unknown") : value(d.manufacturer)) + ";MDL:" + value(d.model) +
                 ";CMD:PWGRaster;"));
