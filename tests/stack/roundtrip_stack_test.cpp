@@ -57,11 +57,14 @@ TEST(RoundTripStack, TheDriverlessQueueDescribesTheOriginalPrinter) {
     if (!dir || printers.empty()) GTEST_SKIP() << "run by scripts/roundtrip";
     for (const std::wstring& printer : printers) {
         SCOPED_TRACE(Narrow(printer));
-        struct Set { QueryBuffers b{}; ~Set() { vlibPRINT_FreeQueryBuffers(&b); } } original;
-        const std::string bytes = testsupport::ReadFileBytes(dir + (L"\\" + printer) + L".kvp");
-        ASSERT_TRUE(vlibPRINT_CheckCaps4(bytes.data(), bytes.size(), nullptr, 0) &&
-                    vlibPRINT_UnpackCaps4(&original.b, reinterpret_cast<const caps4*>(bytes.data()), bytes.size()));
-        const PrinterDescription d = vlibPRINT_DescribePrinter(&original.b, nullptr, printer);
+        struct Sets { QueryBuffers at[2]{}; ~Sets() { for (QueryBuffers& set : at) vlibPRINT_FreeQueryBuffers(&set); } } sets;
+        for (int i = 0; i < 2; ++i) {  // the original and the recreated printer
+            const std::string bytes = testsupport::ReadFileBytes(dir + (L"\\" + printer) + (i ? L"_ipp.kvp" : L".kvp"));
+            ASSERT_TRUE(vlibPRINT_CheckCaps4(bytes.data(), bytes.size(), nullptr, 0) &&
+                        vlibPRINT_UnpackCaps4(&sets.at[i], reinterpret_cast<const caps4*>(bytes.data()), bytes.size()));
+        }
+        const PrinterDescription d = vlibPRINT_DescribePrinter(&sets.at[0], nullptr, printer);
+        const PrinterDescription recreated = vlibPRINT_DescribePrinter(&sets.at[1], nullptr, printer + L"_ipp");
         const std::string attrs = testsupport::ReadFileBytes(dir + (L"\\" + printer) + L".attrs");
         const std::string ppd = testsupport::ReadFileBytes(harness::PpdPath(printer));
         const std::string copy = testsupport::ReadFileBytes(harness::PpdPath(printer + L"_ipp"));
@@ -115,6 +118,21 @@ TEST(RoundTripStack, TheDriverlessQueueDescribesTheOriginalPrinter) {
         const bool custom = copy.find("*CustomPageSize True") != std::string::npos;
         row("CustomPageSize", d.custom.present ? "evidence" : "no evidence", custom ? "True" : "-", custom == d.custom.present);
         EXPECT_EQ(custom, d.custom.present) << "custom sizes";
+
+        // The printer Wine makes of the queue has every paper again (by size: a
+        // paper of no standard size comes back under the name the scheduler
+        // gave it), its margins within half a millimetre.
+        size_t back = 0;
+        for (const DescribedPaper& paper : d.papers) {
+            const bool found = std::any_of(recreated.papers.begin(), recreated.papers.end(), [&](const DescribedPaper& c) {
+                const LONG m[] = {paper.margins.left - c.margins.left, paper.margins.top - c.margins.top,
+                                  paper.margins.right - c.margins.right, paper.margins.bottom - c.margins.bottom};
+                return std::abs(c.width - paper.width) <= 70 && std::abs(c.length - paper.length) <= 70 && c.measured && std::all_of(std::begin(m), std::end(m), [](LONG v) { return std::abs(v) <= 50; });
+            });
+            back += found;
+            EXPECT_TRUE(found) << Narrow(paper.name) << " did not come back in the recreated printer";
+        }
+        row("recreated papers", std::to_string(d.papers.size()), std::to_string(back), back == d.papers.size());
 
         // Every page size: the size within 1 point (half a millimetre where
         // the scheduler snapped it to a standard size); every margin within
