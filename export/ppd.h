@@ -58,8 +58,8 @@ struct PpdTarget {
 };
 std::string vlibPRINT_PpdPoints(const std::vector<PpdTarget>& targets);
 
-// The printer a capability set describes, with the defaults of an info
-// record's DEVMODE (null: the first paper and bin, the resolution for normal
-// printing, one-sided, colour when the printer has it).
-struct QueryBuffers;
-PpdPrinter vlibPRINT_PpdPrinterOfSet(const QueryBuffers* set, const DEVMODEW* defaults, const std::string& model);
+// The PPD's view of a printer description: each paper with the pages its
+// forms measured in device pixels again, bins, resolutions, duplex, colour,
+// orientation, custom sizes and the defaults.
+struct PrinterDescription;
+PpdPrinter vlibPRINT_PpdPrinter(const PrinterDescription& description, const std::string& model);

@@ -1,90 +1,75 @@
-// The PPD's view of a capability set: each paper with the pages its forms
-// measured, the bins, the resolutions, duplex, colour, orientation, custom
-// sizes and the defaults.
+// The PPD's view of a printer description. The description holds each page
+// in hundredths of a millimetre, the sheet rounded and the margins rounded
+// up from whole device pixels; below 2540 dots per inch a hundredth is
+// finer than a pixel, so the pixels come back exactly.
 #include <algorithm>
 #include <cstdlib>
 
 #include "export/ppd.h"
-#include "records/caps4_media.h"
-#include "records/query_buffers.h"
+#include "export/printer_description.h"
 
 namespace {
 
-// A form measured with its own paper: its page is the paper's size at its
-// dots per inch, within two pixels. A driver that ignored the paper of the
-// request measured its default paper instead.
-bool OwnPage(const FormEntry& f, const PaperSize& size) {
-    if (f.logX <= 0 || f.logY <= 0 || f.physW <= 0 || f.physH <= 0) return false;
-    return std::llabs(f.physW * 254LL - 1LL * size.width * f.logX) <= 2LL * 254 + f.logX &&
-           std::llabs(f.physH * 254LL - 1LL * size.length * f.logY) <= 2LL * 254 + f.logY;
+LONG PixelsRounded(LONG hundredths, LONG dpi) { return static_cast<LONG>((2LL * hundredths * dpi + 2540) / 5080); }
+LONG PixelsUp(LONG hundredths, LONG dpi) { return static_cast<LONG>(1LL * hundredths * dpi / 2540); }
+
+// A page measured with its own paper: its sheet is the paper's size within
+// two pixels. A driver that ignored the paper of the request measured its
+// default paper instead.
+bool OwnPage(const PpdPage& g, const PaperSize& size) {
+    return std::llabs(g.physW * 254LL - 1LL * size.width * g.logX) <= 2LL * 254 + g.logX &&
+           std::llabs(g.physH * 254LL - 1LL * size.length * g.logY) <= 2LL * 254 + g.logY;
 }
 
 }  // namespace
 
-PpdPrinter vlibPRINT_PpdPrinterOfSet(const QueryBuffers* set, const DEVMODEW* defaults, const std::string& model) {
+PpdPrinter vlibPRINT_PpdPrinter(const PrinterDescription& d, const std::string& model) {
     PpdPrinter p;
     p.model = model;
-    DWORD resolutions = 0;
-    vlibPRINT_ResolutionsInUse(set, &resolutions);
-    const PaperBuffer* papers = set->pPapers;
-    PaperSize size = {};
-    LONG lowW = 0x7FFFFFFF, lowL = 0x7FFFFFFF, highW = 0, highL = 0;
-    for (DWORD j = 0; papers && PaperSizeAt(papers, j, &size); ++j) {
-        PpdPaper paper = {};
-        PaperIdAt(papers, j, &paper.id);
-        WCHAR name[kPaperNameChars + 1];
-        CopyNameSlot(name, PaperNameAt(papers, j), kPaperNameChars);
-        paper.name = name;
-        paper.width = size.width;
-        paper.length = size.length;
-        lowW = std::min(lowW, size.width), lowL = std::min(lowL, size.length);
-        highW = std::max(highW, size.width), highL = std::max(highL, size.length);
-        for (DWORD r = 0; r < resolutions; ++r) {
-            const unsigned long long form = 1ULL * r * papers->dwNumPaperSize + j;
-            if (!set->pForms || form >= set->dwNumForms || !OwnPage(set->pForms[form], size)) continue;
-            const FormEntry& f = set->pForms[form];
-            paper.pages.push_back({f.logX, f.logY, f.physW, f.physH, f.offX, f.offY, f.hres, f.vres});
+    for (const DescribedPaper& described : d.papers) {
+        PpdPaper paper = {described.id, described.name, described.own.width, described.own.length, {}};
+        for (const DescribedPage& page : described.pages) {
+            if (page.dotsX <= 0 || page.dotsY <= 0 || page.dotsX > 2540 || page.dotsY > 2540) continue;
+            PpdPage g = {page.dotsX, page.dotsY, PixelsRounded(page.sheetWidth, page.dotsX),
+                         PixelsRounded(page.sheetLength, page.dotsY), PixelsUp(page.margins.left, page.dotsX),
+                         PixelsUp(page.margins.top, page.dotsY), 0, 0};
+            g.hres = g.physW - g.offX - PixelsUp(page.margins.right, page.dotsX);
+            g.vres = g.physH - g.offY - PixelsUp(page.margins.bottom, page.dotsY);
+            if (OwnPage(g, described.own)) paper.pages.push_back(g);
         }
         p.papers.push_back(paper);
     }
-    WORD bin = 0;
-    for (DWORD i = 0; set->pBins && BinIdAt(set->pBins, i, &bin); ++i) {
-        WCHAR name[kBinNameChars + 1];
-        CopyNameSlot(name, BinNameAt(set->pBins, i), kBinNameChars);
-        p.bins.push_back({bin, name});
+    for (const DescribedBin& bin : d.bins) p.bins.push_back({bin.id, bin.name});
+    const bool levels = std::any_of(d.resolutions.begin(), d.resolutions.end(),
+                                    [](const DescribedResolution& r) { return r.quality != 0; });
+    for (const DescribedResolution& r : d.resolutions)
+        if (!levels && r.dpi.x > 0 && r.dpi.y > 0) p.resolutions.push_back(r.dpi);
+    const int normal = d.defaults.resolution;
+    if (normal >= 0 && static_cast<size_t>(normal) < d.resolutions.size()) {
+        p.defaultResolution = d.resolutions[normal].dpi;
+        if (levels && p.defaultResolution.x > 0) p.fixedDpi = p.defaultResolution.x;
     }
-    const MediaResolution normal = vlibPRINT_NormalResolution(set);
-    if (!set->dwIndexedResolutionsOnly) {
-        for (DWORD i = 0; set->pResolutions && i < set->dwNumResolutions; ++i)
-            if (set->pResolutions[i].x > 0 && set->pResolutions[i].y > 0) p.resolutions.push_back(set->pResolutions[i]);
-    } else if (normal.present && normal.dpi.x > 0) {
-        p.fixedDpi = normal.dpi.x;
+    // A driver of this kind measures every quality level at its own default
+    // resolution: when the levels agree, that is the default to write.
+    if (d.levelDpi.x > 0 && (levels || std::any_of(p.resolutions.begin(), p.resolutions.end(), [&](const ResolutionPair& r) {
+                                 return r.x == d.levelDpi.x && r.y == d.levelDpi.y;
+                             }))) {
+        p.defaultResolution = d.levelDpi;
+        if (levels) p.fixedDpi = d.levelDpi.x;
     }
-    p.defaultResolution = normal.dpi;
-    p.duplex = set->dwDuplex == 1;
-    p.color = set->dwColor == 1;
-    p.landscape = static_cast<LONG>(set->dwOrientation);
-    // Custom sizes only where the extents reach past the listed papers: a
-    // driver that has none reports the listed papers' bounds there.
-    PaperSize low, high;
-    if (vlibPRINT_CustomSizes(set->dwMinExtent, set->dwMaxExtent, &low, &high) &&
-        (p.papers.empty() || low.width < lowW || low.length < lowL || high.width > highW || high.length > highL)) {
+    p.duplex = d.duplex;
+    p.color = d.color;
+    p.landscape = d.turn;
+    if (d.custom.present) {
         p.customSizes = true;
-        p.customMin = low;
-        p.customMax = high;
+        p.customMin = {d.custom.minWidth / 10, d.custom.minLength / 10};
+        p.customMax = {d.custom.maxWidth / 10, d.custom.maxLength / 10};
     }
-    if (!defaults) return p;
-    const DWORD f = defaults->dmFields;
-    for (size_t i = 0; i < p.papers.size() && (f & DM_PAPERSIZE); ++i)
-        if (p.papers[i].id == defaults->dmPaperSize) { p.defaultPaper = static_cast<int>(i); break; }
-    for (size_t i = 0; i < p.papers.size() && p.defaultPaper < 0 && (f & DM_FORMNAME); ++i)
-        if (p.papers[i].name.compare(0, CCHFORMNAME - 1, std::wstring(defaults->dmFormName, wcsnlen(defaults->dmFormName, CCHFORMNAME))) == 0)
-            p.defaultPaper = static_cast<int>(i);
-    for (size_t i = 0; i < p.bins.size() && (f & DM_DEFAULTSOURCE); ++i)
-        if (p.bins[i].id == static_cast<WORD>(defaults->dmDefaultSource)) { p.defaultBin = static_cast<int>(i); break; }
-    if (f & DM_PRINTQUALITY && defaults->dmPrintQuality > 0)
-        p.defaultResolution = {defaults->dmPrintQuality, (f & DM_YRESOLUTION) && defaults->dmYResolution > 0 ? defaults->dmYResolution : defaults->dmPrintQuality};
-    if (f & DM_DUPLEX) p.defaultDuplex = defaults->dmDuplex;
-    if (f & DM_COLOR) p.defaultColor = defaults->dmColor;
+    p.defaultPaper = d.defaults.paper;
+    p.defaultBin = d.defaults.bin;
+    p.defaultDuplex = d.defaults.sides == "two-sided-long-edge"    ? DMDUP_VERTICAL
+                      : d.defaults.sides == "two-sided-short-edge" ? DMDUP_HORIZONTAL
+                                                                   : DMDUP_SIMPLEX;
+    p.defaultColor = d.defaults.colorMode == "color" ? DMCOLOR_COLOR : DMCOLOR_MONOCHROME;
     return p;
 }

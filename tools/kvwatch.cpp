@@ -1,6 +1,7 @@
 // kvwatch: watches one printer for changes made through the spooler.
 //
 //   kvwatch PRINTER [SECONDS]
+//   kvwatch --version
 //
 // Starts change notification on a printer object for PRINTER and prints one
 // line per delivered change as it comes ("field 5: Printer comment changed").
@@ -15,6 +16,7 @@
 
 #include "printer/printer.h"
 #include "tools/tool_main.h"
+#include "tools/tool_version.h"
 
 namespace {
 
@@ -44,7 +46,7 @@ void WINAPI PrintChange(LPVOID, LPCWSTR text, DWORD field) {
 }
 
 int Usage() {
-    std::fprintf(stderr, "usage: kvwatch PRINTER [SECONDS]\n");
+    std::fprintf(stderr, "usage: kvwatch PRINTER [SECONDS]\n       kvwatch --version\n");
     return kUsage;
 }
 
@@ -56,6 +58,10 @@ int Run() {
         return Usage();
     }
     const std::wstring name = argv[1];
+    if (argc == 2 && name == L"--version") {
+        ::LocalFree(argv);
+        return PrintToolVersion("kvwatch");
+    }
     DWORD waitMs = INFINITE;
     if (argc == 3) {
         WCHAR* end = nullptr;

@@ -124,7 +124,9 @@ TEST_P(RefreshStack, EveryPrinterGetsACheckedRecordInItsStore) {
         EXPECT_EQ(RunProgram(L"kvcaps.exe", L"\"" + cut + L"\""), 3u);
         // A bin list whose fetch failed keeps its space with count 0: sound.
         std::string dropped = bytes;
-        reinterpret_cast<caps4*>(dropped.data())->dwNumBinNames = 0;
+        caps4& d = *reinterpret_cast<caps4*>(dropped.data());
+        std::fill_n(dropped.begin() + d.dwOffsetToBinNames, d.dwSizeOfBinNames, '\0');
+        d.dwNumBinNames = 0;
         const std::wstring droppedFile = folder_ + L"./dropped";  // no extension, a dot before its name
         std::ofstream(droppedFile.c_str(), std::ios::binary).write(dropped.data(), static_cast<std::streamsize>(dropped.size()));
         std::string summary;
@@ -133,7 +135,16 @@ TEST_P(RefreshStack, EveryPrinterGetsACheckedRecordInItsStore) {
         EXPECT_NE(summary.find("Bins (" + std::to_string(h.dwNumBins) + " ids, 0 names):"), std::string::npos) << summary;
         const std::string custom = "Custom paper sizes: " + std::to_string(LOWORD(h.dwMinExtent) / 10) + ".";  // Wine's extents
         EXPECT_NE(summary.find(custom), std::string::npos) << custom;
-        EXPECT_EQ(RunProgram(L"kvcaps.exe", L"--json \"" + droppedFile + L"\""), 0u);
+        // Its JSON document gives it back byte for byte, the names' reserved space included; a document
+        // with a member no record has is refused as damaged.
+        std::string document;
+        EXPECT_EQ(RunProgram(L"kvcaps.exe", L"--json \"" + droppedFile + L"\"", &document), 0u);
+        const std::wstring json = folder_ + L"dropped.json", back = folder_ + L"back.kvp";
+        std::ofstream(json.c_str(), std::ios::binary) << document;
+        EXPECT_EQ(RunProgram(L"kvcaps.exe", L"--from-json \"" + json + L"\" \"" + back + L"\""), 0u);
+        EXPECT_EQ(testsupport::ReadFileBytes(back), dropped);
+        std::ofstream(json.c_str(), std::ios::binary) << "{\"dwColour\": 1}";
+        EXPECT_EQ(RunProgram(L"kvcaps.exe", L"--from-json \"" + json + L"\" \"" + back + L"\"", &document), 3u) << document;
     }
 
     EXPECT_EQ(count("CPrinter::Query => failed to cache data...") + count("CPrinter::Query => printer is not available for query"), 0);

@@ -17,6 +17,13 @@
 //                          difference and a total; --px N lets form values in
 //                          device pixels differ by N; exit code 0 when equal,
 //                          1 when different (see diff.cpp)
+//   kvcaps --from-json FILE.json OUT.kvp   such a document written back as a record
+//
+// A printer info record (--info FILE, --info-registry PRINTER) carries the
+// printer's default DEVMODE: `kvcaps --ipp --info FILE` takes every default
+// of the export from it, and the driver's name for the make and model.
+//
+//   kvcaps --version       the program's version (its version resource)
 //
 // The summary lists the papers with their ids and sizes, the bins, the media
 // types, the resolutions, the number of forms, every paper's page, printable
@@ -33,6 +40,7 @@
 #include "records/caps4_check.h"
 #include "tools/kvcaps/kvcaps.h"
 #include "tools/tool_main.h"
+#include "tools/tool_version.h"
 
 namespace kvcaps {
 
@@ -41,6 +49,8 @@ int Usage() {
     std::fprintf(stderr, "usage: %s", kSourceUsageLines + 7);
     std::fputs(kDiffUsageLines, stderr);
     std::fputs(inforec::kUsageLines, stderr);
+    std::fputs("       kvcaps --version\n", stderr);
+    std::fputs(kFromJsonUsageLines, stderr);
     return kUsage;
 }
 
@@ -65,6 +75,7 @@ int Run() {
     ArgvHolder args;
     args.argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
     if (!args.argv) return Usage();
+    if (argc == 2 && std::wstring(args.argv[1]) == L"--version") return PrintToolVersion("kvcaps");
     if (inforec::Wanted(argc, args.argv)) return inforec::Run(argc, args.argv);
     if (argc > 1 && std::wstring(args.argv[1]) == L"--diff") return RunDiff(argc, args.argv);
     if (argc > 1 && std::wstring(args.argv[1]) == L"--ppd") {
@@ -74,6 +85,8 @@ int Run() {
         if (const int read = ReadSource(&source); read != kOk) return read;
         return WritePpdExport(source);
     }
+    if (argc >= 2 && std::wstring(args.argv[1]) == L"--from-json")
+        return argc == 4 ? WriteRecordFromJson(args.argv[2], args.argv[3]) : Usage();
 
     bool full = false;
     Export format = Export::kNone;
@@ -120,7 +133,7 @@ int Run() {
         std::fprintf(stderr, "kvcaps: %s: not a usable capability record: %s\n", where.c_str(), Utf8(reason).c_str());
         return kDamaged;
     }
-    if (format == Export::kIpp) return WriteIppExport(bytes, !file.empty() ? FileStem(file) : registryPrinter + dataPrinter);
+    if (format == Export::kIpp) return WriteIppExport(bytes, !file.empty() ? FileStem(file) : registryPrinter + dataPrinter, nullptr);
     if (format == Export::kJson) return WriteJsonExport(bytes);
     std::printf("Capability record, %lu bytes, from %s\n", static_cast<unsigned long>(bytes.size()), where.c_str());
     PrintSummary(bytes);
