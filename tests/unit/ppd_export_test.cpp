@@ -6,7 +6,11 @@
 #include <cstdlib>
 #include <regex>
 
+#include <nlohmann/json.hpp>
+
 #include "export/ppd.h"
+#include "export/printer_description.h"
+#include "records/caps4_json.h"
 
 namespace {
 
@@ -76,6 +80,31 @@ TEST(PpdText, KeywordsGiveTheCodesBackAndWhatMovesIsSaid) {
     EXPECT_NE(text.find("*DefaultResolution: 600dpi"), std::string::npos);
     EXPECT_EQ(text.find("*Duplex"), std::string::npos);
     EXPECT_EQ(moved, std::vector<std::string>{"paper 300 comes back as 258"});
+}
+
+TEST(PpdPrinter, TheFormsPixelsComeBackFromTheDescriptionAndAPageOfAnotherPaperIsLeftOut) {
+    using nlohmann::json;
+    auto form = [](LONG dpi, LONG physW, LONG physH, LONG offX, LONG offY, LONG hres, LONG vres) {
+        return json{{"logX", dpi}, {"logY", dpi}, {"physW", physW}, {"physH", physH}, {"offX", offX}, {"offY", offY}, {"hres", hres}, {"vres", vres}};
+    };
+    const json a4At600 = form(600, 4958, 7016, 100, 101, 4758, 6814), a4At1200 = form(1200, 9916, 14033, 201, 199, 9515, 13634);
+    const json document = {{"papers", {9, 1}}, {"paperNames", {"A4", "Letter"}},
+                           {"paperSizes", {{{"width", 2099}, {"length", 2970}}, {{"width", 2159}, {"length", 2794}}}},
+                           {"resolutions", {{{"x", 600}, {"y", 600}}, {{"x", 1200}, {"y", 1200}}}},
+                           {"resolutionsIndexed", json::array({{{"x", 1200}, {"y", 1200}}, {{"x", 1200}, {"y", 1200}}})},
+                           {"forms", {a4At600, a4At600, a4At1200, a4At1200}}};  // Letter measured on the A4 page
+    QueryBuffers set{};
+    ASSERT_TRUE(vlibPRINT_Caps4FromJson(document.dump(), &set));
+    const PpdPrinter p = vlibPRINT_PpdPrinter(vlibPRINT_DescribePrinter(&set, nullptr, L"P"), "P");
+    vlibPRINT_FreeQueryBuffers(&set);
+    ASSERT_EQ(p.papers.size(), 2u);
+    ASSERT_EQ(p.papers[0].pages.size(), 2u);
+    for (size_t i = 0; i < 2; ++i) {
+        const PpdPage& g = p.papers[0].pages[i];
+        EXPECT_EQ(json(form(g.logX, g.physW, g.physH, g.offX, g.offY, g.hres, g.vres)), i ? a4At1200 : a4At600);
+    }
+    EXPECT_TRUE(p.papers[1].pages.empty());
+    EXPECT_TRUE(p.defaultResolution.x == 1200 && p.defaultResolution.y == 1200);  // where the quality levels were measured
 }
 
 }  // namespace
