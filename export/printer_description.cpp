@@ -151,6 +151,14 @@ void DescribeResolutions(const QueryBuffers* set, PrinterDescription* d) {
     }
     if (std::find(d->qualities.begin(), d->qualities.end(), 4) == d->qualities.end()) d->qualities.push_back(4);
     std::sort(d->qualities.begin(), d->qualities.end());
+    // The one resolution every quality level was measured at: what the driver
+    // prints at when a job names no resolution of its own.
+    for (DWORD i = 0; set->pResolutionsIndexed && i < set->dwNumResolutionsIndexed; ++i) {
+        const ResolutionPair& level = set->pResolutionsIndexed[i];
+        const bool same = i == 0 || (level.x == d->levelDpi.x && level.y == d->levelDpi.y);
+        d->levelDpi = same && level.x > 0 && level.y > 0 ? level : ResolutionPair{};
+        if (!same || level.x <= 0 || level.y <= 0) break;
+    }
 }
 
 // The resolution slot and quality a DEVMODE asks for, by the resolution
@@ -273,6 +281,7 @@ PrinterDescription vlibPRINT_DescribePrinter(const QueryBuffers* set, const DEVM
     d.collate = set->dwCollate == 1;
     d.staple = set->dwStaple == 1;
     d.landscape = set->dwOrientation == 90 || set->dwOrientation == 270;
+    d.turn = static_cast<LONG>(set->dwOrientation);
     const LONG copies = static_cast<LONG>(set->dwCopies);
     d.maxCopies = copies > 1 ? copies : 1;
     d.numberUp.push_back(1);

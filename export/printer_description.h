@@ -96,6 +96,7 @@ struct PrinterDescription {
     std::vector<DescribedMediaType> mediaTypes;
     std::vector<DescribedResolution> resolutions;  // the list the forms were measured at, in its order
     std::vector<int> qualities;                // print-quality values the quality levels give (3, 4, 5), at least 4
+    ResolutionPair levelDpi = {};              // the dots per inch of every quality level when they all agree, else 0 x 0
     std::vector<std::string> mediaReady;       // media names of the papers loaded, else of the default paper
     DescribedCustomRange custom;
 
@@ -104,6 +105,7 @@ struct PrinterDescription {
     bool collate = false;
     bool staple = false;
     bool landscape = false;    // the driver turns pages (DC_ORIENTATION 90 or 270)
+    LONG turn = 0;             // DC_ORIENTATION as the driver answered it (90, 270, or -90 from some drivers; 0 none)
     int maxCopies = 1;
     std::vector<int> numberUp;  // N-up values the driver offers, 1 always among them
     int pagesPerMinute = 0;     // 0 when the driver does not say

@@ -93,6 +93,15 @@ bool Recognise(InfoRecord* r, std::string* why) {
     return false;
 }
 
+bool CapsOf(const std::vector<BYTE>& bytes, std::vector<BYTE>* caps, DEVMODEW* devMode, std::string* why) {
+    InfoRecord record;
+    record.bytes = bytes;
+    if (!Recognise(&record, why)) return false;
+    *caps = record.Caps();
+    *devMode = record.DevMode().dm;
+    return true;
+}
+
 // What a DEVMODE value 1, 2, ... stands for, or "" for another value.
 std::string Meaning(long value, std::initializer_list<const char*> names) {
     return value >= 1 && static_cast<size_t>(value) <= names.size() ? names.begin()[value - 1] : "";

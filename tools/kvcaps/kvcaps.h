@@ -18,6 +18,8 @@
 namespace kvcaps {
 
 enum ExitCode { kOk = 0, kUsage = 1, kUnreadable = 2, kDamaged = 3, kNoMemory = 4, kNotWritten = 5 };
+// --diff: the two records differ (as a wrong command line does).
+inline constexpr int kDifferent = 1;
 
 using platform::Utf8;
 inline std::string Utf8(const std::wstring& text) { return Utf8(text.c_str()); }
@@ -38,6 +40,26 @@ bool ReadRegistryValue(const std::wstring& printer, const WCHAR* name, bool perU
 bool ReadPrinterData(const std::wstring& printer, std::vector<BYTE>* bytes, std::string* why);
 // The file's name without its extension.
 std::wstring FileStem(const std::wstring& path);
+
+// A capability record read from any source: a file (a `.kvp` record or a
+// printer info record of any version, told apart by their contents),
+// "--registry PRINTER" or "--printer-data PRINTER". From an info record it
+// also carries the record's DEVMODE, whose fields give the printer's defaults.
+struct Source {
+    std::wstring file, registryPrinter, dataPrinter;  // exactly one is set
+    std::vector<BYTE> record;                         // the capability record's bytes
+    std::string where;                                // where it was read, for messages
+    bool hasDevMode = false;
+    DEVMODEW devMode = {};
+    // The printer's name: the source's printer, or the file's name.
+    std::wstring Printer() const { return !file.empty() ? FileStem(file) : registryPrinter + dataPrinter; }
+};
+// Takes one SOURCE from argv at *i (a file or one of the two options with its
+// printer), leaving *i on its last argument; false when argv[*i] is none.
+bool ParseSource(int argc, LPWSTR* argv, int* i, Source* source);
+// Reads and checks the source's record: kOk, or kUnreadable / kDamaged after
+// a line on standard error that says why.
+int ReadSource(Source* source);
 
 // ------------------------------------------------------------ record access
 
@@ -74,6 +96,13 @@ int WriteOut(const std::string& text);
 // record's), gives the defaults, or null for a bare capability record.
 int WriteIppExport(const std::vector<BYTE>& bytes, const std::wstring& makeAndModel, const DEVMODEW* devMode);
 int WriteJsonExport(const std::vector<BYTE>& bytes);
+int WritePpdExport(const Source& source);
+
+// ------------------------------------------------------------ comparison (diff.cpp)
+
+extern const char kDiffUsageLines[];
+// kvcaps --diff A B: argv holds the whole command line.
+int RunDiff(int argc, LPWSTR* argv);
 // kvcaps --from-json FILE.json OUT.kvp: the document written back as a record.
 extern const char kFromJsonUsageLines[];
 int WriteRecordFromJson(const std::wstring& json, const std::wstring& out);
@@ -85,6 +114,9 @@ int WriteFileWhole(const std::wstring& file, const void* bytes, DWORD size);
 
 namespace inforec {
 extern const char kUsageLines[];
+// The capability record and DEVMODE of an info record of any version; false
+// with the reason when the bytes are no usable info record.
+bool CapsOf(const std::vector<BYTE>& bytes, std::vector<BYTE>* caps, DEVMODEW* devMode, std::string* why);
 // True when the command line asks for one of the info-record operations.
 bool Wanted(int argc, LPWSTR* argv);
 int Run(int argc, LPWSTR* argv);

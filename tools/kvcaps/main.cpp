@@ -10,6 +10,13 @@
 //   kvcaps --ipp SOURCE    the record as the printer attributes of an IPP Everywhere printer,
 //                          in the form `ippeveprinter -a FILE` reads (SOURCE as above)
 //   kvcaps --json SOURCE   the whole record as one JSON document
+//   kvcaps --ppd SOURCE    the record as a PostScript Printer Description (PPD 4.3); SOURCE
+//                          may also be a printer info record file, whose DEVMODE gives the defaults
+//   kvcaps --diff [--px N] [--json] A B
+//                          what differs between two records, one line per
+//                          difference and a total; --px N lets form values in
+//                          device pixels differ by N; exit code 0 when equal,
+//                          1 when different (see diff.cpp)
 //   kvcaps --from-json FILE.json OUT.kvp   such a document written back as a record
 //
 // A printer info record (--info FILE, --info-registry PRINTER) carries the
@@ -40,6 +47,7 @@ namespace kvcaps {
 int Usage() {
     // Each command's lines are kept beside its code; the first line says "usage:".
     std::fprintf(stderr, "usage: %s", kSourceUsageLines + 7);
+    std::fputs(kDiffUsageLines, stderr);
     std::fputs(inforec::kUsageLines, stderr);
     std::fputs("       kvcaps --version\n", stderr);
     std::fputs(kFromJsonUsageLines, stderr);
@@ -69,6 +77,14 @@ int Run() {
     if (!args.argv) return Usage();
     if (argc == 2 && std::wstring(args.argv[1]) == L"--version") return PrintToolVersion("kvcaps");
     if (inforec::Wanted(argc, args.argv)) return inforec::Run(argc, args.argv);
+    if (argc > 1 && std::wstring(args.argv[1]) == L"--diff") return RunDiff(argc, args.argv);
+    if (argc > 1 && std::wstring(args.argv[1]) == L"--ppd") {
+        Source source;
+        int i = 2;
+        if (argc < 3 || !ParseSource(argc, args.argv, &i, &source) || i != argc - 1) return Usage();
+        if (const int read = ReadSource(&source); read != kOk) return read;
+        return WritePpdExport(source);
+    }
     if (argc >= 2 && std::wstring(args.argv[1]) == L"--from-json")
         return argc == 4 ? WriteRecordFromJson(args.argv[2], args.argv[3]) : Usage();
 

@@ -3,10 +3,14 @@
 // the Printers key, or the printer's data value "KVPrinterInfo".
 #include <shlwapi.h>
 
+#include <cstdio>
+#include <cstring>
+
 #include "platform/guard.h"
 #include "platform/registry.h"
 #include "print/printer_names.h"
 #include "printer/printer_keys.h"
+#include "records/caps4_check.h"
 #include "tools/kvcaps/kvcaps.h"
 
 namespace kvcaps {
@@ -14,7 +18,8 @@ namespace kvcaps {
 const char kSourceUsageLines[] =
     "       kvcaps [--full | --ipp | --json] FILE.kvp\n"
     "       kvcaps [--full | --ipp | --json] --registry PRINTER\n"
-    "       kvcaps [--full | --ipp | --json] --printer-data PRINTER\n";
+    "       kvcaps [--full | --ipp | --json] --printer-data PRINTER\n"
+    "       kvcaps --ppd SOURCE   (SOURCE: FILE, a .kvp record or an info record, or one of the two options)\n";
 
 bool ReadFileBytes(const std::wstring& path, std::vector<BYTE>* bytes, std::string* why) {
     HANDLE file =
@@ -91,6 +96,56 @@ bool ReadPrinterData(const std::wstring& printer, std::vector<BYTE>* bytes, std:
     }
     bytes->resize(needed);
     return true;
+}
+
+bool ParseSource(int argc, LPWSTR* argv, int* i, Source* source) {
+    const std::wstring arg = argv[*i];
+    if ((arg == L"--registry" || arg == L"--printer-data") && *i + 1 < argc) {
+        (arg == L"--registry" ? source->registryPrinter : source->dataPrinter) = argv[++*i];
+        return true;
+    }
+    if (arg.empty() || arg[0] == L'-') return false;
+    source->file = arg;
+    return true;
+}
+
+int ReadSource(Source* source) {
+    std::vector<BYTE> bytes;
+    std::string why;
+    bool read = false;
+    if (!source->file.empty()) {
+        source->where = Utf8(source->file);
+        read = ReadFileBytes(source->file, &bytes, &why);
+    } else if (!source->registryPrinter.empty()) {
+        source->where = Utf8(source->registryPrinter);
+        read = ReadRegistryValue(source->registryPrinter, L"PrinterData", true, &bytes, &source->where, &why);
+    } else {
+        source->where = "printer data \"KVPrinterInfo\" of " + Utf8(source->dataPrinter);
+        read = ReadPrinterData(source->dataPrinter, &bytes, &why);
+    }
+    if (!read) {
+        std::fprintf(stderr, "kvcaps: %s: %s\n", source->where.c_str(), why.c_str());
+        return kUnreadable;
+    }
+    // A capability record starts its sections at 412, right behind its header;
+    // a file with another value there is taken for a printer info record.
+    DWORD second = 0;
+    if (!source->file.empty() && bytes.size() >= 2 * sizeof(DWORD)) std::memcpy(&second, bytes.data() + 4, sizeof(second));
+    if (!source->file.empty() && bytes.size() >= 2 * sizeof(DWORD) && second != kCaps4HeaderSize) {
+        if (!inforec::CapsOf(bytes, &source->record, &source->devMode, &why)) {
+            std::fprintf(stderr, "kvcaps: %s: not a usable printer info record: %s\n", source->where.c_str(), why.c_str());
+            return kDamaged;
+        }
+        source->hasDevMode = true;
+        return kOk;
+    }
+    source->record = std::move(bytes);
+    WCHAR reason[256] = {};
+    if (!vlibPRINT_CheckCaps4(source->record.data(), source->record.size(), reason, 256)) {
+        std::fprintf(stderr, "kvcaps: %s: not a usable capability record: %s\n", source->where.c_str(), Utf8(reason).c_str());
+        return kDamaged;
+    }
+    return kOk;
 }
 
 }  // namespace kvcaps
