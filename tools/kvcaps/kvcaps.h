@@ -71,6 +71,9 @@ void PrintTraceDump(const std::function<void(TraceLog*)>& dump);
 int WriteOut(const std::string& text);
 int WriteIppExport(const std::vector<BYTE>& bytes, const std::wstring& printer);
 int WriteJsonExport(const std::vector<BYTE>& bytes);
+// The page report (export_html.cpp); printer names it.
+extern const char kHtmlUsageLines[];
+int WriteHtmlExport(const std::vector<BYTE>& bytes, const std::wstring& printer);
 
 // ------------------------------------------------------------ printer info records (info_records.cpp)
 

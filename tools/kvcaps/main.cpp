@@ -10,6 +10,8 @@
 //   kvcaps --ipp SOURCE    the record as the printer attributes of an IPP Everywhere printer,
 //                          in the form `ippeveprinter -a FILE` reads (SOURCE as above)
 //   kvcaps --json SOURCE   the whole record as one JSON document
+//   kvcaps --html SOURCE   the page report: the summary's tables and every paper's page and
+//                          printable area drawn to scale, as one self-contained HTML page
 //
 // The summary lists the papers with their ids and sizes, the bins, the media
 // types, the resolutions, the number of forms, every paper's page, printable
@@ -32,17 +34,21 @@ namespace kvcaps {
 int Usage() {
     // Each command's lines are kept beside its code; the first line says "usage:".
     std::fprintf(stderr, "usage: %s", kSourceUsageLines + 7);
+    std::fputs(kHtmlUsageLines, stderr);
     std::fputs(inforec::kUsageLines, stderr);
     return kUsage;
 }
 
 namespace {
 
-enum class Export { kNone, kIpp, kJson };
+enum class Export { kNone, kIpp, kJson, kHtml };
 
 // The export option, or kNone for another argument.
 Export ExportOption(const std::wstring& arg) {
-    return arg == L"--ipp" ? Export::kIpp : arg == L"--json" ? Export::kJson : Export::kNone;
+    return arg == L"--ipp"    ? Export::kIpp
+           : arg == L"--json" ? Export::kJson
+           : arg == L"--html" ? Export::kHtml
+                              : Export::kNone;
 }
 
 struct ArgvHolder {
@@ -106,6 +112,8 @@ int Run() {
     }
     if (format == Export::kIpp) return WriteIppExport(bytes, !file.empty() ? FileStem(file) : registryPrinter + dataPrinter);
     if (format == Export::kJson) return WriteJsonExport(bytes);
+    if (format == Export::kHtml)
+        return WriteHtmlExport(bytes, !file.empty() ? FileStem(file) : registryPrinter + dataPrinter);
     std::printf("Capability record, %lu bytes, from %s\n", static_cast<unsigned long>(bytes.size()), where.c_str());
     PrintSummary(bytes);
     if (full) PrintFullDump(bytes);
