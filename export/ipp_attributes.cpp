@@ -84,12 +84,8 @@ std::string vlibPRINT_IppAttributes(const PrinterDescription& d) {
     Attr(&out, "text", "printer-device-id",
          Quoted("MFG:" + (d.manufacturer.empty() ? std::string("Unknown") : value(d.manufacturer)) + ";MDL:" + value(d.model) +
                 ";CMD:PWGRaster;"));
-    // Where the printer is and who runs it is the server's to say; a printer
-    // that does not know reports empty texts and an unknown location.
-    Attr(&out, "text", "printer-location", "\"\"");
-    Attr(&out, "text", "printer-organization", "\"\"");
-    Attr(&out, "text", "printer-organizational-unit", "\"\"");
-    out += "ATTR unknown printer-geo-location\n";
+    // Where the printer is and who runs it (printer-location, -geo-location,
+    // -organization) the server says.
 
     // Media: one name per size; a borderless paper of a size already named is
     // a media-col entry of that name with four zero margins.
@@ -149,8 +145,7 @@ std::string vlibPRINT_IppAttributes(const PrinterDescription& d) {
             }
     Attr(&out, "keyword", "media-ready", Joined(d.mediaReady));
     Attr(&out, "collection", "media-col-ready", Joined(ready, ",\n  "));
-    Attr(&out, "keyword", "media-col-supported",
-         "media-size,media-top-margin,media-bottom-margin,media-left-margin,media-right-margin,media-source,media-type");
+    // media-col-supported, the members a job may give, is the server's: they are what it takes.
 
     // Bins and media types.
     std::vector<std::string> sources, types;

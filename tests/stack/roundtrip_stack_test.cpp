@@ -91,10 +91,12 @@ TEST(RoundTripStack, TheDriverlessQueueDescribesTheOriginalPrinter) {
         row("DefaultPageSize", PpdValue(ppd, "DefaultPageSize"), PpdValue(copy, "DefaultPageSize"), samePaper);
         EXPECT_TRUE(samePaper) << "default paper";
 
-        // Colour exactly when the original defaults to it.
+        // Colour exactly when the original defaults to it: by its colour
+        // model, or as a colour device without one.
         const std::string model = PpdValue(ppd, "DefaultColorModel"), copyModel = PpdValue(copy, "DefaultColorModel");
-        const bool colour = std::regex_search(model, std::regex("^(RGB|CMYK|Color|RGBA|CMY)$"));
-        const bool copyColour = std::regex_search(copyModel, std::regex("^(RGB|CMYK|Color|RGBA|CMY)$"));
+        const std::regex colourModel("^(RGB|CMYK|Color|RGBA|CMY)$");
+        const bool colour = model.empty() ? PpdValue(ppd, "ColorDevice") == "True" : std::regex_search(model, colourModel);
+        const bool copyColour = std::regex_search(copyModel, colourModel);
         row("DefaultColorModel", model.empty() ? "-" : model, copyModel.empty() ? "-" : copyModel, colour == copyColour);
         EXPECT_EQ(copyColour, colour) << "default colour";
 
