@@ -202,6 +202,12 @@ std::string vlibPRINT_IppAttributes(const PrinterDescription& d) {
     Attr(&out, "keyword", "print-content-optimize-default", "auto");
     Attr(&out, "keyword", "print-rendering-intent-supported", "auto");
     Attr(&out, "keyword", "print-rendering-intent-default", "auto");
+    // The supplies: one of unknown kind and level (-2, RFC 3805's unknown).
+    Attr(&out, "octetString", "printer-supply",
+         Quoted("index=1;class=supplyThatIsConsumed;type=other;unit=percent;maxcapacity=100;level=-2;colorantname=unknown;"));
+    Attr(&out, "text", "printer-supply-description", Quoted("Supply"));
+    // The overrides every IPP Everywhere printer takes (PWG 5100.6).
+    Attr(&out, "keyword", "overrides-supported", "document-number,pages");
 
     // What a driverless client needs to send PWG raster.
     Attr(&out, "resolution", "pwg-raster-document-resolution-supported", Joined(resolutions));

@@ -122,6 +122,7 @@ constexpr NameArray kNameArrays[] = {
 constexpr const char* kListMembers[] = {
     "schemaVersion", "binNames", "bins", "resolutions", "resolutionsIndexed", "files", "mediaReady", "mediaTypeNames",
     "mediaTypes", "nup", "paperNames", "papers", "paperSizes", "personality", "forms", "lowLevel", "escapes", "reserved",
+    "binSources",  // the bins' media-source keywords that tools add; they follow from the bins and are not read
 };
 
 // --------------------------------------------------------------- writing
@@ -447,7 +448,7 @@ std::string vlibPRINT_Caps4Json(const QueryBuffers* set) {
     return text;
 }
 
-bool vlibPRINT_Caps4FromJson(const std::string& json, QueryBuffers* set) {
+bool vlibPRINT_Caps4FromJson(const std::string& json, QueryBuffers* set, std::string* why) {
     const Json document = Json::parse(json, nullptr, false);
     Reader reader;
     if (document.is_discarded())
@@ -459,6 +460,7 @@ bool vlibPRINT_Caps4FromJson(const std::string& json, QueryBuffers* set) {
         return true;
     }
     vlibPRINT_FreeQueryBuffers(set);
+    if (why) *why = reader.why;
     TraceLogWriteNarrowText(LibraryLog, 0, "vlibPRINT_Caps4FromJson => refused: %s\n", reader.why.c_str());
     return false;
 }

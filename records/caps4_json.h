@@ -28,4 +28,5 @@ std::string vlibPRINT_Caps4Json(const QueryBuffers* set);
 // member (anywhere), a value of the wrong kind, or a name longer than its
 // slot is refused: false, the reason traced to LibraryLog (with the unknown
 // member's name), and the set is left empty.
-bool vlibPRINT_Caps4FromJson(const std::string& json, QueryBuffers* set);
+// why, when given, receives the reason of a refusal.
+bool vlibPRINT_Caps4FromJson(const std::string& json, QueryBuffers* set, std::string* why = nullptr);

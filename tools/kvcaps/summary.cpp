@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "export/printer_description.h"
 #include "records/caps4_media.h"
 #include "tools/kvcaps/kvcaps.h"
 
@@ -87,12 +88,19 @@ void PrintSummary(const std::vector<BYTE>& bytes) {
     const WORD* binIds = Section<WORD>(bytes, h.dwOffsetToBins);
     const WCHAR* binNames = Section<WCHAR>(bytes, h.dwOffsetToBinNames);
     const DWORD numBins = Listed(h.dwNumBins), numBinNames = Listed(h.dwNumBinNames);
-    std::printf("Bins (%ld ids, %ld names):\n", Signed(h.dwNumBins), Signed(h.dwNumBinNames));
+    // Each bin with the PWG media-source keyword the standard exports give it.
+    std::vector<std::string> sources;
+    QueryBuffers set;
+    if (Unpack(bytes, &set)) {
+        for (const DescribedBin& bin : vlibPRINT_DescribePrinter(&set, nullptr, L"").bins) sources.push_back(bin.source);
+        vlibPRINT_FreeQueryBuffers(&set);
+    }
+    std::printf("Bins (%ld ids, %ld names), with their media-source keywords:\n", Signed(h.dwNumBins), Signed(h.dwNumBinNames));
     for (DWORD i = 0; i < std::max(numBins, numBinNames); ++i) {
         char id[16] = "-";
         if (i < numBins) std::snprintf(id, sizeof(id), "%u", binIds[i]);
         const std::string name = i < numBinNames ? Utf8(binNames + i * kBinNameChars, kBinNameChars) : "-";
-        std::printf("    %5s  %s\n", id, name.c_str());
+        std::printf("    %5s  %-16s  %s\n", id, i < sources.size() ? sources[i].c_str() : "-", name.c_str());
     }
 
     const DWORD* mediaIds = Section<DWORD>(bytes, h.dwOffsetToMediaTypes);
