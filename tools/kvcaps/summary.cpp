@@ -90,12 +90,15 @@ void PrintSummary(const std::vector<BYTE>& bytes) {
     const DWORD numBins = Listed(h.dwNumBins), numBinNames = Listed(h.dwNumBinNames);
     // Each bin with the PWG media-source keyword the standard exports give it.
     std::vector<std::string> sources;
+    bool customEvidence = false;
     QueryBuffers set;
     if (Unpack(bytes, &set)) {
-        for (const DescribedBin& bin : vlibPRINT_DescribePrinter(&set, nullptr, L"").bins) sources.push_back(bin.source);
+        const PrinterDescription described = vlibPRINT_DescribePrinter(&set, nullptr, L"");
+        for (const DescribedBin& bin : described.bins) sources.push_back(bin.source);
+        customEvidence = described.custom.present;
         vlibPRINT_FreeQueryBuffers(&set);
     }
-    std::printf("Bins (%ld ids, %ld names), with their media-source keywords:\n", Signed(h.dwNumBins), Signed(h.dwNumBinNames));
+    std::printf("Bins (%ld ids, %ld names):\n", Signed(h.dwNumBins), Signed(h.dwNumBinNames));
     for (DWORD i = 0; i < std::max(numBins, numBinNames); ++i) {
         char id[16] = "-";
         if (i < numBins) std::snprintf(id, sizeof(id), "%u", binIds[i]);
@@ -136,8 +139,9 @@ void PrintSummary(const std::vector<BYTE>& bytes) {
 
     PaperSize low, high;
     if (vlibPRINT_CustomSizes(h.dwMinExtent, h.dwMaxExtent, &low, &high))
-        std::printf("Custom paper sizes: %.1f x %.1f mm to %.1f x %.1f mm\n", low.width / 10.0, low.length / 10.0,
-                    high.width / 10.0, high.length / 10.0);
+        std::printf("Custom paper sizes: %.1f x %.1f mm to %.1f x %.1f mm (%s)\n", low.width / 10.0, low.length / 10.0,
+                    high.width / 10.0, high.length / 10.0,
+                    customEvidence ? "beyond the listed papers: exported" : "the listed papers' bounding box: not exported");
     else
         std::printf("Custom paper sizes: none\n");
     std::printf("Scalar capabilities:\n");
