@@ -213,6 +213,17 @@ std::string vlibPRINT_IppAttributes(const PrinterDescription& d) {
     Attr(&out, "resolution", "pwg-raster-document-resolution-supported", Joined(resolutions));
     Attr(&out, "keyword", "pwg-raster-document-type-supported", d.color ? "black_1,sgray_8,srgb_8" : "black_1,sgray_8");
     Attr(&out, "keyword", "pwg-raster-document-sheet-back", "normal");
+    // The server also takes Apple raster (image/urf): what it may hold.
+    std::vector<std::string> square;
+    for (const DescribedResolution& r : d.resolutions)
+        if (Usable(r.dpi) && r.dpi.x == r.dpi.y) AddUnique(&square, Int(r.dpi.x));
+    if (square.empty()) square.push_back("300");
+    std::vector<std::string> urf = {"V1.4", "CP1", "W8"};
+    if (d.color) urf.push_back("SRGB24");
+    if (d.duplex) urf.push_back("DM1");
+    urf.push_back("PQ" + Joined(qualities, "-"));
+    urf.push_back("RS" + Joined(square, "-"));
+    Attr(&out, "keyword", "urf-supported", Joined(urf));
     TraceLogWrite(LibraryLog, 0,
                   L"vlibPRINT_IppAttributes => %d media names, %d media collections, %d media types, %d resolutions, "
                   L"%d sources\n",
