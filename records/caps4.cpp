@@ -304,149 +304,94 @@ const int kForm2Columns[18] = KV_FORM_COLUMNS(FormEntry2);
 #undef KV_FORM_COLUMNS
 #undef KV_INDEX
 
-// What follows a header field line.
-enum class After { Nothing, Bins, Resolutions, ResolutionsIndexed, Files, MediaReady, Media, NUP, Papers, Personality,
-                   Forms };
-
+// One line of a header dump: a 32-bit field of its own, or a section's
+// three fields (offset, size and count, named from the section's stem).
 template <class Record>
-struct FieldLine {
-    const WCHAR* format;
+struct HeaderLine {
+    const WCHAR* name;  // a field's name; null for a section
     DWORD Record::*field;
-    After after;
+    int section;  // the section's place in the record's layout, for a section
 };
 
-#define KV_LINE(type, field, after) FieldLine<type>{L"" #field L": %d\n", &type::field, After::after}
+#define KV_FIELD(type, field) HeaderLine<type>{L"" #field, &type::field, -1}
+#define KV_SECTION_FIELDS(type, index) HeaderLine<type>{nullptr, nullptr, index}
 
-const FieldLine<caps4> kCaps4Lines[] = {
-    KV_LINE(caps4, dwSize, Nothing),
-    KV_LINE(caps4, dwOffsetToBinNames, Nothing),
-    KV_LINE(caps4, dwSizeOfBinNames, Nothing),
-    KV_LINE(caps4, dwNumBinNames, Nothing),
-    KV_LINE(caps4, dwOffsetToBins, Nothing),
-    KV_LINE(caps4, dwSizeOfBins, Nothing),
-    KV_LINE(caps4, dwNumBins, Bins),
-    KV_LINE(caps4, dwCollate, Nothing),
-    KV_LINE(caps4, dwColor, Nothing),
-    KV_LINE(caps4, dwCopies, Nothing),
-    KV_LINE(caps4, dwDriver, Nothing),
-    KV_LINE(caps4, dwDatatype, Nothing),
-    KV_LINE(caps4, dwDuplex, Nothing),
-    KV_LINE(caps4, dwEMF, Nothing),
-    KV_LINE(caps4, dwIndexedResolutionsOnly, Nothing),
-    KV_LINE(caps4, dwOffsetToResolutions, Nothing),
-    KV_LINE(caps4, dwSizeOfResolutions, Nothing),
-    KV_LINE(caps4, dwNumResolutions, Resolutions),
-    KV_LINE(caps4, dwOffsetToResolutionsIndexed, Nothing),
-    KV_LINE(caps4, dwSizeOfResolutionsIndexed, Nothing),
-    KV_LINE(caps4, dwNumResolutionsIndexed, ResolutionsIndexed),
-    KV_LINE(caps4, dwExtra, Nothing),
-    KV_LINE(caps4, dwFields, Nothing),
-    KV_LINE(caps4, dwOffsetToFiles, Nothing),
-    KV_LINE(caps4, dwSizeOfFiles, Nothing),
-    KV_LINE(caps4, dwNumFiles, Files),
-    KV_LINE(caps4, dwManufacturer, Nothing),
-    KV_LINE(caps4, dwMaxExtent, Nothing),
-    KV_LINE(caps4, dwOffsetToMediaReady, Nothing),
-    KV_LINE(caps4, dwSizeOfMediaReady, Nothing),
-    KV_LINE(caps4, dwNumMediaReady, MediaReady),
-    KV_LINE(caps4, dwOffsetToMediaTypeNames, Nothing),
-    KV_LINE(caps4, dwSizeOfMediaTypeNames, Nothing),
-    KV_LINE(caps4, dwNumMediaTypeNames, Nothing),
-    KV_LINE(caps4, dwOffsetToMediaTypes, Nothing),
-    KV_LINE(caps4, dwSizeOfMediaTypes, Nothing),
-    KV_LINE(caps4, dwNumMediaTypes, Media),
-    KV_LINE(caps4, dwMinExtent, Nothing),
-    KV_LINE(caps4, dwModel, Nothing),
-    KV_LINE(caps4, dwOrientation, Nothing),
-    KV_LINE(caps4, dwOffsetToNUP, Nothing),
-    KV_LINE(caps4, dwSizeOfNUP, Nothing),
-    KV_LINE(caps4, dwNumNUP, NUP),
-    KV_LINE(caps4, dwOffsetToPaperNames, Nothing),
-    KV_LINE(caps4, dwSizeOfPaperNames, Nothing),
-    KV_LINE(caps4, dwNumPaperNames, Nothing),
-    KV_LINE(caps4, dwOffsetToPapers, Nothing),
-    KV_LINE(caps4, dwSizeOfPapers, Nothing),
-    KV_LINE(caps4, dwNumPapers, Nothing),
-    KV_LINE(caps4, dwOffsetToPaperSize, Nothing),
-    KV_LINE(caps4, dwSizeOfPaperSize, Nothing),
-    KV_LINE(caps4, dwNumPaperSize, Papers),
-    KV_LINE(caps4, dwOffsetToPersonality, Nothing),
-    KV_LINE(caps4, dwSizeOfPersonality, Nothing),
-    KV_LINE(caps4, dwNumPersonality, Personality),
-    KV_LINE(caps4, dwPrinterMem, Nothing),
-    KV_LINE(caps4, dwPrintRate, Nothing),
-    KV_LINE(caps4, dwPrintRatePPM, Nothing),
-    KV_LINE(caps4, dwPrintRateUnit, Nothing),
-    KV_LINE(caps4, dwDevModeSize, Nothing),
-    KV_LINE(caps4, dwStaple, Nothing),
-    KV_LINE(caps4, dwTrueType, Nothing),
-    KV_LINE(caps4, dwVersion, Nothing),
-    KV_LINE(caps4, dwOffsetToForms, Nothing),
-    KV_LINE(caps4, dwSizeOfForms, Nothing),
-    KV_LINE(caps4, dwNumForms, Forms),
-    KV_LINE(caps4, dwAnsiOnly, Nothing),
-    KV_LINE(caps4, dwEnd, Nothing),
+// Every header field in the record's order.
+const HeaderLine<caps4> kCaps4Lines[] = {
+    KV_FIELD(caps4, dwSize),
+    KV_SECTION_FIELDS(caps4, kSecBinNames),
+    KV_SECTION_FIELDS(caps4, kSecBins),
+    KV_FIELD(caps4, dwCollate),
+    KV_FIELD(caps4, dwColor),
+    KV_FIELD(caps4, dwCopies),
+    KV_FIELD(caps4, dwDriver),
+    KV_FIELD(caps4, dwDatatype),
+    KV_FIELD(caps4, dwDuplex),
+    KV_FIELD(caps4, dwEMF),
+    KV_FIELD(caps4, dwIndexedResolutionsOnly),
+    KV_SECTION_FIELDS(caps4, kSecResolutions),
+    KV_SECTION_FIELDS(caps4, kSecResolutionsIndexed),
+    KV_FIELD(caps4, dwExtra),
+    KV_FIELD(caps4, dwFields),
+    KV_SECTION_FIELDS(caps4, kSecFiles),
+    KV_FIELD(caps4, dwManufacturer),
+    KV_FIELD(caps4, dwMaxExtent),
+    KV_SECTION_FIELDS(caps4, kSecMediaReady),
+    KV_SECTION_FIELDS(caps4, kSecMediaTypeNames),
+    KV_SECTION_FIELDS(caps4, kSecMediaTypes),
+    KV_FIELD(caps4, dwMinExtent),
+    KV_FIELD(caps4, dwModel),
+    KV_FIELD(caps4, dwOrientation),
+    KV_SECTION_FIELDS(caps4, kSecNUP),
+    KV_SECTION_FIELDS(caps4, kSecPaperNames),
+    KV_SECTION_FIELDS(caps4, kSecPapers),
+    KV_SECTION_FIELDS(caps4, kSecPaperSize),
+    KV_SECTION_FIELDS(caps4, kSecPersonality),
+    KV_FIELD(caps4, dwPrinterMem),
+    KV_FIELD(caps4, dwPrintRate),
+    KV_FIELD(caps4, dwPrintRatePPM),
+    KV_FIELD(caps4, dwPrintRateUnit),
+    KV_FIELD(caps4, dwDevModeSize),
+    KV_FIELD(caps4, dwStaple),
+    KV_FIELD(caps4, dwTrueType),
+    KV_FIELD(caps4, dwVersion),
+    KV_SECTION_FIELDS(caps4, kSecForms),
+    KV_FIELD(caps4, dwAnsiOnly),
+    KV_FIELD(caps4, dwEnd),
 };
 
-const FieldLine<caps2> kCaps2Lines[] = {
-    KV_LINE(caps2, dwSize, Nothing),
-    KV_LINE(caps2, dwOffsetToBinNames, Nothing),
-    KV_LINE(caps2, dwSizeOfBinNames, Nothing),
-    KV_LINE(caps2, dwNumBinNames, Nothing),
-    KV_LINE(caps2, dwOffsetToBins, Nothing),
-    KV_LINE(caps2, dwSizeOfBins, Nothing),
-    KV_LINE(caps2, dwNumBins, Bins),
-    KV_LINE(caps2, dwCollate, Nothing),
-    KV_LINE(caps2, dwColor, Nothing),
-    KV_LINE(caps2, dwCopies, Nothing),
-    KV_LINE(caps2, dwDriver, Nothing),
-    KV_LINE(caps2, dwDuplex, Nothing),
-    KV_LINE(caps2, dwIndexedResolutionsOnly, Nothing),
-    KV_LINE(caps2, dwOffsetToResolutions, Nothing),
-    KV_LINE(caps2, dwSizeOfResolutions, Nothing),
-    KV_LINE(caps2, dwNumResolutions, Resolutions),
-    KV_LINE(caps2, dwExtra, Nothing),
-    KV_LINE(caps2, dwFields, Nothing),
-    KV_LINE(caps2, dwMaxExtent, Nothing),
-    KV_LINE(caps2, dwMinExtent, Nothing),
-    KV_LINE(caps2, dwOrientation, Nothing),
-    KV_LINE(caps2, dwOffsetToPaperNames, Nothing),
-    KV_LINE(caps2, dwSizeOfPaperNames, Nothing),
-    KV_LINE(caps2, dwNumPaperNames, Nothing),
-    KV_LINE(caps2, dwOffsetToPapers, Nothing),
-    KV_LINE(caps2, dwSizeOfPapers, Nothing),
-    KV_LINE(caps2, dwNumPapers, Nothing),
-    KV_LINE(caps2, dwOffsetToPaperSize, Nothing),
-    KV_LINE(caps2, dwSizeOfPaperSize, Nothing),
-    KV_LINE(caps2, dwNumPaperSize, Papers),
-    KV_LINE(caps2, dwDevModeSize, Nothing),
-    KV_LINE(caps2, dwTrueType, Nothing),
-    KV_LINE(caps2, dwVersion, Nothing),
-    KV_LINE(caps2, dwOffsetToForms, Nothing),
-    KV_LINE(caps2, dwSizeOfForms, Nothing),
-    KV_LINE(caps2, dwNumForms, Forms),
-    KV_LINE(caps2, dwEnd, Nothing),
+const HeaderLine<caps2> kCaps2Lines[] = {
+    KV_FIELD(caps2, dwSize),
+    KV_SECTION_FIELDS(caps2, kSec2BinNames),
+    KV_SECTION_FIELDS(caps2, kSec2Bins),
+    KV_FIELD(caps2, dwCollate),
+    KV_FIELD(caps2, dwColor),
+    KV_FIELD(caps2, dwCopies),
+    KV_FIELD(caps2, dwDriver),
+    KV_FIELD(caps2, dwDuplex),
+    KV_FIELD(caps2, dwIndexedResolutionsOnly),
+    KV_SECTION_FIELDS(caps2, kSec2Resolutions),
+    KV_FIELD(caps2, dwExtra),
+    KV_FIELD(caps2, dwFields),
+    KV_FIELD(caps2, dwMaxExtent),
+    KV_FIELD(caps2, dwMinExtent),
+    KV_FIELD(caps2, dwOrientation),
+    KV_SECTION_FIELDS(caps2, kSec2PaperNames),
+    KV_SECTION_FIELDS(caps2, kSec2Papers),
+    KV_SECTION_FIELDS(caps2, kSec2PaperSize),
+    KV_FIELD(caps2, dwDevModeSize),
+    KV_FIELD(caps2, dwTrueType),
+    KV_FIELD(caps2, dwVersion),
+    KV_SECTION_FIELDS(caps2, kSec2Forms),
+    KV_FIELD(caps2, dwEnd),
 };
 
-#undef KV_LINE
-
-// The sections each element list of a dump uses.
-struct ListSections {
-    int bins, binNames, resolutions, resolutionsIndexed, files, mediaReady, mediaTypes, mediaTypeNames, nup, papers,
-        paperNames, paperSize, personality, forms;
-};
-
-const ListSections kCaps4Lists = {kSecBins,       kSecBinNames,       kSecResolutions, kSecResolutionsIndexed,
-                                  kSecFiles,      kSecMediaReady,     kSecMediaTypes,  kSecMediaTypeNames,
-                                  kSecNUP,        kSecPapers,         kSecPaperNames,  kSecPaperSize,
-                                  kSecPersonality, kSecForms};
-const ListSections kCaps2Lists = {kSec2Bins, kSec2BinNames, kSec2Resolutions, -1, -1, -1, -1, -1, -1,
-                                  kSec2Papers, kSec2PaperNames, kSec2PaperSize, -1, kSec2Forms};
+#undef KV_SECTION_FIELDS
+#undef KV_FIELD
 
 template <class Record, size_t LineCount, size_t SectionCount>
-void DumpRecord(TraceLog* log, const void* record, size_t available, const FieldLine<Record> (&lines)[LineCount],
-                const SectionLayout<Record> (&layout)[SectionCount], const ListSections& lists, DWORD formWidth,
-                const int (&formColumns)[18]) {
+void DumpRecord(TraceLog* log, const void* record, size_t available, const HeaderLine<Record> (&lines)[LineCount],
+                const SectionLayout<Record> (&layout)[SectionCount], DWORD formWidth, const int (&formColumns)[18]) {
     constexpr DWORD headerSize = sizeof(Record);
     if (!log || !record) return;
     Banner(log);
@@ -468,37 +413,48 @@ void DumpRecord(TraceLog* log, const void* record, size_t available, const Field
     for (size_t i = 0; i < SectionCount; ++i) sections[i] = ReadSection(header, layout[i], headerSize, bound);
     const DumpView view{log, static_cast<const BYTE*>(record), sections};
 
-    for (const FieldLine<Record>& line : lines) {
-        TraceLogWrite(log, 0, line.format, header.*line.field);
-        switch (line.after) {
-        case After::Nothing: break;
-        case After::Bins: ListBins(view, lists.bins, lists.binNames); break;
-        case After::Resolutions: ListResolutions(view, lists.resolutions); break;
-        case After::ResolutionsIndexed: ListResolutions(view, lists.resolutionsIndexed); break;
-        case After::Files: ListNames(view, lists.files, kFileNameBytes, L"\t\tFile %d: %s\n"); break;
-        case After::MediaReady: ListNames(view, lists.mediaReady, kMediaReadyBytes, L"\t\tMediaReady %d: %s\n"); break;
-        case After::Media:
-            if (view.Listable(lists.mediaTypes)) {
-                const LONG count = static_cast<LONG>(sections[lists.mediaTypes].count);
+    // Where each kind of section is in this record's layout (-1: not in it).
+    int at[kCaps4SectionCount];
+    for (int& place : at) place = -1;
+    for (size_t i = 0; i < SectionCount; ++i) at[layout[i].kind] = static_cast<int>(i);
+    for (const HeaderLine<Record>& line : lines) {
+        if (line.name) {
+            TraceLogWrite(log, 0, L"%s: %d\n", line.name, header.*line.field);
+            continue;
+        }
+        const SectionLayout<Record>& s = layout[line.section];
+        TraceLogWrite(log, 0, L"dwOffsetTo%s: %d\n", s.stem, header.*s.offset);
+        TraceLogWrite(log, 0, L"dwSizeOf%s: %d\n", s.stem, header.*s.size);
+        TraceLogWrite(log, 0, L"dwNum%s: %d\n", s.stem, header.*s.count);
+        // A list is written after the count line of the section that steers it.
+        const int own = line.section;
+        switch (s.kind) {
+        case kSecBins: ListBins(view, own, at[kSecBinNames]); break;
+        case kSecResolutions:
+        case kSecResolutionsIndexed: ListResolutions(view, own); break;
+        case kSecFiles: ListNames(view, own, kFileNameBytes, L"\t\tFile %d: %s\n"); break;
+        case kSecMediaReady: ListNames(view, own, kMediaReadyBytes, L"\t\tMediaReady %d: %s\n"); break;
+        case kSecMediaTypes:
+            if (view.Listable(own)) {
+                const LONG count = static_cast<LONG>(sections[own].count);
                 for (LONG i = 0; i < count; ++i) {
                     SlotName name;
-                    if (view.Has(lists.mediaTypeNames, i))
-                        name.Take(view.Element(lists.mediaTypeNames, kMediaNameBytes, i), kMediaNameBytes);
-                    TraceLogWrite(log, 0, L"\t\tMedia %d: [%2d] %s\n", i, view.Dword(lists.mediaTypes, i), name.text);
+                    if (view.Has(at[kSecMediaTypeNames], i))
+                        name.Take(view.Element(at[kSecMediaTypeNames], kMediaNameBytes, i), kMediaNameBytes);
+                    TraceLogWrite(log, 0, L"\t\tMedia %d: [%2d] %s\n", i, view.Dword(own, i), name.text);
                 }
             }
             break;
-        case After::NUP:
-            if (view.Listable(lists.nup)) {
-                const LONG count = static_cast<LONG>(sections[lists.nup].count);
-                for (LONG i = 0; i < count; ++i) TraceLogWrite(log, 0, L"\t\tNUP %d: %d\n", i, view.Dword(lists.nup, i));
+        case kSecNUP:
+            if (view.Listable(own)) {
+                const LONG count = static_cast<LONG>(sections[own].count);
+                for (LONG i = 0; i < count; ++i) TraceLogWrite(log, 0, L"\t\tNUP %d: %d\n", i, view.Dword(own, i));
             }
             break;
-        case After::Papers: ListPapers(view, lists.papers, lists.paperNames, lists.paperSize); break;
-        case After::Personality:
-            ListNames(view, lists.personality, kPersonalityBytes, L"\t\tpersonality %d: %s\n");
-            break;
-        case After::Forms: ListForms(view, lists.forms, formWidth, formColumns); break;
+        case kSecPaperSize: ListPapers(view, at[kSecPapers], at[kSecPaperNames], own); break;
+        case kSecPersonality: ListNames(view, own, kPersonalityBytes, L"\t\tpersonality %d: %s\n"); break;
+        case kSecForms: ListForms(view, own, formWidth, formColumns); break;
+        default: break;  // names and paper numbers are listed with the list they name
         }
     }
 }
@@ -691,8 +647,7 @@ bool vlibPRINT_UnpackCaps4(QueryBuffers* buffers, const caps4* record, size_t av
 // ------------------------------------------------------------ dumps
 
 void LogCaps4(TraceLog* log, const caps4* record, size_t available) {
-    DumpRecord(log, record, available, kCaps4Lines, kCaps4Layout, kCaps4Lists, kFormBytes,
-               kForm4Columns);
+    DumpRecord(log, record, available, kCaps4Lines, kCaps4Layout, kFormBytes, kForm4Columns);
 }
 
 void LogCaps4(TraceLog* log, const caps4* record) {
@@ -701,8 +656,7 @@ void LogCaps4(TraceLog* log, const caps4* record) {
 }
 
 void LogCaps2(TraceLog* log, const caps2* record, size_t available) {
-    DumpRecord(log, record, available, kCaps2Lines, kCaps2Layout, kCaps2Lists, kForm2Bytes,
-               kForm2Columns);
+    DumpRecord(log, record, available, kCaps2Lines, kCaps2Layout, kForm2Bytes, kForm2Columns);
 }
 
 void LogCaps2(TraceLog* log, const caps2* record) {

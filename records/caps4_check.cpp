@@ -15,25 +15,6 @@ void Say(WCHAR* why, size_t whyChars, const WCHAR* format, ...) {
     why[whyChars - 1] = 0;
 }
 
-// One section of one record as its header describes it.
-struct Caps4Section {
-    const WCHAR* name;  // "paper names", ...
-    DWORD offset;
-    DWORD size;
-    DWORD count;
-    DWORD width;  // bytes per element
-};
-
-// Fills the sections in record order from a header of at least 412 bytes.
-void vlibPRINT_Caps4Sections(const void* record, Caps4Section sections[kCaps4SectionCount]) {
-    caps4 header;
-    std::memcpy(&header, record, sizeof(header));
-    for (int i = 0; i < kCaps4SectionCount; ++i) {
-        const SectionLayout<caps4>& layout = kCaps4Layout[i];
-        sections[i] = {layout.name, header.*layout.offset, header.*layout.size, header.*layout.count, layout.width};
-    }
-}
-
 }  // namespace
 
 BOOL vlibPRINT_CheckCaps4(const void* record, size_t available, WCHAR* why, size_t whyChars) {
@@ -58,21 +39,20 @@ BOOL vlibPRINT_CheckCaps4(const void* record, size_t available, WCHAR* why, size
         Say(why, whyChars, L"dwEnd is %u instead of 0", header.dwEnd);
         return FALSE;
     }
-    Caps4Section sections[kCaps4SectionCount];
-    vlibPRINT_Caps4Sections(record, sections);
-    for (const Caps4Section& s : sections) {
-        if (SectionReadable(s.offset, s.size, s.count, s.width, kCaps4HeaderSize, header.dwSize)) continue;
-        if (static_cast<LONG>(s.count) < 0 && s.size != 0) {
-            Say(why, whyChars, L"the %s section holds %u bytes but a negative count (%ld)", s.name, s.size,
-                static_cast<long>(static_cast<LONG>(s.count)));
-        } else if (static_cast<LONG>(s.count) > 0 && static_cast<unsigned long long>(s.count) * s.width > s.size) {
-            Say(why, whyChars, L"the %s section holds %u bytes, too few for %u entries of %u bytes", s.name, s.size,
-                s.count, s.width);
-        } else if (s.offset < kCaps4HeaderSize) {
-            Say(why, whyChars, L"the %s section (%u bytes at %u) overlaps the record header", s.name, s.size, s.offset);
+    for (const SectionLayout<caps4>& layout : kCaps4Layout) {
+        const DWORD offset = header.*layout.offset, size = header.*layout.size, count = header.*layout.count;
+        if (SectionReadable(offset, size, count, layout.width, kCaps4HeaderSize, header.dwSize)) continue;
+        if (static_cast<LONG>(count) < 0 && size != 0) {
+            Say(why, whyChars, L"the %s section holds %u bytes but a negative count (%ld)", layout.name, size,
+                static_cast<long>(static_cast<LONG>(count)));
+        } else if (static_cast<LONG>(count) > 0 && static_cast<unsigned long long>(count) * layout.width > size) {
+            Say(why, whyChars, L"the %s section holds %u bytes, too few for %u entries of %u bytes", layout.name, size,
+                count, layout.width);
+        } else if (offset < kCaps4HeaderSize) {
+            Say(why, whyChars, L"the %s section (%u bytes at %u) overlaps the record header", layout.name, size, offset);
         } else {
-            Say(why, whyChars, L"the %s section (%u bytes at %u) runs past the end of the record (%u bytes)", s.name,
-                s.size, s.offset, header.dwSize);
+            Say(why, whyChars, L"the %s section (%u bytes at %u) runs past the end of the record (%u bytes)", layout.name,
+                size, offset, header.dwSize);
         }
         return FALSE;
     }

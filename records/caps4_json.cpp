@@ -1,5 +1,6 @@
 #include "records/caps4_json.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <vector>
@@ -117,7 +118,21 @@ constexpr NameArray kNameArrays[] = {
      kPersonalityChars},
 };
 
+// Every member of the document that is not a scalar.
+constexpr const char* kListMembers[] = {
+    "schemaVersion", "binNames", "bins", "resolutions", "resolutionsIndexed", "files", "mediaReady", "mediaTypeNames",
+    "mediaTypes", "nup", "paperNames", "papers", "paperSizes", "personality", "forms", "lowLevel", "escapes", "reserved",
+    "binSources",  // the bins' media-source keywords that tools add; they follow from the bins and are not read
+};
+
 // --------------------------------------------------------------- writing
+
+// A list of a block whose count or bytes say more than its entries: a count
+// dropped to 0 over its reserved bytes, or a negative count.
+void Reserve(Json* reserved, const char* name, DWORD count, DWORD bytes, size_t entries, DWORD width) {
+    if (count != entries || bytes != entries * width)
+        (*reserved)[name] = {{"count", static_cast<LONG>(count)}, {"bytes", bytes}};
+}
 
 Json Names(const WCHAR* slots, DWORD count, size_t chars) {
     Json list = Json::array();
@@ -205,16 +220,19 @@ struct Reader {
     std::vector<T> Pairs(const Json& document, const char* name, const char* first, const char* second) {
         std::vector<T> pairs;
         for (const Json& pair : List(document, name)) {
-            if (pair.is_object() && pair.contains(first) && pair.contains(second))
+            if (pair.is_object() && pair.contains(first) && pair.contains(second) && pair.size() == 2)
                 pairs.push_back({Number<LONG>(pair[first], name), Number<LONG>(pair[second], name)});
             else
-                Fail(std::string(name) + " holds a value without " + first + " and " + second);
+                Fail(std::string(name) + " holds a value that is not an object of " + first + " and " + second);
         }
         return pairs;
     }
     template <class T, size_t N>
     void Fields(const Json& object, const Field<T> (&fields)[N], size_t from, size_t to, T* value, const char* name) {
         if (!object.is_object()) return Fail(std::string(name) + " is not an object");
+        for (const auto& member : object.items())
+            if (std::none_of(fields + from, fields + std::min(to, N), [&](const Field<T>& f) { return member.key() == f.name; }))
+                Fail(std::string(name) + " has an unknown member \"" + member.key() + "\"");
         for (size_t i = from; i < to && i < N; ++i) {
             const auto field = object.find(fields[i].name);
             if (field != object.end()) value->*fields[i].member = Number<LONG>(*field, fields[i].name);
@@ -232,10 +250,15 @@ struct Reader {
     // A list block: the header, then the lists in the order given (names
     // first, as the queries lay them out), with dwSize set and the lists'
     // offsets in `offsets`; null when every list is empty.
+    struct BlockList {
+        const void* data;
+        size_t bytes;     // of the entries
+        size_t reserved;  // of the list, at least bytes; zero after the entries
+    };
     template <class Header>
-    Header* ListBlock(std::initializer_list<std::pair<const void*, size_t>> lists, DWORD offsets[3]) {
+    Header* ListBlock(std::initializer_list<BlockList> lists, DWORD offsets[3]) {
         size_t total = sizeof(Header);
-        for (const auto& list : lists) total += list.second;
+        for (const auto& list : lists) total += list.reserved;
         if (total == sizeof(Header)) return nullptr;
         Header* block = platform::HeapAllocZeroAs<Header>(total);
         if (!block) {
@@ -246,8 +269,8 @@ struct Reader {
         DWORD at = sizeof(Header);
         for (const auto& list : lists) {
             *offsets++ = at;
-            if (list.second) std::memcpy(reinterpret_cast<BYTE*>(block) + at, list.first, list.second);
-            at += static_cast<DWORD>(list.second);
+            if (list.bytes) std::memcpy(reinterpret_cast<BYTE*>(block) + at, list.data, list.bytes);
+            at += static_cast<DWORD>(list.reserved);
         }
         return block;
     }
@@ -258,32 +281,85 @@ struct Reader {
         *size = static_cast<DWORD>(values.size() * sizeof(T));
     }
 
+    // A list of a block as it is stored: its count and its bytes, which a
+    // list whose fetch failed keeps reserved (count 0) and a record from
+    // elsewhere may leave at 0 under a negative count ("reserved").
+    struct Stored {
+        DWORD count, bytes;
+    };
+    Stored Kept(const Json& document, const char* name, size_t entries, DWORD width) {
+        Stored stored = {static_cast<DWORD>(entries), static_cast<DWORD>(entries * width)};
+        const auto reserved = document.find("reserved");
+        if (reserved == document.end()) return stored;
+        if (!reserved->is_object()) return Fail("reserved is not an object"), stored;
+        const auto list = reserved->find(name);
+        if (list == reserved->end()) return stored;
+        if (!list->is_object() || !list->contains("count") || !list->contains("bytes"))
+            return Fail(std::string("reserved ") + name + " is not an object with count and bytes"), stored;
+        Known(*list, {"count", "bytes"}, "reserved list");
+        stored.count = Dword((*list)["count"], name);
+        stored.bytes = Dword((*list)["bytes"], name);
+        if (stored.bytes < entries * width || stored.bytes > (64u << 20))
+            Fail(std::string("reserved ") + name + " has fewer bytes than its entries or more than 64 MB");
+        return stored;
+    }
+    // A 32-bit record field: signed as the export writes it, or unsigned.
+    DWORD Dword(const Json& value, const char* where) {
+        if (value.is_number_unsigned() && value.get<unsigned long long>() <= 0xFFFFFFFFull)
+            return static_cast<DWORD>(value.get<unsigned long long>());
+        return static_cast<DWORD>(Number<LONG>(value, where));
+    }
+    // Every member of the object is one of the names.
+    void Known(const Json& object, std::initializer_list<const char*> names, const char* where) {
+        for (const auto& member : object.items())
+            if (std::none_of(names.begin(), names.end(), [&](const char* name) { return member.key() == name; }))
+                Fail(std::string(where) + " has an unknown member \"" + member.key() + "\"");
+    }
+
     void Read(const Json& document, QueryBuffers* set) {
         if (!document.is_object()) return Fail("the document is not an object");
+        for (const auto& member : document.items()) {
+            const std::string& name = member.key();
+            const bool scalar = std::any_of(std::begin(kScalars), std::end(kScalars), [&](const Scalar& s) { return name == s.name; });
+            const bool list = std::any_of(std::begin(kListMembers), std::end(kListMembers), [&](const char* l) { return name == l; });
+            if (!scalar && !list) Fail("the document has an unknown member \"" + name + "\"");
+        }
+        if (const auto version = document.find("schemaVersion"); version != document.end() &&
+                                                                  !(version->is_number_integer() && *version == kCaps4JsonSchemaVersion))
+            Fail("schemaVersion " + version->dump() + " is not " + std::to_string(kCaps4JsonSchemaVersion));
         for (const Scalar& scalar : kScalars) {
             const auto value = document.find(scalar.name);
-            if (value != document.end()) set->*scalar.member = static_cast<DWORD>(Number<LONG>(*value, scalar.name));
+            if (value != document.end()) set->*scalar.member = Dword(*value, scalar.name);
         }
+        if (const auto reserved = document.find("reserved"); reserved != document.end() && reserved->is_object())
+            Known(*reserved, {"binNames", "bins", "mediaTypeNames", "mediaTypes", "paperNames", "papers", "paperSizes"}, "reserved");
         DWORD at[3] = {};
         const std::vector<WCHAR> binNames = Slots(document, "binNames", kBinNameChars);
         const std::vector<WORD> bins = Numbers<WORD>(document, "bins");
-        if ((set->pBins = ListBlock<BinBuffer>({{binNames.data(), binNames.size() * 2}, {bins.data(), bins.size() * 2}}, at)))
-            *set->pBins = {set->pBins->dwSize, DWORD(bins.size()), DWORD(bins.size() * 2), at[1],
-                           DWORD(binNames.size() / kBinNameChars), DWORD(binNames.size() * 2), at[0]};
+        const Stored binNameList = Kept(document, "binNames", binNames.size() / kBinNameChars, kBinNameBytes);
+        const Stored binList = Kept(document, "bins", bins.size(), kBinIdBytes);
+        if ((set->pBins = ListBlock<BinBuffer>({{binNames.data(), binNames.size() * 2, binNameList.bytes},
+                                                {bins.data(), bins.size() * 2, binList.bytes}}, at)))
+            *set->pBins = {set->pBins->dwSize, binList.count, binList.bytes, at[1], binNameList.count, binNameList.bytes, at[0]};
         const std::vector<WCHAR> mediaNames = Slots(document, "mediaTypeNames", kMediaNameChars);
         const std::vector<DWORD> media = Numbers<DWORD>(document, "mediaTypes");
-        if ((set->pMedias = ListBlock<MediaBuffer>({{mediaNames.data(), mediaNames.size() * 2}, {media.data(), media.size() * 4}}, at)))
-            *set->pMedias = {set->pMedias->dwSize, DWORD(media.size()), DWORD(media.size() * 4), at[1],
-                             DWORD(mediaNames.size() / kMediaNameChars), DWORD(mediaNames.size() * 2), at[0]};
+        const Stored mediaNameList = Kept(document, "mediaTypeNames", mediaNames.size() / kMediaNameChars, kMediaNameBytes);
+        const Stored mediaList = Kept(document, "mediaTypes", media.size(), kMediaIdBytes);
+        if ((set->pMedias = ListBlock<MediaBuffer>({{mediaNames.data(), mediaNames.size() * 2, mediaNameList.bytes},
+                                                    {media.data(), media.size() * 4, mediaList.bytes}}, at)))
+            *set->pMedias = {set->pMedias->dwSize, mediaList.count, mediaList.bytes, at[1], mediaNameList.count,
+                             mediaNameList.bytes, at[0]};
         const std::vector<WCHAR> paperNames = Slots(document, "paperNames", kPaperNameChars);
         const std::vector<WORD> papers = Numbers<WORD>(document, "papers");
         const std::vector<PaperSize> sizes = Pairs<PaperSize>(document, "paperSizes", "width", "length");
-        if ((set->pPapers = ListBlock<PaperBuffer>({{paperNames.data(), paperNames.size() * 2},
-                                                    {papers.data(), papers.size() * 2},
-                                                    {sizes.data(), sizes.size() * sizeof(PaperSize)}}, at)))
-            *set->pPapers = {set->pPapers->dwSize, DWORD(papers.size()), DWORD(papers.size() * 2), at[1],
-                             DWORD(paperNames.size() / kPaperNameChars), DWORD(paperNames.size() * 2), at[0],
-                             DWORD(sizes.size()), DWORD(sizes.size() * sizeof(PaperSize)), at[2]};
+        const Stored paperNameList = Kept(document, "paperNames", paperNames.size() / kPaperNameChars, kPaperNameBytes);
+        const Stored paperList = Kept(document, "papers", papers.size(), kPaperIdBytes);
+        const Stored sizeList = Kept(document, "paperSizes", sizes.size(), kPaperSizeBytes);
+        if ((set->pPapers = ListBlock<PaperBuffer>({{paperNames.data(), paperNames.size() * 2, paperNameList.bytes},
+                                                    {papers.data(), papers.size() * 2, paperList.bytes},
+                                                    {sizes.data(), sizes.size() * sizeof(PaperSize), sizeList.bytes}}, at)))
+            *set->pPapers = {set->pPapers->dwSize, paperList.count, paperList.bytes, at[1], paperNameList.count,
+                             paperNameList.bytes, at[0], sizeList.count, sizeList.bytes, at[2]};
 
         Array(Pairs<ResolutionPair>(document, "resolutions", "x", "y"), &set->pResolutions, &set->dwNumResolutions,
               &set->dwSizeOfResolutions, kResolutionBytes);
@@ -313,6 +389,7 @@ struct Reader {
 
 std::string vlibPRINT_Caps4Json(const QueryBuffers* set) {
     Json document = Json::object();
+    document["schemaVersion"] = kCaps4JsonSchemaVersion;
     for (const Scalar& scalar : kScalars) document[scalar.name] = static_cast<LONG>(set->*scalar.member);
 
     Json binIds = Json::array(), mediaIds = Json::array(), paperIds = Json::array(), sizes = Json::array();
@@ -348,13 +425,30 @@ std::string vlibPRINT_Caps4Json(const QueryBuffers* set) {
     const LowLevelCaps lowLevel = set->pLowLevel ? *set->pLowLevel : LowLevelCaps{};
     document["lowLevel"] = Fields(lowLevel, kLowLevelFields, 0, kDeviceValues);
     document["escapes"] = Fields(lowLevel, kLowLevelFields, kDeviceValues, std::size(kLowLevelFields));
+    Json reserved = Json::object();
+    if (bins) {
+        Reserve(&reserved, "binNames", bins->dwNumBinNames, bins->dwSizeOfBinNames, document["binNames"].size(), kBinNameBytes);
+        Reserve(&reserved, "bins", bins->dwNumBins, bins->dwSizeOfBins, binIds.size(), kBinIdBytes);
+    }
+    if (media) {
+        Reserve(&reserved, "mediaTypeNames", media->dwNumMediaTypeNames, media->dwSizeOfMediaTypeNames,
+                document["mediaTypeNames"].size(), kMediaNameBytes);
+        Reserve(&reserved, "mediaTypes", media->dwNumMediaTypes, media->dwSizeOfMediaTypes, mediaIds.size(), kMediaIdBytes);
+    }
+    if (papers) {
+        Reserve(&reserved, "paperNames", papers->dwNumPaperNames, papers->dwSizeOfPaperNames, document["paperNames"].size(),
+                kPaperNameBytes);
+        Reserve(&reserved, "papers", papers->dwNumPapers, papers->dwSizeOfPapers, paperIds.size(), kPaperIdBytes);
+        Reserve(&reserved, "paperSizes", papers->dwNumPaperSize, papers->dwSizeOfPaperSize, sizes.size(), kPaperSizeBytes);
+    }
+    if (!reserved.empty()) document["reserved"] = reserved;
     const std::string text = document.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
     TraceLogWrite(LibraryLog, 0, L"vlibPRINT_Caps4Json => %d forms, %d bytes\n", static_cast<int>(set->dwNumForms),
                   static_cast<int>(text.size()));
     return text;
 }
 
-bool vlibPRINT_Caps4FromJson(const std::string& json, QueryBuffers* set) {
+bool vlibPRINT_Caps4FromJson(const std::string& json, QueryBuffers* set, std::string* why) {
     const Json document = Json::parse(json, nullptr, false);
     Reader reader;
     if (document.is_discarded())
@@ -366,6 +460,7 @@ bool vlibPRINT_Caps4FromJson(const std::string& json, QueryBuffers* set) {
         return true;
     }
     vlibPRINT_FreeQueryBuffers(set);
+    if (why) *why = reader.why;
     TraceLogWriteNarrowText(LibraryLog, 0, "vlibPRINT_Caps4FromJson => refused: %s\n", reader.why.c_str());
     return false;
 }

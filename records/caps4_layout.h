@@ -9,19 +9,9 @@
 
 #include "records/caps4.h"
 
-template <class Record>
-struct SectionLayout {
-    const WCHAR* name;  // "bin names", ...
-    DWORD Record::*offset;
-    DWORD Record::*size;
-    DWORD Record::*count;
-    DWORD width;  // bytes per element
-};
-
-#define KV_SECTION(Record, stem, name, width) \
-    SectionLayout<Record> { name, &Record::dwOffsetTo##stem, &Record::dwSizeOf##stem, &Record::dwNum##stem, width }
-
 // caps4 sections in record order: each starts where the previous one ends.
+// The earlier record holds some of the same sections: a section's kind is
+// its index here, whichever record it is in.
 enum Caps4SectionIndex {
     kSecBinNames,
     kSecBins,
@@ -40,6 +30,23 @@ enum Caps4SectionIndex {
     kCaps4SectionCount
 };
 
+template <class Record>
+struct SectionLayout {
+    const WCHAR* name;  // "bin names", ...
+    const WCHAR* stem;  // "BinNames": the header fields are dwOffsetTo<stem>, dwSizeOf<stem>, dwNum<stem>
+    Caps4SectionIndex kind;
+    DWORD Record::*offset;
+    DWORD Record::*size;
+    DWORD Record::*count;
+    DWORD width;  // bytes per element
+};
+
+#define KV_SECTION(Record, stem, name, width)                                                                  \
+    SectionLayout<Record> {                                                                                    \
+        name, L"" #stem, kSec##stem, &Record::dwOffsetTo##stem, &Record::dwSizeOf##stem, &Record::dwNum##stem, \
+            width                                                                                              \
+    }
+
 inline constexpr SectionLayout<caps4> kCaps4Layout[] = {
     KV_SECTION(caps4, BinNames, L"bin names", kBinNameBytes),
     KV_SECTION(caps4, Bins, L"bins", kBinIdBytes),
@@ -57,6 +64,12 @@ inline constexpr SectionLayout<caps4> kCaps4Layout[] = {
     KV_SECTION(caps4, Forms, L"forms", kFormBytes),
 };
 static_assert(std::size(kCaps4Layout) == kCaps4SectionCount);
+constexpr bool Caps4LayoutInKindOrder() {
+    for (int i = 0; i < kCaps4SectionCount; ++i)
+        if (kCaps4Layout[i].kind != i) return false;
+    return true;
+}
+static_assert(Caps4LayoutInKindOrder());
 
 // The earlier record's sections in its order.
 enum Caps2SectionIndex {

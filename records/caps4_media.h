@@ -1,7 +1,7 @@
 // The papers of a capability set as pages: each paper's size and, from its
 // form at the resolution for normal printing, its page, printable area and
-// margins. The record summaries and the standard exports describe papers
-// through these.
+// margins, for the record summaries. The standard exports describe papers
+// through the printer description (export/printer_description.h).
 #pragma once
 
 #include <string>
@@ -40,31 +40,7 @@ struct MediaPage {
 // One page per paper size of the set, in the set's order.
 std::vector<MediaPage> vlibPRINT_MediaPages(const QueryBuffers* set);
 
-// A paper size under its PWG 5101.1 self-describing name. A size within a
-// tenth of a millimetre of a standard size (in both directions, as for
-// portrait) takes the standard's name and exact size ("iso_a4_210x297mm",
-// 21000 x 29700); any other size keeps its own under a custom name made of
-// the paper name's letters and digits ("custom_address_28.5x88.9mm").
-// Sizes above kPwgMaxTenths have no size in hundredths that IPP can carry.
-constexpr LONG kPwgMaxTenths = 0x7FFFFFFF / 10;
-struct PwgMedia {
-    std::string name;
-    LONG width;   // hundredths of a millimetre
-    LONG length;
-};
-PwgMedia vlibPRINT_PwgMedia(PaperSize size, const WCHAR* paperName);
-
 // The range of custom paper sizes the driver's extents give (DC_MINEXTENT
 // and DC_MAXEXTENT: a POINTS of tenths of a millimetre, width in the low
 // word): false, and no range, for a missing answer (-1 or 0) or an empty range.
 bool vlibPRINT_CustomSizes(DWORD minExtent, DWORD maxExtent, PaperSize* smallest, PaperSize* largest);
-
-// A size under the custom name custom_<namePart>_<W>x<H>mm, whatever its
-// size; namePart is in keyword characters and has no underscore ("min").
-PwgMedia vlibPRINT_PwgCustomMedia(PaperSize size, const char* namePart);
-
-// A media type of the set as a PWG media-type keyword: the three standard
-// types by their codes ("stationery", "transparency", "photographic-glossy"),
-// a driver-defined one by its name in keyword characters ("Heavy Card 200g":
-// "heavy-card-200g"). Empty for a driver-defined type without a usable name.
-std::string vlibPRINT_PwgMediaType(DWORD type, const WCHAR* name);

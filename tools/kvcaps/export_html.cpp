@@ -162,7 +162,7 @@ int WriteHtmlExport(const std::vector<BYTE>& bytes, const std::wstring& printer)
         std::fprintf(stderr, "kvcaps: out of memory while loading the record\n");
         return kNoMemory;
     }
-    const PageReport report = BuildPageReport(&set, Utf8(printer));
+    const PageReport report = BuildPageReport(&set, printer);
     vlibPRINT_FreeQueryBuffers(&set);
     return WriteOut(RenderHtml(report));
 }

@@ -23,9 +23,9 @@ namespace inforec {
 
 const char kUsageLines[] =
     "       kvcaps --info-record PRINTER FILE [--version 400|401|402]\n"
-    "       kvcaps [--full] --info FILE\n"
+    "       kvcaps [--full | --ipp] --info FILE\n"
     "       kvcaps --publish [--type N] [--session N] [--user NAME] [--connection N]\n"
-    "       kvcaps [--full] --info-registry PRINTER\n";
+    "       kvcaps [--full | --ipp] --info-registry PRINTER\n";
 
 bool Wanted(int argc, LPWSTR* argv) {
     for (int i = 1; i < argc; ++i)
@@ -258,35 +258,30 @@ int WriteRecord(const std::wstring& printer, const std::wstring& file, DWORD ver
         return kUnreadable;
     }
     const DWORD size = reinterpret_cast<const KVPrinterInfo401*>(record)->dwSize;
-    // The record is written next to the file and replaces it only once whole:
-    // a write that fails (a full disk, a share gone away) leaves an earlier
-    // file as it was, and no cut record stays behind to pass for a whole one.
-    const std::wstring partial = file + L".partial";
-    HANDLE out = ::CreateFileW(partial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    DWORD written = 0, error = 0;
-    bool ok = out != INVALID_HANDLE_VALUE && ::WriteFile(out, record, size, &written, nullptr);
-    if (!ok) error = ::GetLastError();
-    if (ok && written != size) ok = false, error = ERROR_HANDLE_DISK_FULL;  // a short write sets no error
-    if (out != INVALID_HANDLE_VALUE) ::CloseHandle(out);
+    const int written = WriteFileWhole(file, record, size);
     platform::HeapFreeBlock(record);
-    if (ok && !::MoveFileExW(partial.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        ok = false, error = ::GetLastError();
-    if (!ok) {
-        if (out != INVALID_HANDLE_VALUE) ::DeleteFileW(partial.c_str());
-        std::fprintf(stderr, "kvcaps: %s: cannot write the file (error %lu)\n", Utf8(file).c_str(), error);
-        return kNotWritten;
-    }
+    if (written != kOk) return written;
     std::printf("%s: printer info record %lu, %lu bytes, written to %s\n", Utf8(printer).c_str(),
                 static_cast<unsigned long>(version), static_cast<unsigned long>(size), Utf8(file).c_str());
     return kOk;
 }
 
-int ShowRecord(InfoRecord* record, const std::string& where, bool full) {
+// The IPP export of a record: its capability record with the defaults of
+// its DEVMODE, named by its driver (else its printer).
+int ExportRecord(const InfoRecord& r) {
+    const WCHAR* driver = r.version == 400 ? r.As400()->szDriverName : r.As402()->szDriverName;
+    const WCHAR* printer = r.version == 400 ? r.As400()->szPrinterName : r.As402()->szPrinterName;
+    const WCHAR* name = driver[0] ? driver : printer;
+    return WriteIppExport(r.Caps(), std::wstring(name, wcsnlen(name, kInfoStringChars)), &r.DevMode().dm);
+}
+
+int ShowRecord(InfoRecord* record, const std::string& where, bool full, bool ipp) {
     std::string why;
     if (!Recognise(record, &why)) {
         std::fprintf(stderr, "kvcaps: %s: not a usable printer info record: %s\n", where.c_str(), why.c_str());
         return kDamaged;
     }
+    if (ipp) return ExportRecord(*record);
     PrintInfoSummary(*record, where, full);
     std::fflush(stdout);
     return kOk;
@@ -347,7 +342,7 @@ bool ParseNumber(const WCHAR* text, DWORD* value) {
 }
 
 int Run(int argc, LPWSTR* argv) {
-    bool full = false, publish = false;
+    bool full = false, publish = false, ipp = false;
     std::wstring infoRecordPrinter, outFile, infoFile, registryPrinter;
     DWORD version = kKVPrinterInfo402Version;
     PublishOptions options;
@@ -360,6 +355,8 @@ int Run(int argc, LPWSTR* argv) {
         const bool hasValue = i + 1 < argc;
         if (arg == L"--full") {
             full = true;
+        } else if (arg == L"--ipp") {
+            ipp = true;
         } else if (arg == L"--publish") {
             publish = true;
         } else if (arg == L"--info-record" && i + 2 < argc) {
@@ -379,7 +376,7 @@ int Run(int argc, LPWSTR* argv) {
         }
     }
     if (static_cast<int>(publish) + !infoRecordPrinter.empty() + !infoFile.empty() + !registryPrinter.empty() != 1 ||
-        version < 400 || version > 402)
+        version < 400 || version > 402 || (ipp && (full || (infoFile.empty() && registryPrinter.empty()))))
         return Usage();
 
     if (!infoRecordPrinter.empty()) return WriteRecord(infoRecordPrinter, outFile, version);
@@ -391,7 +388,7 @@ int Run(int argc, LPWSTR* argv) {
             std::fprintf(stderr, "kvcaps: %s: %s\n", Utf8(infoFile).c_str(), why.c_str());
             return kUnreadable;
         }
-        return ShowRecord(&record, Utf8(infoFile), full);
+        return ShowRecord(&record, Utf8(infoFile), full, ipp);
     }
     // The value as it is stored: a damaged one is refused with its reason.
     std::string where, why;
@@ -399,7 +396,7 @@ int Run(int argc, LPWSTR* argv) {
         std::fprintf(stderr, "kvcaps: %s: %s\n", Utf8(registryPrinter).c_str(), why.c_str());
         return kUnreadable;
     }
-    return ShowRecord(&record, where, full);
+    return ShowRecord(&record, where, full, ipp);
 }
 
 }  // namespace inforec

@@ -69,11 +69,20 @@ void PrintTraceDump(const std::function<void(TraceLog*)>& dump);
 // Writes an export to standard output as it is (UTF-8, LF line ends); a cut
 // export gives kNotWritten.
 int WriteOut(const std::string& text);
-int WriteIppExport(const std::vector<BYTE>& bytes, const std::wstring& printer);
+// makeAndModel names the printer's driver, or the printer when the source
+// does not tell the driver; devMode, the printer's default DEVMODE (an info
+// record's), gives the defaults, or null for a bare capability record.
+int WriteIppExport(const std::vector<BYTE>& bytes, const std::wstring& makeAndModel, const DEVMODEW* devMode);
 int WriteJsonExport(const std::vector<BYTE>& bytes);
 // The page report (export_html.cpp); printer names it.
 extern const char kHtmlUsageLines[];
 int WriteHtmlExport(const std::vector<BYTE>& bytes, const std::wstring& printer);
+// kvcaps --from-json FILE.json OUT.kvp: the document written back as a record.
+extern const char kFromJsonUsageLines[];
+int WriteRecordFromJson(const std::wstring& json, const std::wstring& out);
+// Writes bytes to a file through a partial file that replaces it only once
+// whole: kOk, or kNotWritten with the reason on standard error.
+int WriteFileWhole(const std::wstring& file, const void* bytes, DWORD size);
 
 // ------------------------------------------------------------ printer info records (info_records.cpp)
 

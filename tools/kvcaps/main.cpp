@@ -12,6 +12,11 @@
 //   kvcaps --json SOURCE   the whole record as one JSON document
 //   kvcaps --html SOURCE   the page report: the summary's tables and every paper's page and
 //                          printable area drawn to scale, as one self-contained HTML page
+//   kvcaps --from-json FILE.json OUT.kvp   such a document written back as a record
+//
+// A printer info record (--info FILE, --info-registry PRINTER) carries the
+// printer's default DEVMODE: `kvcaps --ipp --info FILE` takes every default
+// of the export from it, and the driver's name for the make and model.
 //
 // The summary lists the papers with their ids and sizes, the bins, the media
 // types, the resolutions, the number of forms, every paper's page, printable
@@ -36,6 +41,7 @@ int Usage() {
     std::fprintf(stderr, "usage: %s", kSourceUsageLines + 7);
     std::fputs(kHtmlUsageLines, stderr);
     std::fputs(inforec::kUsageLines, stderr);
+    std::fputs(kFromJsonUsageLines, stderr);
     return kUsage;
 }
 
@@ -64,6 +70,8 @@ int Run() {
     args.argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
     if (!args.argv) return Usage();
     if (inforec::Wanted(argc, args.argv)) return inforec::Run(argc, args.argv);
+    if (argc >= 2 && std::wstring(args.argv[1]) == L"--from-json")
+        return argc == 4 ? WriteRecordFromJson(args.argv[2], args.argv[3]) : Usage();
 
     bool full = false;
     Export format = Export::kNone;
@@ -110,7 +118,7 @@ int Run() {
         std::fprintf(stderr, "kvcaps: %s: not a usable capability record: %s\n", where.c_str(), Utf8(reason).c_str());
         return kDamaged;
     }
-    if (format == Export::kIpp) return WriteIppExport(bytes, !file.empty() ? FileStem(file) : registryPrinter + dataPrinter);
+    if (format == Export::kIpp) return WriteIppExport(bytes, !file.empty() ? FileStem(file) : registryPrinter + dataPrinter, nullptr);
     if (format == Export::kJson) return WriteJsonExport(bytes);
     if (format == Export::kHtml)
         return WriteHtmlExport(bytes, !file.empty() ? FileStem(file) : registryPrinter + dataPrinter);

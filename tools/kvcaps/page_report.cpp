@@ -1,11 +1,14 @@
-// kvcaps: the page report's numbers and tables, from a capability set: the
-// summary's tables, and every paper's page and printable area from its forms
-// at the resolution for normal printing and at the others.
+// kvcaps: the page report's numbers and tables, from the printer's
+// description in standard terms (export/printer_description.h): the summary's
+// tables, and every paper's page and printable area at the resolution for
+// normal printing and at the others. The scalar capabilities, which the
+// description does not carry, come from the capability set as they are.
 #include "tools/kvcaps/page_report.h"
 
 #include <algorithm>
 #include <cstdio>
 
+#include "export/printer_description.h"
 #include "records/caps4_media.h"
 #include "tools/kvcaps/kvcaps.h"
 
@@ -26,28 +29,19 @@ std::string Hex(DWORD value) {
     return text;
 }
 std::string Dpi(const ResolutionPair& dpi) { return Number(dpi.x) + " x " + Number(dpi.y) + " dpi"; }
-std::string Slot(const WCHAR* slot, size_t chars) {
-    if (!slot) return "-";
-    std::wstring name(chars + 1, L'\0');
-    CopyNameSlot(name.data(), slot, chars);
-    return Utf8(name.c_str());
-}
 
-// The page a form measured, or false for a form without logical pixels or
-// without a measured page (no device context). A printable area reaching
-// beyond the sheet (an offset below zero) is kept to the sheet, as the
-// summary's margins count such a margin as 0.
-bool AreaOf(const FormEntry& f, const std::string& resolution, ReportArea* area) {
-    if (f.logX <= 0 || f.logY <= 0 || f.physW <= 0 || f.physH <= 0 || f.hres <= 0 || f.vres <= 0) return false;
-    const double perX = 25.4 / f.logX, perY = 25.4 / f.logY;
-    area->resolution = resolution;
-    area->pageWidth = f.physW * perX;
-    area->pageLength = f.physH * perY;
-    area->left = f.offX > 0 ? f.offX * perX : 0;
-    area->top = f.offY > 0 ? f.offY * perY : 0;
-    area->printableWidth = std::min(f.hres * perX, area->pageWidth - area->left);
-    area->printableLength = std::min(f.vres * perY, area->pageLength - area->top);
-    return true;
+// A page the description measured, in millimetres, with its printable area
+// what its margins leave of the sheet.
+ReportArea AreaOf(const DescribedPage& page, const std::string& resolution) {
+    ReportArea area;
+    area.resolution = resolution;
+    area.pageWidth = page.sheetWidth / 100.0;
+    area.pageLength = page.sheetLength / 100.0;
+    area.left = page.margins.left / 100.0;
+    area.top = page.margins.top / 100.0;
+    area.printableWidth = std::max(0.0, area.pageWidth - area.left - page.margins.right / 100.0);
+    area.printableLength = std::max(0.0, area.pageLength - area.top - page.margins.bottom / 100.0);
+    return area;
 }
 
 // Two pages differ when the report writes another number for the sheet or a margin.
@@ -59,86 +53,63 @@ bool Differs(const ReportArea& a, const ReportArea& b) {
     return false;
 }
 
-void AddPapers(const QueryBuffers* set, PageReport* report) {
-    DWORD count = 0;
-    const ResolutionPair* list = vlibPRINT_ResolutionsInUse(set, &count);
-    const MediaResolution normal = vlibPRINT_NormalResolution(set);
-    // Indexed levels may all measure the same dots per inch: they are told by their level.
-    const auto Level = [set](DWORD slot) {
-        return set->dwIndexedResolutionsOnly ? "quality level " + Number(-1 - static_cast<long>(slot)) + ", " : std::string();
-    };
-    if (normal.present) {
-        report->normalResolution = Dpi(normal.dpi) + (set->dwIndexedResolutionsOnly
-                                                          ? " (quality level " + Number(-1 - static_cast<long>(normal.slot))
-                                                          : " (resolution " + Number(normal.slot)) +
-                                   ", for normal printing)";
-    }
-    const DWORD perResolution = set->pPapers ? set->pPapers->dwNumPaperSize : 0;
+// A resolution of the description: its dots per inch, and for a quality
+// level (indexed levels may all measure the same) its level first.
+std::string Resolution(const DescribedResolution& r) {
+    return (r.quality ? "quality level " + Number(r.quality) + ", " : std::string()) + Dpi(r.dpi);
+}
+
+void AddPapers(const PrinterDescription& d, const MediaResolution& normal, PageReport* report) {
+    if (normal.present && normal.slot < d.resolutions.size())
+        report->normalResolution = Resolution(d.resolutions[normal.slot]) + ", for normal printing";
     ReportTable pages{"Pages at " + (normal.present ? Dpi(normal.dpi) : std::string("no resolution")) + ", millimetres",
                       {"id", "paper", "page", "printable", "margins left / top / right / bottom", "name"},
                       {},
                       ""};
-    DWORD j = 0;
-    for (const MediaPage& page : vlibPRINT_MediaPages(set)) {
+    for (const DescribedPaper& described : d.papers) {
         ReportPaper paper;
-        paper.name = Utf8(page.name);
-        paper.id = j < set->pPapers->dwNumPapers ? static_cast<long>(page.id) : -1;
-        paper.width = page.size.width / 10.0;
-        paper.length = page.size.length / 10.0;
-        paper.measured = page.form && AreaOf(*page.form, normal.present ? Dpi(normal.dpi) : "", &paper.normal);
-        for (DWORD slot = 0; paper.measured && slot < count; ++slot) {
-            const unsigned long long form = static_cast<unsigned long long>(slot) * perResolution + j;
-            ReportArea other;
-            if (slot != normal.slot && form < set->dwNumForms && AreaOf(set->pForms[form], Level(slot) + Dpi(list[slot]), &other) &&
-                Differs(other, paper.normal))
+        paper.name = Utf8(described.name.c_str());
+        paper.id = described.id;
+        paper.width = described.own.width / 10.0;
+        paper.length = described.own.length / 10.0;
+        for (const DescribedPage& page : described.pages) {
+            if (page.resolution == normal.slot) {
+                paper.measured = true;
+                paper.normal = AreaOf(page, Dpi(normal.dpi));
+            }
+        }
+        for (const DescribedPage& page : described.pages) {
+            const ReportArea other = AreaOf(page, Resolution(d.resolutions[page.resolution]));
+            if (paper.measured && page.resolution != normal.slot && Differs(other, paper.normal))
                 paper.others.push_back(other);
         }
         const ReportArea& a = paper.normal;
-        pages.rows.push_back({paper.id < 0 ? "-" : Number(paper.id), Mm(paper.width) + " x " + Mm(paper.length),
+        pages.rows.push_back({Number(paper.id), Mm(paper.width) + " x " + Mm(paper.length),
                               paper.measured ? Mm(a.pageWidth) + " x " + Mm(a.pageLength) : "-",
                               paper.measured ? Mm(a.printableWidth) + " x " + Mm(a.printableLength) : "-",
                               paper.measured ? Mm(a.left) + " / " + Mm(a.top) + " / " + Mm(a.Right()) + " / " + Mm(a.Bottom())
                                              : "-",
                               paper.name});
         report->papers.push_back(paper);
-        ++j;
     }
     report->tables.push_back(pages);
 }
 
-void AddLists(const QueryBuffers* set, PageReport* report) {
-    ReportTable papers{"Papers", {"id", "size (0.1 mm)", "name"}, {}, ""};
-    if (const PaperBuffer* p = set->pPapers) {
-        const DWORD n = std::max(p->dwNumPapers, std::max(p->dwNumPaperNames, p->dwNumPaperSize));
-        papers.note = Number(p->dwNumPapers) + " ids, " + Number(p->dwNumPaperNames) + " names, " +
-                      Number(p->dwNumPaperSize) + " sizes";
-        for (DWORD i = 0; i < n; ++i) {
-            WORD id = 0;
-            PaperSize size{};
-            const bool hasId = PaperIdAt(p, i, &id), hasSize = PaperSizeAt(p, i, &size);
-            papers.rows.push_back({hasId ? Number(id) : "-",
-                                   hasSize ? Number(size.width) + " x " + Number(size.length) : "-",
-                                   Slot(PaperNameAt(p, i), kPaperNameChars)});
-        }
-    }
+void AddLists(const QueryBuffers* set, const PrinterDescription& d, PageReport* report) {
+    ReportTable papers{"Papers", {"id", "size (0.1 mm)", "PWG media", "name"}, {}, ""};
+    for (const DescribedPaper& p : d.papers)
+        papers.rows.push_back({Number(p.id), Number(p.own.width) + " x " + Number(p.own.length), p.media,
+                               Utf8(p.name.c_str())});
     report->tables.push_back(papers);
 
-    ReportTable bins{"Bins", {"id", "name"}, {}, ""};
-    if (const BinBuffer* b = set->pBins) {
-        for (DWORD i = 0; i < std::max(b->dwNumBins, b->dwNumBinNames); ++i) {
-            WORD id = 0;
-            bins.rows.push_back({BinIdAt(b, i, &id) ? Number(id) : "-", Slot(BinNameAt(b, i), kBinNameChars)});
-        }
-    }
+    ReportTable bins{"Bins", {"id", "media-source", "name"}, {}, ""};
+    for (const DescribedBin& b : d.bins) bins.rows.push_back({Number(b.id), b.source, Utf8(b.name.c_str())});
+    if (bins.rows.empty()) bins.note = "none";
     report->tables.push_back(bins);
 
-    ReportTable media{"Media types", {"id", "name"}, {}, ""};
-    if (const MediaBuffer* m = set->pMedias) {
-        for (DWORD i = 0; i < std::max(m->dwNumMediaTypes, m->dwNumMediaTypeNames); ++i) {
-            DWORD id = 0;
-            media.rows.push_back({MediaIdAt(m, i, &id) ? Number(id) : "-", Slot(MediaNameAt(m, i), kMediaNameChars)});
-        }
-    }
+    ReportTable media{"Media types", {"id", "media-type", "name"}, {}, ""};
+    for (const DescribedMediaType& m : d.mediaTypes)
+        media.rows.push_back({Number(m.id), m.keyword.empty() ? "-" : m.keyword, Utf8(m.name.c_str())});
     if (media.rows.empty()) media.note = "none";
     report->tables.push_back(media);
 
@@ -154,11 +125,11 @@ void AddLists(const QueryBuffers* set, PageReport* report) {
     resolutions.rows.push_back({"forms", Number(set->dwNumForms)});
     resolutions.rows.push_back(
         {"for normal printing", report->normalResolution.empty() ? "none" : report->normalResolution});
-    PaperSize low, high;
-    resolutions.rows.push_back({"custom paper sizes", vlibPRINT_CustomSizes(set->dwMinExtent, set->dwMaxExtent, &low, &high)
-                                                          ? Mm(low.width / 10.0) + " x " + Mm(low.length / 10.0) + " mm to " +
-                                                                Mm(high.width / 10.0) + " x " + Mm(high.length / 10.0) + " mm"
-                                                          : "none"});
+    resolutions.rows.push_back(
+        {"custom paper sizes", d.custom.present ? Mm(d.custom.minWidth / 100.0) + " x " + Mm(d.custom.minLength / 100.0) +
+                                                      " mm to " + Mm(d.custom.maxWidth / 100.0) + " x " +
+                                                      Mm(d.custom.maxLength / 100.0) + " mm"
+                                                : "none"});
     report->tables.push_back(resolutions);
 }
 
@@ -196,11 +167,12 @@ void AddScalars(const QueryBuffers* set, PageReport* report) {
 
 }  // namespace
 
-PageReport BuildPageReport(const QueryBuffers* set, const std::string& printer) {
+PageReport BuildPageReport(const QueryBuffers* set, const std::wstring& printer) {
     PageReport report;
-    report.printer = printer;
-    AddPapers(set, &report);  // first: the resolutions table names the resolution for normal printing
-    AddLists(set, &report);
+    report.printer = Utf8(printer);
+    const PrinterDescription described = vlibPRINT_DescribePrinter(set, nullptr, printer);
+    AddPapers(described, vlibPRINT_NormalResolution(set), &report);  // first: it names the resolution for normal printing
+    AddLists(set, described, &report);
     AddScalars(set, &report);
     // In the summary's order: the lists, the pages, the scalars.
     std::rotate(report.tables.begin(), report.tables.begin() + 1, report.tables.end() - 1);

@@ -45,7 +45,7 @@ struct PageReport {
 };
 
 // The report of a capability set; printer names it.
-PageReport BuildPageReport(const QueryBuffers* set, const std::string& printer);
+PageReport BuildPageReport(const QueryBuffers* set, const std::wstring& printer);
 
 // Millimetres as the report writes them: one decimal ("4.2").
 std::string Mm(double millimetres);

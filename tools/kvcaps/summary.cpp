@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "export/printer_description.h"
 #include "records/caps4_media.h"
 #include "tools/kvcaps/kvcaps.h"
 
@@ -87,12 +88,22 @@ void PrintSummary(const std::vector<BYTE>& bytes) {
     const WORD* binIds = Section<WORD>(bytes, h.dwOffsetToBins);
     const WCHAR* binNames = Section<WCHAR>(bytes, h.dwOffsetToBinNames);
     const DWORD numBins = Listed(h.dwNumBins), numBinNames = Listed(h.dwNumBinNames);
+    // Each bin with the PWG media-source keyword the standard exports give it.
+    std::vector<std::string> sources;
+    bool customEvidence = false;
+    QueryBuffers set;
+    if (Unpack(bytes, &set)) {
+        const PrinterDescription described = vlibPRINT_DescribePrinter(&set, nullptr, L"");
+        for (const DescribedBin& bin : described.bins) sources.push_back(bin.source);
+        customEvidence = described.custom.present;
+        vlibPRINT_FreeQueryBuffers(&set);
+    }
     std::printf("Bins (%ld ids, %ld names):\n", Signed(h.dwNumBins), Signed(h.dwNumBinNames));
     for (DWORD i = 0; i < std::max(numBins, numBinNames); ++i) {
         char id[16] = "-";
         if (i < numBins) std::snprintf(id, sizeof(id), "%u", binIds[i]);
         const std::string name = i < numBinNames ? Utf8(binNames + i * kBinNameChars, kBinNameChars) : "-";
-        std::printf("    %5s  %s\n", id, name.c_str());
+        std::printf("    %5s  %-16s  %s\n", id, i < sources.size() ? sources[i].c_str() : "-", name.c_str());
     }
 
     const DWORD* mediaIds = Section<DWORD>(bytes, h.dwOffsetToMediaTypes);
@@ -128,8 +139,9 @@ void PrintSummary(const std::vector<BYTE>& bytes) {
 
     PaperSize low, high;
     if (vlibPRINT_CustomSizes(h.dwMinExtent, h.dwMaxExtent, &low, &high))
-        std::printf("Custom paper sizes: %.1f x %.1f mm to %.1f x %.1f mm\n", low.width / 10.0, low.length / 10.0,
-                    high.width / 10.0, high.length / 10.0);
+        std::printf("Custom paper sizes: %.1f x %.1f mm to %.1f x %.1f mm (%s)\n", low.width / 10.0, low.length / 10.0,
+                    high.width / 10.0, high.length / 10.0,
+                    customEvidence ? "beyond the listed papers: exported" : "the listed papers' bounding box: not exported");
     else
         std::printf("Custom paper sizes: none\n");
     std::printf("Scalar capabilities:\n");
