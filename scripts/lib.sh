@@ -111,3 +111,42 @@ kv_stop_cups() {
   KV_CUPS_STARTED=
   unset CUPS_SERVER KV_CUPS_PRINTERS KV_CUPS_CONNECTION KV_CUPS_CONNECTIONS KV_CUPS_PPD_DIR KV_CUPS_DEVMODE_0401
 }
+
+# Stores the capability record of every printer of the running harness as
+# DIR/PRINTER.kvp: one run of kvclient.exe -q with cache method 4 into DIR.
+# The cache settings are removed again afterwards.
+kv_store_records() {
+  local dir=$1 win rc=0
+  win=$(kv_windows_path "$dir")
+  [ -n "$win" ] || { echo "no Windows path for $dir" >&2; return 1; }
+  printf 'Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vantrel\\Corvane Printing]\n"CachePath"="%s\\\\"\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vantrel\\Corvane Printing\\Printers]\n"CacheMethod"=dword:00000004\n' \
+    "${win//\\/\\\\}" >"$dir/cache.reg"
+  if kv_reg_import "$dir/cache.reg"; then
+    # Exit code 1: the command line was processed.
+    wine "$KV_BUILD/kvclient.exe" -q >"$dir/kvclient.out" 2>&1 || rc=$?
+    [ "$rc" = 1 ] || echo "kvclient.exe -q exited with $rc" >&2
+  fi
+  wine reg delete 'HKLM\SOFTWARE\Vantrel\Corvane Printing\Printers' /v CacheMethod /f >/dev/null 2>&1 || true
+  wine reg delete 'HKLM\SOFTWARE\Vantrel\Corvane Printing' /v CachePath /f >/dev/null 2>&1 || true
+  [ "$rc" = 1 ]
+}
+
+# Headless Chromium with the given arguments and a profile of its own in
+# PROFILE (it runs as root here, so without its sandbox), its messages
+# appended to PROFILE.log; stopped by its pid when it has not ended after a
+# minute.
+kv_chromium() {
+  local profile=$1 pid i
+  shift
+  chromium --headless --no-sandbox --disable-gpu --hide-scrollbars --user-data-dir="$profile" "$@" \
+    2>>"$profile.log" &
+  pid=$!
+  for i in $(seq 1 600); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+  if kill -0 "$pid" 2>/dev/null; then
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+    echo "chromium $*: still running after a minute, stopped" >&2
+    return 1
+  fi
+  wait "$pid"
+}

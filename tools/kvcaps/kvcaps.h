@@ -103,6 +103,9 @@ int WritePpdExport(const Source& source);
 extern const char kDiffUsageLines[];
 // kvcaps --diff A B: argv holds the whole command line.
 int RunDiff(int argc, LPWSTR* argv);
+// The page report (export_html.cpp); printer names it.
+extern const char kHtmlUsageLines[];
+int WriteHtmlExport(const std::vector<BYTE>& bytes, const std::wstring& printer);
 // kvcaps --from-json FILE.json OUT.kvp: the document written back as a record.
 extern const char kFromJsonUsageLines[];
 int WriteRecordFromJson(const std::wstring& json, const std::wstring& out);

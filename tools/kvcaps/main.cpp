@@ -17,6 +17,8 @@
 //                          difference and a total; --px N lets form values in
 //                          device pixels differ by N; exit code 0 when equal,
 //                          1 when different (see diff.cpp)
+//   kvcaps --html SOURCE   the page report: the summary's tables and every paper's page and
+//                          printable area drawn to scale, as one self-contained HTML page
 //   kvcaps --from-json FILE.json OUT.kvp   such a document written back as a record
 //
 // A printer info record (--info FILE, --info-registry PRINTER) carries the
@@ -48,19 +50,23 @@ int Usage() {
     // Each command's lines are kept beside its code; the first line says "usage:".
     std::fprintf(stderr, "usage: %s", kSourceUsageLines + 7);
     std::fputs(kDiffUsageLines, stderr);
+    std::fputs(kHtmlUsageLines, stderr);
     std::fputs(inforec::kUsageLines, stderr);
-    std::fputs("       kvcaps --version\n", stderr);
     std::fputs(kFromJsonUsageLines, stderr);
+    std::fputs("       kvcaps --version\n", stderr);
     return kUsage;
 }
 
 namespace {
 
-enum class Export { kNone, kIpp, kJson };
+enum class Export { kNone, kIpp, kJson, kHtml };
 
 // The export option, or kNone for another argument.
 Export ExportOption(const std::wstring& arg) {
-    return arg == L"--ipp" ? Export::kIpp : arg == L"--json" ? Export::kJson : Export::kNone;
+    return arg == L"--ipp"    ? Export::kIpp
+           : arg == L"--json" ? Export::kJson
+           : arg == L"--html" ? Export::kHtml
+                              : Export::kNone;
 }
 
 struct ArgvHolder {
@@ -135,6 +141,8 @@ int Run() {
     }
     if (format == Export::kIpp) return WriteIppExport(bytes, !file.empty() ? FileStem(file) : registryPrinter + dataPrinter, nullptr);
     if (format == Export::kJson) return WriteJsonExport(bytes);
+    if (format == Export::kHtml)
+        return WriteHtmlExport(bytes, !file.empty() ? FileStem(file) : registryPrinter + dataPrinter);
     std::printf("Capability record, %lu bytes, from %s\n", static_cast<unsigned long>(bytes.size()), where.c_str());
     PrintSummary(bytes);
     if (full) PrintFullDump(bytes);
