@@ -28,7 +28,7 @@ TEST(NotifyStack, WineOffersNoChangeNotification) {
 TEST(NotifyStack, KvWatchUsageAndUnknownPrinter) {
     std::string output;
     EXPECT_EQ(testsupport::RunProgram(L"kvwatch.exe", L"", &output), 1u);
-    EXPECT_EQ(output, "usage: kvwatch PRINTER [SECONDS]\r\n");
+    EXPECT_EQ(output, "usage: kvwatch PRINTER [SECONDS]\r\n       kvwatch --version\r\n");
     EXPECT_EQ(testsupport::RunProgram(L"kvwatch.exe", L"\"No such printer\" 1", &output), 2u);
     EXPECT_EQ(output, "kvwatch: cannot open printer \"No such printer\"\r\n");
 }
