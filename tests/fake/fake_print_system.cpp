@@ -102,7 +102,7 @@ PRINTER_INFO_2W PrinterInfo2(Packer& pack, const FakePrinter* p) {
     info.pShareName = pack.String(p->shareName);
     info.pPortName = pack.String(L"FILE:");
     info.pDriverName = pack.String(p->driverName);
-    info.pComment = p->nullComment ? nullptr : pack.String(p->comment, false);
+    info.pComment = pack.String(p->comment);
     info.pLocation = pack.String(L"lab");
     info.pDevMode = pack.Devmode(p->devmode);
     info.pPrintProcessor = pack.String(L"winprint");
@@ -157,14 +157,6 @@ BOOL PackDrivers(const std::vector<const FakeDriver*>& drivers, DWORD level, BYT
 }
 
 // ---------------------------------------------------------------- DEVMODEs
-
-void NoteDevmode(Call& call, const DEVMODEW* dm) {
-    if (!dm) return;
-    call.paperSize = dm->dmPaperSize;
-    call.orientation = dm->dmOrientation;
-    call.fields = dm->dmFields;
-    call.formName.assign(dm->dmFormName, wcsnlen(dm->dmFormName, CCHFORMNAME));
-}
 
 std::vector<BYTE> CopyDevmode(const DEVMODEW* dm) {
     const BYTE* bytes = reinterpret_cast<const BYTE*>(dm);
@@ -398,12 +390,11 @@ struct Tables {
     }
 
     static HDC WINAPI CreateDC(LPCWSTR driver, LPCWSTR device, LPCWSTR, const DEVMODEW* dm) {
-        Call call{.op = Op::CreateDC, .printer = Str(device), .text = Str(driver)};
-        NoteDevmode(call, dm);
+        const Call call{.op = Op::CreateDC, .printer = Str(device), .text = Str(driver), .devmode = CopyDevmode(dm)};
         if (DWORD error = fake().Enter(call)) return Fail<HDC>(error, nullptr);
         FakePrinter* printer = device ? fake().Find(device) : nullptr;
         if (!printer) return Fail<HDC>(ERROR_INVALID_PRINTER_NAME, nullptr);
-        std::vector<BYTE> devmode = dm ? CopyDevmode(dm) : printer->devmode;
+        std::vector<BYTE> devmode = dm ? call.devmode : printer->devmode;
         if (devmode.empty()) devmode = MakeDevmode(printer->name, 0);
         HDC dc = reinterpret_cast<HDC>(fake().nextHandle_ += 4);
         fake().dcs_[dc] = {printer->name, std::move(devmode)};
@@ -506,7 +497,6 @@ void FakePrinter::SetResolutions(const std::vector<std::pair<LONG, LONG>>& list)
     caps[DC_ENUMRESOLUTIONS] = Entries(list, [](const auto& dpi) { return POINT{dpi.first, dpi.second}; });
 }
 
-void FakePrinter::SetScalar(WORD index, int value) { caps[index] = CapAnswer{.counts = {value}}; }
 void FakePrinter::SetNames(WORD index, size_t slotChars, const std::vector<std::wstring>& names) {
     caps[index] = Names(slotChars, names, [](const std::wstring& name) { return name; });
 }

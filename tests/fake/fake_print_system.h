@@ -35,10 +35,7 @@ struct Call {
                            // OpenPrinterW's desired access or GetVersionExW's structure size
     bool withOutput = false;  // DeviceCapabilitiesW: an output buffer was given
     std::wstring text;        // CreateDCW: the driver string; EnumPrinterDriversW: the environment
-    // CreateDCW with a DEVMODE: the fields that matter to the measurements, as passed.
-    short paperSize = 0, orientation = 0;
-    DWORD fields = 0;
-    std::wstring formName;
+    std::vector<BYTE> devmode;  // CreateDCW: the DEVMODE as passed (empty: none)
 };
 
 // What DeviceCapabilitiesW answers for one index.
@@ -74,11 +71,10 @@ struct FakePrinter {
     std::wstring serverName;
     std::wstring shareName;
     std::wstring driverName = L"Fake Laser Driver";
-    std::wstring comment = L"fake printer";
+    std::wstring comment = L"fake printer";  // empty: level-2 information carries a null comment
     DWORD attributes = PRINTER_ATTRIBUTE_LOCAL;
     bool connection = false;  // listed under PRINTER_ENUM_CONNECTIONS instead of PRINTER_ENUM_LOCAL
     bool openable = true;     // OpenPrinterW succeeds
-    bool nullComment = false; // level-2 information carries a null comment
 
     // The driver's default DEVMODE (public part and driver extra). Empty:
     // DocumentPropertiesW answers 0 to the size request.
@@ -106,7 +102,6 @@ struct FakePrinter {
     void SetBins(const std::vector<std::pair<WORD, std::wstring>>& list);  // (id, name)
     void SetMedia(const std::vector<std::pair<DWORD, std::wstring>>& list);
     void SetResolutions(const std::vector<std::pair<LONG, LONG>>& list);
-    void SetScalar(WORD index, int value);
     // A list of fixed-width names (DC_FILEDEPENDENCIES, DC_PERSONALITY, ...).
     void SetNames(WORD index, size_t slotChars, const std::vector<std::wstring>& names);
     // A list of 32-bit values (DC_NUP, ...).

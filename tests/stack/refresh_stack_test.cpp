@@ -84,8 +84,6 @@ TEST_P(RefreshStack, EveryPrinterGetsACheckedRecordInItsStore) {
     auto count = [&](const std::string& line) { return std::count(lines.begin(), lines.end(), line); };
     for (const std::wstring& printer : printers_) {
         SCOPED_TRACE(Narrow(printer));
-        EXPECT_EQ(count("KVCLIENT => creating printer (name = " + Narrow(printer) + ")"), 1);
-        EXPECT_EQ(count("KVCLIENT => forcing requery of printer (name = " + Narrow(printer) + ")"), 1);
         const std::wstring safeName = vlibPRINT_PrinterNameToRegistrySafeName(printer);
         const std::string bytes = method == 1 ? RealValue(HKEY_LOCAL_MACHINE, PrinterKeyPath(safeName), L"PrinterData")
                                   : method == 3 ? PrinterDataRecord(printer) : ReadFileBytes(folder_ + safeName + L".kvp");

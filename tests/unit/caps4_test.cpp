@@ -9,7 +9,6 @@
 #include <cstring>
 #include <map>
 #include <random>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -196,7 +195,6 @@ std::string Why(const Bytes& bytes) {
     const BOOL ok = vlibPRINT_CheckCaps4(bytes.data(), bytes.size(), why, 256);
     return (ok ? "ok: " : "") + testsupport::Narrow(why);
 }
-
 
 TEST(Caps4RoundTrip, PackUnpackPackGivesTheSameBytes) {
     Set defaults;

@@ -18,7 +18,7 @@ TEST_F(DevCapsScalar, EveryMemberAnswersItsDefaultItsDriverOrItsExceptionValue) 
         SCOPED_TRACE(m.name);
         const std::string prefix = std::string("vlibPRINT_QueryDevCap_") + m.name + " => ";
         fake.ClearCalls();
-        printer.SetScalar(m.index, m.driverValue);
+        printer.Cap(m.index).counts = {m.driverValue};
         for (bool defaults : {true, false}) {
             const int value = defaults ? m.defaultValue : m.driverValue;
             const char* text = defaults ? m.defaultTrace : m.driverTrace;

@@ -101,10 +101,11 @@ TEST(FormsOrientation, TheOrientationTestWaitsForAPageThatIsNotSquare) {
         const auto t = Forms(p.fake, 6);
         for (int f = 0; f < 6; ++f) EXPECT_EQ(t[f].orientFlag, ignoresOrientation && f > 0 ? 0 : 1) << f;
         // Square form 0, form 1, then the one test on form 1's page turned over.
-        const std::vector<fake::Call> dcs = CallsOf(p.fake, Op::CreateDC);
+        std::vector<fake::Call> dcs = CallsOf(p.fake, Op::CreateDC);
         ASSERT_EQ(dcs.size(), 6u + 1);
-        EXPECT_TRUE(dcs[2].paperSize == DMPAPER_LETTER && dcs[2].orientation == DMORIENT_LANDSCAPE);
-        EXPECT_EQ(dcs[3].orientation, DMORIENT_PORTRAIT);
+        const DEVMODEW* turned = fake::AsDevmode(dcs[2].devmode);
+        EXPECT_TRUE(turned->dmPaperSize == DMPAPER_LETTER && turned->dmOrientation == DMORIENT_LANDSCAPE);
+        EXPECT_EQ(fake::AsDevmode(dcs[3].devmode)->dmOrientation, DMORIENT_PORTRAIT);
     }
 }
 
@@ -127,7 +128,6 @@ TEST_F(FormsMeasured, IgnoreLogPixelsTakesTheListsWhateverTheDriverReports) {
     for (int f = 0; f < 4; ++f)
         EXPECT_EQ((Longs{t[f].logX, t[f].logY, t[f].physW}), (Longs{300 << f / 2, 300 << f / 2, 2550})) << f;
     for (const int index : ArgsOf(fake, Op::GetDeviceCaps)) EXPECT_NE(index, LOGPIXELSX);
-    EXPECT_EQ(Containing(trace, "Forms => IgnoreLogPixels set using resolution for setting logpixels"), 2);
     // Indexed levels take the indexed list, full 32-bit values.
     const auto indexed = Forms(fake, 8, {}, true, true, {{75, 75}, {150, 150}, {360, 360}, {100000, 50000}});
     EXPECT_TRUE(indexed[7].logX == 100000 && indexed[7].logY == 50000);
@@ -173,7 +173,7 @@ TEST(FormsFaults, AFormThatCannotBeMeasuredTakesTheFixedPage) {
         EXPECT_EQ(p.fake.Count(Op::CreateDC), c.createDCs);
         EXPECT_EQ(p.fake.Count(Op::DocumentProperties), c.documentProperties);
         // Without a handle the device contexts are made without a DEVMODE.
-        for (const fake::Call& call : CallsOf(p.fake, Op::CreateDC)) EXPECT_EQ(call.fields == 0, !c.openable);
+        for (const fake::Call& call : CallsOf(p.fake, Op::CreateDC)) EXPECT_EQ(call.devmode.empty(), !c.openable);
         EXPECT_TRUE(p.fake.OpenDCs() == 0 && p.fake.OpenPrinterHandles() == 0);
     }
 }
@@ -203,10 +203,11 @@ TEST_F(FormsMeasured, ShorterIdAndNameListsGiveNoIdAndNoName) {
     printer.Cap(DC_PAPERS).entries.resize(2 * 2);
     const auto t = Forms(fake, 3, {{300, 300}});
     EXPECT_EQ((Longs{t[2].paprI, t[2].paprW}), (Longs{0, 2000}));
-    const std::vector<fake::Call> dcs = CallsOf(fake, Op::CreateDC);  // form 0, its orientation test, 1, 2
+    std::vector<fake::Call> dcs = CallsOf(fake, Op::CreateDC);  // form 0, its orientation test, 1, 2
     ASSERT_EQ(dcs.size(), 4u);
     // At most 31 units of a name; no name leaves the driver's own.
-    EXPECT_TRUE(dcs[0].formName == std::wstring(31, L'N') && dcs[2].formName == L"Letter");
+    EXPECT_EQ(std::wstring(fake::AsDevmode(dcs[0].devmode)->dmFormName), std::wstring(31, L'N'));
+    EXPECT_STREQ(fake::AsDevmode(dcs[2].devmode)->dmFormName, L"Letter");
 }
 
 TEST_F(FormsMeasured, WritesTheRowsAndRecordsWithOneDeviceContextPerForm) {

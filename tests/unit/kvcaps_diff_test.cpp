@@ -2,6 +2,7 @@
 // forms paired through their papers and resolutions, pixel tolerance, exit codes.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <nlohmann/json.hpp>
 
 #include "records/caps4.h"
@@ -26,17 +27,14 @@ json Record() {
             {"dwDuplex", 1}, {"lowLevel", {{"TextCaps", 7}}}};
 }
 
-std::wstring Write(const TempDir& dir, const wchar_t* name, const json& document) {
+// The record of the document written to the file, cut after `cut` bytes; its quoted path.
+std::wstring Write(const TempDir& dir, const wchar_t* name, const json& document, size_t cut = std::string::npos) {
     QueryBuffers set{};
     EXPECT_TRUE(vlibPRINT_Caps4FromJson(document.dump(), &set));
-    const std::string bytes = Take(vlibPRINT_PackCaps4(&set));
+    const std::string bytes = Take(vlibPRINT_PackCaps4(&set)).substr(0, cut);
     vlibPRINT_FreeQueryBuffers(&set);
-    const std::wstring path = dir.File(name);
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD written = 0;
-    ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    ::CloseHandle(file);
-    return L"\"" + path + L"\"";
+    EXPECT_TRUE(std::ofstream(dir.File(name).c_str(), std::ios::binary).write(bytes.data(), std::streamsize(bytes.size())));
+    return L"\"" + dir.File(name) + L"\"";
 }
 
 TEST(KvcapsDiff, ReportsWhatDiffersInTheRecordsOwnTermsOneLineEach) {
@@ -72,10 +70,7 @@ TEST(KvcapsDiff, ReportsWhatDiffersInTheRecordsOwnTermsOneLineEach) {
     EXPECT_EQ(RunProgram(L"kvcaps.exe", L"--diff --json " + a + L" " + Write(dir, L"b.kvp", swapped(Record())), &output), 1u);
     EXPECT_EQ(json::parse(output)["differences"][0]["b"], json({1, 9, 260}));
     EXPECT_EQ(RunProgram(L"kvcaps.exe", L"--diff " + a + L" \"" + dir.File(L"none.kvp") + L"\""), 2u);
-    const std::wstring cut = dir.File(L"b.kvp");
-    HANDLE file = ::CreateFileW(cut.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ::SetFilePointer(file, 500, nullptr, FILE_BEGIN), ::SetEndOfFile(file), ::CloseHandle(file);
-    EXPECT_EQ(RunProgram(L"kvcaps.exe", L"--diff " + a + L" \"" + cut + L"\""), 3u);
+    EXPECT_EQ(RunProgram(L"kvcaps.exe", L"--diff " + a + L" " + Write(dir, L"b.kvp", swapped(Record()), 500)), 3u);
 }
 
 }  // namespace

@@ -37,7 +37,7 @@ TEST(PrinterObjectConstruction, EveryPrinterIsBuiltWithWhatItAnswered) {
          KV_SETUP(p.devmode.clear(); p.documentPropertiesSize = 300), true, true, true, true},
         {"couldn't allocate memory for pDefDM", KV_SETUP(p.devmode.clear()), true, false, true, true},
         {"failed to get driver info", KV_SETUP(p.driverName = L"Driver Nobody Installed"), true, true, true, false},
-        {"driver: Fake Laser Driver", KV_SETUP(p.nullComment = true), true, true, true, true},
+        {"driver: Fake Laser Driver", KV_SETUP(p.comment.clear()), true, true, true, true},
         {"exception occurred during OpenPrinter", KV_SETUP(f.FaultOn(Op::OpenPrinter, 1)), false, false, false, false},
         {"exception occurred during DocumentProperties", KV_SETUP(f.FaultOn(Op::DocumentProperties, 1)), false, false, false, false},
         {"exception occurred during DocumentProperties", KV_SETUP(f.FaultOn(Op::DocumentProperties, 2)), false, false, false, false},
@@ -59,7 +59,7 @@ TEST(PrinterObjectConstruction, EveryPrinterIsBuiltWithWhatItAnswered) {
             CPrinter printer(env.trace.log(), c.name, 1, 0);
             EXPECT_EQ((std::vector<bool>{printer.bAvailable == 1, !!printer.pDefDM, !!printer.pPI2, !!printer.pDriverInfo}),
                       (std::vector<bool>{c.available, c.devmode, c.info2, c.driver}));
-            EXPECT_EQ(printer.strComment, c.info2 && !p.nullComment ? L"fake printer" : L"");
+            EXPECT_EQ(printer.strComment, c.info2 && !p.comment.empty() ? L"fake printer" : L"");
             EXPECT_EQ(printer.strLocation, c.info2 ? L"lab" : L"");
             const std::vector<BYTE> dm = p.devmode.empty() ? std::vector<BYTE>(300) : p.devmode;
             if (c.devmode) EXPECT_EQ(0, std::memcmp(printer.pDefDM, dm.data(), dm.size()));

@@ -21,7 +21,7 @@ protected:
     void SetUp() override {
         office = &env.fake.AddPrinter(L"Office");
         office->SetMedia({{DMMEDIA_STANDARD, L"Plain"}, {DMMEDIA_GLOSSY, L"Glossy"}});
-        office->SetScalar(DC_COLORDEVICE, 1);
+        office->Cap(DC_COLORDEVICE).counts = {1};
         env.SetCacheMethod(2);
     }
 };
@@ -54,7 +54,7 @@ TEST_F(Query, WithoutForceACacheLoadedObjectOnlyWritesTwoLinesAndWithForceAllIsR
 TEST_F(Query, EveryScalarAnswerLandsInItsOwnField) {
     std::vector<DWORD> expected;  // in the order of the test's own table
     for (const devcaps_test::ScalarMember& m : devcaps_test::kScalarMembers) {
-        office->SetScalar(m.index, 1000 + m.index);
+        office->Cap(m.index).counts = {1000 + m.index};
         expected.push_back(1000 + m.index);
     }
     const auto printer = env.Queried(L"Office");
