@@ -44,7 +44,7 @@ protected:
     static inline thread_local bool consumed = false;  // this thread's last wait took a change
     Env env;
     std::recursive_mutex lock;                 // what follows
-    std::atomic<int> open = 0, sleeps = 0;     // handles and information given out and not given back; pauses asked (not made)
+    std::atomic<int> open = 0, slept = 0;      // handles and information given out and not given back; ms of pauses asked (not made)
     std::atomic<bool> failWait = false, timeOut = false, noThread = false, noNotification = false;  // the next such call fails
     std::atomic<bool> flood = false;           // every fetch answers a comment change and the change handle stays signalled
     std::atomic<HANDLE> change = nullptr;      // the newest change handle
@@ -168,7 +168,7 @@ protected:
             RunOnce();
             return self->timeOut.exchange(false) ? DWORD(WAIT_TIMEOUT) : ::WaitForSingleObject(h, ms);
         };
-        api.Sleep = [](DWORD) { ++self->sleeps; };
+        api.Sleep = [](DWORD ms) { self->slept += ms; };
         return api;
     }
     static void RunOnce() {
@@ -207,7 +207,7 @@ TEST_F(PrinterNotify, RegistrationsDeliveryAndAnswers) {
     EXPECT_EQ(threads.size(), 1u);
     EXPECT_EQ(p->lstChanges.size(), 6u);
     EXPECT_EQ(fetchFlags, (std::vector<DWORD>{0, 0, 0, 0, 1, 0, 1}));  // 1: PRINTER_NOTIFY_OPTIONS_REFRESH
-    EXPECT_EQ(sleeps, 2);                                              // after the failed wait and fetch
+    EXPECT_EQ(slept, 2000);                                            // a second after the failed wait and fetch each
     EXPECT_NONFATAL_FAILURE_ON_ALL_THREADS(Send({}), "fetched more often than scripted");
     act = [] { throw std::bad_alloc(); };
     ASSERT_TRUE(Send({kComment}) && Send({kComment}));  // the thread goes on after a throw
