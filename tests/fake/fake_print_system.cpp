@@ -436,7 +436,7 @@ struct Tables {
 
 namespace {
 
-// Change notification stays Wine's (no change handle); fake_notify.h scripts it.
+// Change notification stays Wine's (no change handle); the notification tests script it.
 const platform::SpoolerApi kFakeSpooler = {
     Tables::EnumPrinters,       Tables::OpenPrinter,    Tables::ClosePrinter,    Tables::DocumentProperties,
     Tables::GetPrinter,         Tables::SetPrinter,     Tables::GetPrinterDriver, Tables::EnumPrinterDrivers,
