@@ -1,6 +1,6 @@
 #include "print/form_matching.h"
 
-#include <climits>
+#include <limits>
 #include <cstring>
 
 namespace {
@@ -224,6 +224,10 @@ RecordList ListOf(const caps4* record, DWORD offset, DWORD size, DWORD count, DW
     return {base + offset, count < fit ? count : fit};
 }
 
+// A record too short for its own header has no fields to go by: it counts
+// as no record at all.
+bool HeaderHeld(const caps4* record) { return record && record->dwSize >= kCaps4HeaderSize; }
+
 struct RecordLists {
     RecordList real, indexed, names, codes, sizes, forms;
     explicit RecordLists(const caps4* r)
@@ -295,8 +299,10 @@ LONG EffectiveSlot(const RecordLists& lists, LONG k, TraceLog* log) {
 // value * factor or value / factor, cut toward zero and held in a LONG.
 LONG Scaled(LONG value, double factor, bool divide) {
     const double scaled = divide ? value / factor : value * factor;
-    if (scaled >= static_cast<double>(LONG_MAX)) return LONG_MAX;
-    if (scaled <= static_cast<double>(LONG_MIN)) return LONG_MIN;
+    // The limits of LONG itself, whatever width the compiler gives long.
+    constexpr LONG kMax = std::numeric_limits<LONG>::max(), kMin = std::numeric_limits<LONG>::min();
+    if (scaled >= static_cast<double>(kMax)) return kMax;
+    if (scaled <= static_cast<double>(kMin)) return kMin;
     return static_cast<LONG>(scaled);
 }
 
@@ -347,12 +353,12 @@ LONG vlibPRINT_GetResolutionIndex(const DEVMODEW* pdmIn, DEVMODEW* pdmOut, DWORD
 }
 
 LONG vlibPRINT_GetPaperIndexOfCaps4(const DEVMODEW* pdmIn, DEVMODEW* pdmOut, const caps4* record, TraceLog* log) {
-    if (!record) return -1;
+    if (!HeaderHeld(record)) return -1;
     return PaperOf(pdmIn, pdmOut, RecordLists(record), log);
 }
 
 LONG vlibPRINT_GetResolutionIndexOfCaps4(const DEVMODEW* pdmIn, DEVMODEW* pdmOut, const caps4* record, TraceLog* log) {
-    if (!record) return -1;
+    if (!HeaderHeld(record)) return -1;
     return ResolutionOf(pdmIn, pdmOut, record, RecordLists(record), log);
 }
 
@@ -361,7 +367,7 @@ FormEntry* vlibPRINT_GetForm(FormEntry* pForm, const DEVMODEW* pdmIn, DEVMODEW* 
     if (!pForm) return nullptr;
     TraceLogWrite(log, 0, L"%s => \n", kForm);
     *pForm = FormEntry{};
-    if (!record) {
+    if (!HeaderHeld(record)) {
         TraceLogWrite(log, 0, L"%s => no capability record\n", kForm);
         return pForm;
     }
