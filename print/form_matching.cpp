@@ -1,6 +1,6 @@
 #include "print/form_matching.h"
 
-#include <climits>
+#include <limits>
 #include <cstring>
 
 namespace {
@@ -10,12 +10,23 @@ constexpr DWORD kResolutionBits = DM_PRINTQUALITY | DM_YRESOLUTION;             
 static_assert(kPaperBits == 0x1000E && kResolutionBits == 0x2400);
 
 // List entries are read by copy: in a capability record the paper sizes,
-// resolutions and forms may start at any even offset.
+// resolutions and forms may start at any offset.
 template <class T>
 T EntryAt(const void* list, size_t i) {
     T value;
     std::memcpy(&value, static_cast<const BYTE*>(list) + i * sizeof(T), sizeof(T));
     return value;
+}
+
+// The compared part of paper name i (the first 31 characters), read by copy
+// like the entries: a damaged record may place the names at an odd offset.
+struct PaperName {
+    WCHAR text[kFormNameMatchChars + 1];
+};
+PaperName NameAt(const WCHAR* names, size_t i) {
+    PaperName name{};
+    std::memcpy(name.text, reinterpret_cast<const BYTE*>(names) + i * kPaperNameBytes, kFormNameMatchChars * sizeof(WCHAR));
+    return name;
 }
 
 // ------------------------------------------------------------ paper
@@ -36,7 +47,7 @@ LONG FindPaper(const DEVMODEW* dm, DWORD count, const WORD* codes, const WCHAR* 
     if (dm->dmFields & DM_FORMNAME) {
         TraceLogWrite(log, 0, L"vlibPRINT_GetPaperIndex => DM_FORMNAME is initialized, checking a corresponding paper\n");
         for (DWORD i = 0; i < count; ++i)
-            if (_wcsnicmp(dm->dmFormName, names + static_cast<size_t>(i) * kPaperNameChars, kFormNameMatchChars) == 0)
+            if (_wcsnicmp(dm->dmFormName, NameAt(names, i).text, kFormNameMatchChars) == 0)
                 return static_cast<LONG>(i);
     }
     TraceLogWrite(log, 0, L"vlibPRINT_GetPaperIndex => couldn't find paper based on set FORMNAME or PAPERSIZE...\n");
@@ -60,7 +71,7 @@ void WritePaper(DEVMODEW* out, LONG index, const WORD* codes, const WCHAR* names
     out->dmFields |= kPaperBits;
     out->dmPaperSize = static_cast<short>(code);
     std::memset(out->dmFormName, 0, sizeof(out->dmFormName));
-    CopyNameSlot(out->dmFormName, names + static_cast<size_t>(index) * kPaperNameChars, kFormNameMatchChars);
+    CopyNameSlot(out->dmFormName, NameAt(names, static_cast<size_t>(index)).text, kFormNameMatchChars);
     out->dmPaperWidth = static_cast<short>(size.width);
     out->dmPaperLength = static_cast<short>(size.length);
     TraceLogWrite(log, 0, L"vlibPRINT_GetPaperIndex => (%d; %d,%d; %s)\n", int{code}, int{out->dmPaperWidth},
@@ -224,6 +235,10 @@ RecordList ListOf(const caps4* record, DWORD offset, DWORD size, DWORD count, DW
     return {base + offset, count < fit ? count : fit};
 }
 
+// A record too short for its own header has no fields to go by: it counts
+// as no record at all.
+bool HeaderHeld(const caps4* record) { return record && record->dwSize >= kCaps4HeaderSize; }
+
 struct RecordLists {
     RecordList real, indexed, names, codes, sizes, forms;
     explicit RecordLists(const caps4* r)
@@ -295,8 +310,10 @@ LONG EffectiveSlot(const RecordLists& lists, LONG k, TraceLog* log) {
 // value * factor or value / factor, cut toward zero and held in a LONG.
 LONG Scaled(LONG value, double factor, bool divide) {
     const double scaled = divide ? value / factor : value * factor;
-    if (scaled >= static_cast<double>(LONG_MAX)) return LONG_MAX;
-    if (scaled <= static_cast<double>(LONG_MIN)) return LONG_MIN;
+    // The limits of LONG itself, whatever width the compiler gives long.
+    constexpr LONG kMax = std::numeric_limits<LONG>::max(), kMin = std::numeric_limits<LONG>::min();
+    if (scaled >= static_cast<double>(kMax)) return kMax;
+    if (scaled <= static_cast<double>(kMin)) return kMin;
     return static_cast<LONG>(scaled);
 }
 
@@ -347,12 +364,12 @@ LONG vlibPRINT_GetResolutionIndex(const DEVMODEW* pdmIn, DEVMODEW* pdmOut, DWORD
 }
 
 LONG vlibPRINT_GetPaperIndexOfCaps4(const DEVMODEW* pdmIn, DEVMODEW* pdmOut, const caps4* record, TraceLog* log) {
-    if (!record) return -1;
+    if (!HeaderHeld(record)) return -1;
     return PaperOf(pdmIn, pdmOut, RecordLists(record), log);
 }
 
 LONG vlibPRINT_GetResolutionIndexOfCaps4(const DEVMODEW* pdmIn, DEVMODEW* pdmOut, const caps4* record, TraceLog* log) {
-    if (!record) return -1;
+    if (!HeaderHeld(record)) return -1;
     return ResolutionOf(pdmIn, pdmOut, record, RecordLists(record), log);
 }
 
@@ -361,7 +378,7 @@ FormEntry* vlibPRINT_GetForm(FormEntry* pForm, const DEVMODEW* pdmIn, DEVMODEW* 
     if (!pForm) return nullptr;
     TraceLogWrite(log, 0, L"%s => \n", kForm);
     *pForm = FormEntry{};
-    if (!record) {
+    if (!HeaderHeld(record)) {
         TraceLogWrite(log, 0, L"%s => no capability record\n", kForm);
         return pForm;
     }

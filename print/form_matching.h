@@ -33,7 +33,8 @@ LONG vlibPRINT_GetResolutionIndex(const DEVMODEW* pdmIn, DEVMODEW* pdmOut, DWORD
 
 // The two searches over the lists of a capability record of record->dwSize
 // bytes: entries outside the record do not exist, and papers are searched
-// only where all three paper lists have an entry.
+// only where all three paper lists have an entry. A record shorter than its
+// 412-byte header counts as none (-1), for vlibPRINT_GetForm too.
 LONG vlibPRINT_GetPaperIndexOfCaps4(const DEVMODEW* pdmIn, DEVMODEW* pdmOut, const caps4* record, TraceLog* log);
 LONG vlibPRINT_GetResolutionIndexOfCaps4(const DEVMODEW* pdmIn, DEVMODEW* pdmOut, const caps4* record,
                                          TraceLog* log);

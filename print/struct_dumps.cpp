@@ -61,7 +61,9 @@ void LogDevmodeOf(const DM* dm, TraceLog* log) {
     TraceLogWrite(log, 0, L"LogDevmode => dmNup:           (%d) %d\n", Bit(f, DM_NUP), dm->dmNup);
     TraceLogWrite(log, 0, L"LogDevmode => dmDisplayFrequency: (%d) %d\n", Bit(f, DM_DISPLAYFREQUENCY),
                   dm->dmDisplayFrequency);
-    if (dm->dmSize > offsetof(DM, dmICMMethod)) {
+    // A tail is printed when dmSize holds it whole: a DEVMODE of 189 to 211
+    // bytes (or 213 to 219) ends inside it, and its block may end there too.
+    if (dm->dmSize >= offsetof(DM, dmPanningWidth)) {
         TraceLogWrite(log, 0, L"LogDevmode => dmICMMethod:     (%d) %d\n", Bit(f, DM_ICMMETHOD), dm->dmICMMethod);
         TraceLogWrite(log, 0, L"LogDevmode => dmICMIntent:     (%d) %d\n", Bit(f, DM_ICMINTENT), dm->dmICMIntent);
         TraceLogWrite(log, 0, L"LogDevmode => dmMediaType:     (%d) %d\n", Bit(f, DM_MEDIATYPE), dm->dmMediaType);
@@ -69,7 +71,7 @@ void LogDevmodeOf(const DM* dm, TraceLog* log) {
         TraceLogWrite(log, 0, L"LogDevmode => dmReserved1:     %d\n", dm->dmReserved1);
         TraceLogWrite(log, 0, L"LogDevmode => dmReserved2:     %d\n", dm->dmReserved2);
     }
-    if (dm->dmSize > offsetof(DM, dmPanningWidth)) {
+    if (dm->dmSize >= sizeof(DM)) {
         TraceLogWrite(log, 0, L"LogDevmode => dmPanningWidth:  (%d) %d\n", Bit(f, DM_PANNINGWIDTH),
                       dm->dmPanningWidth);
         TraceLogWrite(log, 0, L"LogDevmode => dmPanningHeight: (%d) %d\n", Bit(f, DM_PANNINGHEIGHT),

@@ -9,7 +9,8 @@
 
 // Banner, address, then the public fields. A null DEVMODE gives the banner
 // and the address line only. The ICM .. reserved and the panning fields are
-// read only when dmSize reaches past them.
+// read only when dmSize holds them whole (212 and 220 bytes wide, 148 and
+// 156 narrow).
 void LogDevmode(const DEVMODEW* pDevMode, TraceLog* log);
 void LogDevmode(const DEVMODEA* pDevMode, TraceLog* log);
 

@@ -56,6 +56,22 @@ BOOL vlibPRINT_CheckCaps4(const void* record, size_t available, WCHAR* why, size
         }
         return FALSE;
     }
+    // Every section starts where the one before it ends: a gap or an overlap
+    // is no record this system writes.
+    DWORD next = kCaps4HeaderSize;
+    for (const Caps4Section& s : sections) {
+        if (s.offset != next) {
+            Say(why, whyChars, L"the %s section starts at %u instead of %u, where the section before it ends (%s)",
+                s.name, s.offset, next, s.offset > next ? L"a gap" : L"an overlap");
+            return FALSE;
+        }
+        next += s.size;
+    }
+    if (next != header.dwSize) {
+        Say(why, whyChars, L"the sections end at %u but the record is %u bytes long (a gap at its end)", next,
+            header.dwSize);
+        return FALSE;
+    }
     Say(why, whyChars, L"ok");
     return TRUE;
 }

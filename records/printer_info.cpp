@@ -22,8 +22,10 @@ const caps4* CapsOf(const Record* record, size_t available, DWORD* capsSize) {
     const DWORD offset = record->dwOffsetToCaps;
     if (bound < sizeof(Record) || offset < sizeof(Record) || offset > bound || bound - offset < sizeof(DWORD))
         return nullptr;
+    // A capability record holds at least its own dwSize: a shorter one is none
+    // (a copy of it would not even say how long it is).
     const DWORD size = DwordAt(record, offset);
-    if (size > bound - offset) return nullptr;
+    if (size < sizeof(DWORD) || size > bound - offset) return nullptr;
     if (capsSize) *capsSize = size;
     return reinterpret_cast<const caps4*>(reinterpret_cast<const BYTE*>(record) + offset);
 }

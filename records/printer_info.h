@@ -182,7 +182,8 @@ KVPrinterInfo402* vlibPRINT_ConvertKVPI401to402(const KVPrinterInfo401* record);
 
 // The capability record a record carries at dwOffsetToCaps, with its own
 // dwSize in *capsSize, when it lies behind the header and inside both the
-// record's dwSize bytes and the `available` bytes the caller holds; else null.
+// record's dwSize bytes and the `available` bytes the caller holds, and its
+// dwSize covers at least that field itself; else null.
 const caps4* vlibPRINT_KVPICaps(const KVPrinterInfo400* record, size_t available, DWORD* capsSize);
 const caps4* vlibPRINT_KVPICaps(const KVPrinterInfo401* record, size_t available, DWORD* capsSize);
 const caps4* vlibPRINT_KVPICaps(const KVPrinterInfo402* record, size_t available, DWORD* capsSize);

@@ -314,6 +314,8 @@ TEST(Caps4Check, SoundRecordsPassAndDamagedOrForeignOnesAreRefusedWithTheReason)
     const Bytes bare = Packed(FillEmpty), record = Packed(FillRealistic);
     const caps4& h = *reinterpret_cast<const caps4*>(record.data());
     const std::string size = std::to_string(record.size()), forms = std::to_string(h.dwSizeOfForms);
+    Bytes longer = record;
+    longer.resize(record.size() + 8);
     const std::pair<Bytes, std::string> cases[] = {
         {record, "ok: ok"},
         {bare, "ok: ok"},
@@ -331,6 +333,14 @@ TEST(Caps4Check, SoundRecordsPassAndDamagedOrForeignOnesAreRefusedWithTheReason)
         {With(record, 60, 408), "the resolutions section (16 bytes at 408) overlaps the record header"},
         {With(bare, 24, 1), "the bins section holds 0 bytes, too few for 1 entries of 2 bytes"},
         {With(record, 400, 0xFFFFFFFE), "the forms section holds " + forms + " bytes but a negative count (-2)"},
+        // Sections that are not back to back: no record packing lays out.
+        {With(record, 72, h.dwOffsetToResolutionsIndexed - 8), "the indexed resolutions section starts at " +
+             std::to_string(h.dwOffsetToResolutionsIndexed - 8) + " instead of " + std::to_string(h.dwOffsetToResolutionsIndexed) +
+             ", where the section before it ends (an overlap)"},
+        {With(With(longer, 0, h.dwSize + 8), 392, h.dwOffsetToForms + 8), "the forms section starts at " +
+             std::to_string(h.dwOffsetToForms + 8) + " instead of " + std::to_string(h.dwOffsetToForms) + ", where the section before it ends (a gap)"},
+        {With(longer, 0, h.dwSize + 8), "the sections end at " + size + " but the record is " + std::to_string(h.dwSize + 8) +
+             " bytes long (a gap at its end)"},
     };
     for (const auto& c : cases) EXPECT_EQ(Why(c.first), c.second);
 }

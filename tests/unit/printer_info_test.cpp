@@ -101,6 +101,8 @@ TEST_F(InfoRecords, LayoutsToTheByteAndTheirConversions) {
     PutAt<DWORD>(records[0], 8600, static_cast<DWORD>(records[0].size()) - 2);  // a capability record reaching past the record
     EXPECT_EQ(vlibPRINT_ConvertKVPI400to402(As<KVPrinterInfo400>(records[0])), nullptr);
     EXPECT_TRUE(InOrder(env.trace.Since(), {"vlibPRINT_ConvertKVPI400to401 => invalid param", "vlibPRINT_ConvertKVPI400to402 => invalid param"}));
+    PutAt<DWORD>(records[0], 8600, 8608), PutAt<DWORD>(records[0], 8608, 3);  // one that cannot hold its own size
+    EXPECT_EQ(vlibPRINT_ConvertKVPI400to401(As<KVPrinterInfo400>(records[0])), nullptr);
 
     EXPECT_EQ(CPrinter(env.trace.log(), L"Office", 2, 0).CreateKVPrinterInfo402W(), nullptr);  // not queried
     EXPECT_TRUE(Has(env.trace.Lines(), "KVPrinter::CreateKVPrinterInfo402W => don't have caps4!"));

@@ -65,16 +65,17 @@ Lines Expected(const void* dm, WORD size, bool icm, bool panning) {
     return lines;
 }
 
-// The optional tails start past 188 and 212 bytes (wide), 124 and 148 (narrow).
+// The optional tails are printed when dmSize holds them whole: from 212 and
+// 220 bytes (wide), 148 and 156 (narrow); a size that ends inside one leaves it out.
 TEST(LogDevmode, WholeDumpFollowsDmSizeInBothWidths) {
     EXPECT_EQ(DumpOf<DEVMODEW>(LogDevmode, nullptr), (Lines{kBanner, "LogDevmode => 0"}));
     EXPECT_EQ(DumpOf<DEVMODEA>(LogDevmode, nullptr), (Lines{kBanner, "LogDevmode => 0"}));
-    for (WORD size : {188, 189, 212, 213, 220}) {
+    for (WORD size : {188, 189, 211, 212, 213, 219, 220}) {
         SCOPED_TRACE(testing::Message() << "dmSize " << size);
         const DEVMODEW wide = Filled<DEVMODEW>(size);
         const DEVMODEA narrow = Filled<DEVMODEA>(WORD(size - 64));
-        EXPECT_EQ(DumpOf(LogDevmode, &wide), Expected(&wide, size, size > 188, size > 212));
-        EXPECT_EQ(DumpOf(LogDevmode, &narrow), Expected(&narrow, WORD(size - 64), size > 188, size > 212));
+        EXPECT_EQ(DumpOf(LogDevmode, &wide), Expected(&wide, size, size >= 212, size >= 220));
+        EXPECT_EQ(DumpOf(LogDevmode, &narrow), Expected(&narrow, WORD(size - 64), size >= 212, size >= 220));
     }
 }
 

@@ -1,0 +1,67 @@
+// Public DEVMODEs of any dmSize / dmDriverExtra (each its own block of that
+// many bytes) and private DEVMODEs: conversions both ways, merge, compare, dumps.
+#include <cstddef>
+
+#include "print/devmode_convert.h"
+#include "print/devmode_merge.h"
+#include "print/private_devmode.h"
+#include "print/struct_dumps.h"
+#include "tests/fuzz/fuzz_support.h"
+
+namespace {
+
+// The DEVMODE at `at` in the input, in a block of dmSize + dmDriverExtra
+// bytes, and at least `least`: the dumps take any DEVMODE that has the fields
+// every version since 0x0320 has (up to dmDisplayFrequency), merge, compare
+// and the converters a whole public DEVMODE.
+template <class DM>
+FuzzBlock Devmode(const uint8_t* data, size_t size, size_t at, size_t least = sizeof(DM)) {
+    at = at < size ? at : size;
+    const DM head = *FuzzBlock(data + at, size - at, sizeof(DM)).as<DM>();
+    const size_t length = std::max<size_t>(size_t{head.dmSize} + head.dmDriverExtra, least);
+    return FuzzBlock(data + at, size - at, length);
+}
+
+template <class DM>
+void Public(const uint8_t* data, size_t size, TraceLog* log) {
+    LogDevmode(Devmode<DM>(data, size, 0, offsetof(DM, dmICMMethod)).template as<DM>(), log);
+    FuzzBlock a = Devmode<DM>(data, size, 0), b = Devmode<DM>(data, size, size / 2);
+    FUZZ_EXPECT(CompareDM(a.as<DM>(), a.as<DM>(), log) == 0);
+    const DWORD before = b.as<DM>()->dmFields;
+    MergeDM(a.as<DM>(), b.as<DM>(), log);
+    FUZZ_EXPECT((b.as<DM>()->dmFields & before) == before);  // a merge never clears a bit
+    CompareDM(a.as<DM>(), b.as<DM>(), log);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    TraceLog* log = FuzzLog();
+    Public<DEVMODEW>(data, size, log);
+    Public<DEVMODEA>(data, size, log);
+    FuzzBlock wide = Devmode<DEVMODEW>(data, size, 0, offsetof(DEVMODEW, dmICMMethod));
+    FuzzBlock narrow = Devmode<DEVMODEA>(data, size, 0, offsetof(DEVMODEA, dmICMMethod));
+    DEVMODEA toNarrow{};
+    DEVMODEW toWide{};
+    ConvertDMtoAnsi(Devmode<DEVMODEW>(data, size, 0).as<DEVMODEW>(), &toNarrow);
+    vlibPRINT_ConvertDMtoWide(Devmode<DEVMODEA>(data, size, 0).as<DEVMODEA>(), &toWide);
+    LogDM(wide.as<PRIVATE_DEVMODEW>(), log);
+    LogDM(narrow.as<PRIVATE_DEVMODEA>(), log);
+    LogDM(wide.as<PRIVATE_DEVMODE2W>(), log);
+    LogDM(narrow.as<PRIVATE_DEVMODE2A>(), log);
+    LogTessDM(wide.as<TESS_DEVMODEW>(), log);
+    LogTessDM(narrow.as<TESS_DEVMODEA>(), log);
+
+    // Whole private records: wide to narrow and back keeps every number.
+    FuzzBlock record(data, size, sizeof(PRIVATE_DEVMODEW));
+    const PRIVATE_DEVMODEW* in = record.as<PRIVATE_DEVMODEW>();
+    PRIVATE_DEVMODEA middle{};
+    PRIVATE_DEVMODEW out{};
+    vlibPRINT_ConvertDM4toAnsi(in, &middle);
+    vlibPRINT_ConvertDM4toWide(&middle, &out);
+    FUZZ_EXPECT(!std::memcmp(&out.dwSignatureStart, &in->dwSignatureStart, 11 * sizeof(DWORD)));
+    FUZZ_EXPECT(out.dwSignatureEnd == in->dwSignatureEnd && out.dm.dmFields == in->dm.dmFields);
+    FUZZ_EXPECT(!std::memcmp(&out.dm.dmOrientation, &in->dm.dmOrientation, 13 * sizeof(short)));
+    LogDM(&out, log);
+    return 0;
+}
