@@ -59,13 +59,14 @@ BOOL vlibPRINT_CheckCaps4(const void* record, size_t available, WCHAR* why, size
     // Every section starts where the one before it ends: a gap or an overlap
     // is no record this system writes.
     DWORD next = kCaps4HeaderSize;
-    for (const Caps4Section& s : sections) {
-        if (s.offset != next) {
+    for (const SectionLayout<caps4>& layout : kCaps4Layout) {
+        const DWORD offset = header.*layout.offset;
+        if (offset != next) {
             Say(why, whyChars, L"the %s section starts at %u instead of %u, where the section before it ends (%s)",
-                s.name, s.offset, next, s.offset > next ? L"a gap" : L"an overlap");
+                layout.name, offset, next, offset > next ? L"a gap" : L"an overlap");
             return FALSE;
         }
-        next += s.size;
+        next += header.*layout.size;
     }
     if (next != header.dwSize) {
         Say(why, whyChars, L"the sections end at %u but the record is %u bytes long (a gap at its end)", next,
