@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "export/pwg_names.h"
+
 namespace {
 
 // The page keywords of the PPD specification that a PostScript driver maps
@@ -105,16 +107,6 @@ bool Reaches(const std::string& text, const std::vector<PpdTarget>& targets) {
     return true;
 }
 
-std::string Number(double value, int decimals) {
-    char text[48];
-    std::snprintf(text, sizeof(text), "%.*f", decimals, value);
-    std::string out = text;
-    if (out.find('.') != std::string::npos) {
-        while (out.back() == '0') out.pop_back();
-        if (out.back() == '.') out.pop_back();
-    }
-    return out == "-0" ? "0" : out;
-}
 
 // A number of points that gives the targets. Without one, the first target
 // (the paper size) decides alone for a size; an edge of the printable area
@@ -127,7 +119,7 @@ std::string Points(const std::vector<PpdTarget>& targets, int lean) {
     double edge = lean > 0 ? 0 : 1e9;
     for (const PpdTarget& t : targets)
         edge = lean > 0 ? std::max(edge, t.value * 72.0 / t.units) : std::min(edge, (t.value + 1) * 72.0 / t.units);
-    return Number(lean > 0 ? std::ceil(edge * 100 + 1e-6) / 100 : (std::ceil(edge * 100 - 1e-6) - 1) / 100, 2);
+    return vlibPRINT_ShortNumber(lean > 0 ? std::ceil(edge * 100 + 1e-6) / 100 : (std::ceil(edge * 100 - 1e-6) - 1) / 100, 2);
 }
 
 struct Out {
@@ -160,7 +152,7 @@ std::string vlibPRINT_PpdPoints(const std::vector<PpdTarget>& targets) {
         std::sort(candidates.begin(), candidates.end(),
                   [&](double a, double b) { return std::fabs(a - middle) < std::fabs(b - middle); });
         for (double candidate : candidates)
-            if (const std::string text = Number(candidate, decimals); Reaches(text, targets)) return text;
+            if (const std::string text = vlibPRINT_ShortNumber(candidate, decimals); Reaches(text, targets)) return text;
     }
     return "";
 }
@@ -252,7 +244,7 @@ std::string vlibPRINT_PpdText(const PpdPrinter& p, std::vector<std::string>* mov
             out.Line("*PaperDimension " + keywords[i] + "/" + names[i] + ": \"" + widths[i] + " " + lengths[i] + "\"");
     }
     if (p.customSizes) {
-        const auto pt = [](LONG tenths) { return Number(tenths * 72.0 / 254, 2); };
+        const auto pt = [](LONG tenths) { return vlibPRINT_ShortNumber(tenths * 72.0 / 254, 2); };
         out.Line("*VariablePaperSize: True");
         out.Line("*HWMargins: 0 0 0 0");
         out.Line("*MaxMediaWidth: \"" + pt(p.customMax.width) + "\"");

@@ -63,17 +63,6 @@ bool PwgNameSize(const char* name, LONG* width, LONG* length) {
     return unit > 0;
 }
 
-// A number without trailing zeros: "28.5", "210", "4.125".
-std::string Number(double value, int decimals) {
-    char text[48];
-    std::snprintf(text, sizeof(text), "%.*f", decimals, value);
-    std::string out = text;
-    if (out.find('.') != std::string::npos) {
-        while (out.back() == '0') out.pop_back();
-        if (out.back() == '.') out.pop_back();
-    }
-    return out;
-}
 
 // The number of quarter inches a length in tenths of a millimetre is, when
 // it is one to within the tenth the driver rounded to; else 0. A quarter inch
@@ -137,9 +126,9 @@ PwgMedia vlibPRINT_PwgCustomMedia(PaperSize size, const char* namePart, bool asG
     const LONG longSide = asGiven ? size.length : std::max(size.width, size.length);
     const long long shortQuarters = Quarters(shortSide), longQuarters = Quarters(longSide);
     if (shortQuarters && longQuarters)  // a quarter inch is 635 hundredths of a millimetre
-        return {std::string("custom_") + namePart + "_" + Number(shortQuarters / 4.0, 2) + "x" + Number(longQuarters / 4.0, 2) + "in",
+        return {std::string("custom_") + namePart + "_" + vlibPRINT_ShortNumber(shortQuarters / 4.0, 2) + "x" + vlibPRINT_ShortNumber(longQuarters / 4.0, 2) + "in",
                 static_cast<LONG>(shortQuarters * 635), static_cast<LONG>(longQuarters * 635), false};
-    return {std::string("custom_") + namePart + "_" + Number(shortSide / 10.0, 1) + "x" + Number(longSide / 10.0, 1) + "mm",
+    return {std::string("custom_") + namePart + "_" + vlibPRINT_ShortNumber(shortSide / 10.0, 1) + "x" + vlibPRINT_ShortNumber(longSide / 10.0, 1) + "mm",
             shortSide * 10, longSide * 10, false};
 }
 
@@ -196,4 +185,15 @@ std::string vlibPRINT_PwgMediaSource(WORD id, const WCHAR* name, const std::vect
     for (const auto& entry : byName)
         if (keyword.empty() && Has(words, entry.part)) keyword = free(entry.keyword);
     return keyword;
+}
+
+std::string vlibPRINT_ShortNumber(double value, int decimals) {
+    char text[48];
+    std::snprintf(text, sizeof(text), "%.*f", decimals, value);
+    std::string out = text;
+    if (out.find('.') != std::string::npos) {
+        while (out.back() == '0') out.pop_back();
+        if (out.back() == '.') out.pop_back();
+    }
+    return out == "-0" ? "0" : out;
 }

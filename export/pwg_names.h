@@ -57,3 +57,7 @@ std::string vlibPRINT_PwgMediaType(DWORD type, const WCHAR* name);
 // every run of other characters one hyphen, at most 32 characters; empty when
 // it has no letter or digit.
 std::string vlibPRINT_KeywordPart(const WCHAR* name);
+
+// A number with at most `decimals` decimals and no trailing zeros ("28.5",
+// "210", "4.125"; never "-0"), as media names and PPD values write it.
+std::string vlibPRINT_ShortNumber(double value, int decimals);
