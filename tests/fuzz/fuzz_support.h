@@ -6,13 +6,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <string>
 #include <vector>
 
 #include "log/trace_log.h"
 #include "platform/kernel.h"
 
-void FuzzRegistryClear();
-void FuzzRegistrySet(const WCHAR* path, const WCHAR* name, const void* data, size_t size);
+// The registry in memory: each value under its key's path and its name.
+extern std::map<std::wstring, std::vector<BYTE>> fuzzRegistry;
 
 #define FUZZ_EXPECT(condition) \
     ((condition) ? void() : (std::fprintf(stderr, "%s:%d: property broken: %s\n", __FILE__, __LINE__, #condition), std::abort()))

@@ -5,7 +5,6 @@
 #include <cwctype>
 #include <map>
 #include <string>
-#include <vector>
 
 #include <fcntl.h>
 #include <strings.h>
@@ -13,8 +12,6 @@
 
 #include "platform/platform.h"
 #include "tests/fuzz/fuzz_support.h"
-
-using WString = std::basic_string<WCHAR>;
 
 namespace {
 
@@ -71,19 +68,20 @@ int Limited(Ch* out, size_t count, const Ch* format, va_list args) {
     return length;
 }
 
-std::map<WString, std::map<WString, std::vector<BYTE>>> keys;  // by upper-cased path
-
 }  // namespace
 
 extern "C" {
-size_t wcslen(const WCHAR* s) { size_t n = 0; while (s[n]) ++n; return n; }
-int wmemcmp(const WCHAR* a, const WCHAR* b, size_t n) { for (; n; --n, ++a, ++b) if (*a != *b) return *a < *b ? -1 : 1; return 0; }
+size_t wcslen(const WCHAR* s) {
+    size_t n = 0;
+    while (s[n]) ++n;
+    return n;
+}
 WCHAR* wmemcpy(WCHAR* d, const WCHAR* s, size_t n) { return static_cast<WCHAR*>(memcpy(d, s, n * sizeof(WCHAR))); }
 WCHAR* wmemmove(WCHAR* d, const WCHAR* s, size_t n) { return static_cast<WCHAR*>(memmove(d, s, n * sizeof(WCHAR))); }
-WCHAR* wmemset(WCHAR* d, WCHAR c, size_t n) { for (size_t i = 0; i < n; ++i) d[i] = c; return d; }
-WCHAR* wmemchr(const WCHAR* s, WCHAR c, size_t n) { for (; n; --n, ++s) if (*s == c) return const_cast<WCHAR*>(s); return nullptr; }
 WCHAR* wcsstr(const WCHAR* s, const WCHAR* t) {
-    for (const size_t n = wcslen(t);; ++s) if (!wmemcmp(s, t, n)) return const_cast<WCHAR*>(s); else if (!*s) return nullptr;
+    for (const size_t n = wcslen(t); *s || !n; ++s)
+        if (!memcmp(s, t, n * sizeof(WCHAR))) return const_cast<WCHAR*>(s);
+    return nullptr;
 }
 int _wcsnicmp(const WCHAR* a, const WCHAR* b, size_t n) {
     for (size_t i = 0; i < n; ++i) if (towlower(a[i]) != towlower(b[i]) || !a[i]) return towlower(a[i]) - towlower(b[i]);
@@ -93,7 +91,8 @@ int _wcsicmp(const WCHAR* a, const WCHAR* b) { return _wcsnicmp(a, b, SIZE_MAX);
 int _stricmp(const char* a, const char* b) { return strcasecmp(a, b); }
 WCHAR* wcstok_s(WCHAR* text, const WCHAR* delimiters, WCHAR** context) {
     WCHAR* s = text ? text : *context;
-    auto delimiter = [&](WCHAR c) { return c && wmemchr(delimiters, c, wcslen(delimiters)); };
+    const std::u16string_view set(reinterpret_cast<const char16_t*>(delimiters));
+    auto delimiter = [&](WCHAR c) { return c && set.find(c) != set.npos; };
     while (delimiter(*s)) ++s;
     WCHAR* token = *s ? s : nullptr;
     while (*s && !delimiter(*s)) ++s;
@@ -144,17 +143,15 @@ void WINAPI InitializeCriticalSection(CRITICAL_SECTION*) {}
 void WINAPI DeleteCriticalSection(CRITICAL_SECTION*) {}
 void WINAPI EnterCriticalSection(CRITICAL_SECTION*) {}
 void WINAPI LeaveCriticalSection(CRITICAL_SECTION*) {}
-// The trace log's scratch file, opened once and kept open (a line opens and
-// closes it); no file mapping (the cross-process turn is then absent).
+// The trace log's scratch file (the process's one file), opened once and kept
+// open (a line opens and closes it); no file mapping (the cross-process turn
+// is then absent).
 HANDLE WINAPI CreateFileA(LPCSTR path, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) {
-    static std::map<std::string, int> opened;
-    auto it = opened.find(path);
-    if (it == opened.end()) it = opened.emplace(path, open(path, O_WRONLY | O_APPEND | O_CREAT, 0644)).first;
-    return it->second < 0 ? INVALID_HANDLE_VALUE : reinterpret_cast<HANDLE>(static_cast<intptr_t>(it->second) + 1);
+    static const int file = open(path, O_WRONLY | O_APPEND | O_CREAT, 0644);
+    return file < 0 ? INVALID_HANDLE_VALUE : reinterpret_cast<HANDLE>(static_cast<intptr_t>(file) + 1);
 }
 HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD a, DWORD s, LPSECURITY_ATTRIBUTES p, DWORD c, DWORD f, HANDLE t) {
-    std::string narrow(wcslen(path), ' ');
-    for (size_t i = 0; i < narrow.size(); ++i) narrow[i] = static_cast<char>(path[i]);
+    const std::string narrow(path, path + wcslen(path));
     return CreateFileA(narrow.c_str(), a, s, p, c, f, t);
 }
 BOOL WINAPI WriteFile(HANDLE h, LPCVOID data, DWORD n, LPDWORD written, LPOVERLAPPED) {
@@ -167,50 +164,38 @@ LPVOID WINAPI MapViewOfFile(HANDLE, DWORD, DWORD, DWORD, SIZE_T) { return nullpt
 BOOL WINAPI UnmapViewOfFile(LPCVOID) { return TRUE; }
 }
 
-// ------------------------------------------------------------ registry
+// The registry: every key exists; a key's handle is its path from
+// HKEY_LOCAL_MACHINE, a value's name a path below it.
+std::map<std::wstring, std::vector<BYTE>> fuzzRegistry;
 
 namespace {
 
-// A key is its upper-cased path from HKEY_LOCAL_MACHINE; a value's name is a
-// path below it.
-WString Path(HKEY parent, const WCHAR* sub) {
-    WString path = parent == HKEY_LOCAL_MACHINE ? L"HKLM" : *reinterpret_cast<WString*>(parent);
-    for (path += sub && *sub ? L"\\" : L""; sub && *sub; ++sub) path += static_cast<WCHAR>(towupper(*sub));
-    return path;
+std::wstring Path(HKEY parent, const WCHAR* sub) {
+    const std::wstring path = parent == HKEY_LOCAL_MACHINE ? L"" : *reinterpret_cast<std::wstring*>(parent) + L"\\";
+    return path + sub;
 }
 LSTATUS WINAPI Open(HKEY parent, LPCWSTR sub, DWORD, REGSAM, PHKEY key) {
-    const WString path = Path(parent, sub);
-    return keys.count(path) ? (*key = reinterpret_cast<HKEY>(new WString(path)), ERROR_SUCCESS) : ERROR_FILE_NOT_FOUND;
+    *key = reinterpret_cast<HKEY>(new std::wstring(Path(parent, sub)));
+    return ERROR_SUCCESS;
 }
 LSTATUS WINAPI Create(HKEY parent, LPCWSTR sub, DWORD, LPWSTR, DWORD, REGSAM, LPSECURITY_ATTRIBUTES, PHKEY key, LPDWORD) {
-    keys[Path(parent, sub)];
     return Open(parent, sub, 0, 0, key);
 }
-LSTATUS WINAPI Query(HKEY key, LPCWSTR name, LPDWORD, LPDWORD type, LPBYTE data, LPDWORD size) {
-    const auto& values = keys[*reinterpret_cast<WString*>(key)];
-    const auto value = values.find(Path(key, name));
-    if (value == values.end()) return ERROR_FILE_NOT_FOUND;
+LSTATUS WINAPI Query(HKEY key, LPCWSTR name, LPDWORD, LPDWORD, LPBYTE data, LPDWORD size) {
+    const auto value = fuzzRegistry.find(Path(key, name));
+    if (value == fuzzRegistry.end()) return ERROR_FILE_NOT_FOUND;
     const DWORD held = static_cast<DWORD>(value->second.size());
-    if (type) *type = REG_BINARY;
     if (data && *size < held) return *size = held, ERROR_MORE_DATA;
     if (data) memcpy(data, value->second.data(), held);
     return *size = held, ERROR_SUCCESS;
 }
 LSTATUS WINAPI Set(HKEY key, LPCWSTR name, DWORD, DWORD, const BYTE* data, DWORD size) {
-    keys[*reinterpret_cast<WString*>(key)][Path(key, name)].assign(data, data + size);
+    fuzzRegistry[Path(key, name)].assign(data, data + size);
     return ERROR_SUCCESS;
 }
-LSTATUS WINAPI Close(HKEY key) { return delete reinterpret_cast<WString*>(key), ERROR_SUCCESS; }
+LSTATUS WINAPI Close(HKEY key) { return delete reinterpret_cast<std::wstring*>(key), ERROR_SUCCESS; }
 
 }  // namespace
-
-void FuzzRegistryClear() { keys.clear(); }
-void FuzzRegistrySet(const WCHAR* path, const WCHAR* name, const void* data, size_t size) {
-    HKEY key;
-    Create(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, 0, nullptr, &key, nullptr);
-    Set(key, name, 0, REG_BINARY, static_cast<const BYTE*>(data), static_cast<DWORD>(size));
-    Close(key);
-}
 
 namespace platform {
 SpoolerApi spooler{};
