@@ -23,11 +23,8 @@ extern std::map<std::wstring, std::vector<BYTE>> fuzzRegistry;
 // emptied now and then so that long runs do not fill the disk.
 inline TraceLog* FuzzLog() {
     static const char* path = std::getenv("KV_FUZZ_TRACE") ? std::getenv("KV_FUZZ_TRACE") : "/tmp/kv-fuzz-trace.log";
-    static TraceLog* log = [] {
-        WCHAR wide[MAX_PATH] = {};
-        for (size_t i = 0; path[i] && i + 1 < MAX_PATH; ++i) wide[i] = static_cast<unsigned char>(path[i]);
-        return LibraryLog = TraceLogCreate(wide, 0);
-    }();
+    static const std::wstring wide(path, path + std::strlen(path));
+    static TraceLog* log = LibraryLog = TraceLogCreate(wide.c_str(), 0);
     static unsigned runs;
     if (++runs % 4096 == 0) std::fclose(std::fopen(path, "w"));
     return log;
