@@ -16,46 +16,43 @@
 namespace {
 
 // One formatter for both widths: the whole text's length, at most `count`
-// units stored. %s is text of the format's width, %S and %hs / %ls name theirs.
+// units stored. %s is text of the format's width, %S the other one, %ls wide.
 template <class Ch>
 int Format(Ch* out, size_t count, const Ch* f, va_list args) {
-    size_t n = 0;
-    auto put = [&](const std::string& text) { for (char c : text) { if (n < count) out[n] = static_cast<unsigned char>(c); ++n; } };
+    std::string text;
     for (; *f; ++f) {
-        if (*f != '%') { if (n < count) out[n] = *f; ++n; continue; }
-        std::string spec = "%";
-        int size = 0;  // 1 long, 2 64-bit
-        bool wide = sizeof(Ch) == 2;
-        for (++f; *f && strchr("-+ #0123456789.", static_cast<char>(*f)); ++f) spec += static_cast<char>(*f);
-        for (;; ++f) {
-            if (*f == 'l') size = 1, wide = true;
-            else if (*f == 'I' && f[1] == '6' && f[2] == '4') size = 2, f += 2;
-            else break;
+        if (*f != '%') {
+            text += static_cast<char>(*f);
+            continue;
         }
-        char buffer[64];
+        std::string spec = "%";
+        for (++f; *f && strchr("-+ #0123456789.", static_cast<char>(*f)); ++f) spec += static_cast<char>(*f);
+        const bool isLong = *f == 'l', is64 = *f == 'I';
+        f += isLong ? 1 : is64 ? 3 : 0;
         const char c = static_cast<char>(*f);
+        std::vector<char> done(64);
         if (c == 's' || c == 'S') {
-            if (c == 'S' && spec.size() == 1 && size == 0) wide = !wide;
+            const bool wide = isLong || (sizeof(Ch) == 2) == (c == 's');
             const void* p = va_arg(args, const void*);
-            std::string text = p ? "" : "(null)";
-            if (p && wide) for (const WCHAR* w = static_cast<const WCHAR*>(p); *w; ++w) text += static_cast<char>(*w < 256 ? *w : '?');
-            else if (p) text = static_cast<const char*>(p);
-            std::vector<char> done(text.size() + 300);
-            snprintf(done.data(), done.size(), (spec + "s").c_str(), text.c_str());
-            put(done.data());
+            std::string value = p ? "" : "(null)";
+            if (p && wide) for (const WCHAR* w = static_cast<const WCHAR*>(p); *w; ++w) value += static_cast<char>(*w < 256 ? *w : '?');
+            else if (p) value = static_cast<const char*>(p);
+            done.resize(value.size() + 300);
+            snprintf(done.data(), done.size(), (spec + "s").c_str(), value.c_str());
         } else if (c == '%') {
-            put("%");
+            done[0] = '%';
         } else if (c && strchr("diuxX", c)) {
             const bool sign = c == 'd' || c == 'i';
-            long long v = size == 2 ? va_arg(args, long long) : sign ? size == 1 ? va_arg(args, long) : va_arg(args, int)
-                                      : size == 1 ? static_cast<long long>(va_arg(args, unsigned long)) : va_arg(args, unsigned);
-            snprintf(buffer, sizeof(buffer), (spec + "ll" + c).c_str(), v);
-            put(buffer);
+            const long long v = is64 ? va_arg(args, long long) : sign ? isLong ? va_arg(args, long) : va_arg(args, int)
+                                      : isLong ? static_cast<long long>(va_arg(args, unsigned long)) : va_arg(args, unsigned);
+            snprintf(done.data(), done.size(), (spec + "ll" + c).c_str(), v);
         } else {
             return -1;
         }
+        text += done.data();
     }
-    return static_cast<int>(n);
+    for (size_t i = 0; i < count && i < text.size(); ++i) out[i] = static_cast<unsigned char>(text[i]);
+    return static_cast<int>(text.size());
 }
 
 template <class Ch>
@@ -75,12 +72,6 @@ size_t wcslen(const WCHAR* s) {
     return n;
 }
 WCHAR* wmemcpy(WCHAR* d, const WCHAR* s, size_t n) { return static_cast<WCHAR*>(memcpy(d, s, n * sizeof(WCHAR))); }
-WCHAR* wmemmove(WCHAR* d, const WCHAR* s, size_t n) { return static_cast<WCHAR*>(memmove(d, s, n * sizeof(WCHAR))); }
-WCHAR* wcsstr(const WCHAR* s, const WCHAR* t) {
-    for (const size_t n = wcslen(t); *s || !n; ++s)
-        if (!memcmp(s, t, n * sizeof(WCHAR))) return const_cast<WCHAR*>(s);
-    return nullptr;
-}
 int _wcsnicmp(const WCHAR* a, const WCHAR* b, size_t n) {
     for (size_t i = 0; i < n; ++i) if (towlower(a[i]) != towlower(b[i]) || !a[i]) return towlower(a[i]) - towlower(b[i]);
     return 0;
@@ -97,20 +88,18 @@ WCHAR* wcstok_s(WCHAR* text, const WCHAR* delimiters, WCHAR** context) {
     if (*s) *s++ = 0;
     return *context = s, token;
 }
-int _vsnwprintf(WCHAR* b, size_t n, const WCHAR* f, va_list a) { return Limited(b, n, f, a); }
 int _vsnprintf(char* b, size_t n, const char* f, va_list a) { return Limited(b, n, f, a); }
-int _vscwprintf(const WCHAR* f, va_list a) { return Format<WCHAR>(nullptr, 0, f, a); }
 int _vscprintf(const char* f, va_list a) { return Format<char>(nullptr, 0, f, a); }
 int _snwprintf(WCHAR* b, size_t n, const WCHAR* f, ...) { va_list a; va_start(a, f); int r = _vsnwprintf(b, n, f, a); va_end(a); return r; }
+int _vsnwprintf(WCHAR* b, size_t n, const WCHAR* f, va_list a) { return Limited(b, n, f, a); }
+int _vscwprintf(const WCHAR* f, va_list a) { return Format<WCHAR>(nullptr, 0, f, a); }
 int _snprintf(char* b, size_t n, const char* f, ...) { va_list a; va_start(a, f); int r = _vsnprintf(b, n, f, a); va_end(a); return r; }
 
 thread_local DWORD lastError;
-DWORD WINAPI GetLastError() { return lastError; }
 void WINAPI SetLastError(DWORD e) { lastError = e; }
 HANDLE WINAPI GetProcessHeap() { return reinterpret_cast<HANDLE>(1); }
 LPVOID WINAPI HeapAlloc(HANDLE, DWORD, SIZE_T n) { return calloc(n, 1); }
 BOOL WINAPI HeapFree(HANDLE, DWORD, LPVOID p) { return free(p), TRUE; }
-HLOCAL WINAPI LocalFree(HLOCAL p) { return free(p), nullptr; }
 // The ANSI code page is Latin-1 here; a conversion stops where the destination ends.
 INT WINAPI WideCharToMultiByte(UINT, DWORD, LPCWSTR s, INT n, LPSTR d, INT size, LPCSTR, LPBOOL) {
     if (n < 0) n = static_cast<INT>(wcslen(s)) + 1;
@@ -132,13 +121,8 @@ DWORD WINAPI GetFullPathNameW(LPCWSTR path, DWORD size, LPWSTR out, LPWSTR*) {
     const DWORD n = static_cast<DWORD>(wcslen(path));
     return n < size ? (wmemcpy(out, path, n + 1), n) : n + 1;
 }
-DWORD WINAPI ExpandEnvironmentStringsW(LPCWSTR s, LPWSTR d, DWORD n) { return GetFullPathNameW(s, n, d, nullptr) + 1; }
-DWORD WINAPI ExpandEnvironmentStringsA(LPCSTR s, LPSTR d, DWORD n) { return snprintf(d, n, "%s", s) + 1; }
-DWORD WINAPI FormatMessageW(DWORD, LPCVOID, DWORD, DWORD, LPWSTR, DWORD, __ms_va_list*) { return 0; }
-DWORD WINAPI FormatMessageA(DWORD, LPCVOID, DWORD, DWORD, LPSTR, DWORD, __ms_va_list*) { return 0; }
 // One thread: the logger's lock has nothing to exclude.
 void WINAPI InitializeCriticalSection(CRITICAL_SECTION*) {}
-void WINAPI DeleteCriticalSection(CRITICAL_SECTION*) {}
 void WINAPI EnterCriticalSection(CRITICAL_SECTION*) {}
 void WINAPI LeaveCriticalSection(CRITICAL_SECTION*) {}
 // The trace log's scratch file (the process's one file), opened once and kept
@@ -148,12 +132,12 @@ HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWO
     static const int file = open(std::string(path, path + wcslen(path)).c_str(), O_WRONLY | O_APPEND | O_CREAT, 0644);
     return file < 0 ? INVALID_HANDLE_VALUE : reinterpret_cast<HANDLE>(static_cast<intptr_t>(file) + 1);
 }
-// No logger here has a narrow path.
-HANDLE WINAPI CreateFileA(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) { return INVALID_HANDLE_VALUE; }
 BOOL WINAPI WriteFile(HANDLE h, LPCVOID data, DWORD n, LPDWORD written, LPOVERLAPPED) {
     const ssize_t r = write(static_cast<int>(reinterpret_cast<intptr_t>(h) - 1), data, n);
     return *written = r < 0 ? 0 : static_cast<DWORD>(r), r >= 0;
 }
+// No logger here has a narrow path.
+HANDLE WINAPI CreateFileA(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) { return INVALID_HANDLE_VALUE; }
 BOOL WINAPI CloseHandle(HANDLE) { return TRUE; }
 HANDLE WINAPI CreateFileMappingW(HANDLE, LPSECURITY_ATTRIBUTES, DWORD, DWORD, DWORD, LPCWSTR) { return nullptr; }
 LPVOID WINAPI MapViewOfFile(HANDLE, DWORD, DWORD, DWORD, SIZE_T) { return nullptr; }
