@@ -1,7 +1,7 @@
 // Native stand-ins for the Windows services the record readers call: the
 // Microsoft formatters and wide string functions (2-byte units), the kernel
-// calls of the trace log and the heap, and the platform tables, with the
-// registry in memory.
+// calls of the trace log and the heap, and the registry table, in memory.
+// The link leaves out what the readers never reach.
 #include <cwctype>
 #include <map>
 #include <string>
@@ -178,13 +178,7 @@ LSTATUS WINAPI Close(HKEY key) { return delete reinterpret_cast<std::wstring*>(k
 }  // namespace
 
 namespace platform {
-SpoolerApi spooler{};
-GdiApi gdi{};
-VersionApi version{};
 RegistryApi registry{Open, nullptr, Query, nullptr, Create, Set, nullptr, Close, nullptr};
-ShellApi shell{};
-KernelApi kernel{};
-FileApi files{};
 // Nothing here runs driver code.
 bool RunGuarded(void (*fn)(void*), void* context, DWORD* code) { return fn(context), code && (*code = 0), true; }
 }  // namespace platform
