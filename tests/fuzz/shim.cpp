@@ -65,13 +65,26 @@ int Limited(Ch* out, size_t count, const Ch* format, va_list args) {
 
 }  // namespace
 
+// Each of these the readers or the C++ library call (scripts/fuzz checks
+// that no target takes the C library's 4-byte one instead).
 extern "C" {
 size_t wcslen(const WCHAR* s) {
     size_t n = 0;
     while (s[n]) ++n;
     return n;
 }
+int wmemcmp(const WCHAR* a, const WCHAR* b, size_t n) {
+    for (; n; --n, ++a, ++b)
+        if (*a != *b) return *a < *b ? -1 : 1;
+    return 0;
+}
 WCHAR* wmemcpy(WCHAR* d, const WCHAR* s, size_t n) { return static_cast<WCHAR*>(memcpy(d, s, n * sizeof(WCHAR))); }
+WCHAR* wmemmove(WCHAR* d, const WCHAR* s, size_t n) { return static_cast<WCHAR*>(memmove(d, s, n * sizeof(WCHAR))); }
+WCHAR* wcsstr(const WCHAR* s, const WCHAR* t) {
+    for (const size_t n = wcslen(t); *s || !n; ++s)
+        if (!memcmp(s, t, n * sizeof(WCHAR))) return const_cast<WCHAR*>(s);
+    return nullptr;
+}
 int _wcsnicmp(const WCHAR* a, const WCHAR* b, size_t n) {
     for (size_t i = 0; i < n; ++i) if (towlower(a[i]) != towlower(b[i]) || !a[i]) return towlower(a[i]) - towlower(b[i]);
     return 0;
