@@ -179,7 +179,7 @@ LSTATUS WINAPI Query(HKEY key, LPCWSTR name, LPDWORD, LPDWORD, LPBYTE data, LPDW
     if (value == fuzzRegistry.end()) return ERROR_FILE_NOT_FOUND;
     const DWORD held = static_cast<DWORD>(value->second.size());
     if (data && *size < held) return *size = held, ERROR_MORE_DATA;
-    if (data) memcpy(data, value->second.data(), held);
+    if (data) std::copy(value->second.begin(), value->second.end(), data);
     return *size = held, ERROR_SUCCESS;
 }
 LSTATUS WINAPI Set(HKEY key, LPCWSTR name, DWORD, DWORD, const BYTE* data, DWORD size) {
