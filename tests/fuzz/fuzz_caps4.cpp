@@ -2,16 +2,6 @@
 #include "records/caps4_check.h"
 #include "tests/fuzz/fuzz_support.h"
 
-namespace {
-
-caps4* PackedAndChecked(const QueryBuffers& set) {
-    caps4* record = vlibPRINT_PackCaps4(&set);
-    FUZZ_EXPECT(record && vlibPRINT_CheckCaps4(record, record->dwSize, nullptr, 0));
-    return record;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzBlock input(data, size, size), expected(data, size, size);
     const caps4* record = input.as<caps4>();
@@ -22,6 +12,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!vlibPRINT_UnpackCaps4(&set, record, size)) return 0;
     LogCaps4(FuzzLog(), record);
 
+    auto PackedAndChecked = [](const QueryBuffers& from) {
+        caps4* packed = vlibPRINT_PackCaps4(&from);
+        FUZZ_EXPECT(packed && vlibPRINT_CheckCaps4(packed, packed->dwSize, nullptr, 0));
+        return packed;
+    };
     // Packing after unpacking is a projection: what it gives unpacks into a
     // set that packs into the same bytes.
     caps4* once = PackedAndChecked(set);

@@ -22,10 +22,18 @@ FuzzBlock Devmode(const uint8_t* data, size_t size, size_t at, size_t least = si
     return FuzzBlock(data + at, size - at, length);
 }
 
-template <class DM>
-void Public(const uint8_t* data, size_t size, TraceLog* log) {
-    LogDevmode(Devmode<DM>(data, size, 0, offsetof(DM, dmICMMethod)).template as<DM>(), log);
+// The dumps of the public, private (both forms) and other drivers' DEVMODEs,
+// the conversion to the other width, compare and merge.
+template <class DM, class Ch, class Other>
+void Public(const uint8_t* data, size_t size, TraceLog* log, void (*convert)(const DM*, Other*)) {
+    FuzzBlock dump = Devmode<DM>(data, size, 0, offsetof(DM, dmICMMethod));
+    LogDevmode(dump.as<DM>(), log);
+    LogDM(dump.as<PrivateDevmode<DM, Ch, PrivateDevmodeDm3Form>>(), log);
+    LogDM(dump.as<PrivateDevmode<DM, Ch, PrivateDevmodeEarlierForm>>(), log);
+    LogTessDM(dump.as<TessDevmode<DM, Ch>>(), log);
     FuzzBlock a = Devmode<DM>(data, size, 0), b = Devmode<DM>(data, size, size / 2);
+    Other converted{};
+    convert(a.as<DM>(), &converted);
     FUZZ_EXPECT(CompareDM(a.as<DM>(), a.as<DM>(), log) == 0);
     const DWORD before = b.as<DM>()->dmFields;
     MergeDM(a.as<DM>(), b.as<DM>(), log);
@@ -37,20 +45,8 @@ void Public(const uint8_t* data, size_t size, TraceLog* log) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     TraceLog* log = FuzzLog();
-    Public<DEVMODEW>(data, size, log);
-    Public<DEVMODEA>(data, size, log);
-    FuzzBlock wide = Devmode<DEVMODEW>(data, size, 0, offsetof(DEVMODEW, dmICMMethod));
-    FuzzBlock narrow = Devmode<DEVMODEA>(data, size, 0, offsetof(DEVMODEA, dmICMMethod));
-    DEVMODEA toNarrow{};
-    DEVMODEW toWide{};
-    ConvertDMtoAnsi(Devmode<DEVMODEW>(data, size, 0).as<DEVMODEW>(), &toNarrow);
-    vlibPRINT_ConvertDMtoWide(Devmode<DEVMODEA>(data, size, 0).as<DEVMODEA>(), &toWide);
-    LogDM(wide.as<PRIVATE_DEVMODEW>(), log);
-    LogDM(narrow.as<PRIVATE_DEVMODEA>(), log);
-    LogDM(wide.as<PRIVATE_DEVMODE2W>(), log);
-    LogDM(narrow.as<PRIVATE_DEVMODE2A>(), log);
-    LogTessDM(wide.as<TESS_DEVMODEW>(), log);
-    LogTessDM(narrow.as<TESS_DEVMODEA>(), log);
+    Public<DEVMODEW, WCHAR>(data, size, log, ConvertDMtoAnsi);
+    Public<DEVMODEA, char>(data, size, log, vlibPRINT_ConvertDMtoWide);
 
     // Whole private records: wide to narrow and back keeps every number.
     FuzzBlock record(data, size, sizeof(PRIVATE_DEVMODEW));

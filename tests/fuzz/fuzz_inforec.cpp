@@ -1,7 +1,5 @@
 // Printer info records of every version: dumps, conversions between versions,
 // the registry list (one value read back, a block of records walked).
-#include <string>
-
 #include "print/dump_text.h"
 #include "printer/printer_keys.h"
 #include "records/printer_info_dump.h"
@@ -44,8 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Converted(exact, vlibPRINT_ConvertKVPI401to402);
 
     // The value as the registry holds it: a record comes back whole or not at all.
-    FuzzRegistryClear();
-    FuzzRegistrySet((std::wstring(kPrintersKey) + L"\\P").c_str(), L"PrinterData4", data, size);
+    fuzzRegistry = {{std::wstring(kPrintersKey) + L"\\P\\PrinterData4", std::vector<BYTE>(data, data + size)}};
     KVPrinterInfo401* loaded = vlibPRINT_LoadKVPrinterInfoFromRegistry(L"P");
     FUZZ_EXPECT(!loaded || (loaded->dwSize == size && !std::memcmp(loaded, data, size)));
     platform::HeapFreeBlock(loaded);
@@ -59,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (length < sizeof(KVPrinterInfo401) || length > size - at) break;
         last = at;
     }
-    FuzzRegistryClear();
+    fuzzRegistry.clear();
     FUZZ_EXPECT(vlibPRINT_SetKVPrinterInfo(16, 1, 2, count, input.as<KVPrinterInfo401>(), L"", L"user") == (count > 0));
     if (!count) return 0;
     const auto* record = reinterpret_cast<const KVPrinterInfo401*>(input.bytes.data() + last);

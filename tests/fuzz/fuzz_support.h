@@ -6,13 +6,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <string>
 #include <vector>
 
 #include "log/trace_log.h"
 #include "platform/kernel.h"
 
-void FuzzRegistryClear();
-void FuzzRegistrySet(const WCHAR* path, const WCHAR* name, const void* data, size_t size);
+// The registry in memory: each value under its key's path and its name.
+extern std::map<std::wstring, std::vector<BYTE>> fuzzRegistry;
 
 #define FUZZ_EXPECT(condition) \
     ((condition) ? void() : (std::fprintf(stderr, "%s:%d: property broken: %s\n", __FILE__, __LINE__, #condition), std::abort()))
@@ -21,11 +23,8 @@ void FuzzRegistrySet(const WCHAR* path, const WCHAR* name, const void* data, siz
 // emptied now and then so that long runs do not fill the disk.
 inline TraceLog* FuzzLog() {
     static const char* path = std::getenv("KV_FUZZ_TRACE") ? std::getenv("KV_FUZZ_TRACE") : "/tmp/kv-fuzz-trace.log";
-    static TraceLog* log = [] {
-        WCHAR wide[MAX_PATH] = {};
-        for (size_t i = 0; path[i] && i + 1 < MAX_PATH; ++i) wide[i] = static_cast<unsigned char>(path[i]);
-        return LibraryLog = TraceLogCreate(wide, 0);
-    }();
+    static const std::wstring wide(path, path + std::strlen(path));
+    static TraceLog* log = LibraryLog = TraceLogCreate(wide.c_str(), 0);
     static unsigned runs;
     if (++runs % 4096 == 0) std::fclose(std::fopen(path, "w"));
     return log;

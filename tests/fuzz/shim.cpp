@@ -1,11 +1,10 @@
 // Native stand-ins for the Windows services the record readers call: the
 // Microsoft formatters and wide string functions (2-byte units), the kernel
-// calls of the trace log and the heap, and the platform tables, with the
-// registry in memory.
+// calls of the trace log and the heap, and the registry table, in memory.
+// The link leaves out what the readers never reach.
 #include <cwctype>
 #include <map>
 #include <string>
-#include <vector>
 
 #include <fcntl.h>
 #include <strings.h>
@@ -14,53 +13,46 @@
 #include "platform/platform.h"
 #include "tests/fuzz/fuzz_support.h"
 
-using WString = std::basic_string<WCHAR>;
-
 namespace {
 
 // One formatter for both widths: the whole text's length, at most `count`
-// units stored. %s is text of the format's width, %S and %hs / %ls name theirs.
+// units stored. %s is text of the format's width, %S the other one, %ls wide.
 template <class Ch>
 int Format(Ch* out, size_t count, const Ch* f, va_list args) {
-    size_t n = 0;
-    auto put = [&](const std::string& text) { for (char c : text) { if (n < count) out[n] = static_cast<unsigned char>(c); ++n; } };
+    std::string text;
     for (; *f; ++f) {
-        if (*f != '%') { if (n < count) out[n] = *f; ++n; continue; }
-        std::string spec = "%";
-        int size = 0;  // -1 short, 1 long, 2 64-bit
-        bool wide = sizeof(Ch) == 2;
-        for (++f; *f && strchr("-+ #0123456789.", static_cast<char>(*f)); ++f) spec += static_cast<char>(*f);
-        for (;; ++f) {
-            if (*f == 'h') size = -1, wide = false;
-            else if (*f == 'l') size = 1, wide = true;
-            else if (*f == 'I' && f[1] == '6' && f[2] == '4') size = 2, f += 2;
-            else break;
+        if (*f != '%') {
+            text += static_cast<char>(*f);
+            continue;
         }
-        char buffer[64];
+        std::string spec = "%";
+        for (++f; *f && strchr("-+ #0123456789.", static_cast<char>(*f)); ++f) spec += static_cast<char>(*f);
+        const bool isLong = *f == 'l', is64 = *f == 'I';
+        f += isLong ? 1 : is64 ? 3 : 0;
         const char c = static_cast<char>(*f);
+        std::vector<char> done(64);
         if (c == 's' || c == 'S') {
-            if (c == 'S' && spec.size() == 1 && size == 0) wide = !wide;
+            const bool wide = isLong || (sizeof(Ch) == 2) == (c == 's');
             const void* p = va_arg(args, const void*);
-            std::string text = p ? "" : "(null)";
-            if (p && wide) for (const WCHAR* w = static_cast<const WCHAR*>(p); *w; ++w) text += static_cast<char>(*w < 256 ? *w : '?');
-            else if (p) text = static_cast<const char*>(p);
-            std::vector<char> done(text.size() + 300);
-            snprintf(done.data(), done.size(), (spec + "s").c_str(), text.c_str());
-            put(done.data());
-        } else if (c == 'c' || c == '%') {
-            put(std::string(1, c == '%' ? '%' : static_cast<char>(va_arg(args, int))));
+            std::string value = p ? "" : "(null)";
+            if (p && wide) for (const WCHAR* w = static_cast<const WCHAR*>(p); *w; ++w) value += static_cast<char>(*w < 256 ? *w : '?');
+            else if (p) value = static_cast<const char*>(p);
+            done.resize(value.size() + 300);
+            snprintf(done.data(), done.size(), (spec + "s").c_str(), value.c_str());
+        } else if (c == '%') {
+            done[0] = '%';
         } else if (c && strchr("diuxX", c)) {
             const bool sign = c == 'd' || c == 'i';
-            long long v = size == 2 ? va_arg(args, long long) : sign ? size == 1 ? va_arg(args, long) : va_arg(args, int)
-                                      : size == 1 ? static_cast<long long>(va_arg(args, unsigned long)) : va_arg(args, unsigned);
-            if (size == -1) v = sign ? static_cast<short>(v) : static_cast<unsigned short>(v);
-            snprintf(buffer, sizeof(buffer), (spec + "ll" + c).c_str(), v);
-            put(buffer);
+            const long long v = is64 ? va_arg(args, long long) : sign ? isLong ? va_arg(args, long) : va_arg(args, int)
+                                      : isLong ? static_cast<long long>(va_arg(args, unsigned long)) : va_arg(args, unsigned);
+            snprintf(done.data(), done.size(), (spec + "ll" + c).c_str(), v);
         } else {
             return -1;
         }
+        text += done.data();
     }
-    return static_cast<int>(n);
+    for (size_t i = 0; i < count && i < text.size(); ++i) out[i] = static_cast<unsigned char>(text[i]);
+    return static_cast<int>(text.size());
 }
 
 template <class Ch>
@@ -71,19 +63,27 @@ int Limited(Ch* out, size_t count, const Ch* format, va_list args) {
     return length;
 }
 
-std::map<WString, std::map<WString, std::vector<BYTE>>> keys;  // by upper-cased path
-
 }  // namespace
 
+// Each of these the readers or the C++ library call (scripts/fuzz checks
+// that no target takes the C library's 4-byte one instead).
 extern "C" {
-size_t wcslen(const WCHAR* s) { size_t n = 0; while (s[n]) ++n; return n; }
-int wmemcmp(const WCHAR* a, const WCHAR* b, size_t n) { for (; n; --n, ++a, ++b) if (*a != *b) return *a < *b ? -1 : 1; return 0; }
+size_t wcslen(const WCHAR* s) {
+    size_t n = 0;
+    while (s[n]) ++n;
+    return n;
+}
+int wmemcmp(const WCHAR* a, const WCHAR* b, size_t n) {
+    for (; n; --n, ++a, ++b)
+        if (*a != *b) return *a < *b ? -1 : 1;
+    return 0;
+}
 WCHAR* wmemcpy(WCHAR* d, const WCHAR* s, size_t n) { return static_cast<WCHAR*>(memcpy(d, s, n * sizeof(WCHAR))); }
 WCHAR* wmemmove(WCHAR* d, const WCHAR* s, size_t n) { return static_cast<WCHAR*>(memmove(d, s, n * sizeof(WCHAR))); }
-WCHAR* wmemset(WCHAR* d, WCHAR c, size_t n) { for (size_t i = 0; i < n; ++i) d[i] = c; return d; }
-WCHAR* wmemchr(const WCHAR* s, WCHAR c, size_t n) { for (; n; --n, ++s) if (*s == c) return const_cast<WCHAR*>(s); return nullptr; }
 WCHAR* wcsstr(const WCHAR* s, const WCHAR* t) {
-    for (const size_t n = wcslen(t);; ++s) if (!wmemcmp(s, t, n)) return const_cast<WCHAR*>(s); else if (!*s) return nullptr;
+    for (const size_t n = wcslen(t); *s || !n; ++s)
+        if (!memcmp(s, t, n * sizeof(WCHAR))) return const_cast<WCHAR*>(s);
+    return nullptr;
 }
 int _wcsnicmp(const WCHAR* a, const WCHAR* b, size_t n) {
     for (size_t i = 0; i < n; ++i) if (towlower(a[i]) != towlower(b[i]) || !a[i]) return towlower(a[i]) - towlower(b[i]);
@@ -93,27 +93,26 @@ int _wcsicmp(const WCHAR* a, const WCHAR* b) { return _wcsnicmp(a, b, SIZE_MAX);
 int _stricmp(const char* a, const char* b) { return strcasecmp(a, b); }
 WCHAR* wcstok_s(WCHAR* text, const WCHAR* delimiters, WCHAR** context) {
     WCHAR* s = text ? text : *context;
-    auto delimiter = [&](WCHAR c) { return c && wmemchr(delimiters, c, wcslen(delimiters)); };
+    const std::u16string_view set(reinterpret_cast<const char16_t*>(delimiters));
+    auto delimiter = [&](WCHAR c) { return c && set.find(c) != set.npos; };
     while (delimiter(*s)) ++s;
     WCHAR* token = *s ? s : nullptr;
     while (*s && !delimiter(*s)) ++s;
     if (*s) *s++ = 0;
     return *context = s, token;
 }
-int _vsnwprintf(WCHAR* b, size_t n, const WCHAR* f, va_list a) { return Limited(b, n, f, a); }
 int _vsnprintf(char* b, size_t n, const char* f, va_list a) { return Limited(b, n, f, a); }
-int _vscwprintf(const WCHAR* f, va_list a) { return Format<WCHAR>(nullptr, 0, f, a); }
 int _vscprintf(const char* f, va_list a) { return Format<char>(nullptr, 0, f, a); }
 int _snwprintf(WCHAR* b, size_t n, const WCHAR* f, ...) { va_list a; va_start(a, f); int r = _vsnwprintf(b, n, f, a); va_end(a); return r; }
+int _vsnwprintf(WCHAR* b, size_t n, const WCHAR* f, va_list a) { return Limited(b, n, f, a); }
+int _vscwprintf(const WCHAR* f, va_list a) { return Format<WCHAR>(nullptr, 0, f, a); }
 int _snprintf(char* b, size_t n, const char* f, ...) { va_list a; va_start(a, f); int r = _vsnprintf(b, n, f, a); va_end(a); return r; }
 
 thread_local DWORD lastError;
-DWORD WINAPI GetLastError() { return lastError; }
 void WINAPI SetLastError(DWORD e) { lastError = e; }
 HANDLE WINAPI GetProcessHeap() { return reinterpret_cast<HANDLE>(1); }
 LPVOID WINAPI HeapAlloc(HANDLE, DWORD, SIZE_T n) { return calloc(n, 1); }
 BOOL WINAPI HeapFree(HANDLE, DWORD, LPVOID p) { return free(p), TRUE; }
-HLOCAL WINAPI LocalFree(HLOCAL p) { return free(p), nullptr; }
 // The ANSI code page is Latin-1 here; a conversion stops where the destination ends.
 INT WINAPI WideCharToMultiByte(UINT, DWORD, LPCWSTR s, INT n, LPSTR d, INT size, LPCSTR, LPBOOL) {
     if (n < 0) n = static_cast<INT>(wcslen(s)) + 1;
@@ -135,91 +134,64 @@ DWORD WINAPI GetFullPathNameW(LPCWSTR path, DWORD size, LPWSTR out, LPWSTR*) {
     const DWORD n = static_cast<DWORD>(wcslen(path));
     return n < size ? (wmemcpy(out, path, n + 1), n) : n + 1;
 }
-DWORD WINAPI ExpandEnvironmentStringsW(LPCWSTR s, LPWSTR d, DWORD n) { return GetFullPathNameW(s, n, d, nullptr) + 1; }
-DWORD WINAPI ExpandEnvironmentStringsA(LPCSTR s, LPSTR d, DWORD n) { return snprintf(d, n, "%s", s) + 1; }
-DWORD WINAPI FormatMessageW(DWORD, LPCVOID, DWORD, DWORD, LPWSTR, DWORD, __ms_va_list*) { return 0; }
-DWORD WINAPI FormatMessageA(DWORD, LPCVOID, DWORD, DWORD, LPSTR, DWORD, __ms_va_list*) { return 0; }
 // One thread: the logger's lock has nothing to exclude.
 void WINAPI InitializeCriticalSection(CRITICAL_SECTION*) {}
-void WINAPI DeleteCriticalSection(CRITICAL_SECTION*) {}
 void WINAPI EnterCriticalSection(CRITICAL_SECTION*) {}
 void WINAPI LeaveCriticalSection(CRITICAL_SECTION*) {}
-// The trace log's scratch file, opened once and kept open (a line opens and
-// closes it); no file mapping (the cross-process turn is then absent).
-HANDLE WINAPI CreateFileA(LPCSTR path, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) {
-    static std::map<std::string, int> opened;
-    auto it = opened.find(path);
-    if (it == opened.end()) it = opened.emplace(path, open(path, O_WRONLY | O_APPEND | O_CREAT, 0644)).first;
-    return it->second < 0 ? INVALID_HANDLE_VALUE : reinterpret_cast<HANDLE>(static_cast<intptr_t>(it->second) + 1);
-}
-HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD a, DWORD s, LPSECURITY_ATTRIBUTES p, DWORD c, DWORD f, HANDLE t) {
-    std::string narrow(wcslen(path), ' ');
-    for (size_t i = 0; i < narrow.size(); ++i) narrow[i] = static_cast<char>(path[i]);
-    return CreateFileA(narrow.c_str(), a, s, p, c, f, t);
+// The trace log's scratch file (the process's one file), opened once and kept
+// open (a line opens and closes it); no file mapping (the cross-process turn
+// is then absent).
+HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) {
+    static const int file = open(std::string(path, path + wcslen(path)).c_str(), O_WRONLY | O_APPEND | O_CREAT, 0644);
+    return file < 0 ? INVALID_HANDLE_VALUE : reinterpret_cast<HANDLE>(static_cast<intptr_t>(file) + 1);
 }
 BOOL WINAPI WriteFile(HANDLE h, LPCVOID data, DWORD n, LPDWORD written, LPOVERLAPPED) {
     const ssize_t r = write(static_cast<int>(reinterpret_cast<intptr_t>(h) - 1), data, n);
     return *written = r < 0 ? 0 : static_cast<DWORD>(r), r >= 0;
 }
+// No logger here has a narrow path.
+HANDLE WINAPI CreateFileA(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) { return INVALID_HANDLE_VALUE; }
 BOOL WINAPI CloseHandle(HANDLE) { return TRUE; }
 HANDLE WINAPI CreateFileMappingW(HANDLE, LPSECURITY_ATTRIBUTES, DWORD, DWORD, DWORD, LPCWSTR) { return nullptr; }
 LPVOID WINAPI MapViewOfFile(HANDLE, DWORD, DWORD, DWORD, SIZE_T) { return nullptr; }
 BOOL WINAPI UnmapViewOfFile(LPCVOID) { return TRUE; }
 }
 
-// ------------------------------------------------------------ registry
+// The registry: every key exists; a key's handle is its path from
+// HKEY_LOCAL_MACHINE, a value's name a path below it.
+std::map<std::wstring, std::vector<BYTE>> fuzzRegistry;
 
 namespace {
 
-// A key is its upper-cased path from HKEY_LOCAL_MACHINE; a value's name is a
-// path below it.
-WString Path(HKEY parent, const WCHAR* sub) {
-    WString path = parent == HKEY_LOCAL_MACHINE ? L"HKLM" : *reinterpret_cast<WString*>(parent);
-    for (path += sub && *sub ? L"\\" : L""; sub && *sub; ++sub) path += static_cast<WCHAR>(towupper(*sub));
-    return path;
+std::wstring Path(HKEY parent, const WCHAR* sub) {
+    const std::wstring path = parent == HKEY_LOCAL_MACHINE ? L"" : *reinterpret_cast<std::wstring*>(parent) + L"\\";
+    return path + sub;
 }
 LSTATUS WINAPI Open(HKEY parent, LPCWSTR sub, DWORD, REGSAM, PHKEY key) {
-    const WString path = Path(parent, sub);
-    return keys.count(path) ? (*key = reinterpret_cast<HKEY>(new WString(path)), ERROR_SUCCESS) : ERROR_FILE_NOT_FOUND;
+    *key = reinterpret_cast<HKEY>(new std::wstring(Path(parent, sub)));
+    return ERROR_SUCCESS;
 }
 LSTATUS WINAPI Create(HKEY parent, LPCWSTR sub, DWORD, LPWSTR, DWORD, REGSAM, LPSECURITY_ATTRIBUTES, PHKEY key, LPDWORD) {
-    keys[Path(parent, sub)];
     return Open(parent, sub, 0, 0, key);
 }
-LSTATUS WINAPI Query(HKEY key, LPCWSTR name, LPDWORD, LPDWORD type, LPBYTE data, LPDWORD size) {
-    const auto& values = keys[*reinterpret_cast<WString*>(key)];
-    const auto value = values.find(Path(key, name));
-    if (value == values.end()) return ERROR_FILE_NOT_FOUND;
+LSTATUS WINAPI Query(HKEY key, LPCWSTR name, LPDWORD, LPDWORD, LPBYTE data, LPDWORD size) {
+    const auto value = fuzzRegistry.find(Path(key, name));
+    if (value == fuzzRegistry.end()) return ERROR_FILE_NOT_FOUND;
     const DWORD held = static_cast<DWORD>(value->second.size());
-    if (type) *type = REG_BINARY;
     if (data && *size < held) return *size = held, ERROR_MORE_DATA;
-    if (data) memcpy(data, value->second.data(), held);
+    if (data) std::copy(value->second.begin(), value->second.end(), data);
     return *size = held, ERROR_SUCCESS;
 }
 LSTATUS WINAPI Set(HKEY key, LPCWSTR name, DWORD, DWORD, const BYTE* data, DWORD size) {
-    keys[*reinterpret_cast<WString*>(key)][Path(key, name)].assign(data, data + size);
+    fuzzRegistry[Path(key, name)].assign(data, data + size);
     return ERROR_SUCCESS;
 }
-LSTATUS WINAPI Close(HKEY key) { return delete reinterpret_cast<WString*>(key), ERROR_SUCCESS; }
+LSTATUS WINAPI Close(HKEY key) { return delete reinterpret_cast<std::wstring*>(key), ERROR_SUCCESS; }
 
 }  // namespace
 
-void FuzzRegistryClear() { keys.clear(); }
-void FuzzRegistrySet(const WCHAR* path, const WCHAR* name, const void* data, size_t size) {
-    HKEY key;
-    Create(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, 0, nullptr, &key, nullptr);
-    Set(key, name, 0, REG_BINARY, static_cast<const BYTE*>(data), static_cast<DWORD>(size));
-    Close(key);
-}
-
 namespace platform {
-SpoolerApi spooler{};
-GdiApi gdi{};
-VersionApi version{};
 RegistryApi registry{Open, nullptr, Query, nullptr, Create, Set, nullptr, Close, nullptr};
-ShellApi shell{};
-KernelApi kernel{};
-FileApi files{};
 // Nothing here runs driver code.
 bool RunGuarded(void (*fn)(void*), void* context, DWORD* code) { return fn(context), code && (*code = 0), true; }
 }  // namespace platform
