@@ -11,7 +11,7 @@
 
 namespace {
 
-// The page keywords of the PPD specification that a PostScript driver maps
+// The standard PPD page keywords that a PostScript driver maps
 // to paper codes; any other keyword gets the next code from DMPAPER_USER
 // (256) on, in the order the page sizes first appear. A code listed twice
 // is written with its first keyword.
