@@ -58,8 +58,9 @@ struct Source {
 // printer), leaving *i on its last argument; false when argv[*i] is none.
 bool ParseSource(int argc, LPWSTR* argv, int* i, Source* source);
 // Reads and checks the source's record: kOk, or kUnreadable / kDamaged after
-// a line on standard error that says why.
-int ReadSource(Source* source);
+// a line on standard error that says why. With infoRecordToo, a file that is
+// a printer info record gives its capability record and its DEVMODE.
+int ReadSource(Source* source, bool infoRecordToo);
 
 // ------------------------------------------------------------ record access
 

@@ -88,7 +88,7 @@ int Run() {
         Source source;
         int i = 2;
         if (argc < 3 || !ParseSource(argc, args.argv, &i, &source) || i != argc - 1) return Usage();
-        if (const int read = ReadSource(&source); read != kOk) return read;
+        if (const int read = ReadSource(&source, true); read != kOk) return read;
         return WritePpdExport(source);
     }
     if (argc >= 2 && std::wstring(args.argv[1]) == L"--from-json")
@@ -96,7 +96,7 @@ int Run() {
 
     bool full = false;
     Export format = Export::kNone;
-    std::wstring file, registryPrinter, dataPrinter;
+    Source source;
     for (int i = 1; i < argc; ++i) {
         const std::wstring arg = args.argv[i];
         if (arg == L"--full") {
@@ -104,46 +104,25 @@ int Run() {
         } else if (ExportOption(arg) != Export::kNone && format == Export::kNone) {
             format = ExportOption(arg);
         } else if (arg == L"--registry" && i + 1 < argc) {
-            registryPrinter = args.argv[++i];
+            source.registryPrinter = args.argv[++i];
         } else if (arg == L"--printer-data" && i + 1 < argc) {
-            dataPrinter = args.argv[++i];
-        } else if (!arg.empty() && arg[0] != L'-' && file.empty()) {
-            file = arg;
+            source.dataPrinter = args.argv[++i];
+        } else if (!arg.empty() && arg[0] != L'-' && source.file.empty()) {
+            source.file = arg;
         } else {
             return Usage();
         }
     }
-    if (static_cast<int>(!file.empty()) + !registryPrinter.empty() + !dataPrinter.empty() != 1) return Usage();
+    if (static_cast<int>(!source.file.empty()) + !source.registryPrinter.empty() + !source.dataPrinter.empty() != 1) return Usage();
     if (full && format != Export::kNone) return Usage();
 
-    std::vector<BYTE> bytes;
-    std::string where, why;
-    bool read = false;
-    if (!file.empty()) {
-        where = Utf8(file);
-        read = ReadFileBytes(file, &bytes, &why);
-    } else if (!registryPrinter.empty()) {
-        read = ReadRegistryValue(registryPrinter, L"PrinterData", true, &bytes, &where, &why);
-    } else {
-        where = "printer data \"KVPrinterInfo\" of " + Utf8(dataPrinter);
-        read = ReadPrinterData(dataPrinter, &bytes, &why);
-    }
-    if (!read) {
-        std::fprintf(stderr, "kvcaps: %s: %s\n", where.empty() ? Utf8(registryPrinter).c_str() : where.c_str(),
-                     why.c_str());
-        return kUnreadable;
-    }
-
-    WCHAR reason[256] = {};
-    if (!vlibPRINT_CheckCaps4(bytes.data(), bytes.size(), reason, 256)) {
-        std::fprintf(stderr, "kvcaps: %s: not a usable capability record: %s\n", where.c_str(), Utf8(reason).c_str());
-        return kDamaged;
-    }
-    if (format == Export::kIpp) return WriteIppExport(bytes, !file.empty() ? FileStem(file) : registryPrinter + dataPrinter, nullptr);
+    // A file source is a capability record here; info records have --info.
+    if (const int read = ReadSource(&source, false); read != kOk) return read;
+    const std::vector<BYTE>& bytes = source.record;
+    if (format == Export::kIpp) return WriteIppExport(bytes, source.Printer(), nullptr);
     if (format == Export::kJson) return WriteJsonExport(bytes);
-    if (format == Export::kHtml)
-        return WriteHtmlExport(bytes, !file.empty() ? FileStem(file) : registryPrinter + dataPrinter);
-    std::printf("Capability record, %lu bytes, from %s\n", static_cast<unsigned long>(bytes.size()), where.c_str());
+    if (format == Export::kHtml) return WriteHtmlExport(bytes, source.Printer());
+    std::printf("Capability record, %lu bytes, from %s\n", static_cast<unsigned long>(bytes.size()), source.where.c_str());
     PrintSummary(bytes);
     if (full) PrintFullDump(bytes);
     std::fflush(stdout);

@@ -109,7 +109,7 @@ bool ParseSource(int argc, LPWSTR* argv, int* i, Source* source) {
     return true;
 }
 
-int ReadSource(Source* source) {
+int ReadSource(Source* source, bool infoRecordToo) {
     std::vector<BYTE> bytes;
     std::string why;
     bool read = false;
@@ -129,9 +129,10 @@ int ReadSource(Source* source) {
     }
     // A capability record starts its sections at 412, right behind its header;
     // a file with another value there is taken for a printer info record.
+    const bool infoFile = infoRecordToo && !source->file.empty() && bytes.size() >= 2 * sizeof(DWORD);
     DWORD second = 0;
-    if (!source->file.empty() && bytes.size() >= 2 * sizeof(DWORD)) std::memcpy(&second, bytes.data() + 4, sizeof(second));
-    if (!source->file.empty() && bytes.size() >= 2 * sizeof(DWORD) && second != kCaps4HeaderSize) {
+    if (infoFile) std::memcpy(&second, bytes.data() + 4, sizeof(second));
+    if (infoFile && second != kCaps4HeaderSize) {
         if (!inforec::CapsOf(bytes, &source->record, &source->devMode, &why)) {
             std::fprintf(stderr, "kvcaps: %s: not a usable printer info record: %s\n", source->where.c_str(), why.c_str());
             return kDamaged;
