@@ -81,6 +81,15 @@ bool Unpack(const std::vector<BYTE>& bytes, QueryBuffers* set);
 // ------------------------------------------------------------ summary (summary.cpp)
 
 void PrintSummary(const std::vector<BYTE>& bytes);
+// The scalar capabilities the summary and the page report show, in their
+// order, with the record's and the set's member of each.
+struct ShownScalar {
+    const char* name;
+    DWORD caps4::*record;
+    DWORD QueryBuffers::*set;
+    bool hex;  // a bit mask or a packed value, shown in hexadecimal
+};
+extern const ShownScalar kShownScalars[23];
 // The capability record's complete field-by-field dump.
 void PrintFullDump(const std::vector<BYTE>& bytes);
 // A complete dump through the trace log's own dump functions into a scratch

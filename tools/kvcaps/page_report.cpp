@@ -135,26 +135,8 @@ void AddLists(const QueryBuffers* set, const PrinterDescription& d, PageReport* 
 
 void AddScalars(const QueryBuffers* set, PageReport* report) {
     ReportTable scalars{"Scalar capabilities", {"capability", "value"}, {}, ""};
-    const struct {
-        const char* name;
-        DWORD value;
-        bool hex;
-    } list[] = {
-        {"Collate", set->dwCollate, false},       {"Color", set->dwColor, false},
-        {"Copies", set->dwCopies, false},         {"Driver", set->dwDriver, true},
-        {"Datatype", set->dwDatatype, false},     {"Duplex", set->dwDuplex, false},
-        {"EMF", set->dwEMF, false},               {"Extra", set->dwExtra, false},
-        {"Fields", set->dwFields, true},          {"Manufacturer", set->dwManufacturer, false},
-        {"MaxExtent", set->dwMaxExtent, true},    {"MinExtent", set->dwMinExtent, true},
-        {"Model", set->dwModel, false},           {"Orientation", set->dwOrientation, false},
-        {"PrinterMem", set->dwPrinterMem, false}, {"PrintRate", set->dwPrintRate, false},
-        {"PrintRatePPM", set->dwPrintRatePPM, false}, {"PrintRateUnit", set->dwPrintRateUnit, false},
-        {"DevModeSize", set->dwDevModeSize, false}, {"Staple", set->dwStaple, false},
-        {"TrueType", set->dwTrueType, false},     {"Version", set->dwVersion, true},
-        {"AnsiOnly", set->dwAnsiOnly, false},
-    };
-    for (const auto& s : list)
-        scalars.rows.push_back({s.name, s.hex ? Hex(s.value) : Number(static_cast<LONG>(s.value))});
+    for (const ShownScalar& s : kShownScalars)
+        scalars.rows.push_back({s.name, s.hex ? Hex(set->*s.set) : Number(static_cast<LONG>(set->*s.set))});
     scalars.rows.push_back({"Lists", Number(set->dwNumFiles) + " files, " + Number(set->dwNumNUP) + " N-up values, " +
                                          Number(set->dwNumPersonality) + " personalities, " +
                                          Number(set->dwNumMediaReady) + " media ready"});

@@ -61,6 +61,19 @@ void PrintPages(const std::vector<BYTE>& bytes) {
     vlibPRINT_FreeQueryBuffers(&set);
 }
 
+#define KV_SHOWN(stem, hex) ShownScalar{#stem, &caps4::dw##stem, &QueryBuffers::dw##stem, hex}
+const ShownScalar kShownScalars[23] = {
+    KV_SHOWN(Collate, false),      KV_SHOWN(Color, false),        KV_SHOWN(Copies, false),
+    KV_SHOWN(Driver, true),        KV_SHOWN(Datatype, false),     KV_SHOWN(Duplex, false),
+    KV_SHOWN(EMF, false),          KV_SHOWN(Extra, false),        KV_SHOWN(Fields, true),
+    KV_SHOWN(Manufacturer, false), KV_SHOWN(MaxExtent, true),     KV_SHOWN(MinExtent, true),
+    KV_SHOWN(Model, false),        KV_SHOWN(Orientation, false),  KV_SHOWN(PrinterMem, false),
+    KV_SHOWN(PrintRate, false),    KV_SHOWN(PrintRatePPM, false), KV_SHOWN(PrintRateUnit, false),
+    KV_SHOWN(DevModeSize, false),  KV_SHOWN(Staple, false),       KV_SHOWN(TrueType, false),
+    KV_SHOWN(Version, true),       KV_SHOWN(AnsiOnly, false),
+};
+#undef KV_SHOWN
+
 void PrintSummary(const std::vector<BYTE>& bytes) {
     caps4 h;
     std::memcpy(&h, bytes.data(), sizeof(h));
@@ -145,28 +158,14 @@ void PrintSummary(const std::vector<BYTE>& bytes) {
     else
         std::printf("Custom paper sizes: none\n");
     std::printf("Scalar capabilities:\n");
-    const struct {
-        const char* name;
-        DWORD value;
-    } scalars[] = {
-        {"Collate", h.dwCollate},       {"Color", h.dwColor},         {"Copies", h.dwCopies},
-        {"Driver", h.dwDriver},         {"Datatype", h.dwDatatype},   {"Duplex", h.dwDuplex},
-        {"EMF", h.dwEMF},               {"Extra", h.dwExtra},         {"Fields", h.dwFields},
-        {"Manufacturer", h.dwManufacturer}, {"MaxExtent", h.dwMaxExtent}, {"MinExtent", h.dwMinExtent},
-        {"Model", h.dwModel},           {"Orientation", h.dwOrientation}, {"PrinterMem", h.dwPrinterMem},
-        {"PrintRate", h.dwPrintRate},   {"PrintRatePPM", h.dwPrintRatePPM}, {"PrintRateUnit", h.dwPrintRateUnit},
-        {"DevModeSize", h.dwDevModeSize}, {"Staple", h.dwStaple},     {"TrueType", h.dwTrueType},
-        {"Version", h.dwVersion},       {"AnsiOnly", h.dwAnsiOnly},
-    };
     int column = 0;
-    for (const auto& scalar : scalars) {
+    for (const ShownScalar& scalar : kShownScalars) {
         char text[64];
-        const bool hex = !std::strcmp(scalar.name, "Fields") || !std::strcmp(scalar.name, "Driver") ||
-                         !std::strcmp(scalar.name, "Version") || std::strstr(scalar.name, "Extent");
-        if (hex)
-            std::snprintf(text, sizeof(text), "%s 0x%lX", scalar.name, static_cast<unsigned long>(scalar.value));
+        const DWORD value = h.*scalar.record;
+        if (scalar.hex)
+            std::snprintf(text, sizeof(text), "%s 0x%lX", scalar.name, static_cast<unsigned long>(value));
         else
-            std::snprintf(text, sizeof(text), "%s %ld", scalar.name, static_cast<long>(scalar.value));
+            std::snprintf(text, sizeof(text), "%s %ld", scalar.name, static_cast<long>(value));
         std::printf("%s%-26s", column == 0 ? "    " : "", text);
         if (++column == 4) {
             std::printf("\n");
