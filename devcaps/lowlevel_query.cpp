@@ -182,14 +182,14 @@ const MaskLine kMaskLines[] = {
 
 const WCHAR* TechnologyName(LONG technology) {
     switch (technology) {
-    case DT_PLOTTER: return L"DT_PLOTTER\n";
-    case DT_RASDISPLAY: return L"DT_RASDISPLAY\n";
-    case DT_RASPRINTER: return L"DT_RASPRINTER\n";
-    case DT_RASCAMERA: return L"DT_RASCAMERA\n";
-    case DT_CHARSTREAM: return L"DT_CHARSTREAM\n";
-    case DT_METAFILE: return L"DT_METAFILE\n";
-    case DT_DISPFILE: return L"DT_DISPFILE\n";
-    default: return L"unknown\n";
+    case DT_PLOTTER: return L"DT_PLOTTER";
+    case DT_RASDISPLAY: return L"DT_RASDISPLAY";
+    case DT_RASPRINTER: return L"DT_RASPRINTER";
+    case DT_RASCAMERA: return L"DT_RASCAMERA";
+    case DT_CHARSTREAM: return L"DT_CHARSTREAM";
+    case DT_METAFILE: return L"DT_METAFILE";
+    case DT_DISPFILE: return L"DT_DISPFILE";
+    default: return L"unknown";
     }
 }
 static_assert(DT_PLOTTER == 0 && DT_RASPRINTER == 2 && DT_DISPFILE == 6);
@@ -199,7 +199,7 @@ void TraceRecord(const LowLevelCaps& caps) {
                   static_cast<int>(caps.DriverVersion));
     TraceLogWrite(LibraryLog, 0, L"vlibPRINT_QueryDevCap_LowLevel => Technology: %d: ",
                   static_cast<int>(caps.Technology));
-    TraceLogWriteRaw(LibraryLog, 0, L"%s", TechnologyName(caps.Technology));
+    TraceLogWriteRaw(LibraryLog, 0, L"%s\n", TechnologyName(caps.Technology));
     for (const FieldLine& line : kValueLines) TraceLogWrite(LibraryLog, 0, line.format, static_cast<int>(caps.*line.field));
     for (const MaskLine& line : kMaskLines) {
         const LONG mask = caps.*line.field;

@@ -42,11 +42,11 @@ static_assert(DM_FORMNAME == 0x10000 && DM_DITHERTYPE == 0x4000000 && DM_PANNING
 
 const WCHAR* RateUnitText(int unit) {
     switch (unit) {
-    case 1: return L"Pages per minute.\n";
-    case 2: return L"Characters per second.\n";
-    case 3: return L"Lines per minute. \n";
-    case 4: return L"Inches per minute.\n";
-    default: return L"unknown units.\n";
+    case 1: return L"Pages per minute.";
+    case 2: return L"Characters per second.";
+    case 3: return L"Lines per minute. ";
+    case 4: return L"Inches per minute.";
+    default: return L"unknown units.";
     }
 }
 
@@ -63,7 +63,7 @@ void TraceResult(const ScalarCapability& cap, int value) {
     }
     case ScalarTrace::RateUnit:
         TraceLogWrite(LibraryLog, 0, L"vlibPRINT_QueryDevCap_%s => %d ", cap.member, value);
-        TraceLogWriteRaw(LibraryLog, 0, L"%s", RateUnitText(value));
+        TraceLogWriteRaw(LibraryLog, 0, L"%s\n", RateUnitText(value));
         break;
     case ScalarTrace::Fields:
         TraceLogWrite(LibraryLog, 0, L"vlibPRINT_QueryDevCap_%s => %d\n", cap.member, value);

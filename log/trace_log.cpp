@@ -48,6 +48,17 @@ public:
     }
     Ch* data() { return data_; }
     size_t capacity() const { return capacity_; }
+    // Room for count characters, keeping the first `keep` characters held.
+    bool Grow(size_t count, size_t keep) {
+        if (count <= capacity_) return true;
+        Ch* block = platform::HeapAllocZeroAs<Ch>(count * sizeof(Ch));
+        if (!block) return false;
+        std::memcpy(block, data_, keep * sizeof(Ch));
+        if (data_ != local_) platform::HeapFreeBlock(data_);
+        data_ = block;
+        capacity_ = count;
+        return true;
+    }
     // Room for count characters; what the buffer held is not kept. False
     // when the heap cannot give it.
     bool Reserve(size_t count) {
@@ -101,6 +112,315 @@ int Format(TextBuffer<Ch>& text, const Ch* format, va_list args) {
     if (length < 0 || !text.Reserve(static_cast<size_t>(length) + 1)) return -1;
     return FormatInto(text.data(), text.capacity(), format, args) == length ? length : -1;
 }
+
+// Names from print servers, drivers and stored records reach the log as %s
+// arguments, and a line end in one would start a line that looks like the
+// system's own. A character below 32 in a string argument is therefore
+// written as \xNN. A message whose string arguments hold none, or whose
+// format holds a conversion not known here, is formatted as it always was;
+// only a message with such a character is put together piece by piece, each
+// conversion formatted alone exactly as it would be within the whole.
+namespace escaping {
+
+enum class Arg { None, Int, Long, LongLong, Size, Double, LongDouble, Pointer, Narrow, Wide, Unknown };
+
+template <class Ch>
+struct Spec {
+    const Ch* begin = nullptr;  // the '%'
+    const Ch* end = nullptr;    // one past the conversion character
+    const Ch* precision = nullptr;  // the '.' of the precision, or null
+    const Ch* length = nullptr;     // the length modifier (or the conversion when there is none)
+    bool starWidth = false, starPrecision = false;
+    int digitsPrecision = -1;
+    Arg arg = Arg::Unknown;
+};
+
+template <class Ch>
+bool Is(const Ch* at, const char* text) {
+    for (; *text; ++at, ++text)
+        if (*at != static_cast<Ch>(*text)) return false;
+    return true;
+}
+
+// Parses the conversion that starts at the '%' (not "%%").
+template <class Ch>
+Spec<Ch> Parse(const Ch* at) {
+    Spec<Ch> spec;
+    spec.begin = at++;
+    while (*at == '-' || *at == '+' || *at == ' ' || *at == '#' || *at == '0') ++at;
+    if (*at == '*') {
+        spec.starWidth = true;
+        ++at;
+    } else {
+        while (*at >= '0' && *at <= '9') ++at;
+    }
+    if (*at == '.') {
+        spec.precision = at++;
+        if (*at == '*') {
+            spec.starPrecision = true;
+            ++at;
+        } else {
+            spec.digitsPrecision = 0;
+            for (; *at >= '0' && *at <= '9'; ++at)
+                if (spec.digitsPrecision < 100000) spec.digitsPrecision = spec.digitsPrecision * 10 + (*at - '0');
+        }
+    }
+    spec.length = at;
+    enum { kNone, kShort, kLong, kLongLong, kSize, kInt32, kWide, kLongDouble } length = kNone;
+    if (Is(at, "I64") || Is(at, "ll")) {
+        length = kLongLong, at += *at == 'I' ? 3 : 2;
+    } else if (Is(at, "I32")) {
+        length = kInt32, at += 3;
+    } else if (Is(at, "hh")) {
+        length = kShort, at += 2;
+    } else if (*at == 'h') {
+        length = kShort, ++at;
+    } else if (*at == 'l') {
+        length = kLong, ++at;
+    } else if (*at == 'w') {
+        length = kWide, ++at;
+    } else if (*at == 'I' || *at == 'z' || *at == 't' || *at == 'j') {
+        length = *at == 'j' ? kLongLong : kSize, ++at;
+    } else if (*at == 'L') {
+        length = kLongDouble, ++at;
+    }
+    const Ch c = *at;
+    if (!c) return spec;
+    spec.end = at + 1;
+    const bool wideFormat = sizeof(Ch) == sizeof(WCHAR);
+    switch (c) {
+    case 'd': case 'i': case 'o': case 'u': case 'x': case 'X':
+        spec.arg = length == kLongLong ? Arg::LongLong : length == kSize ? Arg::Size : length == kLong ? Arg::Long
+                 : length == kWide || length == kLongDouble ? Arg::Unknown : Arg::Int;
+        break;
+    case 'c': case 'C':
+        spec.arg = length == kNone || length == kShort || length == kLong || length == kWide ? Arg::Int : Arg::Unknown;
+        break;
+    case 'e': case 'E': case 'f': case 'F': case 'g': case 'G': case 'a': case 'A':
+        spec.arg = length == kNone || length == kLong ? Arg::Double : length == kLongDouble ? Arg::LongDouble : Arg::Unknown;
+        break;
+    case 'p':
+        spec.arg = length == kNone ? Arg::Pointer : Arg::Unknown;
+        break;
+    case 's': case 'S':
+        // %s is text of the format's width and %S of the other one; h makes
+        // it narrow, l and w wide.
+        if (length == kShort) spec.arg = Arg::Narrow;
+        else if (length == kLong || length == kWide) spec.arg = Arg::Wide;
+        else if (length == kNone) spec.arg = (c == 's') == wideFormat ? Arg::Wide : Arg::Narrow;
+        break;
+    default:
+        break;  // %n, %Z and anything else: the message is formatted as it comes
+    }
+    return spec;
+}
+
+inline bool Below32(CHAR c) { return static_cast<unsigned char>(c) < 32; }
+inline bool Below32(WCHAR c) { return c < 32; }
+
+// The first `limit` characters of a string (all when limit < 0) hold a
+// character below 32.
+template <class Text>
+bool HoldsControl(const Text* text, int limit) {
+    for (int i = 0; text && text[i] && (limit < 0 || i < limit); ++i)
+        if (Below32(text[i])) return true;
+    return false;
+}
+
+// One conversion's arguments, taken from the list in order.
+struct Taken {
+    int width = 0, precision = -1;
+    long long integer = 0;
+    long double real = 0;
+    const void* pointer = nullptr;
+};
+
+template <class Ch>
+Taken Take(const Spec<Ch>& spec, va_list& args) {
+    Taken taken;
+    if (spec.starWidth) taken.width = va_arg(args, int);
+    taken.precision = spec.digitsPrecision;
+    if (spec.starPrecision) taken.precision = va_arg(args, int);
+    if (taken.precision < 0) taken.precision = -1;
+    switch (spec.arg) {
+    case Arg::Int: taken.integer = va_arg(args, int); break;
+    case Arg::Long: taken.integer = va_arg(args, long); break;
+    case Arg::LongLong: taken.integer = va_arg(args, long long); break;
+    case Arg::Size: taken.integer = static_cast<long long>(va_arg(args, size_t)); break;
+    case Arg::Double: taken.real = va_arg(args, double); break;
+    case Arg::LongDouble: taken.real = va_arg(args, long double); break;
+    case Arg::Pointer: case Arg::Narrow: case Arg::Wide: taken.pointer = va_arg(args, const void*); break;
+    default: break;
+    }
+    return taken;
+}
+
+template <class Ch>
+bool Escapes(const Spec<Ch>& spec, const Taken& taken) {
+    if (spec.arg == Arg::Narrow) return HoldsControl(static_cast<const CHAR*>(taken.pointer), taken.precision);
+    if (spec.arg == Arg::Wide) return HoldsControl(static_cast<const WCHAR*>(taken.pointer), taken.precision);
+    return false;
+}
+
+// Whether the message needs escaping: a known format with a string argument
+// that holds a character below 32.
+template <class Ch>
+bool Needed(const Ch* format, va_list args) {
+    va_list walk;
+    va_copy(walk, args);
+    bool needed = false, known = true;
+    for (const Ch* at = format; *at && known; ++at) {
+        if (*at != '%') continue;
+        if (at[1] == '%') {
+            ++at;
+            continue;
+        }
+        const Spec<Ch> spec = Parse(at);
+        if (spec.arg == Arg::Unknown || spec.end - spec.begin > 24) {
+            known = false;
+            break;
+        }
+        needed = Escapes(spec, Take(spec, walk)) || needed;
+        at = spec.end - 1;
+    }
+    va_end(walk);
+    return known && needed;
+}
+
+// The text written so far.
+template <class Ch>
+struct Output {
+    TextBuffer<Ch>& text;
+    size_t length = 0;
+    bool failed = false;
+
+    void Append(const Ch* from, size_t count) {
+        if (failed || !text.Grow(length + count + 1, length)) {
+            failed = true;
+            return;
+        }
+        std::memcpy(text.data() + length, from, count * sizeof(Ch));
+        length += count;
+        text.data()[length] = 0;
+    }
+    // One conversion formatted alone.
+    void Piece(const Ch* spec, ...) {
+        va_list args, copy;
+        va_start(args, spec);
+        va_copy(copy, args);
+        const int count = failed ? -1 : CountFormatted(spec, copy);
+        va_end(copy);
+        if (count < 0 || !text.Grow(length + static_cast<size_t>(count) + 1, length) ||
+            FormatInto(text.data() + length, static_cast<size_t>(count) + 1, spec, args) != count) {
+            failed = true;
+        } else {
+            length += static_cast<size_t>(count);
+        }
+        va_end(args);
+    }
+};
+
+// The string with each character below 32 as \xNN, at most `limit` of its
+// characters (all when limit < 0), terminated.
+template <class Text>
+bool EscapedCopy(const Text* from, int limit, TextBuffer<Text>& to) {
+    size_t count = 0;
+    for (int i = 0; from[i] && (limit < 0 || i < limit); ++i) count += Below32(from[i]) ? 4 : 1;
+    if (!to.Grow(count + 1, 0)) return false;
+    Text* at = to.data();
+    for (int i = 0; from[i] && (limit < 0 || i < limit); ++i) {
+        if (!Below32(from[i])) {
+            *at++ = from[i];
+            continue;
+        }
+        const unsigned value = static_cast<unsigned>(from[i]) & 0xFF;
+        *at++ = '\\';
+        *at++ = 'x';
+        *at++ = static_cast<Text>("0123456789ABCDEF"[value >> 4]);
+        *at++ = static_cast<Text>("0123456789ABCDEF"[value & 15]);
+    }
+    *at = 0;
+    return true;
+}
+
+// A string conversion without its precision (the escaped copy is cut already).
+template <class Ch>
+void StringPiece(Output<Ch>& out, const Spec<Ch>& spec, const Taken& taken, const void* text) {
+    Ch format[32] = {};
+    size_t n = 0;
+    for (const Ch* c = spec.begin; c < (spec.precision ? spec.precision : spec.length); ++c) format[n++] = *c;
+    for (const Ch* c = spec.length; c < spec.end; ++c) format[n++] = *c;
+    if (spec.starWidth) out.Piece(format, taken.width, text);
+    else out.Piece(format, text);
+}
+
+template <class Ch>
+void Conversion(Output<Ch>& out, const Spec<Ch>& spec, const Taken& taken) {
+    if (Escapes(spec, taken)) {
+        bool copied = false;
+        if (spec.arg == Arg::Narrow) {
+            TextBuffer<CHAR> copy;
+            if ((copied = EscapedCopy(static_cast<const CHAR*>(taken.pointer), taken.precision, copy)))
+                StringPiece(out, spec, taken, copy.data());
+        } else {
+            TextBuffer<WCHAR> copy;
+            if ((copied = EscapedCopy(static_cast<const WCHAR*>(taken.pointer), taken.precision, copy)))
+                StringPiece(out, spec, taken, copy.data());
+        }
+        if (!copied) out.failed = true;
+        return;
+    }
+    Ch format[32] = {};
+    for (const Ch* c = spec.begin; c < spec.end; ++c) format[c - spec.begin] = *c;
+    // The star values go first, as the conversion takes them.
+    const auto with = [&](auto value) {
+        if (spec.starWidth && spec.starPrecision) out.Piece(format, taken.width, taken.precision, value);
+        else if (spec.starWidth) out.Piece(format, taken.width, value);
+        else if (spec.starPrecision) out.Piece(format, taken.precision, value);
+        else out.Piece(format, value);
+    };
+    switch (spec.arg) {
+    case Arg::Int: with(static_cast<int>(taken.integer)); break;
+    case Arg::Long: with(static_cast<long>(taken.integer)); break;
+    case Arg::LongLong: with(taken.integer); break;
+    case Arg::Size: with(static_cast<size_t>(taken.integer)); break;
+    case Arg::Double: with(static_cast<double>(taken.real)); break;
+    case Arg::LongDouble: with(taken.real); break;
+    default: with(taken.pointer); break;
+    }
+}
+
+// The message with its string arguments escaped; its length, or -1 when the
+// runtime refuses a piece or memory runs out.
+template <class Ch>
+int Format(TextBuffer<Ch>& text, const Ch* format, va_list args) {
+    va_list walk;
+    va_copy(walk, args);
+    Output<Ch> out{text};
+    const Ch* literal = format;
+    for (const Ch* at = format; *at && !out.failed;) {
+        if (*at != '%') {
+            ++at;
+            continue;
+        }
+        out.Append(literal, static_cast<size_t>(at - literal));
+        if (at[1] == '%') {
+            out.Append(at, 1);
+            literal = at += 2;
+            continue;
+        }
+        const Spec<Ch> spec = Parse(at);
+        Conversion(out, spec, Take(spec, walk));
+        literal = at = spec.end;
+    }
+    va_end(walk);
+    const Ch* end = literal;
+    while (*end) ++end;
+    out.Append(literal, static_cast<size_t>(end - literal));
+    return out.failed ? -1 : static_cast<int>(out.length);
+}
+
+}  // namespace escaping
 
 // Wide text is stored as 8-bit text in the ANSI code page; characters the
 // code page cannot hold become a look-alike ("L" for U+0141 under 1252)
@@ -232,11 +552,18 @@ void EmitLine(Log* log, Stamp stamp, const CHAR* message, size_t length) {
     ::LeaveCriticalSection(&log->lock);
 }
 
+// A message, its string arguments escaped unless told otherwise.
+template <class Ch>
+int FormatMessageText(TextBuffer<Ch>& text, const Ch* format, va_list args, bool escape) {
+    if (escape && escaping::Needed(format, args)) return escaping::Format(text, format, args);
+    return Format(text, format, args);
+}
+
 template <class Log>
-void Write(Log* log, int level, Stamp stamp, const WCHAR* format, va_list args) {
+void Write(Log* log, int level, Stamp stamp, const WCHAR* format, va_list args, bool escape = true) {
     if (!Passes(log, level) || !format) return;
     TextBuffer<WCHAR> message;
-    const int length = Format(message, format, args);
+    const int length = FormatMessageText(message, format, args, escape);
     if (length < 0) return;
     TextBuffer<CHAR> bytes;
     const int byteCount = ToAnsi(message.data(), length, bytes);
@@ -247,10 +574,10 @@ void Write(Log* log, int level, Stamp stamp, const WCHAR* format, va_list args) 
 // set cannot hold) is written as its unexpanded format: the line is not lost
 // and the next entry still starts on a line of its own.
 template <class Log>
-void Write(Log* log, int level, Stamp stamp, const CHAR* format, va_list args) {
+void Write(Log* log, int level, Stamp stamp, const CHAR* format, va_list args, bool escape = true) {
     if (!Passes(log, level) || !format) return;
     TextBuffer<CHAR> message;
-    const int length = Format(message, format, args);
+    const int length = FormatMessageText(message, format, args, escape);
     if (length < 0) {
         EmitLine(log, stamp, format, std::strlen(format));
     } else {
@@ -259,10 +586,10 @@ void Write(Log* log, int level, Stamp stamp, const CHAR* format, va_list args) {
 }
 
 template <class Log, class Ch>
-void WriteTimed(Log* log, int level, const Ch* format, ...) {
+void WriteTimed(Log* log, int level, bool escape, const Ch* format, ...) {
     va_list args;
     va_start(args, format);
-    Write(log, level, Stamp::Time, format, args);
+    Write(log, level, Stamp::Time, format, args, escape);
     va_end(args);
 }
 
@@ -334,10 +661,11 @@ void WriteError(Log* log, int level, DWORD code) {
     if (!Passes(log, level)) return;
     Ch* text = nullptr;
     if (SystemText(code, &text) && text) {
-        WriteTimed(log, 0, KV_LITERAL(Ch, "ERROR %d: %s"), static_cast<int>(code), text);
+        // The system's own text, not a name: its line break stays one.
+        WriteTimed(log, 0, false, KV_LITERAL(Ch, "ERROR %d: %s"), static_cast<int>(code), text);
         ::LocalFree(text);
     } else {
-        WriteTimed(log, 0, KV_LITERAL(Ch, "ERROR %d: (failed to get error string)"), static_cast<int>(code));
+        WriteTimed(log, 0, false, KV_LITERAL(Ch, "ERROR %d: (failed to get error string)"), static_cast<int>(code));
     }
 }
 
@@ -352,7 +680,7 @@ void ChangeDepth(Log* log, SHORT step) {
 template <class Log>
 void Enter(Log* log, int level, const CharOf<Log>* name) {
     if (!log) return;
-    WriteTimed(log, level, KV_LITERAL(CharOf<Log>, "%s Enter\n"), name ? name : KV_LITERAL(CharOf<Log>, ""));
+    WriteTimed(log, level, true, KV_LITERAL(CharOf<Log>, "%s Enter\n"), name ? name : KV_LITERAL(CharOf<Log>, ""));
     ChangeDepth(log, 1);
 }
 
@@ -360,7 +688,7 @@ template <class Log>
 void Exit(Log* log, int level) {
     if (!log) return;
     ChangeDepth(log, -1);
-    WriteTimed(log, level, KV_LITERAL(CharOf<Log>, "Exit\n"));
+    WriteTimed(log, level, true, KV_LITERAL(CharOf<Log>, "Exit\n"));
 }
 
 }  // namespace

@@ -75,6 +75,41 @@ void SplitNetworkName(WCHAR* copy, WCHAR* server, WCHAR* printer) {
 
 }  // namespace
 
+namespace {
+
+WCHAR AsciiUpper(WCHAR c) { return c >= L'a' && c <= L'z' ? static_cast<WCHAR>(c - L'a' + L'A') : c; }
+
+// The stem (what comes before the first dot, its trailing blanks dropped as
+// the device look-up drops them) is one of the reserved device names.
+bool IsDeviceName(const std::wstring& name) {
+    size_t stem = 0;
+    while (stem < name.size() && name[stem] != L'.') ++stem;
+    while (stem > 0 && name[stem - 1] == L' ') --stem;
+    if (stem != 3 && stem != 4) return false;
+    WCHAR upper[4] = {};
+    for (size_t i = 0; i < stem; ++i) upper[i] = AsciiUpper(name[i]);
+    const auto is = [&](const char* word) {
+        return upper[0] == word[0] && upper[1] == word[1] && upper[2] == word[2];
+    };
+    if (stem == 3) return is("CON") || is("PRN") || is("AUX") || is("NUL");
+    const WCHAR digit = upper[3];
+    const bool port = (digit >= L'1' && digit <= L'9') || digit == 0x00B9 || digit == 0x00B2 || digit == 0x00B3;
+    return port && (is("COM") || is("LPT"));
+}
+
+}  // namespace
+
+bool vlibPRINT_IsPlainFileName(const std::wstring& registrySafeName) {
+    for (const WCHAR c : registrySafeName) {
+        if (c < 32) return false;
+        for (const WCHAR* refused = L"/:*?\"<>|\\"; *refused; ++refused)
+            if (c == *refused) return false;
+    }
+    // "." and ".." end in a dot too.
+    if (!registrySafeName.empty() && (registrySafeName.back() == L'.' || registrySafeName.back() == L' ')) return false;
+    return !IsDeviceName(registrySafeName);
+}
+
 std::wstring vlibPRINT_PrinterNameToRegistrySafeName(std::wstring printerName) {
     TraceLogWrite(LibraryLog, 0, L"vlibPRINT_PrinterNameToRegistrySafeName => \n");
     std::wstring safe = MapCharacter(printerName, L'\\', L',');

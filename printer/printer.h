@@ -75,8 +75,11 @@ public:
     BOOL SaveToCache();
     BOOL LoadFromCache();
     BOOL FlushCache();
-    // <CachePath><registry-safe name>.kvp, or empty when CachePath cannot be read.
-    std::wstring GetCacheFilePath();
+    // <CachePath><registry-safe name>.kvp, or empty when CachePath cannot be
+    // read. *plainName, when given, says whether the registry-safe name is a
+    // plain file name (vlibPRINT_IsPlainFileName): a path made of any other
+    // is never handed to the file system.
+    std::wstring GetCacheFilePath(bool* plainName = nullptr);
 
     // Reads the four construction-time local print options.
     void GetLocalOptions();

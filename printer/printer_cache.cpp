@@ -36,7 +36,8 @@ BYTE* AllocRecordBuffer(DWORD bytes) { return platform::HeapAllocZeroAs<BYTE>(by
 
 }  // namespace
 
-std::wstring CPrinter::GetCacheFilePath() {
+std::wstring CPrinter::GetCacheFilePath(bool* plainName) {
+    if (plainName) *plainName = true;
     // The trace lines of this step carry SaveToCache's name for every caller.
     platform::ScopedKey product;
     if (CreateFullAccess(HKEY_LOCAL_MACHINE, kProductKey, &product) != ERROR_SUCCESS) {
@@ -44,15 +45,31 @@ std::wstring CPrinter::GetCacheFilePath() {
         return std::wstring();
     }
     TraceLogWrite(LibraryLog, 0, L"CPrinter::SaveToCache => opened corvane printing key\n");
+    // Only a string is a folder. A value that fills every unit of the buffer
+    // has lost its end (and with it the closing backslash, so the file would
+    // land beside the folder): it is no path either.
     WCHAR folder[kCachePathBytes / sizeof(WCHAR)] = {};
-    if (platform::QueryString(product.get(), L"CachePath", folder, kCachePathBytes) != ERROR_SUCCESS) {
+    DWORD type = REG_NONE;
+    DWORD size = kCachePathBytes;
+    const LSTATUS status = platform::registry.RegQueryValueExW(product.get(), L"CachePath", nullptr, &type,
+                                                               reinterpret_cast<BYTE*>(folder), &size);
+    constexpr DWORD kLast = kCachePathBytes / sizeof(WCHAR) - 1;
+    if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ) ||
+        (size > kLast * sizeof(WCHAR) && folder[kLast] != L'\0')) {
         TraceLogWrite(LibraryLog, 0, L"CPrinter::SaveToCache => failed to get cache path\n");
         return std::wstring();
     }
+    folder[kLast] = L'\0';
     TraceLogWrite(LibraryLog, 0, L"CPrinter::SaveToCache => cache path: %s\n", folder);
     product.Reset();
+    const std::wstring name = vlibPRINT_PrinterNameToRegistrySafeName(strPrinterName);
+    if (!vlibPRINT_IsPlainFileName(name)) {
+        TraceLogWrite(LibraryLog, 0, L"CPrinter::SaveToCache => not a plain file name, not used as one: %s\n",
+                      name.c_str());
+        if (plainName) *plainName = false;
+    }
     // No separator is put in: a CachePath meant as a folder ends in a backslash.
-    return std::wstring(folder) + vlibPRINT_PrinterNameToRegistrySafeName(strPrinterName) + L".kvp";
+    return std::wstring(folder) + name + L".kvp";
 }
 
 // ------------------------------------------------------------ saving
@@ -92,11 +109,13 @@ BOOL CPrinter::SaveRecordToRegistry(const caps4* record) {
 }
 
 BOOL CPrinter::SaveRecordToFile(const caps4* record) {
-    const std::wstring path = GetCacheFilePath();
+    bool plain = true;
+    const std::wstring path = GetCacheFilePath(&plain);
     TraceLogWrite(LibraryLog, 0, L"CPrinter::SaveToCache => caching to file\n");
     // Not shared: while one process writes the file nobody else opens it.
-    HANDLE file =
-        platform::files.CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = plain ? platform::files.CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                                      FILE_ATTRIBUTE_NORMAL, nullptr)
+                        : INVALID_HANDLE_VALUE;
     if (file == INVALID_HANDLE_VALUE) {
         TraceLogWrite(LibraryLog, 0, L"CPrinter::SaveToCache => couldn't open file: %s\n", path.c_str());
         return FALSE;
@@ -228,10 +247,12 @@ BOOL CPrinter::LoadRecordFromRegistry() {
 }
 
 BOOL CPrinter::LoadRecordFromFile() {
-    const std::wstring path = GetCacheFilePath();
+    bool plain = true;
+    const std::wstring path = GetCacheFilePath(&plain);
     TraceLogWrite(LibraryLog, 0, L"CPrinter::LoadFromCache => loading cache from file\n");
-    HANDLE file = platform::files.CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = plain ? platform::files.CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
+                        : INVALID_HANDLE_VALUE;
     if (file == INVALID_HANDLE_VALUE) {
         TraceLogWrite(LibraryLog, 0, L"CPrinter::LoadFromCache => couldn't open file: %s\n", path.c_str());
         return FALSE;
@@ -335,10 +356,12 @@ BOOL CPrinter::FlushRegistry() {
 }
 
 BOOL CPrinter::FlushFile() {
-    const std::wstring path = GetCacheFilePath();
+    bool plain = true;
+    const std::wstring path = GetCacheFilePath(&plain);
     TraceLogWrite(LibraryLog, 0, L"CPrinter::FlushCache => deleting file: %s\n", path.c_str());
-    if (!platform::files.DeleteFileW(path.c_str())) {
-        TraceLogError(LibraryLog, 0, ::GetLastError());
+    if (!plain || !platform::files.DeleteFileW(path.c_str())) {
+        // A name refused above made no call: its reason is traced already.
+        if (plain) TraceLogError(LibraryLog, 0, ::GetLastError());
         TraceLogWrite(LibraryLog, 0, L"CPrinter::FlushCache => failed to delete file\n");
         return FALSE;
     }

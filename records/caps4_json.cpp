@@ -297,11 +297,21 @@ struct Reader {
         if (!list->is_object() || !list->contains("count") || !list->contains("bytes"))
             return Fail(std::string("reserved ") + name + " is not an object with count and bytes"), stored;
         Known(*list, {"count", "bytes"}, "reserved list");
-        stored.count = Dword((*list)["count"], name);
-        stored.bytes = Dword((*list)["bytes"], name);
-        if (stored.bytes < entries * width || stored.bytes > (64u << 20))
-            Fail(std::string("reserved ") + name + " has fewer bytes than its entries or more than 64 MB");
-        return stored;
+        const Stored given = {Dword((*list)["count"], name), Dword((*list)["bytes"], name)};
+        // A refused entry leaves the list as its entries lay it out, so that
+        // nothing is packed beyond what they fill.
+        if (given.bytes < entries * width || given.bytes > (64u << 20))
+            return Fail(std::string("reserved ") + name + " has fewer bytes than its entries or more than 64 MB"), stored;
+        // What a sound record holds, which is what the export lists: a
+        // negative count only over no bytes and no entries, any other count
+        // within its bytes and equal to the entries listed.
+        const LONG count = static_cast<LONG>(given.count);
+        const std::string member = std::string("reserved ") + name + ": count " + std::to_string(count);
+        if (count < 0 ? given.bytes != 0 : static_cast<unsigned long long>(count) * width > given.bytes)
+            return Fail(member + " does not fit its " + std::to_string(given.bytes) + " bytes"), stored;
+        if (count < 0 ? entries != 0 : given.count != entries)
+            return Fail(member + " does not agree with the " + std::to_string(entries) + " entries of its list"), stored;
+        return given;
     }
     // A 32-bit record field: signed as the export writes it, or unsigned.
     DWORD Dword(const Json& value, const char* where) {

@@ -187,3 +187,14 @@ KVPrinterInfo402* vlibPRINT_ConvertKVPI401to402(const KVPrinterInfo401* record);
 const caps4* vlibPRINT_KVPICaps(const KVPrinterInfo400* record, size_t available, DWORD* capsSize);
 const caps4* vlibPRINT_KVPICaps(const KVPrinterInfo401* record, size_t available, DWORD* capsSize);
 const caps4* vlibPRINT_KVPICaps(const KVPrinterInfo402* record, size_t available, DWORD* capsSize);
+
+// Whether a 401 or 402 record whose length only its dwSize tells (a caller's
+// block) is one whole record: dwSize holds at least the header of the version
+// dwRecordVersion names (401 or 402), the capability record lies behind the
+// header and ends the record (so that the record's length is that of a
+// capability record that was checked), and that record is sound
+// (vlibPRINT_CheckCaps4). Reads the record's first 8 bytes, then nothing
+// beyond the header and the capability record's header inside dwSize.
+// Otherwise FALSE, with the reason (a sentence without line end) in `why`
+// when given.
+BOOL vlibPRINT_CheckKVPI4(const KVPrinterInfo401* record, WCHAR* why, size_t whyChars);

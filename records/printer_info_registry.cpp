@@ -67,21 +67,30 @@ BOOL vlibPRINT_SetKVPrinterInfo(DWORD type, DWORD session, DWORD connection, DWO
     const BYTE* at = reinterpret_cast<const BYTE*>(records);
     for (DWORD i = 0; i < count; ++i) {
         const auto* record = reinterpret_cast<const KVPrinterInfo401*>(at);
-        // A record shorter than a 401 header would lead the walk astray.
-        if (record->dwSize < sizeof(KVPrinterInfo401)) {
-            TraceLogWrite(LibraryLog, 0, L"%s => record %d is only %d bytes, stopping\n", kSet, static_cast<int>(i),
-                          static_cast<int>(record->dwSize));
+        // The block's length is the caller's count and sizes: a record that
+        // is not whole and sound by its own dwSize would lead the walk (and
+        // the value stored) astray, so nothing of it or past it is read.
+        WCHAR why[256] = {};
+        if (!vlibPRINT_CheckKVPI4(record, why, 256)) {
+            TraceLogWrite(LibraryLog, 0, L"%s => record %d refused, stopping: %s\n", kSet, static_cast<int>(i), why);
             break;
         }
+        at += record->dwSize;
         const dumptext::SlotText name(record->szPrinterName);
         TraceLogWrite(LibraryLog, 0, L"%s => creating printer: %s\n", kSet, name.get());
         const std::wstring subkey = vlibPRINT_PrinterNameToRegistrySafeName(name.get());
+        // An empty key name would open the list's own key and write there.
+        if (subkey.empty()) {
+            TraceLogWrite(LibraryLog, 0, L"%s => record %d has no printer name, skipped\n", kSet, static_cast<int>(i));
+            continue;
+        }
         platform::ScopedKey key;
         if (platform::registry.RegCreateKeyExW(parent.get(), subkey.c_str(), 0, nullptr, REG_OPTION_VOLATILE,
                                                KEY_ALL_ACCESS, nullptr, key.receive(), nullptr) == ERROR_SUCCESS) {
             // The single writes are not checked: the key is what counts.
             SetDword(key.get(), L"Type", type);
-            platform::registry.RegSetValueExW(key.get(), L"PrinterData4", 0, REG_BINARY, at, record->dwSize);
+            platform::registry.RegSetValueExW(key.get(), L"PrinterData4", 0, REG_BINARY,
+                                              reinterpret_cast<const BYTE*>(record), record->dwSize);
             SetDword(key.get(), L"Session", session);
             platform::registry.RegSetValueExW(key.get(), L"UserName", 0, REG_SZ,
                                               reinterpret_cast<const BYTE*>(userName.c_str()),
@@ -89,7 +98,6 @@ BOOL vlibPRINT_SetKVPrinterInfo(DWORD type, DWORD session, DWORD connection, DWO
             if (type == kKVPrinterTypeConnection) SetDword(key.get(), L"Connection", connection);
             written = TRUE;
         }
-        at += record->dwSize;
     }
     return written;
 }

@@ -218,6 +218,7 @@ int Metric(const FakePrinter& printer, const DEVMODEW& dm, int index) {
 // The functions installed into platform/, answering from the installed fake.
 struct Tables {
     static FakePrintSystem& fake() { return *g_current; }
+    static void CountFileCall() { ++fake().fileCalls_; }
 
     // Records a call on a printer handle: gives the error to answer (0: go
     // on) and the handle's printer.
@@ -436,6 +437,26 @@ struct Tables {
 
 namespace {
 
+// The files are the real ones, counted.
+template <auto Member, class... Args>
+auto CountedFileCall(Args... args) {
+    Tables::CountFileCall();
+    return (platform::RealFiles().*Member)(args...);
+}
+const platform::FileApi kCountedFiles = {
+    [](LPCWSTR n, DWORD a, DWORD s, LPSECURITY_ATTRIBUTES sa, DWORD c, DWORD f, HANDLE t) -> HANDLE {
+        return CountedFileCall<&platform::FileApi::CreateFileW>(n, a, s, sa, c, f, t);
+    },
+    [](HANDLE h, LPVOID b, DWORD n, LPDWORD r, LPOVERLAPPED o) -> BOOL {
+        return CountedFileCall<&platform::FileApi::ReadFile>(h, b, n, r, o);
+    },
+    [](HANDLE h, LPCVOID b, DWORD n, LPDWORD w, LPOVERLAPPED o) -> BOOL {
+        return CountedFileCall<&platform::FileApi::WriteFile>(h, b, n, w, o);
+    },
+    [](HANDLE h, LPDWORD high) -> DWORD { return CountedFileCall<&platform::FileApi::GetFileSize>(h, high); },
+    [](LPCWSTR n) -> BOOL { return CountedFileCall<&platform::FileApi::DeleteFileW>(n); },
+};
+
 // Change notification stays Wine's (no change handle); the notification tests script it.
 const platform::SpoolerApi kFakeSpooler = {
     Tables::EnumPrinters,       Tables::OpenPrinter,    Tables::ClosePrinter,    Tables::DocumentProperties,
@@ -533,7 +554,8 @@ std::vector<BYTE> MakeDevmode(const std::wstring& deviceName, WORD driverExtra) 
 FakePrintSystem::FakePrintSystem()
     : spooler_(platform::spooler, kFakeSpooler),
       gdi_(platform::gdi, {Tables::CreateDC, Tables::GetDeviceCaps, Tables::ExtEscape, Tables::DeleteDC}),
-      version_api_(platform::version, {Tables::GetVersionEx}) {
+      version_api_(platform::version, {Tables::GetVersionEx}),
+      files_(platform::files, kCountedFiles) {
     if (g_current) throw std::logic_error("only one FakePrintSystem at a time");
     g_current = this;
     SetVersion(VER_PLATFORM_WIN32_NT, 6, 1, 7601, L"Service Pack 1");

@@ -156,6 +156,8 @@ public:
     int Count(Op op) const { return counts_[static_cast<int>(op)]; }
     const std::vector<Call>& calls() const { return calls_; }
     void ClearCalls() { calls_.clear(); }
+    // Calls of the file table (it passes them on to the real files).
+    int FileCalls() const { return fileCalls_; }
     // Handles and device contexts handed out and not yet closed / deleted.
     int OpenPrinterHandles() const { return static_cast<int>(handles_.size()); }
     int OpenDCs() const { return static_cast<int>(dcs_.size()); }
@@ -184,10 +186,12 @@ private:
     std::map<HANDLE, std::wstring> handles_;  // open printer handles -> printer names
     std::map<HDC, DeviceContext> dcs_;
     uintptr_t nextHandle_ = 0x1000;  // printer handles and device contexts alike
+    int fileCalls_ = 0;
 
     platform::ScopedApi<platform::SpoolerApi> spooler_;
     platform::ScopedApi<platform::GdiApi> gdi_;
     platform::ScopedApi<platform::VersionApi> version_api_;
+    platform::ScopedApi<platform::FileApi> files_;
 };
 
 }  // namespace fake

@@ -47,18 +47,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_EXPECT(!loaded || (loaded->dwSize == size && !std::memcmp(loaded, data, size)));
     platform::HeapFreeBlock(loaded);
 
-    // The records that lie whole in the input, stored as a list: the last one
-    // is read back under its name.
-    DWORD count = 0;
+    // The records that lie whole in the input, stored as a list: the walk
+    // stores those before the first one the check refuses that have a name,
+    // and the last one stored is read back under its name.
+    DWORD count = 0, named = 0;
     size_t at = 0, last = 0;
     for (DWORD length; size - at >= sizeof(KVPrinterInfo401); at += length, ++count) {
         length = Read<DWORD>(data + at);
         if (length < sizeof(KVPrinterInfo401) || length > size - at) break;
-        last = at;
+        const auto* record = reinterpret_cast<const KVPrinterInfo401*>(input.bytes.data() + at);
+        if (!vlibPRINT_CheckKVPI4(record, nullptr, 0)) {
+            ++count;  // the walk meets it and ends there
+            break;
+        }
+        if (record->szPrinterName[0]) last = at, ++named;
     }
     fuzzRegistry.clear();
-    FUZZ_EXPECT(vlibPRINT_SetKVPrinterInfo(16, 1, 2, count, input.as<KVPrinterInfo401>(), L"", L"user") == (count > 0));
-    if (!count) return 0;
+    FUZZ_EXPECT(vlibPRINT_SetKVPrinterInfo(16, 1, 2, count, input.as<KVPrinterInfo401>(), L"", L"user") == (named > 0));
+    if (!named) return 0;
     const auto* record = reinterpret_cast<const KVPrinterInfo401*>(input.bytes.data() + last);
     KVPrinterInfo401* back = vlibPRINT_LoadKVPrinterInfoFromRegistry(dumptext::SlotText(record->szPrinterName).get());
     FUZZ_EXPECT(back && back->dwSize == record->dwSize && !std::memcmp(back, record, record->dwSize));

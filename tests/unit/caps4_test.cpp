@@ -452,11 +452,18 @@ TEST(Caps4Json, ADocumentThatDoesNotFitIsRefusedAndLeavesTheSetEmpty) {
                                   "\"paperSizes\": [{\"width\": 1}]}", "\"binNames\": [\"abcdefghijklmnopqrstuvw\U0001F600\"]}", "[9]",
                                   "\"bins\": [65536]}", "\"mediaTypes\": [-1]}", "\"dwCopies\": -2147483649}", "\"nup\": [18446744073709551615]}",
                                   "\"colour\": 1}", "\"forms\": [{\"logx\": 1}]}", "\"schemaVersion\": 2}",
-                                  "\"reserved\": {\"bins\": {\"count\": 0, \"bytes\": 0, \"x\": 1}}}"}) {
+                                  "\"reserved\": {\"bins\": {\"count\": 0, \"bytes\": 0, \"x\": 1}}}",
+                                  // count and bytes that disagree with each other or with the list
+                                  "\"reserved\": {\"papers\": {\"count\": 2, \"bytes\": 4}}}", "\"reserved\": {\"papers\": {\"count\": -1, \"bytes\": 2}}}",
+                                  "\"reserved\": {\"papers\": {\"count\": 1, \"bytes\": 0}}}", "\"reserved\": {\"papers\": {\"count\": 0, \"bytes\": 2}}}"}) {
         Set set;
         EXPECT_FALSE(vlibPRINT_Caps4FromJson("{\"papers\": [9], " + bad, &set.b)) << bad;
         EXPECT_TRUE(!set.b.bFilled && !set.b.pPapers && !set.b.pLowLevel) << bad;
     }
+    Set set;  // the entry is named
+    std::string why;
+    EXPECT_FALSE(vlibPRINT_Caps4FromJson(R"({"papers": [1], "reserved": {"paperNames": {"count": 5, "bytes": 0}}})", &set.b, &why));
+    EXPECT_EQ(why, "reserved paperNames: count 5 does not fit its 0 bytes");
     Set edge;  // the values at either end of each kind are taken
     EXPECT_TRUE(vlibPRINT_Caps4FromJson(R"({"bins": [65535], "mediaTypes": [4294967295], "dwCopies": -2147483648, "dwColor": 4294967295})",
                                         &edge.b) && edge.b.dwCopies == 0x80000000 && edge.b.dwColor == 0xFFFFFFFF);

@@ -119,6 +119,46 @@ TEST_F(Cache, CachePathIsConcatenatedWithoutASeparator) {
     }
 }
 
+// A name the file system would take for another place (a folder above, a
+// data stream, a device) or for another name's file is never handed to it:
+// each file operation fails as for a file that cannot be opened, without a
+// file call. Names that only come close keep their plain file.
+TEST_F(Cache, NamesThatAreNotPlainFileNamesNeverReachTheFileSystem) {
+    UseFiles();
+    for (const WCHAR* name : {L"\\\\evilsrv\\x/../../../Target/owned", L"\\\\srv\\x:s", L"NUL", L"com1.txt", L"Lpt9", L"Aux  .x",
+                              L"COM\u00B9", L"..", L"Office.", L"Office ", L"a\r\nb", L"a|b"}) {
+        SCOPED_TRACE(Narrow(name));
+        env.fake.AddPrinter(name);
+        const int calls = env.fake.FileCalls();
+        auto printer = env.Queried(name);  // loaded from the cache when built, saved after the query
+        EXPECT_FALSE(printer->SaveToCache() || printer->LoadFromCache() || printer->FlushCache());
+        EXPECT_EQ(env.fake.FileCalls(), calls);
+    }
+    const std::string path = Narrow(folder) + ",,evilsrv,x/../../../Target/owned.kvp";
+    EXPECT_TRUE(InOrder(env.trace.Lines(), {"CPrinter::LoadFromCache => couldn't open file: " + path,
+                                            "CPrinter::SaveToCache => couldn't open file: " + path,
+                                            "CPrinter::FlushCache => deleting file: " + path, "CPrinter::FlushCache => failed to delete file"}));
+    for (const std::wstring name : {L"COM10", L"CONSOLE", L"nul-x", L"LPT0", L"A.B"}) {
+        env.fake.AddPrinter(name);
+        const std::string record = QueriedRecord(name);
+        EXPECT_TRUE(testsupport::ReadFileBytes(folder + name + L".kvp") == record) << Narrow(name);
+    }
+}
+
+// A CachePath that is not a string, or fills its whole buffer (its end, and
+// with it the closing backslash, cut off), gives no path; a 259-character
+// REG_EXPAND_SZ still does.
+TEST_F(Cache, ACachePathThatIsNoStringOrFillsItsBufferGivesNoPath) {
+    const std::wstring full(260, L'c');
+    env.registry.SetDword(HKEY_LOCAL_MACHINE, kProductKey, L"CachePath", 0x5C3A43);  // "C:\\" as bytes
+    EXPECT_EQ(CPrinter(env.trace.log(), L"Office", 2, 0).GetCacheFilePath(), L"");
+    env.registry.SetValue(HKEY_LOCAL_MACHINE, kProductKey, L"CachePath", REG_SZ, full.c_str(), 520);
+    EXPECT_EQ(CPrinter(env.trace.log(), L"Office", 2, 0).GetCacheFilePath(), L"");
+    EXPECT_EQ(CountOf(env.trace.Lines(), "CPrinter::SaveToCache => failed to get cache path"), 2);
+    env.registry.SetValue(HKEY_LOCAL_MACHINE, kProductKey, L"CachePath", REG_EXPAND_SZ, full.c_str(), 520 - 2);
+    EXPECT_EQ(CPrinter(env.trace.log(), L"Office", 2, 0).GetCacheFilePath(), full.substr(1) + L"Office.kvp");
+}
+
 // The printer-data store holds the record byte for byte, loads it back and
 // removes it; an unreachable printer fails every operation. A driver that
 // throws a C++ exception of our runtime out of a data call (the guards let it

@@ -108,6 +108,37 @@ TEST_F(InfoRecords, LayoutsToTheByteAndTheirConversions) {
     EXPECT_TRUE(Has(env.trace.Lines(), "KVPrinter::CreateKVPrinterInfo402W => don't have caps4!"));
 }
 
+// The block's count and sizes are the caller's: a record that is not whole and
+// sound by its own dwSize ends the walk before anything of it is written, and
+// a record without a printer name is skipped, not written into the list's key.
+TEST_F(InfoRecords, StoringTheListChecksEachRecordBeforeWritingAnythingOfIt) {
+    const std::string good = Create(*Queried(), 402), unnamed = std::string(good).replace(1572, 2, 2, '\0');
+    ASSERT_TRUE(vlibPRINT_SetKVPrinterInfo(0, 1, 0, 3, As<KVPrinterInfo401>(unnamed + good + std::string(8, '\0')), L"", L"u"));
+    std::string value;
+    EXPECT_TRUE(env.registry.Read(HKEY_LOCAL_MACHINE, PrinterKeyPath(L"Office"), L"PrinterData4", &value) && value == good);
+    EXPECT_FALSE(env.registry.Read(HKEY_LOCAL_MACHINE, kPrintersKey, L"PrinterData4") ||
+                 env.registry.Read(HKEY_LOCAL_MACHINE, kPrintersKey, L"Type"));
+    const Lines lines = env.trace.Lines();
+    EXPECT_TRUE(InOrder(lines, {"vlibPRINT_SetKVPrinterInfo => record 0 has no printer name, skipped",
+                                "vlibPRINT_SetKVPrinterInfo => creating printer: Office",
+                                "vlibPRINT_SetKVPrinterInfo => record 2 refused, stopping: its dwSize (0) cannot hold a record version"}));
+    const DWORD size = static_cast<DWORD>(good.size());
+    const struct { size_t offset; DWORD value; std::string why; } damages[] = {
+        {0, 0xFFFFFFF0, "its capability record (" + std::to_string(size - 8648) + " bytes at 8648) does not lie behind the header and end the record (4294967280 bytes)"},
+        {0, 8640, "its dwSize (8640) is shorter than the 8648-byte header of a 402 record"},
+        {4, 400, "its version is 400, not 401 or 402"},
+        {8624, 8644, "its capability record (" + std::to_string(size - 8648) + " bytes at 8644) does not lie behind the header and end the record (" + std::to_string(size) + " bytes)"},
+        {8628, size - 8648 - 1, "its capability record (" + std::to_string(size - 8649) + " bytes at 8648) does not lie behind the header and end the record (" + std::to_string(size) + " bytes)"},
+        {8648 + offsetof(caps4, dwEnd), 1, "its capability record is not sound: dwEnd is 1 instead of 0"}};
+    for (const auto& d : damages) {
+        std::string damaged = good;
+        PutAt<DWORD>(damaged, d.offset, d.value);
+        EXPECT_FALSE(vlibPRINT_SetKVPrinterInfo(0, 1, 0, 2, As<KVPrinterInfo401>(damaged + good), L"SOFTWARE\\Vantrel\\Damaged", L"u")) << d.why;
+        EXPECT_TRUE(Has(env.trace.Lines(), "vlibPRINT_SetKVPrinterInfo => record 0 refused, stopping: " + d.why)) << d.why;
+    }
+    EXPECT_FALSE(env.registry.KeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Vantrel\\Damaged\\Office"));
+}
+
 TEST_F(InfoRecords, RegistryListStoresUnderRegistrySafeKeysAndReadsBackAndTheDumps) {
     env.fake.AddPrinter(L"\\\\srv\\Laser").SetResolutions({{300, 300}, {600, 600}, {1200, 1200}});  // a longer record than Office's
     const std::string office402 = Create(*Queried(), 402), laser402 = Create(*Queried(L"\\\\srv\\Laser"), 402);

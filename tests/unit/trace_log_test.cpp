@@ -111,6 +111,29 @@ TEST(TraceLog, KnownSequenceKeepsItsBytes) {
               "[T] Exit\r\n");
 }
 
+// A name with line ends or other characters below 32 cannot start a line that
+// looks like the system's own; the other conversions of its message come out
+// as they would without it, and the system's error text keeps its line break.
+TEST(TraceLog, CharactersBelow32InStringArgumentsAreWrittenEscaped) {
+    LogFile f;
+    TraceLogWrite(f.log, 0, L"name: %s|%-12hs|%.3s|%*S|%5.1f|%I64d|%%|%s\n", L"a\r\n[x] forged\x1f", "b\tc", L"\n\nxyz", 6,
+                  "\x7f\x01", 2.5, -5ll, L"plain");
+    TraceLogWriteNarrowText(f.log, 0, "%s|%S\n", "x\ny", L"\x1b[0m");
+    TraceLogEnter(f.log, 0, L"in\nside");
+    TraceLogExit(f.log, 0);
+    TraceLogError(f.log, 0, ERROR_ACCESS_DENIED);
+    TraceLogWrite(f.log, 0, L"next\n");
+    const std::string text = Masked(f.path);
+    EXPECT_EQ(text.substr(0, text.find("[T] ERROR 5: ")),
+              R"([T] name: a\x0D\x0A[x] forged\x1F|b\x09c      |\x0A\x0Ax|)" " \x7f" R"(\x01|  2.5|-5|%|plain)" "\r\n"
+              R"([T] x\x0Ay|\x1B[0m)" "\r\n"
+              R"([T] in\x0Aside Enter)" "\r\n"
+              "[T] Exit\r\n");
+    EXPECT_TRUE(text.find("\\x", text.find("[T] ERROR 5: ")) == text.npos && text.ends_with("\n[T] next\r\n")) << text;
+    TraceLogWriteA(f.logA, 0, "%s %d\n", "p\rq", 3);
+    EXPECT_EQ(Masked(f.narrowPath), "[T] p\\x0Dq 3\r\n");
+}
+
 TEST(TraceLog, DeletedFileIsCreatedAgainAndALineTheFileRefusesIsLost) {
     LogFile f;
     EXPECT_TRUE(FileExists(f.path));  // created empty at once
