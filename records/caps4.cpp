@@ -275,7 +275,7 @@ void ListPapers(const DumpView& v, int paperSec, int nameSec, int sizeSec) {
 
 // The forms table; `fields` gives, for each printed column, the index of the
 // value inside one entry of `width` bytes.
-void ListForms(const DumpView& v, int sec, DWORD width, const int (&fields)[18]) {
+void ListForms(const DumpView& v, int sec, DWORD width, const FormColumn (&fields)[18]) {
     TraceLogWriteRaw(v.log, 0,
                      L"[paprI,paprW,paprL][ resX, resY, aspX, aspY,aspXY][ logX, logY][hsize,vsize, hres, vres,physW,"
                      L"physH, offX, offY] \n");
@@ -283,7 +283,7 @@ void ListForms(const DumpView& v, int sec, DWORD width, const int (&fields)[18])
     const LONG count = static_cast<LONG>(v.sections[sec].count);
     for (LONG i = 0; i < count; ++i) {
         LONG f[18];
-        for (int k = 0; k < 18; ++k) f[k] = v.Long(sec, width, i, fields[k]);
+        for (int k = 0; k < 18; ++k) f[k] = v.Long(sec, width, i, fields[k].index);
         TraceLogWriteRaw(v.log, 0,
                          L"[%5d,%5d,%5d][%5d,%5d,%5d,%5d,%5d][%5d,%5d][%5d,%5d,%5d,%5d,%5d,%5d,%5d,%5d] \n", f[0], f[1],
                          f[2], f[3], f[4], f[5], f[6], f[7], f[8], f[9], f[10], f[11], f[12], f[13], f[14], f[15], f[16],
@@ -291,107 +291,9 @@ void ListForms(const DumpView& v, int sec, DWORD width, const int (&fields)[18])
     }
 }
 
-#define KV_INDEX(type, member) static_cast<int>(offsetof(type, member) / sizeof(LONG))
-// Printed columns: paprI, paprW, paprL, resX, resY, aspX, aspY, aspXY, logX,
-// logY, hsize, vsize, hres, vres, physW, physH, offX, offY.
-#define KV_FORM_COLUMNS(type)                                                                                         \
-    {KV_INDEX(type, paprI), KV_INDEX(type, paprW), KV_INDEX(type, paprL), KV_INDEX(type, resX), KV_INDEX(type, resY), \
-     KV_INDEX(type, aspX),  KV_INDEX(type, aspY),  KV_INDEX(type, aspXY), KV_INDEX(type, logX), KV_INDEX(type, logY), \
-     KV_INDEX(type, hsize), KV_INDEX(type, vsize), KV_INDEX(type, hres),  KV_INDEX(type, vres), KV_INDEX(type, physW), \
-     KV_INDEX(type, physH), KV_INDEX(type, offX),  KV_INDEX(type, offY)}
-const int kForm4Columns[18] = KV_FORM_COLUMNS(FormEntry);
-const int kForm2Columns[18] = KV_FORM_COLUMNS(FormEntry2);
-#undef KV_FORM_COLUMNS
-#undef KV_INDEX
-
-// One line of a header dump: a 32-bit field of its own, or a section's
-// three fields (offset, size and count, named from the section's stem).
-template <class Record>
-struct HeaderLine {
-    const WCHAR* name;  // a field's name; null for a section
-    DWORD Record::*field;
-    int section;  // the section's place in the record's layout, for a section
-};
-
-#define KV_FIELD(type, field) HeaderLine<type>{L"" #field, &type::field, -1}
-#define KV_SECTION_FIELDS(type, index) HeaderLine<type>{nullptr, nullptr, index}
-
-// Every header field in the record's order.
-const HeaderLine<caps4> kCaps4Lines[] = {
-    KV_FIELD(caps4, dwSize),
-    KV_SECTION_FIELDS(caps4, kSecBinNames),
-    KV_SECTION_FIELDS(caps4, kSecBins),
-    KV_FIELD(caps4, dwCollate),
-    KV_FIELD(caps4, dwColor),
-    KV_FIELD(caps4, dwCopies),
-    KV_FIELD(caps4, dwDriver),
-    KV_FIELD(caps4, dwDatatype),
-    KV_FIELD(caps4, dwDuplex),
-    KV_FIELD(caps4, dwEMF),
-    KV_FIELD(caps4, dwIndexedResolutionsOnly),
-    KV_SECTION_FIELDS(caps4, kSecResolutions),
-    KV_SECTION_FIELDS(caps4, kSecResolutionsIndexed),
-    KV_FIELD(caps4, dwExtra),
-    KV_FIELD(caps4, dwFields),
-    KV_SECTION_FIELDS(caps4, kSecFiles),
-    KV_FIELD(caps4, dwManufacturer),
-    KV_FIELD(caps4, dwMaxExtent),
-    KV_SECTION_FIELDS(caps4, kSecMediaReady),
-    KV_SECTION_FIELDS(caps4, kSecMediaTypeNames),
-    KV_SECTION_FIELDS(caps4, kSecMediaTypes),
-    KV_FIELD(caps4, dwMinExtent),
-    KV_FIELD(caps4, dwModel),
-    KV_FIELD(caps4, dwOrientation),
-    KV_SECTION_FIELDS(caps4, kSecNUP),
-    KV_SECTION_FIELDS(caps4, kSecPaperNames),
-    KV_SECTION_FIELDS(caps4, kSecPapers),
-    KV_SECTION_FIELDS(caps4, kSecPaperSize),
-    KV_SECTION_FIELDS(caps4, kSecPersonality),
-    KV_FIELD(caps4, dwPrinterMem),
-    KV_FIELD(caps4, dwPrintRate),
-    KV_FIELD(caps4, dwPrintRatePPM),
-    KV_FIELD(caps4, dwPrintRateUnit),
-    KV_FIELD(caps4, dwDevModeSize),
-    KV_FIELD(caps4, dwStaple),
-    KV_FIELD(caps4, dwTrueType),
-    KV_FIELD(caps4, dwVersion),
-    KV_SECTION_FIELDS(caps4, kSecForms),
-    KV_FIELD(caps4, dwAnsiOnly),
-    KV_FIELD(caps4, dwEnd),
-};
-
-const HeaderLine<caps2> kCaps2Lines[] = {
-    KV_FIELD(caps2, dwSize),
-    KV_SECTION_FIELDS(caps2, kSec2BinNames),
-    KV_SECTION_FIELDS(caps2, kSec2Bins),
-    KV_FIELD(caps2, dwCollate),
-    KV_FIELD(caps2, dwColor),
-    KV_FIELD(caps2, dwCopies),
-    KV_FIELD(caps2, dwDriver),
-    KV_FIELD(caps2, dwDuplex),
-    KV_FIELD(caps2, dwIndexedResolutionsOnly),
-    KV_SECTION_FIELDS(caps2, kSec2Resolutions),
-    KV_FIELD(caps2, dwExtra),
-    KV_FIELD(caps2, dwFields),
-    KV_FIELD(caps2, dwMaxExtent),
-    KV_FIELD(caps2, dwMinExtent),
-    KV_FIELD(caps2, dwOrientation),
-    KV_SECTION_FIELDS(caps2, kSec2PaperNames),
-    KV_SECTION_FIELDS(caps2, kSec2Papers),
-    KV_SECTION_FIELDS(caps2, kSec2PaperSize),
-    KV_FIELD(caps2, dwDevModeSize),
-    KV_FIELD(caps2, dwTrueType),
-    KV_FIELD(caps2, dwVersion),
-    KV_SECTION_FIELDS(caps2, kSec2Forms),
-    KV_FIELD(caps2, dwEnd),
-};
-
-#undef KV_SECTION_FIELDS
-#undef KV_FIELD
-
 template <class Record, size_t LineCount, size_t SectionCount>
 void DumpRecord(TraceLog* log, const void* record, size_t available, const HeaderLine<Record> (&lines)[LineCount],
-                const SectionLayout<Record> (&layout)[SectionCount], DWORD formWidth, const int (&formColumns)[18]) {
+                const SectionLayout<Record> (&layout)[SectionCount], DWORD formWidth, const FormColumn (&formColumns)[18]) {
     constexpr DWORD headerSize = sizeof(Record);
     if (!log || !record) return;
     Banner(log);

@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "log/trace_log.h"
+#include "records/caps4_fields.h"
 #include "platform/kernel.h"
 
 namespace {
@@ -46,61 +47,7 @@ constexpr Scalar kScalars[] = {
 };
 
 template <class T>
-struct Field {
-    const char* name;
-    LONG T::*member;
-};
-constexpr Field<FormEntry> kFormFields[] = {
-    {"formNo", &FormEntry::formNo}, {"orientFlag", &FormEntry::orientFlag}, {"paprI", &FormEntry::paprI},
-    {"paprW", &FormEntry::paprW},   {"paprL", &FormEntry::paprL},           {"resX", &FormEntry::resX},
-    {"resY", &FormEntry::resY},     {"resNo", &FormEntry::resNo},           {"hsize", &FormEntry::hsize},
-    {"vsize", &FormEntry::vsize},   {"hres", &FormEntry::hres},             {"vres", &FormEntry::vres},
-    {"logX", &FormEntry::logX},     {"logY", &FormEntry::logY},             {"aspX", &FormEntry::aspX},
-    {"aspY", &FormEntry::aspY},     {"aspXY", &FormEntry::aspXY},           {"physW", &FormEntry::physW},
-    {"physH", &FormEntry::physH},   {"offX", &FormEntry::offX},             {"offY", &FormEntry::offY},
-};
-static_assert(std::size(kFormFields) * sizeof(LONG) == sizeof(FormEntry));
-
-// The 23 device values under "lowLevel", then the 12 escape answers under "escapes".
-constexpr size_t kDeviceValues = 23;
-constexpr Field<LowLevelCaps> kLowLevelFields[] = {
-    {"DriverVersion", &LowLevelCaps::DriverVersion},
-    {"Technology", &LowLevelCaps::Technology},
-    {"BitsPixel", &LowLevelCaps::BitsPixel},
-    {"Planes", &LowLevelCaps::Planes},
-    {"NumBrushes", &LowLevelCaps::NumBrushes},
-    {"NumPens", &LowLevelCaps::NumPens},
-    {"NumFonts", &LowLevelCaps::NumFonts},
-    {"NumColors", &LowLevelCaps::NumColors},
-    {"PDeviceSize", &LowLevelCaps::PDeviceSize},
-    {"ClipCaps", &LowLevelCaps::ClipCaps},
-    {"SizePalette", &LowLevelCaps::SizePalette},
-    {"NumReserved", &LowLevelCaps::NumReserved},
-    {"ColorRes", &LowLevelCaps::ColorRes},
-    {"ScalingFactorX", &LowLevelCaps::ScalingFactorX},
-    {"ScalingFactorY", &LowLevelCaps::ScalingFactorY},
-    {"BltAlignment", &LowLevelCaps::BltAlignment},
-    {"ShadeBlendCaps", &LowLevelCaps::ShadeBlendCaps},
-    {"RasterCaps", &LowLevelCaps::RasterCaps},
-    {"CurveCaps", &LowLevelCaps::CurveCaps},
-    {"LineCaps", &LowLevelCaps::LineCaps},
-    {"PolygonalCaps", &LowLevelCaps::PolygonalCaps},
-    {"TextCaps", &LowLevelCaps::TextCaps},
-    {"ColorMgmtCaps", &LowLevelCaps::ColorMgmtCaps},
-    {"CHECKJPEGFORMAT", &LowLevelCaps::JpegSupport},
-    {"CHECKPNGFORMAT", &LowLevelCaps::PngSupport},
-    {"GET_PS_FEATURESETTING", &LowLevelCaps::GetPsFeatureSetting},
-    {"PASSTHROUGH", &LowLevelCaps::Passthrough},
-    {"POSTSCRIPT_DATA", &LowLevelCaps::PostscriptData},
-    {"POSTSCRIPT_IDENTIFY", &LowLevelCaps::PostscriptIdentify},
-    {"POSTSCRIPT_INJECTION", &LowLevelCaps::PostscriptInjection},
-    {"POSTSCRIPT_PASSTHROUGH", &LowLevelCaps::PostscriptPassthrough},
-    {"SPCLPASSTHROUGH2", &LowLevelCaps::SpclPassthrough2},
-    {"POSTSCRIPT_IGNORE", &LowLevelCaps::PostscriptIgnore},
-    {"ENCAPSULATED_POSTSCRIPT", &LowLevelCaps::EncapsulatedPostscript},
-    {"QUERYDIBSUPPORT", &LowLevelCaps::QueryDibSupport},
-};
-static_assert(std::size(kLowLevelFields) * sizeof(LONG) == sizeof(LowLevelCaps));
+using Field = NamedValue<T>;
 
 // The counted name arrays that have no list block of their own.
 struct NameArray {
@@ -383,6 +330,10 @@ struct Reader {
         for (const Json& form : List(document, "forms")) {
             forms.emplace_back();
             Fields(form, kFormFields, 0, std::size(kFormFields), &forms.back(), "forms");
+            // A form is one measurement: a value missing from it is not a 0 that was measured.
+            for (const Field<FormEntry>& field : kFormFields)
+                if (form.is_object() && !form.contains(field.name))
+                    Fail(std::string("forms holds a form without \"") + field.name + "\"");
         }
         Array(forms, &set->pForms, &set->dwNumForms, &set->dwSizeOfForms, kFormBytes);
         LowLevelCaps lowLevel = {};

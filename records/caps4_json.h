@@ -22,8 +22,8 @@ std::string vlibPRINT_Caps4Json(const QueryBuffers* set);
 // The reverse: fills an empty set (every member 0 or null) from a document
 // of that form; the set is then filled (bFilled 1) and holds every value of
 // the document (exported again, it gives the same document). A member
-// missing from the document stays empty; a document without "schemaVersion"
-// is read as version 1. A 32-bit field takes a signed or an unsigned value.
+// missing from the document stays empty (but a form holds all 21 values);
+// a document without "schemaVersion" is read as version 1. A 32-bit field takes a signed or an unsigned value.
 // A document that does not parse, has another schema version, an unknown
 // member (anywhere), a value of the wrong kind, or a name longer than its
 // slot is refused: false, the reason traced to LibraryLog (with the unknown

@@ -1,11 +1,13 @@
 #include "records/printer_info_dump.h"
 
+#include <cstring>
+
 #include "print/dump_text.h"
+#include "records/printer_info_layout.h"
 
 namespace {
 
 using dumptext::AddressOf;
-using dumptext::SlotText;
 
 // Banner and address; false (after a closing banner) when the record does
 // not hold its whole header within the bound.
@@ -21,6 +23,28 @@ bool Open(TraceLog* log, const WCHAR* name, const Record* record, size_t availab
     return false;
 }
 
+// The fields a dump writes, in the record's order: a 32-bit value as
+// "NAME: %d", a name as "NAME:  %s" and a CR LF; at the DEVMODE area `area`
+// dumps it (and what follows it in the dump).
+template <size_t N, class Area>
+void DumpFields(TraceLog* log, const WCHAR* dump, const void* record, const InfoField (&fields)[N], Area area) {
+    const BYTE* base = static_cast<const BYTE*>(record);
+    for (const InfoField& f : fields) {
+        if (!f.dumped) continue;
+        if (f.kind == kInfoDword) {
+            DWORD value;
+            std::memcpy(&value, base + f.offset, sizeof(value));
+            TraceLogWrite(log, 0, L"%s => %s: %d\n", dump, f.name, value);
+        } else if (f.kind == kInfoString) {
+            WCHAR text[kInfoStringChars + 1] = {};  // a slot filled to its end has no terminator
+            std::memcpy(text, base + f.offset, f.size < sizeof(text) - sizeof(WCHAR) ? f.size : sizeof(text) - sizeof(WCHAR));
+            TraceLogWrite(log, 0, L"%s => %s:  %s\r\n", dump, f.name, text);
+        } else {
+            area();
+        }
+    }
+}
+
 }  // namespace
 
 void vlibPRINT_LogKVPI4(TraceLog* log, const KVPrinterInfo401* record) {
@@ -34,39 +58,14 @@ void vlibPRINT_LogKVPI4(TraceLog* log, const KVPrinterInfo401* record, size_t av
     const auto* r = reinterpret_cast<const KVPrinterInfo402*>(record);
     size_t bound = 0;
     if (!Open(log, L"vlibPRINT_LogKVPI4", r, available, sizeof(KVPrinterInfo402), &bound)) return;
-    TraceLogWrite(log, 0, L"vlibPRINT_LogKVPI4 => dwSize: %d\n", r->dwSize);
-    TraceLogWrite(log, 0, L"vlibPRINT_LogKVPI4 => dwIsDefault: %d\n", r->dwIsDefault);
-    const struct {
-        const WCHAR* format;
-        const WCHAR (&text)[kInfoStringChars];
-    } strings[] = {
-        {L"vlibPRINT_LogKVPI4 => szNativePrinterName:  %s\r\n", r->szNativePrinterName},
-        {L"vlibPRINT_LogKVPI4 => szKVPrinterName:  %s\r\n", r->szKVPrinterName},
-        {L"vlibPRINT_LogKVPI4 => szServerName:  %s\r\n", r->szServerName},
-        {L"vlibPRINT_LogKVPI4 => szPrinterName:  %s\r\n", r->szPrinterName},
-        {L"vlibPRINT_LogKVPI4 => szShareName:  %s\r\n", r->szShareName},
-        {L"vlibPRINT_LogKVPI4 => szPortName:  %s\r\n", r->szPortName},
-        {L"vlibPRINT_LogKVPI4 => szDriverName:  %s\r\n", r->szDriverName},
-        {L"vlibPRINT_LogKVPI4 => szComment:  %s\r\n", r->szComment},
-        {L"vlibPRINT_LogKVPI4 => szLocation:  %s\r\n", r->szLocation},
-    };
-    for (const auto& line : strings) TraceLogWrite(log, 0, line.format, SlotText(line.text).get());
-    TraceLogWrite(log, 0, L"vlibPRINT_LogKVPI4 => Attributes: %d\n", r->Attributes);
-    TraceLogWrite(log, 0, L"vlibPRINT_LogKVPI4 => Priority: %d\n", r->Priority);
-    TraceLogWrite(log, 0, L"vlibPRINT_LogKVPI4 => DefaultPriority: %d\n", r->DefaultPriority);
-    TraceLogWrite(log, 0, L"vlibPRINT_LogKVPI4 => StartTime: %d\n", r->StartTime);
-    TraceLogWrite(log, 0, L"vlibPRINT_LogKVPI4 => UntilTime: %d\n", r->UntilTime);
-    TraceLogWrite(log, 0, L"vlibPRINT_LogKVPI4 => Status: %d\n", r->Status);
-    LogDM(&r->DevMode, log);
-    DWORD capsSize = 0;
-    if (const caps4* caps = vlibPRINT_KVPICaps(record, bound, &capsSize))
-        LogCaps4(log, caps, capsSize);
-    else
-        TraceLogWrite(log, 0, L"vlibPRINT_LogKVPI4 => no capability record inside the record\n");
-    TraceLogWrite(log, 0, L"vlibPRINT_LogKVPI4 => bSecondDialog: %d\n", r->bSecondDialog);
-    TraceLogWrite(log, 0, L"vlibPRINT_LogKVPI4 => bPrintAsImage: %d\n", r->bPrintAsImage);
-    TraceLogWrite(log, 0, L"vlibPRINT_LogKVPI4 => dwPrintAsImageDPI: %d\n", r->dwPrintAsImageDPI);
-    TraceLogWrite(log, 0, L"vlibPRINT_LogKVPI4 => dwFontEmbed: %d\n", r->dwFontEmbed);
+    DumpFields(log, L"vlibPRINT_LogKVPI4", r, kKVPI402Fields, [&] {
+        LogDM(&r->DevMode, log);
+        DWORD capsSize = 0;
+        if (const caps4* caps = vlibPRINT_KVPICaps(record, bound, &capsSize))
+            LogCaps4(log, caps, capsSize);
+        else
+            TraceLogWrite(log, 0, L"vlibPRINT_LogKVPI4 => no capability record inside the record\n");
+    });
     TraceLogWrite(log, 0, L"vlibPRINT_LogKVPI4 => ***************************************\n");
 }
 
@@ -78,22 +77,16 @@ void vlibPRINT_LogKVPI2(TraceLog* log, const KVPrinterInfo2* record, size_t avai
     if (!log || !record) return;
     size_t bound = 0;
     if (!Open(log, L"vlibPRINT_LogKVPI2", record, available, sizeof(KVPrinterInfo2), &bound)) return;
-    TraceLogWrite(log, 0, L"vlibPRINT_LogKVPI2 => dwSize: %d\n", record->dwSize);
-    TraceLogWrite(log, 0, L"vlibPRINT_LogKVPI2 => dwIsDefault: %d\n", record->dwIsDefault);
-    TraceLogWrite(log, 0, L"vlibPRINT_LogKVPI2 => szServerName:  %s\r\n", SlotText(record->szServerName).get());
-    TraceLogWrite(log, 0, L"vlibPRINT_LogKVPI2 => szPrinterName:  %s\r\n", SlotText(record->szPrinterName).get());
-    TraceLogWrite(log, 0, L"vlibPRINT_LogKVPI2 => szComment:  %s\r\n", SlotText(record->szComment).get());
-    TraceLogWrite(log, 0, L"vlibPRINT_LogKVPI2 => szLocation:  %s\r\n", SlotText(record->szLocation).get());
-    TraceLogWrite(log, 0, L"vlibPRINT_LogKVPI2 => szNativePrinterName:  %s\r\n",
-                  SlotText(record->szNativePrinterName).get());
-    TraceLogWrite(log, 0, L"vlibPRINT_LogKVPI2 => Status: %d\n", record->Status);
-    LogDM(&record->DevMode, log);
-    // The capability record lies behind the header; an empty record (the
-    // generic one has offset 0) has none.
-    const DWORD offset = record->dwOffsetToCaps;
-    if (offset >= sizeof(KVPrinterInfo2) && offset < bound)
-        LogCaps2(log, reinterpret_cast<const caps2*>(reinterpret_cast<const BYTE*>(record) + offset), bound - offset);
-    else
-        TraceLogWrite(log, 0, L"vlibPRINT_LogKVPI2 => no capability record inside the record\n");
+    DumpFields(log, L"vlibPRINT_LogKVPI2", record, kKVPI2Fields, [&] {
+        LogDM(&record->DevMode, log);
+        // The capability record lies behind the header; an empty record (the
+        // generic one has offset 0) has none.
+        const DWORD offset = record->dwOffsetToCaps;
+        if (offset >= sizeof(KVPrinterInfo2) && offset < bound)
+            LogCaps2(log, reinterpret_cast<const caps2*>(reinterpret_cast<const BYTE*>(record) + offset),
+                     bound - offset);
+        else
+            TraceLogWrite(log, 0, L"vlibPRINT_LogKVPI2 => no capability record inside the record\n");
+    });
     TraceLogWrite(log, 0, L"vlibPRINT_LogKVPI2 => ***************************************\n");
 }

@@ -447,6 +447,17 @@ TEST(Caps4Json, EveryValueComesBackAndFormsAndLowLevelValuesGoByName) {
     EXPECT_TRUE(Pack(copy.b) == Pack(set.b) && vlibPRINT_Caps4Json(&copy.b) == text);
 }
 
+TEST(Caps4Json, AFormWithoutOneOfItsValuesIsRefusedByName) {
+    Set set;
+    FillRealistic(set.b);
+    json document = json::parse(vlibPRINT_Caps4Json(&set.b));
+    document["forms"][1].erase("resNo");  // a measured 0 and a missing value are not the same
+    Set copy;
+    std::string why;
+    EXPECT_FALSE(vlibPRINT_Caps4FromJson(document.dump(), &copy.b, &why));
+    EXPECT_TRUE(why.find("\"resNo\"") != why.npos && !copy.b.bFilled) << why;
+}
+
 TEST(Caps4Json, ADocumentThatDoesNotFitIsRefusedAndLeavesTheSetEmpty) {
     for (const std::string bad : {"\"dwColor\": \"red\"}", "\"dwColor\": 4294967296}", "\"forms\": [1]}", "\"bins\": 3}",
                                   "\"paperSizes\": [{\"width\": 1}]}", "\"binNames\": [\"abcdefghijklmnopqrstuvw\U0001F600\"]}", "[9]",

@@ -12,6 +12,7 @@
 #include "export/printer_description.h"
 #include "export/pwg_names.h"
 #include "records/caps4_json.h"
+#include "support/json_form.h"
 
 namespace {
 
@@ -36,8 +37,8 @@ TEST(PwgNames, StandardSizesWithinHalfAMillimetreEitherWayNearestWinsOthersNameT
 }
 
 json Form(LONG dpi, LONG left, LONG top, LONG right, LONG bottom) {  // a 2400 x 3200 pixel page
-    return {{"logX", dpi}, {"logY", dpi}, {"physW", 2400}, {"physH", 3200}, {"offX", left}, {"offY", top},
-            {"hres", 2400 - left - right}, {"vres", 3200 - top - bottom}};
+    return testsupport::WholeForm({{"logX", dpi}, {"logY", dpi}, {"physW", 2400}, {"physH", 3200}, {"offX", left},
+                                   {"offY", top}, {"hres", 2400 - left - right}, {"vres", 3200 - top - bottom}});
 }
 json Size(LONG w, LONG l) { return {{"width", w}, {"length", l}}; }
 json Dpi(LONG x, LONG y) { return {{"x", x}, {"y", y}}; }

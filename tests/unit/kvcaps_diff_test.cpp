@@ -8,6 +8,7 @@
 #include "records/caps4.h"
 #include "records/caps4_json.h"
 #include "support/info_records.h"
+#include "support/json_form.h"
 #include "support/run_program.h"
 #include "support/temp_dir.h"
 
@@ -16,7 +17,9 @@ namespace {
 using nlohmann::json;
 using namespace testsupport;
 
-json Form(LONG paper, LONG dpi, LONG hres) { return {{"paprI", paper}, {"logX", dpi}, {"logY", dpi}, {"hres", hres}, {"hsize", 200}}; }
+json Form(LONG paper, LONG dpi, LONG hres) {
+    return WholeForm({{"paprI", paper}, {"logX", dpi}, {"logY", dpi}, {"hres", hres}, {"hsize", 200}});
+}
 
 // A4, Letter and a custom paper at 300 and 600 dpi; `change` edits the copy.
 json Record() {

@@ -11,6 +11,7 @@
 #include "export/ppd.h"
 #include "export/printer_description.h"
 #include "records/caps4_json.h"
+#include "support/json_form.h"
 
 namespace {
 
@@ -82,7 +83,7 @@ TEST(PpdText, KeywordsGiveTheCodesBackAndWhatMovesIsSaid) {
 TEST(PpdPrinter, TheFormsPixelsComeBackFromTheDescriptionAndAPageOfAnotherPaperIsLeftOut) {
     using nlohmann::json;
     auto form = [](LONG dpi, LONG physW, LONG physH, LONG offX, LONG offY, LONG hres, LONG vres) {
-        return json{{"logX", dpi}, {"logY", dpi}, {"physW", physW}, {"physH", physH}, {"offX", offX}, {"offY", offY}, {"hres", hres}, {"vres", vres}};
+        return testsupport::WholeForm({{"logX", dpi}, {"logY", dpi}, {"physW", physW}, {"physH", physH}, {"offX", offX}, {"offY", offY}, {"hres", hres}, {"vres", vres}});
     };
     const json a4At600 = form(600, 4958, 7016, 100, 101, 4758, 6814), a4At1200 = form(1200, 9916, 14033, 201, 199, 9515, 13634);
     const json document = {{"papers", {9, 1}}, {"paperNames", {"A4", "Letter"}},
