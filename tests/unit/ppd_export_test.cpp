@@ -28,6 +28,10 @@ TEST(PpdPoints, EverySizeAndPageValueComesBackThroughTheDriversTruncation) {
         {"a margin of 12 pt at 300 and 1200 dpi", {{300, 50}, {1200, 200}}},
         {"a page edge at 203 dpi and 600 dpi", {{203, 1679}, {600, 4963}}},
         {"nothing", {{600, 0}}},
+        {"an edge at 4800 dpi, 2400 dpi and in tenths", {{4800, 822}, {2400, 411}, {300, 51}, {254, 43}}},
+        // Truncation toward zero: -680 pixels is (-681, -680], 0 is (-1, 1).
+        {"an edge before the sheet", {{600, -680}, {300, -340}}},
+        {"an edge just before the sheet", {{600, 0}, {4800, -3}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -44,6 +48,15 @@ std::string Find(const std::string& text, const std::string& pattern) {
     return std::regex_search(text, m, std::regex(pattern)) ? m[1].str() : "";
 }
 
+// The four edges of a paper's printable area as the driver reads them back
+// at dpi from the PPD text: left, bottom, right, top, in pixels.
+std::vector<LONG> AreaAt(const std::string& text, const std::string& keyword, LONG dpi) {
+    std::smatch m;
+    const std::regex line("\\*ImageableArea " + keyword + "/[^:]*: \"(\\S+) (\\S+) (\\S+) (\\S+)\"");
+    if (!std::regex_search(text, m, line)) return {};
+    return {Driver(m[1], dpi), Driver(m[2], dpi), Driver(m[3], dpi), Driver(m[4], dpi)};
+}
+
 TEST(PpdText, KeywordsGiveTheCodesBackAndWhatMovesIsSaid) {
     PpdPrinter p;
     p.model = "KV Test";
@@ -51,7 +64,9 @@ TEST(PpdText, KeywordsGiveTheCodesBackAndWhatMovesIsSaid) {
     p.papers = {{9, L"A4", 2099, 2970, {a4At600}},
                 {256, L"A4", 1000, 1000, {}},                 // a custom paper named like a standard one
                 {257, L"Ratio 1:2 \u00e9\u4e00", 1000, 2000, {}},  // a colon, a Latin-1 and a foreign letter
-                {300, L"Gap", 500, 500, {}}};
+                {300, L"Gap", 500, 500, {}},
+                // Forms no one PPD value gives: a left edge of 100 pixels at 300 dpi and 300 at 600.
+                {5, L"Legal", 2159, 3556, {{300, 300, 2550, 4200, 100, 100, 2350, 4000}, {600, 600, 5100, 8400, 300, 200, 4600, 8000}}}};
     p.bins = {{15, L"Automatically Select"}, {256, L"Tray 1"}, {4, L"Manual Feed"}};
     p.resolutions = {{300, 300}, {600, 600}};
     p.defaultResolution = {600, 600};
@@ -76,7 +91,48 @@ TEST(PpdText, KeywordsGiveTheCodesBackAndWhatMovesIsSaid) {
     EXPECT_NE(text.find("*LandscapeOrientation: Minus90"), std::string::npos);
     EXPECT_NE(text.find("*DefaultResolution: 600dpi"), std::string::npos);
     EXPECT_EQ(text.find("*Duplex"), std::string::npos);
-    EXPECT_EQ(moved, std::vector<std::string>{"paper 300 comes back as 258"});
+    const std::string notKept = "paper 5: no number of points gives its printable area's left edge at every resolution (written inward)";
+    EXPECT_EQ(moved, (std::vector<std::string>{"paper 300 comes back as 258", notKept}));
+    EXPECT_NE(text.find("*% Not kept: " + notKept + "\n"), std::string::npos);
+    // Written inward: never more printable area than measured, at either resolution; the other edges exact.
+    EXPECT_EQ(AreaAt(text, "Legal", 600), (std::vector<LONG>{300, 200, 4900, 8200}));
+    const std::vector<LONG> at300 = AreaAt(text, "Legal", 300);
+    ASSERT_EQ(at300.size(), 4u);
+    EXPECT_GE(at300[0], 100);
+}
+
+// From the record through the description to the PPD text and back through
+// the driver's arithmetic: every form's pixels at every resolution, 4800 dpi
+// among them, and a printable area that reaches past the sheet (a landscape
+// postcard listed with the portrait one's area, 12 12 408 556 on 568 x 420 pt).
+TEST(PpdText, EveryFormComesBackAtEveryResolutionAndPastTheSheet) {
+    using nlohmann::json;
+    auto form = [](LONG dpi, LONG physW, LONG physH, LONG offX, LONG offY, LONG hres, LONG vres) {
+        return json{{"logX", dpi}, {"logY", dpi}, {"physW", physW}, {"physH", physH}, {"offX", offX}, {"offY", offY}, {"hres", hres}, {"vres", vres}};
+    };
+    // A4 of 595 x 842 pt with the area 14.4 8.64 580.6 833.36.
+    const json a4[] = {form(600, 4958, 7016, 120, 72, 4718, 6872), form(4800, 39666, 56133, 960, 576, 37746, 54981)};
+    const json postcard[] = {form(600, 4733, 3500, 100, -1133, 3300, 4533), form(4800, 37866, 28000, 800, -9066, 26400, 36266)};
+    const json document = {{"papers", {9, 81}}, {"paperNames", {"A4", "Postcard Rotated"}},
+                           {"paperSizes", {{{"width", 2099}, {"length", 2970}}, {{"width", 2003}, {"length", 1481}}}},
+                           {"resolutions", {{{"x", 600}, {"y", 600}}, {{"x", 4800}, {"y", 4800}}}},
+                           {"bins", {15}}, {"binNames", {"Auto"}}, {"forms", {a4[0], postcard[0], a4[1], postcard[1]}}};
+    QueryBuffers set{};
+    ASSERT_TRUE(vlibPRINT_Caps4FromJson(document.dump(), &set));
+    std::vector<std::string> moved;
+    const std::string text = vlibPRINT_PpdText(vlibPRINT_PpdPrinter(vlibPRINT_DescribePrinter(&set, nullptr, L"P"), "P"), &moved);
+    vlibPRINT_FreeQueryBuffers(&set);
+    for (int r = 0; r < 2; ++r)
+        for (const auto& [keyword, f] : {std::pair{"A4", a4[r]}, {"PostcardRotated", postcard[r]}}) {
+            SCOPED_TRACE(std::string(keyword) + " at " + f["logX"].dump());
+            const LONG dpi = f["logX"], physH = f["physH"], offX = f["offX"], offY = f["offY"];
+            const std::vector<LONG> edges = {offX, physH - offY - LONG(f["vres"]), offX + LONG(f["hres"]), physH - offY};
+            EXPECT_EQ(AreaAt(text, keyword, dpi), edges);
+            const std::string size = Find(text, std::string("\\*PaperDimension ") + keyword + "/[^:]*: \"(\\S+ \\S+)\"");
+            EXPECT_EQ(Driver(size, dpi), LONG(f["physW"])) << size;
+            EXPECT_EQ(Driver(size.substr(size.find(' ') + 1), dpi), physH) << size;
+        }
+    EXPECT_TRUE(moved.empty()) << moved.front();
 }
 
 TEST(PpdPrinter, TheFormsPixelsComeBackFromTheDescriptionAndAPageOfAnotherPaperIsLeftOut) {
