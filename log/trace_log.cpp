@@ -476,8 +476,13 @@ size_t FormatStamp(Stamp stamp, CHAR* head, size_t capacity) {
 // processes and named after the file's full path: 0 when free, else the tick
 // count at which its holder took it. It costs nothing while no other process
 // writes; a turn not given back within a second (its writer died inside a
-// line) is taken over.
+// line) is taken over. Any process of the session can write that word, and
+// one that keeps a fresh tick in it would hold every logger of the file for
+// ever: a line waits at most kTurnWaitMs for the turn, and a logger whose wait
+// ran out once only tries the turn from then on, and writes without it while
+// it is held.
 constexpr DWORD kTurnTakenOverAfterMs = 1000;
+constexpr DWORD kTurnWaitMs = 2000;
 
 template <class Ch>
 void MapTurn(LoggerOf<Ch>* log, const Ch* path) {
@@ -496,8 +501,14 @@ void MapTurn(LoggerOf<Ch>* log, const Ch* path) {
     log->turn = platform::MapSharedWord(name, &log->turnMapping);
 }
 
-LONG TakeTurn(volatile LONG* turn) {
+// The tick the turn was taken with, or 0 when the line goes without it (no
+// shared word, or a holder that does not give it back). Called under the
+// logger's lock, which guards turnGivenUp.
+template <class Log>
+LONG TakeTurn(Log* log) {
+    volatile LONG* turn = log->turn;
     if (!turn) return 0;
+    const DWORD start = ::GetTickCount();
     for (int tries = 0;; ++tries) {
         const DWORD now = ::GetTickCount() | 1;  // never 0, which means free
         const LONG holder = ::InterlockedCompareExchange(turn, static_cast<LONG>(now), 0);
@@ -507,6 +518,11 @@ LONG TakeTurn(volatile LONG* turn) {
         if (static_cast<LONG>(now - static_cast<DWORD>(holder)) > static_cast<LONG>(kTurnTakenOverAfterMs) &&
             ::InterlockedCompareExchange(turn, static_cast<LONG>(now), holder) == holder)
             return static_cast<LONG>(now);
+        if (log->turnGivenUp) return 0;
+        if (::GetTickCount() - start >= kTurnWaitMs) {
+            log->turnGivenUp = TRUE;
+            return 0;
+        }
         ::Sleep(tries < 64 ? 0 : 1);
     }
 }
@@ -542,7 +558,15 @@ void EmitLine(Log* log, Stamp stamp, const CHAR* message, size_t length) {
                 if (message[i] == '\n') *at++ = '\r';
                 *at++ = message[i];
             }
-            const LONG turn = TakeTurn(log->turn);
+            const BOOL waitedBefore = !log->turnGivenUp;
+            const LONG turn = TakeTurn(log);
+            if (waitedBefore && log->turnGivenUp) {
+                CHAR notice[160];  // once per logger, with the line's own stamp
+                const int noticeLength =
+                    _snprintf(notice, sizeof(notice), "%.*sTraceLog => the file's turn was held for %lu ms, writing without it\r\n",
+                              static_cast<int>(headLength), head, static_cast<unsigned long>(kTurnWaitMs));
+                if (noticeLength > 0) platform::AppendBytes(log->file, notice, static_cast<DWORD>(noticeLength));
+            }
             platform::AppendBytes(log->file, line.data(), static_cast<DWORD>(at - line.data()));
             GiveBackTurn(log->turn, turn);
         }

@@ -13,6 +13,7 @@ struct TraceLog {
     CRITICAL_SECTION lock; // held for the whole of one line
     volatile LONG* turn;   // taken by one writer of the file at a time, across processes; null: none
     HANDLE turnMapping;    // keeps the turn's shared memory named
+    BOOL turnGivenUp;      // a holder kept the turn past a line's wait: no line waits for it again
 };
 
 struct TraceLogA {
@@ -23,6 +24,7 @@ struct TraceLogA {
     CRITICAL_SECTION lock;
     volatile LONG* turn;
     HANDLE turnMapping;
+    BOOL turnGivenUp;
 };
 
 // Process-wide loggers: the client's and the printing library's. Both start

@@ -50,7 +50,7 @@ const ShellApi& RealShell() {
 const KernelApi& RealKernel() {
     static const KernelApi api = {
         ::CreateEventW, ::SetEvent, ::ResetEvent, ::WaitForSingleObject, ::WaitForMultipleObjects,
-        ::CreateThread, ::Sleep,    ::CloseHandle,
+        ::CreateThread, ::Sleep,    ::CloseHandle,     ::SleepConditionVariableCS, ::WakeAllConditionVariable,
     };
     return api;
 }

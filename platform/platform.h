@@ -73,7 +73,8 @@ struct ShellApi {
     decltype(&::CommandLineToArgvW) CommandLineToArgvW;
 };
 
-// Events, threads and waits of the change-notification thread.
+// Events, threads and waits of the change-notification thread, and the
+// condition on which a stop or a removal waits for a callback to return.
 struct KernelApi {
     decltype(&::CreateEventW) CreateEventW;
     decltype(&::SetEvent) SetEvent;
@@ -83,6 +84,8 @@ struct KernelApi {
     decltype(&::CreateThread) CreateThread;
     decltype(&::Sleep) Sleep;
     decltype(&::CloseHandle) CloseHandle;
+    decltype(&::SleepConditionVariableCS) SleepConditionVariableCS;
+    decltype(&::WakeAllConditionVariable) WakeAllConditionVariable;
 };
 
 // The cache file of the capability record.

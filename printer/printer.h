@@ -87,15 +87,24 @@ public:
     // Change notification. Callbacks are called on the notification thread
     // with no lock of the object held: a callback may register, remove, stop
     // or destroy the object. A registration number (from 1, never reused),
-    // or 0 without a callback; it is called from the next change on.
+    // or 0 without a callback or once the numbers are used up; it is called
+    // from the next change on.
+    //
+    // A callback must not wait for the thread that stops its object or removes
+    // its registration: on any other thread than a notification thread, the
+    // stop, the removal and the destructor return only once no callback of
+    // the object (of the registration) is running, however long that takes.
+    // On a notification thread (a callback working on another printer object)
+    // they wait at most 5 s and trace that they gave up; on the object's own
+    // notification thread they do not wait for the callback that called them.
     DWORD RegisterForPrinterNotify(DWORD dwUser, PFN_PRINTER_NOTIFY pfnNotify, LPVOID pContext);
     // TRUE when the registration was removed. Once it returns no call of it
-    // starts; a call already under way is waited for (at most 5 s, and not
-    // from this object's own callbacks).
+    // starts, and the call of it that was under way has returned.
     BOOL UnregisterForPrinterNotify(DWORD dwId);
     // Start and stop the notification thread; failures are traced and leave
-    // the object idle. Once the stop returns no callback starts; the thread
-    // is waited for at most 5 s, and not at all from one of its callbacks.
+    // the object idle. Once the stop returns no callback starts or runs; the
+    // thread's own end is waited for at most 5 s more, and a thread that has
+    // not ended by then keeps its printer handle (the next start opens one).
     void StartPrinterNotifyThread();
     void StopPrinterNotifyThread();
 
@@ -142,6 +151,8 @@ public:
     PWORD pJobFields;
     std::list<boost::shared_ptr<_PRINTER_CHANGE>> lstChanges;  // guarded by csNotify
     _NOTIFY_RUN* pNotifyRun;  // the running thread's state, null when none; guarded by csNotify
+    _NOTIFY_RUN* pLateRuns;   // stopped threads not yet seen to end, linked; guarded by csNotify
+    DWORD dwNotifyError;      // the system error of the last start's failed step, 0 after a start that ran
 
     // Local print options, read at construction; the query and the cache do
     // not use them.
@@ -161,6 +172,10 @@ private:
     // notification.
     void SetUpNotification();
     void TearDownNotification();
+    // Waits for the callbacks still running on stopped threads; lets go of
+    // the stopped threads that have ended.
+    void WaitForLateCallbacks();
+    void PruneLateRuns();
 
     // Local options: the four values below one Printers key, and the
     // query-time lookup of one value (per machine, then per user).

@@ -93,24 +93,28 @@ constexpr DWORD kRetryWaitMs = 1000;
 // reaches the object only through pPrinter and only under cs. A stop (also the
 // destructor's) clears pPrinter under cs: from then on the thread touches
 // nothing of the object, traces nothing, calls no callback and ends at its next
-// look, whether or not the stop waited for it. The stop waits for the thread
-// at most 5 s, so that a callback already under way has returned when it
-// returns, and not at all on the thread itself. A thread that outlives that
-// wait keeps its handles: closing a handle a live thread waits on would let it
-// wait on whatever object gets that handle value next.
-// A call under way is marked in dwCalling (its registration number), with
-// hCallDone reset until it returns: a removal on another thread waits for it,
-// at most 5 s.
+// look. Every call is numbered; a stop or a removal waits, on cs's condition,
+// until the call it saw under way has returned (not for a later one, whose
+// callback may be waiting for the thread that waits), then for the thread's
+// end at most 5 s. A thread that outlives that wait keeps its change handle
+// and its printer handle and closes them itself, in that order, when it ends:
+// closing a handle a live thread waits on would let it wait on whatever
+// object gets that handle value next.
 struct _NOTIFY_RUN {
     volatile LONG refs;
-    CRITICAL_SECTION cs;      // guards pPrinter; taken before csNotify, never after
-    CPrinter* pPrinter;       // null once the object has let go
+    CRITICAL_SECTION cs;           // guards pPrinter and dwDoneSeq; taken before csNotify, never after
+    CONDITION_VARIABLE callDone;   // on cs: woken whenever a call returns
+    CPrinter* pPrinter;            // null once the object has let go
     HANDLE hThread;
-    HANDLE hChange;           // from FindFirstPrinterChangeNotification
-    HANDLE hWake;             // this thread's own stop event: no start of another object resets it
-    HANDLE hShared;           // this thread's own handle to the named stop event, or null
-    HANDLE hCallDone;         // manual reset; signalled while no call is under way
-    volatile LONG dwCalling;  // the registration whose callback is under way, 0 when none
+    HANDLE hChange;                // from FindFirstPrinterChangeNotification
+    HANDLE hPrinter;               // the printer of hChange once the object has left it to a late thread
+    HANDLE hWake;                  // this thread's own stop event: no start of another object resets it
+    HANDLE hShared;                // this thread's own handle to the named stop event, or null
+    volatile LONG dwCalling;       // the registration whose callback is under way, 0 when none
+    DWORD dwCallSeq;               // the number of the call under way or last begun (under cs and csNotify)
+    DWORD dwDoneSeq;               // the number of the last call that returned
+    volatile LONG ended;           // the thread has let go of the block
+    _NOTIFY_RUN* pNextLate;        // the object's next late thread (pLateRuns)
 };
 
 namespace {
@@ -171,11 +175,12 @@ void ReleaseRun(_NOTIFY_RUN* run, TraceLog* log) {
             TraceLogWrite(log, 0, L"CPrinter::StopPrinterNotifyThread => failed to close notify handle\n");
         }
     }
+    if (run->hPrinter) vlibPRINT_ClosePrinterGuarded(run->hPrinter);  // after its change handle
     if (run->hThread) {
         TraceLogWrite(log, 0, L"CPrinter::StopPrinterNotifyThread => closing notify thread handle\n");
         platform::kernel.CloseHandle(run->hThread);
     }
-    for (HANDLE event : {run->hWake, run->hShared, run->hCallDone})
+    for (HANDLE event : {run->hWake, run->hShared})
         if (event) platform::kernel.CloseHandle(event);
     ::DeleteCriticalSection(&run->cs);
     platform::HeapFreeBlock(run);
@@ -206,8 +211,12 @@ class CallMark {
 public:
     explicit CallMark(_NOTIFY_RUN* run) : run_(run) {}
     ~CallMark() {
-        ::InterlockedExchange(&run_->dwCalling, 0);
-        platform::kernel.SetEvent(run_->hCallDone);
+        {
+            NotifyLock lock(run_->cs);
+            ::InterlockedExchange(&run_->dwCalling, 0);
+            run_->dwDoneSeq = run_->dwCallSeq;
+        }
+        platform::kernel.WakeAllConditionVariable(&run_->callDone);
     }
     CallMark(const CallMark&) = delete;
     CallMark& operator=(const CallMark&) = delete;
@@ -215,6 +224,32 @@ public:
 private:
     _NOTIFY_RUN* run_;
 };
+
+// Waits until the call numbered seq has returned (a thread's calls return in
+// order), at most ms; false when the time ran out first.
+bool WaitForCall(_NOTIFY_RUN* run, DWORD seq, DWORD ms) {
+    NotifyLock lock(run->cs);
+    const DWORD start = ::GetTickCount();
+    while (static_cast<LONG>(run->dwDoneSeq - seq) < 0) {
+        const DWORD waited = ::GetTickCount() - start;
+        if (ms != INFINITE && waited >= ms) return false;
+        if (!platform::kernel.SleepConditionVariableCS(&run->callDone, &run->cs, ms == INFINITE ? INFINITE : ms - waited) &&
+            ms != INFINITE)
+            return false;
+    }
+    return true;
+}
+
+// The call under way now (none begins once pPrinter is null).
+DWORD CallUnderWay(_NOTIFY_RUN* run) {
+    NotifyLock lock(run->cs);
+    return run->dwCallSeq;
+}
+
+// How long a stop or a removal waits for a callback: on a notification
+// thread a callback of another object may be waiting for this one, and the
+// bound breaks that cycle.
+DWORD CallbackWaitMs() { return t_run ? kStopWaitMs : INFINITE; }
 
 // Tells the registrations of one change, in registration order, each from a
 // copy taken under csNotify and called outside it. The stop and the removal
@@ -238,7 +273,7 @@ bool Deliver(_NOTIFY_RUN* run, const WCHAR* text, DWORD field) {
             last = (*next)->dwId, notify = (*next)->pfnNotify, context = (*next)->pContext;
             printer->lstChanges.push_back(boost::make_shared<_PRINTER_CHANGE>(_PRINTER_CHANGE{text, field}));
             if (printer->lstChanges.size() > kMaxPrinterChanges) printer->lstChanges.pop_front();
-            platform::kernel.ResetEvent(run->hCallDone);
+            ++run->dwCallSeq;
             ::InterlockedExchange(&run->dwCalling, static_cast<LONG>(last));
         }
         CallMark mark(run);
@@ -359,6 +394,7 @@ DWORD WINAPI PrinterNotifyThread(LPVOID pRun) {
         if (!SayError(run, ::GetLastError(), L"PrinterNotifyThread => wait failed?\n")) break;
         platform::kernel.Sleep(kRetryWaitMs);
     }
+    ::InterlockedExchange(&run->ended, 1);
     ReleaseRun(run, nullptr);
     return 0;
 }
@@ -374,6 +410,8 @@ void CPrinter::SetUpNotification() {
     hNotify = INVALID_HANDLE_VALUE;
     dwNotifyThreadId = 0;
     pNotifyRun = nullptr;
+    pLateRuns = nullptr;
+    dwNotifyError = 0;
 
     WCHAR name[MAX_PATH];
     StopEventName(dwNotifyId, name);
@@ -396,6 +434,10 @@ void CPrinter::TearDownNotification() {
     // A thread that outlives the stop's wait (or whose callback is destroying
     // this object) touches nothing of the object from here on.
     StopPrinterNotifyThread();
+    while (_NOTIFY_RUN* late = pLateRuns) {  // no callback of theirs runs any more (but on a notify thread)
+        pLateRuns = late->pNextLate;
+        ReleaseRun(late, pLog);
+    }
     if (hNotify != INVALID_HANDLE_VALUE) {  // left by a start whose thread could not be created
         platform::spooler.FindClosePrinterChangeNotification(hNotify);
         hNotify = INVALID_HANDLE_VALUE;
@@ -432,6 +474,13 @@ DWORD CPrinter::RegisterForPrinterNotify(DWORD dwUser, PFN_PRINTER_NOTIFY pfnNot
         return 0;
     }
     NotifyLock lock(csNotify);
+    // The numbers do not wrap: a second registration 1 (or one numbered 0)
+    // would be removed in place of the first, or never told.
+    if (dwLastNotifyId == MAXDWORD) {
+        TraceLogWrite(pLog, 0, L"CPrinter::RegisterForPrinterNotify => no registration ID left\n");
+        platform::HeapFreeBlock(registration);
+        return 0;
+    }
     try {
         vecNotify.push_back(registration);
     } catch (...) {
@@ -445,9 +494,22 @@ DWORD CPrinter::RegisterForPrinterNotify(DWORD dwUser, PFN_PRINTER_NOTIFY pfnNot
 
 BOOL CPrinter::UnregisterForPrinterNotify(DWORD dwId) {
     TraceLogWrite(pLog, 0, L"CPrinter::UnregisterForPrinterNotify =>\n");
-    _NOTIFY_RUN* calling = nullptr;
+    // Its callback may have been taken for a call just now, by the running
+    // thread or by one that outlived its stop: the calls seen under way, each
+    // waited for by its number, unless it is this thread's own. More threads
+    // inside one callback than kSeen take stops on notify threads that gave up
+    // waiting, again and again; the others are then traced and not waited for.
+    constexpr size_t kSeen = 4;
+    struct Seen {
+        _NOTIFY_RUN* run;
+        DWORD seq;
+    } seen[kSeen] = {};
+    size_t count = 0;
+    bool more = false;
+    TraceLog* log = nullptr;  // the object may be gone once the wait is over
     {
         NotifyLock lock(csNotify);
+        log = pLog;
         if (dwId == 0 || dwId > dwLastNotifyId) {
             TraceLogWrite(pLog, 0, L"CPrinter::UnregisterForPrinterNotify => notify ID out of range\n");
             return FALSE;
@@ -461,18 +523,22 @@ BOOL CPrinter::UnregisterForPrinterNotify(DWORD dwId) {
         TraceLogWrite(pLog, 0, L"CPrinter::UnregisterForPrinterNotify => found ID, removing\n");
         platform::HeapFreeBlock(*found);
         vecNotify.erase(found);
-        // Its callback may have been taken for a call just now: wait for that
-        // call, unless this is that call's own thread.
-        if (pNotifyRun && pNotifyRun != t_run && static_cast<DWORD>(pNotifyRun->dwCalling) == dwId) {
-            calling = pNotifyRun;
-            ::InterlockedIncrement(&calling->refs);
+        for (_NOTIFY_RUN* run = pNotifyRun ? pNotifyRun : pLateRuns; run;
+             run = run == pNotifyRun ? pLateRuns : run->pNextLate) {
+            if (run == t_run || static_cast<DWORD>(run->dwCalling) != dwId) continue;
+            if (count == kSeen) {
+                more = true;
+                break;
+            }
+            ::InterlockedIncrement(&run->refs);
+            seen[count++] = {run, run->dwCallSeq};
         }
     }
-    if (calling) {
-        // Signalled once no call is under way; should the thread begin the
-        // next call first, this waits for that one too (at most 5 s all the same).
-        platform::kernel.WaitForSingleObject(calling->hCallDone, kStopWaitMs);
-        ReleaseRun(calling, pLog);
+    if (more) TraceLogWrite(log, 0, L"CPrinter::UnregisterForPrinterNotify => too many threads in the callback, waiting for 4\n");
+    for (size_t i = 0; i < count; ++i) {
+        if (!WaitForCall(seen[i].run, seen[i].seq, CallbackWaitMs()))
+            TraceLogWrite(log, 0, L"CPrinter::UnregisterForPrinterNotify => callback still running after 5000 ms, not waiting for it\n");
+        ReleaseRun(seen[i].run, nullptr);
     }
     return TRUE;
 }
@@ -491,11 +557,14 @@ void CPrinter::StartPrinterNotifyThread() {
                       L"CPrinter::StartPrinterNotifyThread => already have a notification going, no more allowed\n");
         return;
     }
-    if (!hNotifyPrinter) {
+    PruneLateRuns();
+    dwNotifyError = 0;
+    if (!hNotifyPrinter) {  // also after a stop that left the printer handle to its thread
         TraceLogWrite(pLog, 0, L"CPrinter::StartPrinterNotifyThread => opening printer handle\n");
         hNotifyPrinter = vlibPRINT_OpenPrinterGuarded(strPrinterName.c_str(), nullptr);
         if (!hNotifyPrinter) {
-            TraceLogError(pLog, 0, ::GetLastError());
+            dwNotifyError = ::GetLastError();
+            TraceLogError(pLog, 0, dwNotifyError);
             TraceLogWrite(pLog, 0, L"CPrinter::StartPrinterNotifyThread => failed to open printer handle\n");
             return;
         }
@@ -531,10 +600,12 @@ void CPrinter::StartPrinterNotifyThread() {
     notifyOptions = {2, 0, 2, pNotifyTypes};
 
     TraceLogWrite(pLog, 0, L"CPrinter::StartPrinterNotifyThread => getting notify handle\n");
+    ::SetLastError(ERROR_SUCCESS);  // a spooler without the function may fail without saying why
     hNotify = platform::spooler.FindFirstPrinterChangeNotification(hNotifyPrinter, 0, 0, &notifyOptions);
     if (!hNotify || hNotify == INVALID_HANDLE_VALUE) {
+        dwNotifyError = ::GetLastError();
         hNotify = INVALID_HANDLE_VALUE;
-        TraceLogError(pLog, 0, ::GetLastError());
+        TraceLogError(pLog, 0, dwNotifyError);
         TraceLogWrite(pLog, 0, L"CPrinter::StartPrinterNotifyThread => failed to get notify handle\n");
         return;
     }
@@ -543,13 +614,14 @@ void CPrinter::StartPrinterNotifyThread() {
     // destructor closes it.
     auto* run = platform::HeapAllocZeroAs<_NOTIFY_RUN>(sizeof(_NOTIFY_RUN));
     if (!run) {
+        dwNotifyError = ERROR_NOT_ENOUGH_MEMORY;
         TraceLogWrite(pLog, 0, L"CPrinter::StartPrinterNotifyThread => couldn't allocate memory for the notify thread\n");
         return;
     }
     ::InitializeCriticalSection(&run->cs);
     run->refs = 1;
     run->hWake = platform::kernel.CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    run->hCallDone = platform::kernel.CreateEventW(nullptr, TRUE, TRUE, nullptr);
+    ::InitializeConditionVariable(&run->callDone);
     if (hStopEvent) {
         WCHAR name[MAX_PATH];
         StopEventName(dwNotifyId, name);
@@ -559,14 +631,15 @@ void CPrinter::StartPrinterNotifyThread() {
         // object's stop: every thread also ends at its own event.
         platform::kernel.ResetEvent(hStopEvent);
     }
-    if (run->hWake && run->hCallDone) {
+    if (run->hWake) {
         run->pPrinter = this;
         run->hChange = hNotify;
         run->refs = 2;
         run->hThread = platform::kernel.CreateThread(nullptr, 0, PrinterNotifyThread, run, 0, &dwNotifyThreadId);
     }
     if (!run->hThread) {
-        TraceLogError(pLog, 0, ::GetLastError());
+        dwNotifyError = ::GetLastError();
+        TraceLogError(pLog, 0, dwNotifyError);
         TraceLogWrite(pLog, 0, L"CPrinter::StartPrinterNotifyThread => failed to create thread\n");
         run->hChange = nullptr;
         run->refs = 1;
@@ -589,32 +662,87 @@ void CPrinter::StopPrinterNotifyThread() {
         run = pNotifyRun;
         if (run) ::InterlockedIncrement(&run->refs);
     }
+    WaitForLateCallbacks();
     if (!run) {
         TraceLogWrite(pLog, 0, L"CPrinter::StopPrinterNotifyThread => already stopped?\n");
         return;
     }
+    DWORD seq = 0;
     {
         NotifyLock lock(run->cs);
         run->pPrinter = nullptr;  // no callback starts from here on
+        seq = run->dwCallSeq;
     }
     bNotifyRunning = FALSE;
     platform::kernel.SetEvent(run->hWake);
     if (hStopEvent) platform::kernel.SetEvent(hStopEvent);  // every thread of this notify id ends
+    bool ended = false;
     if (run == t_run) {
         TraceLogWrite(pLog, 0, L"CPrinter::StopPrinterNotifyThread => called from the notify thread, not waiting for it\n");
-    } else if (platform::kernel.WaitForSingleObject(run->hThread, kStopWaitMs) != WAIT_OBJECT_0) {
-        // Still inside a callback, say: it keeps its handles and closes them
-        // itself when it ends.
-        TraceLogWrite(pLog, 0, L"CPrinter::StopPrinterNotifyThread => notify thread has not ended, keeping its handles\n");
+    } else {
+        // On a notification thread the 5 s for the thread's end are also all
+        // the callback gets.
+        if (!t_run) WaitForCall(run, seq, INFINITE);
+        ended = platform::kernel.WaitForSingleObject(run->hThread, kStopWaitMs) == WAIT_OBJECT_0;
+        if (!ended)
+            TraceLogWrite(pLog, 0, L"CPrinter::StopPrinterNotifyThread => notify thread has not ended, keeping its handles\n");
     }
     bool mine = false;
     {
         NotifyLock lock(csNotify);
         if (pNotifyRun == run) {
             pNotifyRun = nullptr, hNotify = INVALID_HANDLE_VALUE, hNotifyThread = nullptr;  // the thread's, closed with its state
-            mine = true;
+            if (ended) {
+                mine = true;
+            } else {
+                // The late thread closes the printer after its change handle;
+                // the object's hold moves to the list of late threads.
+                run->hPrinter = hNotifyPrinter, hNotifyPrinter = nullptr;
+                run->pNextLate = pLateRuns, pLateRuns = run;
+            }
         }
     }
     if (mine) ReleaseRun(run, pLog);  // the object's hold
     ReleaseRun(run, pLog);
+    PruneLateRuns();
+}
+
+void CPrinter::WaitForLateCallbacks() {
+    constexpr size_t kSeen = 4;  // as in the removal
+    _NOTIFY_RUN* seen[kSeen] = {};
+    size_t count = 0;
+    {
+        NotifyLock lock(csNotify);
+        for (_NOTIFY_RUN* late = pLateRuns; late && count < kSeen; late = late->pNextLate) {
+            if (late == t_run || late->dwCalling == 0) continue;
+            ::InterlockedIncrement(&late->refs);
+            seen[count++] = late;
+        }
+    }
+    for (size_t i = 0; i < count; ++i) {
+        if (!WaitForCall(seen[i], CallUnderWay(seen[i]), CallbackWaitMs()))
+            TraceLogWrite(pLog, 0, L"CPrinter::StopPrinterNotifyThread => callback of a stopped thread still running after 5000 ms, not waiting for it\n");
+        ReleaseRun(seen[i], pLog);
+    }
+}
+
+void CPrinter::PruneLateRuns() {
+    _NOTIFY_RUN* ended = nullptr;
+    {
+        NotifyLock lock(csNotify);
+        for (_NOTIFY_RUN** at = &pLateRuns; *at;) {
+            _NOTIFY_RUN* late = *at;
+            if (late->ended) {
+                *at = late->pNextLate;
+                late->pNextLate = ended, ended = late;
+            } else {
+                at = &late->pNextLate;
+            }
+        }
+    }
+    while (ended) {
+        _NOTIFY_RUN* next = ended->pNextLate;
+        ReleaseRun(ended, pLog);
+        ended = next;
+    }
 }

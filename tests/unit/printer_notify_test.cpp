@@ -36,19 +36,28 @@ PRINTER_NOTIFY_INFO_DATA Entry(WORD type, WORD field, const WCHAR* text = nullpt
 }
 
 const Answer kComment = {{Entry(PRINTER_NOTIFY_TYPE, PRINTER_NOTIFY_FIELD_COMMENT, L"Second floor")}};
+// Every printer object lives on pages of its own, decommitted when it is
+// destroyed: whatever reads it afterwards faults.
+struct Decommit { void operator()(CPrinter* p) const { p->~CPrinter(), ::VirtualFree(p, sizeof(CPrinter), MEM_DECOMMIT); } };
+using Printer = std::unique_ptr<CPrinter, Decommit>;
+
 const Answer kTwo = {{Entry(PRINTER_NOTIFY_TYPE, 5, L"A"), Entry(PRINTER_NOTIFY_TYPE, 6, L"B")}};  // comment, location
 
 class PrinterNotify : public testing::Test {
 protected:
     static inline PrinterNotify* self = nullptr;
     static inline thread_local bool consumed = false;  // this thread's last wait took a change
+    static inline thread_local intptr_t calling = 0;   // the context of this thread's callback
     Env env;
     std::recursive_mutex lock;                 // what follows
     std::atomic<int> open = 0, slept = 0;      // handles and information given out and not given back; ms of pauses asked (not made)
-    std::atomic<bool> failWait = false, timeOut = false, noThread = false, noNotification = false;  // the next such call fails
+    std::atomic<bool> failWait = false, timeOut = false, noThread = false;  // the next such call fails
     std::atomic<bool> flood = false;           // every fetch answers a comment change and the change handle stays signalled
+    std::atomic<DWORD> refuse = 0;             // the error FindFirstPrinterChangeNotification fails with, 0: none
     std::atomic<HANDLE> change = nullptr;      // the newest change handle
     std::function<void()> beforeWait, act;     // run once by the next wait; run by every callback before it records
+    std::function<void()> afterWake;           // run once, outside the lock, by the next wait on a callback's return
+    std::vector<DWORD> bounds;                 // the time-out of every wait for a callback or a thread
     std::string told;                          // "context/field text; " per call
     std::deque<Answer> answers;                // still to be fetched
     std::vector<DWORD> fetchFlags;             // the options flags of each fetch
@@ -69,15 +78,17 @@ protected:
         for (HANDLE h : {settled, entered, release}) ::CloseHandle(h);
     }
     void TearDown() override { EXPECT_TRUE(Joined() && open == 0 && env.fake.OpenPrinterHandles() == 0 && heap->Live() == 0); }
-    std::unique_ptr<CPrinter> Make(DWORD id = 7) { return std::make_unique<CPrinter>(env.trace.log(), L"P", 1, id); }
+    Printer Make(DWORD id = 7, bool logged = true) {
+        return Printer(new (::VirtualAlloc(nullptr, sizeof(CPrinter), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE)) CPrinter(logged ? env.trace.log() : nullptr, L"P", 1, id));
+    }
     // Queues the answers and signals the newest change handle; unless told
     // not to, waits until the thread has taken the signal and waits again.
-    bool Send(const std::vector<Answer>& more, bool settle = true) {
+    bool Send(const std::vector<Answer>& more, bool settle = true, HANDLE to = nullptr) {
         {
             std::lock_guard<std::recursive_mutex> hold(lock);
             answers.insert(answers.end(), more.begin(), more.end());
         }
-        if (!::ResetEvent(settled) || !::SetEvent(change)) return false;
+        if (!::ResetEvent(settled) || !::SetEvent(to ? to : change.load())) return false;
         return !settle || ::WaitForSingleObject(settled, 10000) == WAIT_OBJECT_0;
     }
     bool Joined() {  // every thread started has ended
@@ -88,6 +99,7 @@ protected:
         return told;
     }
     static void WINAPI Record(LPVOID context, LPCWSTR text, DWORD field) {
+        calling = intptr_t(context);
         if (self->act) self->act();
         std::lock_guard<std::recursive_mutex> hold(self->lock);
         self->told += std::to_string(intptr_t(context)) + "/" + std::to_string(field) + " " + testsupport::Narrow(text) + "; ";
@@ -104,8 +116,7 @@ protected:
                 EXPECT_TRUE(asked->pTypes[t].Type == t && asked->pTypes[t].Count == (t ? kJobNotifyFields : kPrinterNotifyFields));
                 for (WORD f = 0; f < asked->pTypes[t].Count; ++f) EXPECT_EQ(asked->pTypes[t].pFields[f], f) << t;
             }
-            ::SetLastError(ERROR_NOT_SUPPORTED);
-            if (self->noNotification) return INVALID_HANDLE_VALUE;
+            if (self->refuse) return ::SetLastError(self->refuse), INVALID_HANDLE_VALUE;
             ++self->open;
             return self->change = ::CreateEventW(nullptr, self->flood, self->flood, nullptr);
         };
@@ -132,6 +143,7 @@ protected:
             return TRUE;
         };
         api.FindClosePrinterChangeNotification = [](HANDLE change) -> BOOL {
+            EXPECT_GT(self->env.fake.OpenPrinterHandles(), 0) << "a change handle outlived its printer handle";
             --self->open;
             return ::CloseHandle(change);
         };
@@ -164,18 +176,33 @@ protected:
             consumed = result == WAIT_OBJECT_0 + 1;
             return result;
         };
+        // A scripted time-out ends the next wait that has one, at once.
         api.WaitForSingleObject = [](HANDLE h, DWORD ms) {
-            RunOnce();
-            return self->timeOut.exchange(false) ? DWORD(WAIT_TIMEOUT) : ::WaitForSingleObject(h, ms);
+            return TimedOut(ms) ? DWORD(WAIT_TIMEOUT) : ::WaitForSingleObject(h, ms);
+        };
+        api.SleepConditionVariableCS = [](PCONDITION_VARIABLE condition, PCRITICAL_SECTION cs, DWORD ms) {
+            if (TimedOut(ms)) return ::SetLastError(ERROR_TIMEOUT), FALSE;
+            const BOOL woken = ::SleepConditionVariableCS(condition, cs, ms);
+            if (std::function<void()> run = Take(self->afterWake)) ::LeaveCriticalSection(cs), run(), ::EnterCriticalSection(cs);
+            return woken;
         };
         api.Sleep = [](DWORD ms) { self->slept += ms; };
         return api;
     }
+    static std::function<void()> Take(std::function<void()>& hook) {
+        std::lock_guard<std::recursive_mutex> hold(self->lock);
+        return std::exchange(hook, nullptr);
+    }
     static void RunOnce() {
-        std::unique_lock<std::recursive_mutex> hold(self->lock);
-        std::function<void()> run = std::exchange(self->beforeWait, nullptr);
-        hold.unlock();
-        if (run) run();
+        if (std::function<void()> run = Take(self->beforeWait)) run();
+    }
+    // Runs beforeWait, notes the bound; true when a scripted time-out ends this
+    // wait at once (only a wait with a bound can time out).
+    static bool TimedOut(DWORD ms) {
+        RunOnce();
+        std::lock_guard<std::recursive_mutex> hold(self->lock);
+        self->bounds.push_back(ms);
+        return ms != INFINITE && self->timeOut.exchange(false);
     }
 };
 
@@ -215,12 +242,14 @@ TEST_F(PrinterNotify, RegistrationsDeliveryAndAnswers) {
     const std::string t = "PrinterNotifyThread => ";
     for (const char* once : {"16", "JOB_NOTIFY_FIELD_DEVMODE", "8; Lab"}) EXPECT_EQ(CountOf(lines, t + once), 1) << once;
     EXPECT_TRUE(Has(env.trace, {t + "Printer server name changed", t + "freeing notification info"}));  // no value traced
+    p->dwLastNotifyId = MAXDWORD - 1;  // the numbers do not wrap round to 0 or to 1
+    for (DWORD id : {MAXDWORD, 0u, 0u}) EXPECT_EQ(p->RegisterForPrinterNotify(0, Record, nullptr), id);
 }
 
 // A callback stops, destroys or leaves its object: the call returns at once,
 // and nothing more is delivered (leaving: to it).
 TEST_F(PrinterNotify, CallbackStopsDestroysOrUnregisters) {
-    std::unique_ptr<CPrinter> p;
+    Printer p;
     const std::string comment = "/5 Printer comment changed; ", location = "/6 Printer location changed; ";
     for (const auto& [action, goesOn, expected] : std::vector<std::tuple<std::function<void()>, bool, std::string>>{
              {[&] { p->StopPrinterNotifyThread(); }, false, "1" + comment},
@@ -238,29 +267,69 @@ TEST_F(PrinterNotify, CallbackStopsDestroysOrUnregisters) {
     EXPECT_EQ(CountOf(env.trace.Lines(), "CPrinter::StopPrinterNotifyThread => called from the notify thread, not waiting for it"), 2);
 }
 
-// A removal waits for a call of its registration that has begun. A stop that
-// gives up waiting for a slow call: the rest of that change is not delivered,
-// and the thread closes its handles once the call returns.
-TEST_F(PrinterNotify, NothingStartsAfterStopOrRemovalReturns) {
+// Off the notify threads a removal waits for the call of its registration
+// under way however long it takes, and not for the next call (whose callback
+// may be waiting for the remover); a stop waits for the callback, then at
+// most 5 s for the thread. A thread that outlived that wait keeps its printer
+// handle: the next start opens one of its own.
+TEST_F(PrinterNotify, StopAndRemovalWaitForTheCallsTheySaw) {
     auto p = Make();
     act = [this] { Gate(); };
-    p->RegisterForPrinterNotify(0, Record, LPVOID(1));
+    for (intptr_t context : {1, 2}) p->RegisterForPrinterNotify(0, Record, LPVOID(context));
     p->StartPrinterNotifyThread();
     Send({kComment}, false);
     ASSERT_EQ(::WaitForSingleObject(entered, 10000), WAIT_OBJECT_0);
-    beforeWait = [this] { ::SetEvent(release); };  // the call returns while the removal waits
+    timeOut = true;                                                  // for the stop's wait for the thread
+    beforeWait = [this] { ::SetEvent(release); };                    // 1 returns while the removal waits,
+    afterWake = [this] { ::WaitForSingleObject(entered, 10000); };  // and 2 is called before it looks again
     EXPECT_TRUE(p->UnregisterForPrinterNotify(1));
     EXPECT_EQ(Told(), "1/5 Printer comment changed; ");
-    ASSERT_EQ(::WaitForSingleObject(settled, 10000), WAIT_OBJECT_0);
-    p->RegisterForPrinterNotify(0, Record, LPVOID(2));
-    Send({kTwo}, false);
-    ASSERT_EQ(::WaitForSingleObject(entered, 10000), WAIT_OBJECT_0);
-    timeOut = true;
+    beforeWait = [this] { ::SetEvent(release); };
     p->StopPrinterNotifyThread();
-    ::SetEvent(release);
-    ASSERT_TRUE(Joined());
     EXPECT_EQ(Told(), "1/5 Printer comment changed; 2/5 Printer comment changed; ");
+    EXPECT_EQ(bounds, (std::vector<DWORD>{INFINITE, INFINITE, 5000}));
+    const int opened = env.fake.Count(fake::Op::OpenPrinter);
+    p->StartPrinterNotifyThread();
+    EXPECT_EQ(env.fake.Count(fake::Op::OpenPrinter), opened + 1);
+}
+
+// On a notify thread (B's callback) the stop and the destructor of A wait at
+// most 5 s: A's thread, inside A's callback, outlives them. A removal from
+// another thread still waits for that call, and reads nothing of A after it
+// (the callback destroyed A); once A is destroyed by B, its late thread writes
+// no line.
+TEST_F(PrinterNotify, ALateThreadOfANotifyThreadsStop) {
+    Printer a, b = Make(4, false);
+    bool destroy = false;
+    size_t lines = 0;
+    act = [&] {
+        if (calling == 1) return Gate(), destroy ? void() : a.reset();
+        timeOut = true;
+        destroy ? a.reset() : a->StopPrinterNotifyThread();
+        lines = env.trace.Lines().size();
+    };
+    b->RegisterForPrinterNotify(0, Record, LPVOID(2));
+    b->StartPrinterNotifyThread();
+    const HANDLE toB = change;
+    for (bool last : {false, true}) {
+        destroy = last;
+        if (!a) a = Make(3);
+        a->RegisterForPrinterNotify(0, Record, LPVOID(1));
+        a->StartPrinterNotifyThread();
+        Send({kComment}, false);
+        ASSERT_EQ(::WaitForSingleObject(entered, 10000), WAIT_OBJECT_0);
+        ASSERT_TRUE(Send({kComment}, true, toB));
+        if (!last) {
+            beforeWait = [this] { ::SetEvent(release); };
+            EXPECT_TRUE(a->UnregisterForPrinterNotify(1));  // a is read before the callback may destroy it
+            EXPECT_EQ(Told(), "2/5 Printer comment changed; 1/5 Printer comment changed; ");
+        }
+    }
+    ::SetEvent(release);
+    ASSERT_EQ(::WaitForSingleObject(threads.back(), 10000), WAIT_OBJECT_0);
     EXPECT_TRUE(Has(env.trace.Lines(), "CPrinter::StopPrinterNotifyThread => notify thread has not ended, keeping its handles"));
+    EXPECT_EQ(env.trace.Lines().size(), lines);
+    EXPECT_EQ(bounds, (std::vector<DWORD>{5000, INFINITE, 5000}));
 }
 
 // Two objects of one notify id: B starts (and resets the named event) after A
@@ -321,12 +390,12 @@ TEST_F(PrinterNotify, ConcurrentRegistrationsStartsAndStops) {
 
 // kvwatch's exit code for each way a start can end.
 TEST_F(PrinterNotify, KvWatchTellsWhatFailed) {
-    enum Arrange { kNothing, kNoNotification, kNoThread, kNoMemory };
+    enum Arrange { kNothing, kNoNotification, kDenied, kNoThread, kNoMemory };
     for (const auto& [name, arrange, expected] : std::vector<std::tuple<const WCHAR*, Arrange, KvWatchExit>>{
              {L"P", kNothing, kWatchOk}, {L"Nobody", kNothing, kWatchNoPrinter}, {L"P", kNoNotification, kWatchNoNotification},
-             {L"P", kNoThread, kWatchOther}, {L"P", kNoMemory, kWatchOther}}) {
+             {L"P", kDenied, kWatchOther}, {L"P", kNoThread, kWatchOther}, {L"P", kNoMemory, kWatchOther}}) {
         CPrinter printer(nullptr, name, 1, 1);
-        noNotification = arrange == kNoNotification;
+        refuse = arrange == kNoNotification ? ERROR_NOT_SUPPORTED : arrange == kDenied ? ERROR_ACCESS_DENIED : 0;
         noThread = arrange == kNoThread;
         if (arrange == kNoMemory) heap.emplace(0);  // the next block asked for is refused
         printer.StartPrinterNotifyThread();

@@ -212,6 +212,21 @@ TEST(TraceLog, AYoungerHolderOfTheTurnIsWaitedForAndADeadOneTakenOver) {
     EXPECT_EQ(*f.log->turn, 0);
 }
 
+// Another process of the session keeps a fresh tick in the turn for ever: the
+// first line waits for it once, the others are written at once, all of them.
+TEST(TraceLog, ATurnHeldForEverCostsOneWait) {
+    LogFile f;
+    std::atomic<bool> hold = true, done = false;
+    std::thread holder([&] { while (hold) *f.log->turn = static_cast<LONG>(::GetTickCount() | 1), ::Sleep(5); });
+    std::thread writer([&] { while (!*f.log->turn) ::Sleep(1); for (int n = 0; n < 3000; ++n) TraceLogWrite(f.log, 0, L"%d\n", n); done = true; });
+    for (int ms = 0; ms < 30000 && !done; ms += 10) ::Sleep(10);  // a wait per line would take 6000 s
+    EXPECT_TRUE(done);
+    hold = false, holder.join(), writer.join();
+    Lines lines = f.lines();  // the notice before the first line that gave up, the lines all there
+    EXPECT_EQ(std::erase(lines, std::string("TraceLog => the file's turn was held for 2000 ms, writing without it")), 1u);
+    EXPECT_TRUE(lines.size() == 3000 && lines[0] == "0" && lines[2999] == "2999") << lines.size();
+}
+
 // Started by the next test with kWriterFile set: writer 2, in a process of its own.
 TEST(TraceLogWriter, DISABLED_SecondProcess) {
     TraceLog* log = TraceLogCreate(_wgetenv(kWriterFile), 0);
