@@ -173,6 +173,16 @@ int _snprintf(char* b, size_t n, const char* f, ...) { va_list a; va_start(a, f)
 
 thread_local DWORD lastError;
 void WINAPI SetLastError(DWORD e) { lastError = e; }
+DWORD WINAPI GetLastError() { return lastError; }
+INT WINAPI lstrcmpiW(LPCWSTR a, LPCWSTR b) { return _wcsicmp(a, b); }
+// No system texts, modules or disks here.
+DWORD WINAPI FormatMessageW(DWORD, LPCVOID, DWORD, DWORD, LPWSTR, DWORD, __ms_va_list*) { return 0; }
+HLOCAL WINAPI LocalFree(HLOCAL) { return nullptr; }
+HMODULE WINAPI GetModuleHandleW(LPCWSTR) { return nullptr; }
+HMODULE WINAPI GetModuleHandleA(LPCSTR) { return nullptr; }
+FARPROC WINAPI GetProcAddress(HMODULE, LPCSTR) { return nullptr; }
+BOOL WINAPI GetDiskFreeSpaceW(LPCWSTR, LPDWORD, LPDWORD, LPDWORD, LPDWORD) { return FALSE; }
+BOOL WINAPI GetDiskFreeSpaceA(LPCSTR, LPDWORD, LPDWORD, LPDWORD, LPDWORD) { return FALSE; }
 HANDLE WINAPI GetProcessHeap() { return reinterpret_cast<HANDLE>(1); }
 LPVOID WINAPI HeapAlloc(HANDLE, DWORD, SIZE_T n) { return calloc(n, 1); }
 BOOL WINAPI HeapFree(HANDLE, DWORD, LPVOID p) { return free(p), TRUE; }
@@ -254,10 +264,12 @@ LSTATUS WINAPI Close(HKEY key) { return delete reinterpret_cast<std::wstring*>(k
 
 namespace platform {
 RegistryApi registry{Open, nullptr, Query, nullptr, Create, Set, nullptr, Close, nullptr};
-// Nothing here runs driver code.
+// The print system's tables, filled by the targets that answer for it.
+SpoolerApi spooler{};
+VersionApi version{};
+GdiApi gdi{};
+// A fake driver does not fault.
 bool RunGuarded(void (*fn)(void*), void* context, DWORD* code) { return fn(context), code && (*code = 0), true; }
+void RunFreeingOnFault(void (*fn)(void*), void* context, void*) { fn(context); }
 }  // namespace platform
 
-// The spooler's printer information: only asked for with a printer handle,
-// which no target has.
-LPBYTE vlibPRINT_GetPrinterInfo(HANDLE, DWORD) { return nullptr; }
