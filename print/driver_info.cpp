@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstring>
 #include <cwchar>
+#include <iterator>
 
 #include "platform/guard.h"
 #include "platform/kernel.h"
