@@ -141,6 +141,11 @@ int wmemcmp(const WCHAR* a, const WCHAR* b, size_t n) {
         if (*a != *b) return *a < *b ? -1 : 1;
     return 0;
 }
+WCHAR* wmemchr(const WCHAR* s, WCHAR c, size_t n) {
+    for (; n; --n, ++s)
+        if (*s == c) return const_cast<WCHAR*>(s);
+    return nullptr;
+}
 WCHAR* wmemcpy(WCHAR* d, const WCHAR* s, size_t n) { return static_cast<WCHAR*>(memcpy(d, s, n * sizeof(WCHAR))); }
 WCHAR* wmemmove(WCHAR* d, const WCHAR* s, size_t n) { return static_cast<WCHAR*>(memmove(d, s, n * sizeof(WCHAR))); }
 WCHAR* wcsstr(const WCHAR* s, const WCHAR* t) {
@@ -183,6 +188,9 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR) { return nullptr; }
 FARPROC WINAPI GetProcAddress(HMODULE, LPCSTR) { return nullptr; }
 BOOL WINAPI GetDiskFreeSpaceW(LPCWSTR, LPDWORD, LPDWORD, LPDWORD, LPDWORD) { return FALSE; }
 BOOL WINAPI GetDiskFreeSpaceA(LPCSTR, LPDWORD, LPDWORD, LPDWORD, LPDWORD) { return FALSE; }
+DWORD WINAPI GetTempPathW(DWORD, LPWSTR) { return 0; }
+UINT WINAPI GetTempFileNameW(LPCWSTR, LPCWSTR, UINT, LPWSTR) { return 0; }
+BOOL WINAPI DeleteFileW(LPCWSTR) { return FALSE; }
 HANDLE WINAPI GetProcessHeap() { return reinterpret_cast<HANDLE>(1); }
 LPVOID WINAPI HeapAlloc(HANDLE, DWORD, SIZE_T n) { return calloc(n, 1); }
 BOOL WINAPI HeapFree(HANDLE, DWORD, LPVOID p) { return free(p), TRUE; }
@@ -211,6 +219,7 @@ DWORD WINAPI GetFullPathNameW(LPCWSTR path, DWORD size, LPWSTR out, LPWSTR*) {
 void WINAPI InitializeCriticalSection(CRITICAL_SECTION*) {}
 void WINAPI EnterCriticalSection(CRITICAL_SECTION*) {}
 void WINAPI LeaveCriticalSection(CRITICAL_SECTION*) {}
+void WINAPI DeleteCriticalSection(CRITICAL_SECTION*) {}
 // The trace log's one file is the trace in memory; no file mapping (the
 // cross-process turn is then absent).
 HANDLE WINAPI CreateFileW(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) { return reinterpret_cast<HANDLE>(1); }
@@ -261,6 +270,13 @@ LSTATUS WINAPI Set(HKEY key, LPCWSTR name, DWORD, DWORD, const BYTE* data, DWORD
 LSTATUS WINAPI Close(HKEY key) { return delete reinterpret_cast<std::wstring*>(key), ERROR_SUCCESS; }
 
 }  // namespace
+
+// kvcaps: an export goes to memory; there are no files to read.
+std::string fuzzOut;
+namespace kvcaps {
+int WriteOut(const std::string& text) { return fuzzOut += text, 0; }
+bool ReadFileBytes(const std::wstring&, std::vector<BYTE>*, std::string* why) { return *why = "no files", false; }
+}  // namespace kvcaps
 
 namespace platform {
 RegistryApi registry{Open, nullptr, Query, nullptr, Create, Set, nullptr, Close, nullptr};
