@@ -42,9 +42,12 @@ int Format(Ch* out, size_t count, const Ch* f, va_list args) {
         bool left = false, zero = false;
         for (++f; *f == '-' || *f == '0' || *f == '+' || *f == ' ' || *f == '#'; ++f) left |= *f == '-', zero |= *f == '0';
         int width = 0, precision = -1;
+        if (*f == '*') width = va_arg(args, int), ++f;
         for (; *f >= '0' && *f <= '9'; ++f) width = width * 10 + (*f - '0');
-        if (*f == '.')
+        if (*f == '.' && f[1] == '*') precision = va_arg(args, int), f += 2;
+        else if (*f == '.')
             for (precision = 0, ++f; *f >= '0' && *f <= '9'; ++f) precision = precision * 10 + (*f - '0');
+        if (width < 0) left = true, width = -width;
         const bool isLong = *f == 'l', is64 = *f == 'I';
         f += isLong ? 1 : is64 ? 3 : 0;
         const char c = static_cast<char>(*f);
@@ -283,6 +286,8 @@ RegistryApi registry{Open, nullptr, Query, nullptr, Create, Set, nullptr, Close,
 // The print system's tables, filled by the targets that answer for it.
 SpoolerApi spooler{};
 VersionApi version{};
+KernelApi kernel{};
+FileApi files{};
 GdiApi gdi{};
 // A fake driver does not fault.
 bool RunGuarded(void (*fn)(void*), void* context, DWORD* code) { return fn(context), code && (*code = 0), true; }
