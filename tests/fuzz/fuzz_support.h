@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <unistd.h>
 #include <map>
 #include <string>
 #include <vector>
@@ -15,9 +16,11 @@
 
 // The registry in memory: each value under its key's path and its name.
 extern std::map<std::wstring, std::vector<BYTE>> fuzzRegistry;
+// The files in memory (read whole), by their path.
+extern std::map<std::wstring, std::vector<BYTE>> fuzzFiles;
 
 #define FUZZ_EXPECT(condition) \
-    ((condition) ? void() : (std::fprintf(stderr, "%s:%d: property broken: %s\n", __FILE__, __LINE__, #condition), FuzzTraceSave(), std::abort()))
+    ((condition) ? void() : (dprintf(2, "%s:%d: property broken: %s\n", __FILE__, __LINE__, #condition), FuzzTraceSave(), std::abort()))
 
 // Each target's body, run for every input with an empty trace.
 int FuzzInput(const uint8_t* data, size_t size);

@@ -149,6 +149,32 @@ WCHAR* wmemchr(const WCHAR* s, WCHAR c, size_t n) {
         if (*s == c) return const_cast<WCHAR*>(s);
     return nullptr;
 }
+WCHAR* wcschr(const WCHAR* s, WCHAR c) {
+    for (;; ++s) {
+        if (*s == c) return const_cast<WCHAR*>(s);
+        if (!*s) return nullptr;
+    }
+}
+int wcscmp(const WCHAR* a, const WCHAR* b) {
+    for (; *a && *a == *b; ++a, ++b) {}
+    return *a < *b ? -1 : *a > *b;
+}
+unsigned long wcstoul(const WCHAR* s, WCHAR** end, int base) {
+    std::string narrow;
+    for (const WCHAR* c = s; *c && *c < 128; ++c) narrow += static_cast<char>(*c);
+    char* stop = nullptr;
+    const unsigned long value = strtoul(narrow.c_str(), &stop, base);
+    if (end) *end = const_cast<WCHAR*>(s + (stop - narrow.c_str()));
+    return value;
+}
+long wcstol(const WCHAR* s, WCHAR** end, int base) {
+    std::string narrow;
+    for (const WCHAR* c = s; *c && *c < 128; ++c) narrow += static_cast<char>(*c);
+    char* stop = nullptr;
+    const long value = strtol(narrow.c_str(), &stop, base);
+    if (end) *end = const_cast<WCHAR*>(s + (stop - narrow.c_str()));
+    return value;
+}
 WCHAR* wmemcpy(WCHAR* d, const WCHAR* s, size_t n) { return static_cast<WCHAR*>(memcpy(d, s, n * sizeof(WCHAR))); }
 WCHAR* wmemmove(WCHAR* d, const WCHAR* s, size_t n) { return static_cast<WCHAR*>(memmove(d, s, n * sizeof(WCHAR))); }
 WCHAR* wcsstr(const WCHAR* s, const WCHAR* t) {
@@ -192,6 +218,17 @@ FARPROC WINAPI GetProcAddress(HMODULE, LPCSTR) { return nullptr; }
 BOOL WINAPI GetDiskFreeSpaceW(LPCWSTR, LPDWORD, LPDWORD, LPDWORD, LPDWORD) { return FALSE; }
 BOOL WINAPI GetDiskFreeSpaceA(LPCSTR, LPDWORD, LPDWORD, LPDWORD, LPDWORD) { return FALSE; }
 DWORD WINAPI GetTempPathW(DWORD, LPWSTR) { return 0; }
+BOOL WINAPI GetUserNameW(LPWSTR, LPDWORD) { return FALSE; }
+LPWSTR WINAPI PathFindFileNameW(LPCWSTR path) {
+    const WCHAR* name = path;
+    for (const WCHAR* c = path; *c; ++c) if (*c == '\\' || *c == '/') name = c + 1;
+    return const_cast<LPWSTR>(name);
+}
+LPWSTR WINAPI PathFindExtensionW(LPCWSTR path) {
+    const WCHAR* dot = nullptr;
+    for (const WCHAR* c = path; *c; ++c) dot = *c == '.' ? c : dot;
+    return const_cast<LPWSTR>(dot ? dot : path + wcslen(path));
+}
 UINT WINAPI GetTempFileNameW(LPCWSTR, LPCWSTR, UINT, LPWSTR) { return 0; }
 BOOL WINAPI DeleteFileW(LPCWSTR) { return FALSE; }
 HANDLE WINAPI GetProcessHeap() { return reinterpret_cast<HANDLE>(1); }
@@ -223,12 +260,26 @@ void WINAPI InitializeCriticalSection(CRITICAL_SECTION*) {}
 void WINAPI EnterCriticalSection(CRITICAL_SECTION*) {}
 void WINAPI LeaveCriticalSection(CRITICAL_SECTION*) {}
 void WINAPI DeleteCriticalSection(CRITICAL_SECTION*) {}
-// The trace log's one file is the trace in memory; no file mapping (the
-// cross-process turn is then absent).
-HANDLE WINAPI CreateFileW(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) { return reinterpret_cast<HANDLE>(1); }
-BOOL WINAPI WriteFile(HANDLE, LPCVOID data, DWORD n, LPDWORD written, LPOVERLAPPED) {
+// The trace log's one file is the trace in memory; the files of fuzzFiles
+// are read from memory, whole. No file mapping (the cross-process turn is
+// then absent).
+HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) {
+    const auto file = fuzzFiles.find(path);
+    return file == fuzzFiles.end() ? reinterpret_cast<HANDLE>(1) : reinterpret_cast<HANDLE>(&file->second);
+}
+BOOL WINAPI GetFileSizeEx(HANDLE file, PLARGE_INTEGER size) {
+    if (file == reinterpret_cast<HANDLE>(1)) return FALSE;
+    return size->QuadPart = static_cast<LONGLONG>(static_cast<std::vector<BYTE>*>(file)->size()), TRUE;
+}
+BOOL WINAPI ReadFile(HANDLE file, LPVOID data, DWORD n, LPDWORD read, LPOVERLAPPED) {
+    if (file == reinterpret_cast<HANDLE>(1)) return FALSE;
+    const auto* bytes = static_cast<std::vector<BYTE>*>(file);
+    *read = std::min<DWORD>(n, static_cast<DWORD>(bytes->size()));
+    return memcpy(data, bytes->data(), *read), TRUE;
+}
+BOOL WINAPI WriteFile(HANDLE file, LPCVOID data, DWORD n, LPDWORD written, LPOVERLAPPED) {
     *written = n;
-    if (n > sizeof(trace) - traceUsed) return TRUE;
+    if (file != reinterpret_cast<HANDLE>(1) || n > sizeof(trace) - traceUsed) return TRUE;
     memcpy(trace + traceUsed, data, n);
     traceUsed += n;
     return TRUE;
@@ -243,7 +294,7 @@ BOOL WINAPI UnmapViewOfFile(LPCVOID) { return TRUE; }
 
 // The registry: every key exists; a key's handle is its path from
 // HKEY_LOCAL_MACHINE, a value's name a path below it.
-std::map<std::wstring, std::vector<BYTE>> fuzzRegistry;
+std::map<std::wstring, std::vector<BYTE>> fuzzRegistry, fuzzFiles;
 
 namespace {
 
@@ -274,11 +325,12 @@ LSTATUS WINAPI Close(HKEY key) { return delete reinterpret_cast<std::wstring*>(k
 
 }  // namespace
 
-// kvcaps: an export goes to memory; there are no files to read.
+// kvcaps: an export goes to memory; no file is written.
 std::string fuzzOut;
 namespace kvcaps {
 int WriteOut(const std::string& text) { return fuzzOut += text, 0; }
-bool ReadFileBytes(const std::wstring&, std::vector<BYTE>*, std::string* why) { return *why = "no files", false; }
+int Usage() { return 1; }  // kUsage
+int WriteFileWhole(const std::wstring&, const void*, DWORD) { return 5; }  // kNotWritten
 }  // namespace kvcaps
 
 namespace platform {
@@ -292,5 +344,6 @@ GdiApi gdi{};
 // A fake driver does not fault.
 bool RunGuarded(void (*fn)(void*), void* context, DWORD* code) { return fn(context), code && (*code = 0), true; }
 void RunFreeingOnFault(void (*fn)(void*), void* context, void*) { fn(context); }
+void RunDeletingDcOnFault(void (*fn)(void*), void* context, HDC*) { fn(context); }
 }  // namespace platform
 
