@@ -3,10 +3,12 @@
 #include <cstddef>
 #include <cstring>
 #include <cwchar>
+#include <iterator>
 
 #include "platform/guard.h"
 #include "platform/kernel.h"
 #include "print/printer_handle.h"
+#include "print/spooler_block.h"
 
 // DRIVER_INFO_n record sizes. The 32-bit spooler lays them out in 4, 24, 40,
 // 44, 36 and 80 bytes; a 64-bit process sees pointer-sized string fields.
@@ -106,6 +108,18 @@ BYTE* CopyDriverRecord(const BYTE* record, DWORD level) {
     return copy;
 }
 
+// The driver records of the block that lie whole inside it, their string
+// pointers confined to it.
+DWORD ConfineDriverInfo(BYTE* block, size_t size, DWORD level, DWORD count, const WCHAR* caller) {
+    const size_t recordSize = vlibPRINT_DriverInfoRecordSize(level);
+    if (!recordSize) return 0;
+    const StringField* strings = level == 1 ? &kLevel1Name : kStringFields;
+    SpoolerBlockField fields[std::size(kStringFields)];
+    for (size_t i = 0; i < kStringFieldCount[level]; ++i)
+        fields[i] = {strings[i].offset, strings[i].multi ? SpoolerBlockField::kTextList : SpoolerBlockField::kText};
+    return vlibPRINT_ConfineBlock(block, size, recordSize, count, fields, kStringFieldCount[level], caller);
+}
+
 const WCHAR* DriverNameOf(const BYTE* record, DWORD level) {
     if (level == 1) return reinterpret_cast<const DRIVER_INFO_1W*>(record)->pName;
     return reinterpret_cast<const DRIVER_INFO_2W*>(record)->pName;
@@ -159,7 +173,13 @@ LPBYTE vlibPRINT_GetPrinterInfo(HANDLE hPrinter, DWORD dwLevel) {
         return nullptr;
     }
     BOOL ok = FALSE;
-    platform::FreeingOnFault(block, [&] { ok = platform::spooler.GetPrinterW(hPrinter, dwLevel, block, needed, &needed); });
+    const DWORD size = needed;
+    platform::FreeingOnFault(block, [&] { ok = platform::spooler.GetPrinterW(hPrinter, dwLevel, block, size, &needed); });
+    if (ok && !vlibPRINT_ConfinePrinterInfo(block, size, dwLevel, 1, L"vlibPRINT_GetPrinterInfo")) {
+        TraceLogWrite(LibraryLog, 0, L"vlibPRINT_GetPrinterInfo => %lu bytes hold no record of level %lu\n",
+                      static_cast<unsigned long>(size), static_cast<unsigned long>(dwLevel));
+        ok = FALSE;
+    }
     if (!ok) {
         TraceLogWrite(LibraryLog, 0, L"vlibPRINT_GetPrinterInfo => error\n");
         platform::HeapFreeBlock(block);
@@ -186,11 +206,13 @@ LPBYTE GetDriverInfo(HANDLE hPrinter, DWORD dwLevel) {
         return nullptr;
     }
     BOOL ok = FALSE;
+    const DWORD size = needed;
     platform::FreeingOnFault(block, [&] {
-        ok = platform::spooler.GetPrinterDriverW(hPrinter, nullptr, dwLevel, block, needed, &needed);
+        ok = platform::spooler.GetPrinterDriverW(hPrinter, nullptr, dwLevel, block, size, &needed);
         error = ::GetLastError();
     });
-    if (ok) return block;
+    if (ok && ConfineDriverInfo(block, size, dwLevel, 1, L"GetDriverInfo")) return block;
+    if (ok) error = ERROR_INVALID_DATA;
     TraceLogError(LibraryLog, 0, error);
     TraceLogWrite(LibraryLog, 0, L"GetDriverInfo => error:\n");
     platform::HeapFreeBlock(block);
@@ -244,6 +266,7 @@ LPBYTE NDGetRemoteDriverInfo(std::wstring serverName, std::wstring driverName, D
     LPBYTE found = nullptr;
     DWORD needed = 0, returned = 0;
     platform::spooler.EnumPrinterDriversW(server, environment, dwLevel, nullptr, 0, &needed, &returned);
+    const DWORD size = needed;
     BYTE* buffer = platform::HeapAllocZeroAs<BYTE>(needed);
     bool failed = false;
     // The spooler's answer and the copy go back on every way out, a C++
@@ -252,11 +275,13 @@ LPBYTE NDGetRemoteDriverInfo(std::wstring serverName, std::wstring driverName, D
         if (!buffer) {
             TraceLogWrite(LibraryLog, 0, L"NDGetRemoteDriverInfo => couldn't allocate memory\n");
             failed = true;
-        } else if (!platform::spooler.EnumPrinterDriversW(server, environment, dwLevel, buffer, needed, &needed,
+        } else if (!platform::spooler.EnumPrinterDriversW(server, environment, dwLevel, buffer, size, &needed,
                                                          &returned)) {
             TraceLogWrite(LibraryLog, 0, L"NDGetRemoteDriverInfo => enumeration failed\n");
             failed = true;
         } else {
+            if (vlibPRINT_DriverInfoRecordSize(dwLevel))
+                returned = ConfineDriverInfo(buffer, size, dwLevel, returned, L"NDGetRemoteDriverInfo");
             TraceLogWrite(LibraryLog, 0, L"NDGetRemoteDriverInfo => drivers enumerated\n");
             TraceLogWrite(LibraryLog, 0, L"NDGetRemoteDriverInfo => number of drivers: %d\n",
                           static_cast<int>(returned));

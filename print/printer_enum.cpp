@@ -7,6 +7,7 @@
 #include "log/trace_log.h"
 #include "platform/guard.h"
 #include "platform/kernel.h"
+#include "print/spooler_block.h"
 
 static_assert(sizeof(OSVERSIONINFOW) == 276);
 
@@ -54,10 +55,11 @@ void ListPrinters(DWORD enumFlags, DWORD dwFlags, bool nt, BYTE** buffer, VLIB_P
         return;
     }
     BYTE* const records = *buffer;
+    const DWORD size = needed;
     returned = 0;
     BOOL enumerated = FALSE;
     if (!platform::Guarded([&] {
-            enumerated = platform::spooler.EnumPrintersW(enumFlags, nullptr, 2, records, needed, &needed, &returned);
+            enumerated = platform::spooler.EnumPrintersW(enumFlags, nullptr, 2, records, size, &needed, &returned);
         }))
         TraceLogWrite(LibraryLog, 0, L"vlibPRINT_EnumeratePrinters => exception occurred during EnumPrinters\n");
     if (!enumerated) {
@@ -65,6 +67,7 @@ void ListPrinters(DWORD enumFlags, DWORD dwFlags, bool nt, BYTE** buffer, VLIB_P
         TraceLogWrite(LibraryLog, 0, L"vlibPRINT_EnumeratePrinters => returning failure\n");
         return;
     }
+    returned = vlibPRINT_ConfinePrinterInfo(records, size, 2, returned, L"vlibPRINT_EnumeratePrinters");
     if (nt)
         TraceLogWrite(LibraryLog, 0, L"vlibPRINT_EnumeratePrinters => printers enumerated, %d\n",
                       static_cast<int>(returned));

@@ -3,7 +3,7 @@
 #include "records/caps4.h"
 #include "tests/fuzz/fuzz_support.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+int FuzzInput(const uint8_t* data, size_t size) {
     FuzzBlock input(data, size, size);
     LogCaps2(FuzzLog(), input.as<caps2>(), size);
     const DWORD dwSize = size >= sizeof(DWORD) ? Read<DWORD>(data) : 0;

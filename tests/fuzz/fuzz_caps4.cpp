@@ -2,7 +2,7 @@
 #include "records/caps4_check.h"
 #include "tests/fuzz/fuzz_support.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+int FuzzInput(const uint8_t* data, size_t size) {
     FuzzBlock input(data, size, size), expected(data, size, size);
     const caps4* record = input.as<caps4>();
     WCHAR why[200];

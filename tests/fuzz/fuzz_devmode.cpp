@@ -43,7 +43,7 @@ void Public(const uint8_t* data, size_t size, TraceLog* log, void (*convert)(con
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+int FuzzInput(const uint8_t* data, size_t size) {
     TraceLog* log = FuzzLog();
     Public<DEVMODEW, WCHAR>(data, size, log, ConvertDMtoAnsi);
     Public<DEVMODEA, char>(data, size, log, vlibPRINT_ConvertDMtoWide);

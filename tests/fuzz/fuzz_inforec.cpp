@@ -27,7 +27,7 @@ void Converted(FuzzBlock& block, To* (*convert)(const From*)) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+int FuzzInput(const uint8_t* data, size_t size) {
     FuzzBlock input(data, size, size);
     vlibPRINT_LogKVPI4(FuzzLog(), input.as<KVPrinterInfo401>(), size);
     vlibPRINT_LogKVPI2(FuzzLog(), input.as<KVPrinterInfo2>(), size);

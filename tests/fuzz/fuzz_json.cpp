@@ -7,7 +7,7 @@
 #include "records/caps4_json.h"
 #include "tests/fuzz/fuzz_support.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+int FuzzInput(const uint8_t* data, size_t size) {
     FuzzLog();
     QueryBuffers set{};
     if (!vlibPRINT_Caps4FromJson(std::string(reinterpret_cast<const char*>(data), size), &set)) {

@@ -4,7 +4,7 @@
 #include "print/form_matching.h"
 #include "tests/fuzz/fuzz_support.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+int FuzzInput(const uint8_t* data, size_t size) {
     TraceLog* log = FuzzLog();
     const size_t head = std::min(size, sizeof(DEVMODEW));
     FuzzBlock in(data, size, sizeof(DEVMODEW)), out(data, size, sizeof(DEVMODEW));

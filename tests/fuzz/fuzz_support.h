@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <unistd.h>
 #include <map>
 #include <string>
 #include <vector>
@@ -15,18 +16,20 @@
 
 // The registry in memory: each value under its key's path and its name.
 extern std::map<std::wstring, std::vector<BYTE>> fuzzRegistry;
+// The files in memory (read whole), by their path.
+extern std::map<std::wstring, std::vector<BYTE>> fuzzFiles;
 
 #define FUZZ_EXPECT(condition) \
-    ((condition) ? void() : (std::fprintf(stderr, "%s:%d: property broken: %s\n", __FILE__, __LINE__, #condition), std::abort()))
+    ((condition) ? void() : (dprintf(2, "%s:%d: property broken: %s\n", __FILE__, __LINE__, #condition), FuzzTraceSave(), std::abort()))
 
-// The logger (and LibraryLog) writing to KV_FUZZ_TRACE, else /tmp/kv-fuzz-trace.log,
-// emptied now and then so that long runs do not fill the disk.
+// Each target's body, run for every input with an empty trace.
+int FuzzInput(const uint8_t* data, size_t size);
+// Writes the last input's trace to KV_FUZZ_TRACE, else /tmp/kv-fuzz-trace.log.
+void FuzzTraceSave();
+
+// The logger (and LibraryLog), writing to the trace in memory.
 inline TraceLog* FuzzLog() {
-    static const char* path = std::getenv("KV_FUZZ_TRACE") ? std::getenv("KV_FUZZ_TRACE") : "/tmp/kv-fuzz-trace.log";
-    static const std::wstring wide(path, path + std::strlen(path));
-    static TraceLog* log = LibraryLog = TraceLogCreate(wide.c_str(), 0);
-    static unsigned runs;
-    if (++runs % 4096 == 0) std::fclose(std::fopen(path, "w"));
+    static TraceLog* log = LibraryLog = TraceLogCreate(L"fuzz-trace", 0);
     return log;
 }
 

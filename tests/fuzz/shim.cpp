@@ -6,7 +6,7 @@
 #include <map>
 #include <string>
 
-#include <fcntl.h>
+#include <sanitizer/common_interface_defs.h>
 #include <strings.h>
 #include <unistd.h>
 
@@ -15,44 +15,87 @@
 
 namespace {
 
-// One formatter for both widths: the whole text's length, at most `count`
-// units stored. %s is text of the format's width, %S the other one, %ls wide.
+// One formatter for both widths, on the stack: the whole text's length, at
+// most `count` units stored. %s is text of the format's width, %S the other
+// one, %ls wide; a wide character above 255 goes to narrow text as '?'.
+template <class Ch>
+struct Output {
+    Ch* out;
+    size_t count, length = 0;
+    void Put(unsigned unit) {
+        if (length < count) out[length] = static_cast<Ch>(sizeof(Ch) == 1 && unit > 255 ? '?' : unit);
+        ++length;
+    }
+    void Pad(size_t from, int width) {
+        for (size_t n = length - from; n < static_cast<size_t>(width > 0 ? width : 0); ++n) Put(' ');
+    }
+};
+
 template <class Ch>
 int Format(Ch* out, size_t count, const Ch* f, va_list args) {
-    std::string text;
+    Output<Ch> to{out, count};
     for (; *f; ++f) {
         if (*f != '%') {
-            text += static_cast<char>(*f);
+            to.Put(static_cast<unsigned>(*f));
             continue;
         }
-        std::string spec = "%";
-        for (++f; *f && strchr("-+ #0123456789.", static_cast<char>(*f)); ++f) spec += static_cast<char>(*f);
+        bool left = false, zero = false;
+        for (++f; *f == '-' || *f == '0' || *f == '+' || *f == ' ' || *f == '#'; ++f) left |= *f == '-', zero |= *f == '0';
+        int width = 0, precision = -1;
+        if (*f == '*') width = va_arg(args, int), ++f;
+        for (; *f >= '0' && *f <= '9'; ++f) width = width * 10 + (*f - '0');
+        if (*f == '.' && f[1] == '*') precision = va_arg(args, int), f += 2;
+        else if (*f == '.')
+            for (precision = 0, ++f; *f >= '0' && *f <= '9'; ++f) precision = precision * 10 + (*f - '0');
+        if (width < 0) left = true, width = -width;
         const bool isLong = *f == 'l', is64 = *f == 'I';
         f += isLong ? 1 : is64 ? 3 : 0;
         const char c = static_cast<char>(*f);
-        std::vector<char> done(64);
+        const size_t start = to.length;
         if (c == 's' || c == 'S') {
             const bool wide = isLong || (sizeof(Ch) == 2) == (c == 's');
+            const size_t most = precision < 0 ? SIZE_MAX : static_cast<size_t>(precision);
             const void* p = va_arg(args, const void*);
-            std::string value = p ? "" : "(null)";
-            if (p && wide) for (const WCHAR* w = static_cast<const WCHAR*>(p); *w; ++w) value += static_cast<char>(*w < 256 ? *w : '?');
-            else if (p) value = static_cast<const char*>(p);
-            done.resize(value.size() + 300);
-            snprintf(done.data(), done.size(), (spec + "s").c_str(), value.c_str());
+            const void* text = p ? p : "(null)";
+            auto unit = [&](size_t i) -> unsigned {
+                return wide && p ? static_cast<const WCHAR*>(text)[i] : static_cast<const unsigned char*>(text)[i];
+            };
+            size_t units = 0;
+            while (units < most && unit(units)) ++units;
+            if (!left) for (size_t i = units; i < static_cast<size_t>(width); ++i) to.Put(' ');
+            for (size_t i = 0; i < units; ++i) to.Put(unit(i));
+            if (left) to.Pad(start, width);
         } else if (c == '%') {
-            done[0] = '%';
-        } else if (c && strchr("diuxX", c)) {
+            to.Put('%');
+        } else if (c == 'c') {
+            to.Put(static_cast<unsigned>(va_arg(args, int)) & (sizeof(Ch) == 1 ? 0xFF : 0xFFFF));
+        } else if (c && (c == 'd' || c == 'i' || c == 'u' || c == 'x' || c == 'X')) {
+            // Integers by hand: the C library's formatter is most of a dump's cost.
             const bool sign = c == 'd' || c == 'i';
             const long long v = is64 ? va_arg(args, long long) : sign ? isLong ? va_arg(args, long) : va_arg(args, int)
                                       : isLong ? static_cast<long long>(va_arg(args, unsigned long)) : va_arg(args, unsigned);
-            snprintf(done.data(), done.size(), (spec + "ll" + c).c_str(), v);
+            const unsigned base = c == 'x' || c == 'X' ? 16 : 10;
+            const char* digits = c == 'X' ? "0123456789ABCDEF" : "0123456789abcdef";
+            unsigned long long magnitude = sign && v < 0 ? 0ull - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
+            char reversed[24];
+            size_t count = 0;
+            do reversed[count++] = digits[magnitude % base]; while (magnitude /= base);
+            const size_t length = count + (sign && v < 0);
+            if (!left && !zero) for (size_t i = length; i < static_cast<size_t>(width); ++i) to.Put(' ');
+            if (sign && v < 0) to.Put('-');
+            if (!left && zero) for (size_t i = length; i < static_cast<size_t>(width); ++i) to.Put('0');
+            while (count) to.Put(static_cast<unsigned char>(reversed[--count]));
+            if (left) to.Pad(start, width);
+        } else if (c == 'f' || c == 'g') {
+            char done[64], spec[16];
+            snprintf(spec, sizeof(spec), "%%.%d%c", precision < 0 ? 6 : precision, c);
+            snprintf(done, sizeof(done), spec, va_arg(args, double));
+            for (const char* t = done; *t; ++t) to.Put(static_cast<unsigned char>(*t));
         } else {
             return -1;
         }
-        text += done.data();
     }
-    for (size_t i = 0; i < count && i < text.size(); ++i) out[i] = static_cast<unsigned char>(text[i]);
-    return static_cast<int>(text.size());
+    return static_cast<int>(to.length);
 }
 
 template <class Ch>
@@ -63,7 +106,30 @@ int Limited(Ch* out, size_t count, const Ch* format, va_list args) {
     return length;
 }
 
+// The trace of the input being run: the logger's lines as the file would
+// hold them, in memory, emptied before each input. Lines past its end are
+// dropped.
+char trace[1 << 20];
+size_t traceUsed;
+
 }  // namespace
+
+void FuzzTraceSave() {
+    const char* path = std::getenv("KV_FUZZ_TRACE");
+    if (FILE* file = std::fopen(path ? path : "/tmp/kv-fuzz-trace.log", "wb")) {
+        std::fwrite(trace, 1, traceUsed, file);
+        std::fclose(file);
+    }
+}
+
+// The one entry point: every input starts an empty trace, and the trace of
+// the last input (that of a finding) is left in the file at the end.
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const bool once = (__sanitizer_set_death_callback(FuzzTraceSave), std::atexit(FuzzTraceSave), true);
+    (void)once;
+    traceUsed = 0;
+    return FuzzInput(data, size);
+}
 
 // Each of these the readers or the C++ library call (scripts/fuzz checks
 // that no target takes the C library's 4-byte one instead).
@@ -77,6 +143,37 @@ int wmemcmp(const WCHAR* a, const WCHAR* b, size_t n) {
     for (; n; --n, ++a, ++b)
         if (*a != *b) return *a < *b ? -1 : 1;
     return 0;
+}
+WCHAR* wmemchr(const WCHAR* s, WCHAR c, size_t n) {
+    for (; n; --n, ++s)
+        if (*s == c) return const_cast<WCHAR*>(s);
+    return nullptr;
+}
+WCHAR* wcschr(const WCHAR* s, WCHAR c) {
+    for (;; ++s) {
+        if (*s == c) return const_cast<WCHAR*>(s);
+        if (!*s) return nullptr;
+    }
+}
+int wcscmp(const WCHAR* a, const WCHAR* b) {
+    for (; *a && *a == *b; ++a, ++b) {}
+    return *a < *b ? -1 : *a > *b;
+}
+unsigned long wcstoul(const WCHAR* s, WCHAR** end, int base) {
+    std::string narrow;
+    for (const WCHAR* c = s; *c && *c < 128; ++c) narrow += static_cast<char>(*c);
+    char* stop = nullptr;
+    const unsigned long value = strtoul(narrow.c_str(), &stop, base);
+    if (end) *end = const_cast<WCHAR*>(s + (stop - narrow.c_str()));
+    return value;
+}
+long wcstol(const WCHAR* s, WCHAR** end, int base) {
+    std::string narrow;
+    for (const WCHAR* c = s; *c && *c < 128; ++c) narrow += static_cast<char>(*c);
+    char* stop = nullptr;
+    const long value = strtol(narrow.c_str(), &stop, base);
+    if (end) *end = const_cast<WCHAR*>(s + (stop - narrow.c_str()));
+    return value;
 }
 WCHAR* wmemcpy(WCHAR* d, const WCHAR* s, size_t n) { return static_cast<WCHAR*>(memcpy(d, s, n * sizeof(WCHAR))); }
 WCHAR* wmemmove(WCHAR* d, const WCHAR* s, size_t n) { return static_cast<WCHAR*>(memmove(d, s, n * sizeof(WCHAR))); }
@@ -110,6 +207,30 @@ int _snprintf(char* b, size_t n, const char* f, ...) { va_list a; va_start(a, f)
 
 thread_local DWORD lastError;
 void WINAPI SetLastError(DWORD e) { lastError = e; }
+DWORD WINAPI GetLastError() { return lastError; }
+INT WINAPI lstrcmpiW(LPCWSTR a, LPCWSTR b) { return _wcsicmp(a, b); }
+// No system texts, modules or disks here.
+DWORD WINAPI FormatMessageW(DWORD, LPCVOID, DWORD, DWORD, LPWSTR, DWORD, __ms_va_list*) { return 0; }
+HLOCAL WINAPI LocalFree(HLOCAL) { return nullptr; }
+HMODULE WINAPI GetModuleHandleW(LPCWSTR) { return nullptr; }
+HMODULE WINAPI GetModuleHandleA(LPCSTR) { return nullptr; }
+FARPROC WINAPI GetProcAddress(HMODULE, LPCSTR) { return nullptr; }
+BOOL WINAPI GetDiskFreeSpaceW(LPCWSTR, LPDWORD, LPDWORD, LPDWORD, LPDWORD) { return FALSE; }
+BOOL WINAPI GetDiskFreeSpaceA(LPCSTR, LPDWORD, LPDWORD, LPDWORD, LPDWORD) { return FALSE; }
+DWORD WINAPI GetTempPathW(DWORD, LPWSTR) { return 0; }
+BOOL WINAPI GetUserNameW(LPWSTR, LPDWORD) { return FALSE; }
+LPWSTR WINAPI PathFindFileNameW(LPCWSTR path) {
+    const WCHAR* name = path;
+    for (const WCHAR* c = path; *c; ++c) if (*c == '\\' || *c == '/') name = c + 1;
+    return const_cast<LPWSTR>(name);
+}
+LPWSTR WINAPI PathFindExtensionW(LPCWSTR path) {
+    const WCHAR* dot = nullptr;
+    for (const WCHAR* c = path; *c; ++c) dot = *c == '.' ? c : dot;
+    return const_cast<LPWSTR>(dot ? dot : path + wcslen(path));
+}
+UINT WINAPI GetTempFileNameW(LPCWSTR, LPCWSTR, UINT, LPWSTR) { return 0; }
+BOOL WINAPI DeleteFileW(LPCWSTR) { return FALSE; }
 HANDLE WINAPI GetProcessHeap() { return reinterpret_cast<HANDLE>(1); }
 LPVOID WINAPI HeapAlloc(HANDLE, DWORD, SIZE_T n) { return calloc(n, 1); }
 BOOL WINAPI HeapFree(HANDLE, DWORD, LPVOID p) { return free(p), TRUE; }
@@ -138,16 +259,30 @@ DWORD WINAPI GetFullPathNameW(LPCWSTR path, DWORD size, LPWSTR out, LPWSTR*) {
 void WINAPI InitializeCriticalSection(CRITICAL_SECTION*) {}
 void WINAPI EnterCriticalSection(CRITICAL_SECTION*) {}
 void WINAPI LeaveCriticalSection(CRITICAL_SECTION*) {}
-// The trace log's scratch file (the process's one file), opened once and kept
-// open (a line opens and closes it); no file mapping (the cross-process turn
-// is then absent).
+void WINAPI DeleteCriticalSection(CRITICAL_SECTION*) {}
+// The trace log's one file is the trace in memory; the files of fuzzFiles
+// are read from memory, whole. No file mapping (the cross-process turn is
+// then absent).
 HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) {
-    static const int file = open(std::string(path, path + wcslen(path)).c_str(), O_WRONLY | O_APPEND | O_CREAT, 0644);
-    return file < 0 ? INVALID_HANDLE_VALUE : reinterpret_cast<HANDLE>(static_cast<intptr_t>(file) + 1);
+    const auto file = fuzzFiles.find(path);
+    return file == fuzzFiles.end() ? reinterpret_cast<HANDLE>(1) : reinterpret_cast<HANDLE>(&file->second);
 }
-BOOL WINAPI WriteFile(HANDLE h, LPCVOID data, DWORD n, LPDWORD written, LPOVERLAPPED) {
-    const ssize_t r = write(static_cast<int>(reinterpret_cast<intptr_t>(h) - 1), data, n);
-    return *written = r < 0 ? 0 : static_cast<DWORD>(r), r >= 0;
+BOOL WINAPI GetFileSizeEx(HANDLE file, PLARGE_INTEGER size) {
+    if (file == reinterpret_cast<HANDLE>(1)) return FALSE;
+    return size->QuadPart = static_cast<LONGLONG>(static_cast<std::vector<BYTE>*>(file)->size()), TRUE;
+}
+BOOL WINAPI ReadFile(HANDLE file, LPVOID data, DWORD n, LPDWORD read, LPOVERLAPPED) {
+    if (file == reinterpret_cast<HANDLE>(1)) return FALSE;
+    const auto* bytes = static_cast<std::vector<BYTE>*>(file);
+    *read = std::min<DWORD>(n, static_cast<DWORD>(bytes->size()));
+    return memcpy(data, bytes->data(), *read), TRUE;
+}
+BOOL WINAPI WriteFile(HANDLE file, LPCVOID data, DWORD n, LPDWORD written, LPOVERLAPPED) {
+    *written = n;
+    if (file != reinterpret_cast<HANDLE>(1) || n > sizeof(trace) - traceUsed) return TRUE;
+    memcpy(trace + traceUsed, data, n);
+    traceUsed += n;
+    return TRUE;
 }
 // No logger here has a narrow path.
 HANDLE WINAPI CreateFileA(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) { return INVALID_HANDLE_VALUE; }
@@ -159,7 +294,7 @@ BOOL WINAPI UnmapViewOfFile(LPCVOID) { return TRUE; }
 
 // The registry: every key exists; a key's handle is its path from
 // HKEY_LOCAL_MACHINE, a value's name a path below it.
-std::map<std::wstring, std::vector<BYTE>> fuzzRegistry;
+std::map<std::wstring, std::vector<BYTE>> fuzzRegistry, fuzzFiles;
 
 namespace {
 
@@ -190,12 +325,25 @@ LSTATUS WINAPI Close(HKEY key) { return delete reinterpret_cast<std::wstring*>(k
 
 }  // namespace
 
+// kvcaps: an export goes to memory; no file is written.
+std::string fuzzOut;
+namespace kvcaps {
+int WriteOut(const std::string& text) { return fuzzOut += text, 0; }
+int Usage() { return 1; }  // kUsage
+int WriteFileWhole(const std::wstring&, const void*, DWORD) { return 5; }  // kNotWritten
+}  // namespace kvcaps
+
 namespace platform {
 RegistryApi registry{Open, nullptr, Query, nullptr, Create, Set, nullptr, Close, nullptr};
-// Nothing here runs driver code.
+// The print system's tables, filled by the targets that answer for it.
+SpoolerApi spooler{};
+VersionApi version{};
+KernelApi kernel{};
+FileApi files{};
+GdiApi gdi{};
+// A fake driver does not fault.
 bool RunGuarded(void (*fn)(void*), void* context, DWORD* code) { return fn(context), code && (*code = 0), true; }
+void RunFreeingOnFault(void (*fn)(void*), void* context, void*) { fn(context); }
+void RunDeletingDcOnFault(void (*fn)(void*), void* context, HDC*) { fn(context); }
 }  // namespace platform
 
-// The spooler's printer information: only asked for with a printer handle,
-// which no target has.
-LPBYTE vlibPRINT_GetPrinterInfo(HANDLE, DWORD) { return nullptr; }

@@ -24,3 +24,13 @@ int _wcsnicmp(const WCHAR* a, const WCHAR* b, size_t count);
 int _stricmp(const char* a, const char* b);
 WCHAR* wcstok_s(WCHAR* text, const WCHAR* delimiters, WCHAR** context);
 }
+
+// What the device capability query asks for and Wine's headers lack.
+#ifndef SPCLPASSTHROUGH2
+#define SPCLPASSTHROUGH2 4568
+#endif
+#ifndef CM_DEVICE_ICM
+#define CM_DEVICE_ICM 0x00000001
+#define CM_GAMMA_RAMP 0x00000002
+#define CM_CMYK_COLOR 0x00000004
+#endif

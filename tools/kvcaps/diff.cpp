@@ -182,7 +182,13 @@ private:
         const size_t perA = a_["paperSizes"].size(), perB = b_["paperSizes"].size();
         const Json &formsA = a_["forms"], &formsB = b_["forms"];
         for (size_t ra = 0; ra < resA.size(); ++ra) {
-            const auto rb = std::find(resB.begin(), resB.end(), resA[ra]);
+            // A resolution listed twice pairs its n-th time in A with its n-th
+            // time in B: the forms of each time are a block of their own.
+            auto rb = resB.begin();
+            for (size_t earlier = std::count(resA.begin(), resA.begin() + ra, resA[ra]);; --earlier, ++rb) {
+                rb = std::find(rb, resB.end(), resA[ra]);
+                if (rb == resB.end() || !earlier) break;
+            }
             if (rb == resB.end()) continue;  // reported with the resolutions
             for (auto [i, j] : papers) {
                 const size_t fa = ra * perA + i, fb = static_cast<size_t>(rb - resB.begin()) * perB + j;

@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -76,6 +77,15 @@ int TakeRecord(std::vector<BYTE> bytes, Source* source);
 template <class T>
 const T* Section(const std::vector<BYTE>& bytes, DWORD offset) {
     return reinterpret_cast<const T*>(bytes.data() + offset);
+}
+// Entry i of a section, read whatever the section's alignment: packing
+// places a section at any offset, and a number read in place from an odd
+// one is undefined.
+template <class T>
+T Entry(const std::vector<BYTE>& bytes, DWORD offset, DWORD i) {
+    T value;
+    std::memcpy(&value, bytes.data() + offset + size_t{i} * sizeof(T), sizeof(T));
+    return value;
 }
 
 // A count as stored is printed signed; only a positive one lists entries

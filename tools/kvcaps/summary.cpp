@@ -79,9 +79,7 @@ void PrintSummary(const std::vector<BYTE>& bytes) {
     std::memcpy(&h, bytes.data(), sizeof(h));
 
     // Papers: numbers, names and sizes are separate arrays whose counts may differ.
-    const WORD* paperIds = Section<WORD>(bytes, h.dwOffsetToPapers);
     const WCHAR* paperNames = Section<WCHAR>(bytes, h.dwOffsetToPaperNames);
-    const PaperSize* paperSizes = Section<PaperSize>(bytes, h.dwOffsetToPaperSize);
     const DWORD numPapers = Listed(h.dwNumPapers), numPaperNames = Listed(h.dwNumPaperNames),
                 numPaperSizes = Listed(h.dwNumPaperSize);
     const DWORD papers = std::max(numPapers, std::max(numPaperNames, numPaperSizes));
@@ -90,15 +88,15 @@ void PrintSummary(const std::vector<BYTE>& bytes) {
     if (papers) std::printf("    %5s  %-18s  %s\n", "id", "size (0.1 mm)", "name");
     for (DWORD i = 0; i < papers; ++i) {
         char id[16] = "-", size[32] = "-";
-        if (i < numPapers) std::snprintf(id, sizeof(id), "%u", paperIds[i]);
-        if (i < numPaperSizes)
-            std::snprintf(size, sizeof(size), "%5ld x %5ld", static_cast<long>(paperSizes[i].width),
-                          static_cast<long>(paperSizes[i].length));
+        if (i < numPapers) std::snprintf(id, sizeof(id), "%u", Entry<WORD>(bytes, h.dwOffsetToPapers, i));
+        if (i < numPaperSizes) {
+            const PaperSize paper = Entry<PaperSize>(bytes, h.dwOffsetToPaperSize, i);
+            std::snprintf(size, sizeof(size), "%5ld x %5ld", static_cast<long>(paper.width), static_cast<long>(paper.length));
+        }
         const std::string name = i < numPaperNames ? Utf8(paperNames + i * kPaperNameChars, kPaperNameChars) : "-";
         std::printf("    %5s  %-18s  %s\n", id, size, name.c_str());
     }
 
-    const WORD* binIds = Section<WORD>(bytes, h.dwOffsetToBins);
     const WCHAR* binNames = Section<WCHAR>(bytes, h.dwOffsetToBinNames);
     const DWORD numBins = Listed(h.dwNumBins), numBinNames = Listed(h.dwNumBinNames);
     // Each bin with the PWG media-source keyword the standard exports give it.
@@ -114,12 +112,11 @@ void PrintSummary(const std::vector<BYTE>& bytes) {
     std::printf("Bins (%ld ids, %ld names):\n", Signed(h.dwNumBins), Signed(h.dwNumBinNames));
     for (DWORD i = 0; i < std::max(numBins, numBinNames); ++i) {
         char id[16] = "-";
-        if (i < numBins) std::snprintf(id, sizeof(id), "%u", binIds[i]);
+        if (i < numBins) std::snprintf(id, sizeof(id), "%u", Entry<WORD>(bytes, h.dwOffsetToBins, i));
         const std::string name = i < numBinNames ? Utf8(binNames + i * kBinNameChars, kBinNameChars) : "-";
         std::printf("    %5s  %-16s  %s\n", id, i < sources.size() ? sources[i].c_str() : "-", name.c_str());
     }
 
-    const DWORD* mediaIds = Section<DWORD>(bytes, h.dwOffsetToMediaTypes);
     const WCHAR* mediaNames = Section<WCHAR>(bytes, h.dwOffsetToMediaTypeNames);
     const DWORD numMedia = Listed(h.dwNumMediaTypes), numMediaNames = Listed(h.dwNumMediaTypeNames);
     const DWORD media = std::max(numMedia, numMediaNames);
@@ -127,16 +124,17 @@ void PrintSummary(const std::vector<BYTE>& bytes) {
                 media ? "" : " none");
     for (DWORD i = 0; i < media; ++i) {
         char id[16] = "-";
-        if (i < numMedia) std::snprintf(id, sizeof(id), "%lu", static_cast<unsigned long>(mediaIds[i]));
+        if (i < numMedia) std::snprintf(id, sizeof(id), "%lu", static_cast<unsigned long>(Entry<DWORD>(bytes, h.dwOffsetToMediaTypes, i)));
         const std::string name = i < numMediaNames ? Utf8(mediaNames + i * kMediaNameChars, kMediaNameChars) : "-";
         std::printf("    %5s  %s\n", id, name.c_str());
     }
 
     auto printResolutions = [&](const char* title, DWORD offset, DWORD count) {
-        const ResolutionPair* list = Section<ResolutionPair>(bytes, offset);
         std::printf("%s (%ld):", title, Signed(count));
-        for (DWORD i = 0; i < Listed(count); ++i)
-            std::printf("%s %ld x %ld", i ? "," : "", static_cast<long>(list[i].x), static_cast<long>(list[i].y));
+        for (DWORD i = 0; i < Listed(count); ++i) {
+            const ResolutionPair pair = Entry<ResolutionPair>(bytes, offset, i);
+            std::printf("%s %ld x %ld", i ? "," : "", static_cast<long>(pair.x), static_cast<long>(pair.y));
+        }
         std::printf("%s\n", Listed(count) ? "" : " none");
     };
     printResolutions("Resolutions", h.dwOffsetToResolutions, h.dwNumResolutions);
