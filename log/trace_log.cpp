@@ -222,7 +222,7 @@ inline bool Below32(WCHAR c) { return c < 32; }
 // character below 32.
 template <class Text>
 bool HoldsControl(const Text* text, int limit) {
-    for (int i = 0; text && text[i] && (limit < 0 || i < limit); ++i)
+    for (int i = 0; text && (limit < 0 || i < limit) && text[i]; ++i)
         if (Below32(text[i])) return true;
     return false;
 }
@@ -325,10 +325,10 @@ struct Output {
 template <class Text>
 bool EscapedCopy(const Text* from, int limit, TextBuffer<Text>& to) {
     size_t count = 0;
-    for (int i = 0; from[i] && (limit < 0 || i < limit); ++i) count += Below32(from[i]) ? 4 : 1;
+    for (int i = 0; (limit < 0 || i < limit) && from[i]; ++i) count += Below32(from[i]) ? 4 : 1;
     if (!to.Grow(count + 1, 0)) return false;
     Text* at = to.data();
-    for (int i = 0; from[i] && (limit < 0 || i < limit); ++i) {
+    for (int i = 0; (limit < 0 || i < limit) && from[i]; ++i) {
         if (!Below32(from[i])) {
             *at++ = from[i];
             continue;

@@ -22,6 +22,9 @@ HANDLE WINAPI Thread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE start
     return routine = start, routineArgument = argument, reinterpret_cast<HANDLE>(3);
 }
 void WINAPI Nap(DWORD) {}
+// One thread: no callback is ever running while a stop waits for one.
+BOOL WINAPI Sleeps(PCONDITION_VARIABLE, PCRITICAL_SECTION, DWORD) { return TRUE; }
+void WINAPI Wakes(PCONDITION_VARIABLE) {}
 BOOL WINAPI Open(LPWSTR, LPHANDLE printer, LPPRINTER_DEFAULTSW) { return *printer = reinterpret_cast<HANDLE>(1), opens; }
 HANDLE WINAPI First(HANDLE, DWORD, DWORD, LPVOID) { return reinterpret_cast<HANDLE>(4); }
 BOOL WINAPI Next(HANDLE, PDWORD change, LPVOID, LPVOID* info) { return *change = 0, *info = given, TRUE; }
@@ -32,7 +35,7 @@ void WINAPI Told(LPVOID, LPCWSTR change, DWORD) { FUZZ_EXPECT(change && *change)
 
 CPrinter* Printer() {
     static CPrinter* printer = [] {
-        platform::kernel = {Event, Yes, Yes, WaitOne, WaitMany, Thread, Nap, Yes};
+        platform::kernel = {Event, Yes, Yes, WaitOne, WaitMany, Thread, Nap, Yes, Sleeps, Wakes};
         platform::version.GetVersionExW = Version;
         platform::spooler.OpenPrinterW = Open;
         platform::spooler.ClosePrinter = Yes;

@@ -260,6 +260,7 @@ void WINAPI InitializeCriticalSection(CRITICAL_SECTION*) {}
 void WINAPI EnterCriticalSection(CRITICAL_SECTION*) {}
 void WINAPI LeaveCriticalSection(CRITICAL_SECTION*) {}
 void WINAPI DeleteCriticalSection(CRITICAL_SECTION*) {}
+void WINAPI InitializeConditionVariable(CONDITION_VARIABLE*) {}
 // The trace log's one file is the trace in memory; the files of fuzzFiles
 // are read from memory, whole. No file mapping (the cross-process turn is
 // then absent).
