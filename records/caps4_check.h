@@ -19,3 +19,7 @@
 // space with count 0). Otherwise FALSE, with the
 // reason in `why` (a sentence without line end) when given.
 BOOL vlibPRINT_CheckCaps4(const void* record, size_t available, WCHAR* why, size_t whyChars);
+
+// Writes a check's reason into `why` (when given), cut to whyChars and always
+// terminated; the checks of every stored record say why through it.
+void vlibPRINT_SayWhy(WCHAR* why, size_t whyChars, const WCHAR* format, ...);

@@ -1,6 +1,5 @@
 #include "records/printer_info.h"
 
-#include <cstdarg>
 #include <cstdint>
 #include <cstring>
 #include <type_traits>
@@ -89,52 +88,40 @@ const caps4* vlibPRINT_KVPICaps(const KVPrinterInfo402* record, size_t available
     return CapsOf(record, available, capsSize);
 }
 
-namespace {
-
-void Say(WCHAR* why, size_t whyChars, const WCHAR* format, ...) {
-    if (!why || whyChars == 0) return;
-    va_list args;
-    va_start(args, format);
-    _vsnwprintf(why, whyChars, format, args);
-    va_end(args);
-    why[whyChars - 1] = 0;
-}
-
-}  // namespace
 
 BOOL vlibPRINT_CheckKVPI4(const KVPrinterInfo401* record, WCHAR* why, size_t whyChars) {
     if (!record) {
-        Say(why, whyChars, L"no record");
+        vlibPRINT_SayWhy(why, whyChars, L"no record");
         return FALSE;
     }
     const DWORD size = DwordAt(record, offsetof(KVPrinterInfo401, dwSize));
     if (size < offsetof(KVPrinterInfo401, dwIsDefault)) {
-        Say(why, whyChars, L"its dwSize (%u) cannot hold a record version", size);
+        vlibPRINT_SayWhy(why, whyChars, L"its dwSize (%u) cannot hold a record version", size);
         return FALSE;
     }
     const DWORD version = DwordAt(record, offsetof(KVPrinterInfo401, dwRecordVersion));
     if (version != kKVPrinterInfo401Version && version != kKVPrinterInfo402Version) {
-        Say(why, whyChars, L"its version is %u, not 401 or 402", version);
+        vlibPRINT_SayWhy(why, whyChars, L"its version is %u, not 401 or 402", version);
         return FALSE;
     }
     const DWORD header = version == kKVPrinterInfo401Version ? sizeof(KVPrinterInfo401) : sizeof(KVPrinterInfo402);
     if (size < header) {
-        Say(why, whyChars, L"its dwSize (%u) is shorter than the %u-byte header of a %u record", size, header, version);
+        vlibPRINT_SayWhy(why, whyChars, L"its dwSize (%u) is shorter than the %u-byte header of a %u record", size, header, version);
         return FALSE;
     }
     const DWORD offset = record->dwOffsetToCaps, capsSize = record->dwSizeOfCaps;
     if (offset < header || offset > size || capsSize != size - offset) {
-        Say(why, whyChars,
+        vlibPRINT_SayWhy(why, whyChars,
             L"its capability record (%u bytes at %u) does not lie behind the header and end the record (%u bytes)",
             capsSize, offset, size);
         return FALSE;
     }
     WCHAR reason[200] = {};
     if (!vlibPRINT_CheckCaps4(reinterpret_cast<const BYTE*>(record) + offset, capsSize, reason, 200)) {
-        Say(why, whyChars, L"its capability record is not sound: %s", reason);
+        vlibPRINT_SayWhy(why, whyChars, L"its capability record is not sound: %s", reason);
         return FALSE;
     }
-    Say(why, whyChars, L"ok");
+    vlibPRINT_SayWhy(why, whyChars, L"ok");
     return TRUE;
 }
 
