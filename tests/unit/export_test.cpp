@@ -40,15 +40,17 @@ json Form(LONG dpi, LONG left, LONG top, LONG right, LONG bottom) {  // a 2400 x
             {"hres", 2400 - left - right}, {"vres", 3200 - top - bottom}};
 }
 json Size(LONG w, LONG l) { return {{"width", w}, {"length", l}}; }
+// Wine's 120 x 2 dpi reading of 1202 dpi, where one dot down is 12.7 mm.
+json Coarse() { json f = Form(120, 0, 1, 0, 1); f["logY"] = 2; return f; }
 json Dpi(LONG x, LONG y) { return {{"x", x}, {"y", y}}; }
 
-// Letter, A4 and a borderless A4 at 300 and 600 dpi; duplex, colour, landscape.
+// Letter, A4 and a borderless A4 at 300, 600 and a coarse dpi; duplex, colour, landscape.
 json Printer() {
     return {{"papers", {1, 9, 300}}, {"paperNames", {"Letter", "A4", "A4 Borderless"}},
             {"paperSizes", {Size(2159, 2794), Size(2100, 2970), Size(2100, 2970)}},
-            {"resolutions", {Dpi(300, 300), Dpi(600, 600)}}, {"resolutionsIndexed", {Dpi(300, 300), Dpi(600, 600), Dpi(600, 600)}},
+            {"resolutions", {Dpi(300, 300), Dpi(600, 600), Dpi(120, 2)}}, {"resolutionsIndexed", {Dpi(300, 300), Dpi(600, 600), Dpi(600, 600)}},
             {"forms", {Form(300, 50, 50, 50, 50), Form(300, 50, 61, 50, 50), Form(300, 0, 0, 0, 0),
-                       Form(600, 99, 99, 110, 99), Form(600, 99, 99, 110, 99), Form(600, 0, 0, 0, 0)}},
+                       Form(600, 99, 99, 110, 99), Form(600, 99, 99, 110, 99), Form(600, 0, 0, 0, 0), Coarse(), Coarse(), Coarse()}},
             {"bins", {15, 7, 4, 260, 261, 262, 263, 264, 6}},
             {"binNames", {"Automatically Select", "Auto", "Manual Feed", "Tray 1", "Envelope Feeder", "Bypass", "Cassette X",
                           "Drawer", "Envelope Manual Feed"}},
@@ -57,7 +59,7 @@ json Printer() {
             {"dwMinExtent", 0x0AEA0834}, {"dwMaxExtent", 0x0B9A086F}};  // the papers' bounding box: no evidence
 }
 
-TEST(PrinterDescription, MarginsRoundUpAndHoldAtEveryResolutionBinsSayWhatTheyAreDefaultsComeFromTheDevMode) {
+TEST(PrinterDescription, MarginsRoundUpAndHoldAtEveryResolutionPagesArePrintedAtBinsSayWhatTheyAreDefaultsComeFromTheDevMode) {
     Set set;
     ASSERT_TRUE(vlibPRINT_Caps4FromJson(Printer().dump(), &set.b));
     DEVMODEW dm = {};
@@ -107,7 +109,7 @@ std::string Values(const std::string& text, const std::string& name) {
     return std::regex_search(text, m, std::regex("ATTR \\w+ " + name + " ([^\n]*(\n  [^\n]*)*)\n")) ? m[1].str() : "";
 }
 
-TEST(IppAttributes, ABorderlessPaperIsACollectionOfItsSizesNameAndTheDefaultsAreThePrinters) {
+TEST(IppAttributes, ABorderlessPaperIsACollectionOfItsSizesNameOtherPapersMediaOfTheirOwnAndTheDefaultsAreThePrinters) {
     Set set;
     ASSERT_TRUE(vlibPRINT_Caps4FromJson(Printer().dump(), &set.b));
     DEVMODEW dm = {};
@@ -116,9 +118,8 @@ TEST(IppAttributes, ABorderlessPaperIsACollectionOfItsSizesNameAndTheDefaultsAre
     dm.dmDuplex = DMDUP_VERTICAL, dm.dmColor = DMCOLOR_COLOR;
     const std::string text = vlibPRINT_IppAttributes(vlibPRINT_DescribePrinter(&set.b, &dm, L"Acme Laser"));
     EXPECT_EQ(Values(text, "media-supported"), "na_letter_8.5x11in,iso_a4_210x297mm");
-    const std::string database = std::regex_replace(Values(text, "media-col-database"), std::regex(" MEMBER keyword media-size-name \\S+"), "");
-    EXPECT_EQ(std::regex_replace(database, std::regex("[^0-9]+"), " "),
-              " 21590 27940 424 424 466 424 21000 29700 424 517 466 424 21000 29700 0 0 0 0 ");
+    EXPECT_EQ(std::regex_replace(Values(text, "media-col-database"), std::regex("[^0-9]+"), " "),
+              " 21590 27940 8 5 11 424 424 466 424 21000 29700 4 210 297 424 517 466 424 21000 29700 4 210 297 0 0 0 0 ");
     EXPECT_EQ(Values(text, "media-left-margin-supported") + " " + Values(text, "media-top-margin-supported"), "0,424 0,424,517");
     EXPECT_EQ(Values(text, "media-default") + " " + Values(text, "media-ready") + " " + Values(text, "sides-default") + " " +
                   Values(text, "print-color-mode-default") + " " + Values(text, "media-source-default"),
@@ -126,58 +127,20 @@ TEST(IppAttributes, ABorderlessPaperIsACollectionOfItsSizesNameAndTheDefaultsAre
     EXPECT_NE(Values(text, "media-col-default").find("media-source auto MEMBER keyword media-type stationery }"), std::string::npos);
     EXPECT_EQ(Values(text, "printer-device-id"), "\"MFG:Acme;MDL:Acme Laser;CMD:PWGRaster;\"");
     EXPECT_EQ(Values(text, "media-type-supported") + " " + Values(text, "printer-resolution-default"), "heavy,stationery 600dpi");
-}
 
-// Legal and a second paper of its size, DL listed both ways, at 600 dpi and
-// at Wine's 120 x 2 reading of 1202 dpi (one dot down is 12.7 mm).
-json PapersOfOneSize() {
-    const auto form = [](LONG x, LONG y, LONG w, LONG h, LONG left, LONG top, LONG right, LONG bottom) {
-        return json{{"logX", x}, {"logY", y}, {"physW", w}, {"physH", h}, {"offX", left}, {"offY", top},
-                    {"hres", w - left - right}, {"vres", h - top - bottom}};
-    };
-    return {{"papers", {5, 256, 27, 257}}, {"paperNames", {"Legal", "Other envelope", "EnvDL", "EnvDLRotated"}},
-            {"paperSizes", {Size(2159, 3556), Size(2159, 3556), Size(1100, 2200), Size(2200, 1100)}},
-            {"resolutions", {Dpi(600, 600), Dpi(120, 2)}},
-            {"forms", {form(600, 600, 5100, 8400, 95, 92, 95, 92), form(600, 600, 5100, 8400, 50, 437, 50, 430),
-                       form(600, 600, 2598, 5197, 60, 60, 60, 60), form(600, 600, 5197, 2598, 10, 20, 30, 40),
-                       form(120, 2, 1020, 28, 20, 1, 20, 1), form(120, 2, 1020, 28, 10, 1, 10, 1),
-                       form(120, 2, 519, 17, 12, 1, 12, 1), form(120, 2, 1039, 8, 2, 1, 6, 1)}}};
-}
-
-TEST(PrinterDescription, EveryPaperAMediumOfItsOwnWithTheMarginsOfTheResolutionsPagesArePrintedAt) {
-    Set set;
-    ASSERT_TRUE(vlibPRINT_Caps4FromJson(PapersOfOneSize().dump(), &set.b));
-    const PrinterDescription d = vlibPRINT_DescribePrinter(&set.b, nullptr, L"P");
-    ASSERT_EQ(d.papers.size(), 4u);
-    std::string media;
-    for (const DescribedPaper& p : d.papers) media += p.media + (p.across ? "/across " : " ");
-    EXPECT_EQ(media, "na_legal_8.5x14in custom_other-envelope_8.5x14in iso_dl_110x220mm custom_envdlrotated_220x110mm/across ");
-    // 92 px at 600 dpi is 389.5 hundredths; the 120 x 2 dpi forms' 1270 stay out, and so do their sides.
-    const DescribedMargins& legal = d.papers[0].margins;
-    EXPECT_EQ(std::vector<LONG>({legal.left, legal.top, legal.right, legal.bottom}), std::vector<LONG>({403, 390, 403, 390}));
-    EXPECT_FALSE(d.resolutions[0].coarse);
-    EXPECT_TRUE(d.resolutions[1].coarse);
-
-    // The landscape paper lies as listed, its margins too; the second paper keeps its own margins.
-    const std::string text = vlibPRINT_IppAttributes(d);
-    const std::string database = Values(text, "media-col-database");
-    EXPECT_NE(database.find("x-dimension 22000 MEMBER integer y-dimension 11000 } MEMBER keyword media-size-name "
-                            "custom_envdlrotated_220x110mm MEMBER integer media-left-margin 43 MEMBER integer "
-                            "media-top-margin 85 MEMBER integer media-right-margin 127 MEMBER integer media-bottom-margin 170 }"),
-              std::string::npos) << database;
-    EXPECT_NE(database.find("custom_other-envelope_8.5x14in MEMBER integer media-left-margin 212 MEMBER integer media-top-margin 1850 "),
-              std::string::npos) << database;
-    EXPECT_EQ(Values(text, "printer-resolution-supported"), "600dpi");
-
-    // A printer with only the coarse resolution keeps its margins.
-    json coarse = PapersOfOneSize();
-    coarse["resolutions"] = json::array({Dpi(120, 2)});
-    coarse["forms"].erase(coarse["forms"].begin(), coarse["forms"].begin() + 4);
-    Set only;
-    ASSERT_TRUE(vlibPRINT_Caps4FromJson(coarse.dump(), &only.b));
-    const PrinterDescription c = vlibPRINT_DescribePrinter(&only.b, nullptr, L"P");
-    EXPECT_EQ(c.papers.at(0).margins.top, 1270);
-    EXPECT_EQ(Values(vlibPRINT_IppAttributes(c), "printer-resolution-supported"), "120x2dpi");
+    // Letter listed long side across lies so, margins and all; the second A4
+    // has margins and a name of its own; A4, measured at the coarse
+    // resolution only, keeps its margins; the coarse resolution is not offered.
+    json printer = Printer();
+    printer["paperSizes"][0] = Size(2794, 2159), printer["forms"][0] = printer["forms"][3] = Form(300, 20, 40, 60, 80);
+    printer["forms"][2] = Form(300, 1, 1, 1, 1), printer["forms"][1]["logX"] = printer["forms"][4]["logX"] = 0;
+    Set other;
+    ASSERT_TRUE(vlibPRINT_Caps4FromJson(printer.dump(), &other.b));
+    const std::string media = vlibPRINT_IppAttributes(vlibPRINT_DescribePrinter(&other.b, nullptr, L"P"));
+    EXPECT_EQ(Values(media, "media-supported") + " " + Values(media, "printer-resolution-supported") + " " +
+                  Values(media, "media-left-margin-supported") + " " + Values(media, "media-top-margin-supported"),
+              "custom_letter_11x8.5in,iso_a4_210x297mm,custom_a4-borderless_210x297mm 300dpi,600dpi 0,9,170 9,339,1270");
+    EXPECT_EQ(Values(media, "media-size-supported").substr(0, 69), "{ MEMBER integer x-dimension 27940 MEMBER integer y-dimension 21590 }");
 }
 
 }  // namespace
