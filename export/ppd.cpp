@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -94,10 +95,12 @@ std::string Keyword(const std::wstring& name, const char* fallback, std::vector<
 }
 
 // What the driver makes of a number of points: points x units / 72 in single
-// precision, truncated toward zero.
-LONG DriverUnits(float points, LONG units) {
-    const float scaled = points * static_cast<float>(units);
-    return static_cast<LONG>(scaled / 72.0f);
+// precision, truncated toward zero. A result no LONG holds is reached by no
+// target the driver could have measured.
+long long DriverUnits(float points, LONG units) {
+    const float scaled = points * static_cast<float>(units) / 72.0f;
+    if (!(scaled > -2147483648.0f && scaled < 2147483648.0f)) return LLONG_MIN;
+    return static_cast<LONG>(scaled);
 }
 
 bool Reaches(const std::string& text, const std::vector<PpdTarget>& targets) {
@@ -107,18 +110,34 @@ bool Reaches(const std::string& text, const std::vector<PpdTarget>& targets) {
     return true;
 }
 
+// The points truncation toward zero turns into the target: [v, v + 1) units
+// for v above 0, (v - 1, v] below, (-1, 1) for 0. Bounds only: the ends are
+// checked the driver's way.
+void Allowed(const PpdTarget& t, double* low, double* high) {
+    const double unit = 72.0 / t.units;
+    *low = static_cast<double>(t.value > 0 ? t.value : t.value - 1) * unit;
+    *high = static_cast<double>(t.value < 0 ? t.value : t.value + 1) * unit;
+}
 
-// A number of points that gives the targets. Without one, the first target
-// (the paper size) decides alone for a size; an edge of the printable area
-// leans to the side `lean` gives (1 larger, -1 smaller) past every measured
-// value, so that the printable area is never larger than measured.
-std::string Points(const std::vector<PpdTarget>& targets, int lean) {
+// A number of points that gives the targets; `exact` says whether it does.
+// Without one, the first target (the paper size) decides alone for a size;
+// an edge of the printable area leans to the side `lean` gives (1 larger, -1
+// smaller) past every measured value, so that the printable area is never
+// larger than measured.
+std::string Points(const std::vector<PpdTarget>& targets, int lean, bool* exact) {
+    *exact = true;
     if (targets.empty()) return "0";
-    if (std::string exact = vlibPRINT_PpdPoints(targets); !exact.empty()) return exact;
+    if (std::string text = vlibPRINT_PpdPoints(targets); !text.empty()) return text;
+    *exact = false;
     if (lean == 0) return vlibPRINT_PpdPoints({targets.front()});
-    double edge = lean > 0 ? 0 : 1e9;
-    for (const PpdTarget& t : targets)
-        edge = lean > 0 ? std::max(edge, t.value * 72.0 / t.units) : std::min(edge, (t.value + 1) * 72.0 / t.units);
+    double edge = lean > 0 ? -1e18 : 1e18;
+    for (const PpdTarget& t : targets) {
+        if (t.units <= 0) continue;
+        double low = 0, high = 0;
+        Allowed(t, &low, &high);
+        edge = lean > 0 ? std::max(edge, low) : std::min(edge, high);
+    }
+    if (std::fabs(edge) > 1e9) return "0";  // no usable target
     return vlibPRINT_ShortNumber(lean > 0 ? std::ceil(edge * 100 + 1e-6) / 100 : (std::ceil(edge * 100 - 1e-6) - 1) / 100, 2);
 }
 
@@ -134,15 +153,18 @@ std::string Dpi(const ResolutionPair& r) {
 }  // namespace
 
 std::string vlibPRINT_PpdPoints(const std::vector<PpdTarget>& targets) {
-    double low = 0, high = 1e9;
+    double low = -1e18, high = 1e18;
     for (const PpdTarget& t : targets) {
         if (t.units <= 0) return "";
-        low = std::max(low, t.value * 72.0 / t.units);
-        high = std::min(high, (t.value + 1) * 72.0 / t.units);
+        double from = 0, to = 0;
+        Allowed(t, &from, &to);
+        low = std::max(low, from), high = std::min(high, to);
     }
+    // Nothing lies in an empty interval, nor in one no PPD number could write.
+    if (low > high || low < -1e9 || high > 1e9) return "";
     // The interval every target allows, widened by the rounding of single
     // precision; each candidate is checked the driver's way.
-    const double slack = 1e-4 * std::max(1.0, low);
+    const double slack = 1e-4 * std::max({1.0, std::fabs(low), std::fabs(high)});
     for (int decimals = 0; decimals <= 6; ++decimals) {
         const double step = std::pow(10.0, -decimals);
         const double middle = (low + high) / 2;
@@ -209,22 +231,33 @@ std::string vlibPRINT_PpdText(const PpdPrinter& p, std::vector<std::string>* mov
     std::vector<std::string> widths, lengths, areas;
     for (const PpdPaper& paper : p.papers) {
         // Every number as the driver will compute with it: the size in tenths
-        // of a millimetre and every page value at every resolution measured.
+        // of a millimetre and every page value at every resolution measured,
+        // the printable area as reported, even where it reaches past the sheet.
         std::vector<PpdTarget> w = {{254, paper.width}}, l = {{254, paper.length}}, llx, lly, urx, ury;
         for (const PpdPage& g : paper.pages) {
             w.push_back({g.logX, g.physW});
             l.push_back({g.logY, g.physH});
             llx.push_back({g.logX, g.offX});
-            urx.push_back({g.logX, g.offX + g.hres});
-            ury.push_back({g.logY, g.physH - g.offY});
-            lly.push_back({g.logY, g.physH - g.offY - g.vres});
+            urx.push_back({g.logX, 0LL + g.offX + g.hres});
+            ury.push_back({g.logY, 0LL + g.physH - g.offY});
+            lly.push_back({g.logY, 0LL + g.physH - g.offY - g.vres});
         }
-        widths.push_back(Points(w, 0));
-        lengths.push_back(Points(l, 0));
+        bool exact[6] = {true, true, true, true, true, true};
+        widths.push_back(Points(w, 0, &exact[0]));
+        lengths.push_back(Points(l, 0, &exact[1]));
         if (paper.pages.empty())
             areas.push_back("0 0 " + widths.back() + " " + lengths.back());
         else
-            areas.push_back(Points(llx, 1) + " " + Points(lly, 1) + " " + Points(urx, -1) + " " + Points(ury, -1));
+            areas.push_back(Points(llx, 1, &exact[2]) + " " + Points(lly, 1, &exact[3]) + " " + Points(urx, -1, &exact[4]) +
+                            " " + Points(ury, -1, &exact[5]));
+        // What no number of points gives back at every resolution: the forms
+        // of such a driver disagree with any one PPD value.
+        static const char* const kValues[] = {"width", "length", "printable area's left edge", "printable area's bottom edge",
+                                              "printable area's right edge", "printable area's top edge"};
+        for (size_t v = 0; v < 6; ++v)
+            if (!exact[v])
+                moved->push_back("paper " + std::to_string(paper.id) + ": no number of points gives its " + kValues[v] +
+                                  " at every resolution" + (v < 2 ? " (the paper size decides)" : " (written inward)"));
     }
     if (!p.papers.empty()) {
         for (const char* option : {"PageSize", "PageRegion"}) {

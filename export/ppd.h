@@ -45,16 +45,18 @@ struct PpdPrinter {
 };
 
 // The PPD text (ISOLatin1, LF line ends). Each paper and bin code the driver
-// will number otherwise (see the .cpp) adds a line to `moved`.
+// will number otherwise (see the .cpp), and each value of a paper that no
+// number of points gives back at every resolution, adds a line to `moved`.
 std::string vlibPRINT_PpdText(const PpdPrinter& printer, std::vector<std::string>* moved);
 
 // A length in points, as text, that the driver's single-precision arithmetic
-// (points x units / 72, truncated) turns into each target: units are 254 for
-// tenths of a millimetre, the dots per inch for pixels. Empty when no number
-// reaches every target.
+// (points x units / 72, truncated toward zero) turns into each target: units
+// are 254 for tenths of a millimetre, the dots per inch for pixels. A target
+// may be negative (a printable area that starts before the sheet). Empty when
+// no number reaches every target.
 struct PpdTarget {
     LONG units;
-    LONG value;
+    long long value;  // a sum of record values: no LONG holds every one
 };
 std::string vlibPRINT_PpdPoints(const std::vector<PpdTarget>& targets);
 

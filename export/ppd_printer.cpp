@@ -1,7 +1,6 @@
-// The PPD's view of a printer description. The description holds each page
-// in hundredths of a millimetre, the sheet rounded and the margins rounded
-// up from whole device pixels; below 2540 dots per inch a hundredth is
-// finer than a pixel, so the pixels come back exactly.
+// The PPD's view of a printer description: each page in the device pixels
+// its form was measured in, at any resolution, with a printable area that may
+// reach beyond the sheet as the driver reported it.
 #include <algorithm>
 #include <cstdlib>
 
@@ -9,9 +8,6 @@
 #include "export/printer_description.h"
 
 namespace {
-
-LONG PixelsRounded(LONG hundredths, LONG dpi) { return static_cast<LONG>((2LL * hundredths * dpi + 2540) / 5080); }
-LONG PixelsUp(LONG hundredths, LONG dpi) { return static_cast<LONG>(1LL * hundredths * dpi / 2540); }
 
 // A page measured with its own paper: its sheet is the paper's size within
 // two pixels. A driver that ignored the paper of the request measured its
@@ -29,12 +25,9 @@ PpdPrinter vlibPRINT_PpdPrinter(const PrinterDescription& d, const std::string& 
     for (const DescribedPaper& described : d.papers) {
         PpdPaper paper = {described.id, described.name, described.own.width, described.own.length, {}};
         for (const DescribedPage& page : described.pages) {
-            if (page.dotsX <= 0 || page.dotsY <= 0 || page.dotsX > 2540 || page.dotsY > 2540) continue;
-            PpdPage g = {page.dotsX, page.dotsY, PixelsRounded(page.sheetWidth, page.dotsX),
-                         PixelsRounded(page.sheetLength, page.dotsY), PixelsUp(page.margins.left, page.dotsX),
-                         PixelsUp(page.margins.top, page.dotsY), 0, 0};
-            g.hres = g.physW - g.offX - PixelsUp(page.margins.right, page.dotsX);
-            g.vres = g.physH - g.offY - PixelsUp(page.margins.bottom, page.dotsY);
+            if (page.dotsX <= 0 || page.dotsY <= 0) continue;
+            const DescribedPixels& px = page.pixels;
+            const PpdPage g = {page.dotsX, page.dotsY, px.physW, px.physH, px.offX, px.offY, px.hres, px.vres};
             if (OwnPage(g, described.own)) paper.pages.push_back(g);
         }
         p.papers.push_back(paper);

@@ -80,6 +80,7 @@ void DescribePapers(const QueryBuffers* set, PrinterDescription* d, std::vector<
             page.margins = {HundredthsUp(f.offX, f.logX), HundredthsUp(f.offY, f.logY),
                             HundredthsUp(0LL + f.physW - f.offX - f.hres, f.logX),
                             HundredthsUp(0LL + f.physH - f.offY - f.vres, f.logY)};
+            page.pixels = {f.physW, f.physH, f.offX, f.offY, f.hres, f.vres};
             const DescribedMargins upright = paper.turned ? Upright(page.margins) : page.margins;
             everywhere = Largest(everywhere, upright);
             if (!Coarse(inUse[s]) && !Coarse({f.logX, f.logY})) printed = Largest(printed, upright), anyPrinted = true;

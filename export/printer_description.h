@@ -33,12 +33,20 @@ struct DescribedResolution {
 };
 inline constexpr LONG kFinestCoarseDpi = 72;
 
+// The form as the driver measured it, in its device pixels, as the paper is
+// listed. The printable area may reach beyond the sheet (a negative offset,
+// or more pixels than the sheet has): a driver may report that.
+struct DescribedPixels {
+    LONG physW, physH, offX, offY, hres, vres;
+};
+
 // A paper at one resolution, from the form the driver measured there.
 struct DescribedPage {
     DWORD resolution;           // index into PrinterDescription::resolutions
     LONG dotsX, dotsY;          // logical pixels per inch of the form
     LONG sheetWidth, sheetLength;  // the sheet the driver laid out, hundredths of a millimetre, as the paper is listed
-    DescribedMargins margins;   // rounded up to the next hundredth, as the paper is listed
+    DescribedMargins margins;   // rounded up to the next hundredth, as the paper is listed; 0 where the area reaches past the sheet
+    DescribedPixels pixels;     // exact at every resolution, where hundredths are not
 };
 
 struct DescribedPaper {

@@ -18,9 +18,7 @@
 namespace kvcaps {
 
 const char kDiffUsageLines[] =
-    "       kvcaps --diff [--px N] [--json] SOURCE SOURCE   (SOURCE: FILE, --registry PRINTER or\n"
-    "                                                        --printer-data PRINTER; FILE a .kvp record or an\n"
-    "                                                        info record; exit 0 equal, 1 different)\n";
+    "       kvcaps --diff [--px N] [--json] SOURCE SOURCE   (exit 0 equal, 1 different)\n";
 
 namespace {
 
@@ -257,7 +255,7 @@ int RunDiff(int argc, LPWSTR* argv) {
     }
     if (given != 2) return Usage();
     for (Source& source : sources)
-        if (const int read = ReadSource(&source, true); read != kOk) return read;
+        if (const int read = ReadSource(&source); read != kOk) return read;
     const Json a = Document(sources[0].record), b = Document(sources[1].record);
     if (a.is_null() || b.is_null()) {  // both passed their check: only memory can be missing
         std::fprintf(stderr, "kvcaps: out of memory while loading the records\n");

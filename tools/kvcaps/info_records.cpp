@@ -50,6 +50,13 @@ struct InfoRecord {
     const KVPrinterInfo400* As400() const { return reinterpret_cast<const KVPrinterInfo400*>(bytes.data()); }
     const KVPrinterInfo402* As402() const { return reinterpret_cast<const KVPrinterInfo402*>(bytes.data()); }
     const PRIVATE_DEVMODEW& DevMode() const { return version == 400 ? As400()->DevMode : As402()->DevMode; }
+    // The driver's name, else the printer's: what the exports name as make and model.
+    std::wstring Driver() const {
+        const WCHAR* driver = version == 400 ? As400()->szDriverName : As402()->szDriverName;
+        const WCHAR* printer = version == 400 ? As400()->szPrinterName : As402()->szPrinterName;
+        const WCHAR* name = driver[0] ? driver : printer;
+        return std::wstring(name, wcsnlen(name, kInfoStringChars));
+    }
     std::vector<BYTE> Caps() const {
         return std::vector<BYTE>(bytes.begin() + capsOffset, bytes.begin() + capsOffset + capsSize);
     }
@@ -93,12 +100,13 @@ bool Recognise(InfoRecord* r, std::string* why) {
     return false;
 }
 
-bool CapsOf(const std::vector<BYTE>& bytes, std::vector<BYTE>* caps, DEVMODEW* devMode, std::string* why) {
+bool CapsOf(const std::vector<BYTE>& bytes, std::vector<BYTE>* caps, DEVMODEW* devMode, std::wstring* driver, std::string* why) {
     InfoRecord record;
     record.bytes = bytes;
     if (!Recognise(&record, why)) return false;
     *caps = record.Caps();
     *devMode = record.DevMode().dm;
+    *driver = record.Driver();
     return true;
 }
 
@@ -277,12 +285,7 @@ int WriteRecord(const std::wstring& printer, const std::wstring& file, DWORD ver
 
 // The IPP export of a record: its capability record with the defaults of
 // its DEVMODE, named by its driver (else its printer).
-int ExportRecord(const InfoRecord& r) {
-    const WCHAR* driver = r.version == 400 ? r.As400()->szDriverName : r.As402()->szDriverName;
-    const WCHAR* printer = r.version == 400 ? r.As400()->szPrinterName : r.As402()->szPrinterName;
-    const WCHAR* name = driver[0] ? driver : printer;
-    return WriteIppExport(r.Caps(), std::wstring(name, wcsnlen(name, kInfoStringChars)), &r.DevMode().dm);
-}
+int ExportRecord(const InfoRecord& r) { return WriteIppExport(r.Caps(), r.Driver(), &r.DevMode().dm); }
 
 int ShowRecord(InfoRecord* record, const std::string& where, bool full, bool ipp) {
     std::string why;

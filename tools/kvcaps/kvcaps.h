@@ -41,26 +41,35 @@ bool ReadPrinterData(const std::wstring& printer, std::vector<BYTE>* bytes, std:
 // The file's name without its extension.
 std::wstring FileStem(const std::wstring& path);
 
-// A capability record read from any source: a file (a `.kvp` record or a
-// printer info record of any version, told apart by their contents),
-// "--registry PRINTER" or "--printer-data PRINTER". From an info record it
-// also carries the record's DEVMODE, whose fields give the printer's defaults.
+// A capability record read from any source: a file, "--registry PRINTER"
+// or "--printer-data PRINTER". Whatever the source, its bytes are told apart
+// by their content: a capability record, a printer info record of any
+// version, the earlier printer info record, or a record's JSON document
+// (what --json writes). From an info record it also carries the record's
+// DEVMODE, whose fields give the printer's defaults, and its driver's name.
 struct Source {
     std::wstring file, registryPrinter, dataPrinter;  // exactly one is set
     std::vector<BYTE> record;                         // the capability record's bytes
     std::string where;                                // where it was read, for messages
     bool hasDevMode = false;
     DEVMODEW devMode = {};
+    std::wstring driver;                              // an info record's driver name, else empty
+    std::string kind;                                 // " (of a printer info record)" and the like; empty for a record
     // The printer's name: the source's printer, or the file's name.
     std::wstring Printer() const { return !file.empty() ? FileStem(file) : registryPrinter + dataPrinter; }
+    // The make and model an export names: the driver's name, else the printer's.
+    std::wstring MakeAndModel() const { return !driver.empty() ? driver : Printer(); }
+    const DEVMODEW* Defaults() const { return hasDevMode ? &devMode : nullptr; }
 };
 // Takes one SOURCE from argv at *i (a file or one of the two options with its
 // printer), leaving *i on its last argument; false when argv[*i] is none.
 bool ParseSource(int argc, LPWSTR* argv, int* i, Source* source);
-// Reads and checks the source's record: kOk, or kUnreadable / kDamaged after
-// a line on standard error that says why. With infoRecordToo, a file that is
-// a printer info record gives its capability record and its DEVMODE.
-int ReadSource(Source* source, bool infoRecordToo);
+// Reads the source and takes its record as TakeRecord does: kOk, or
+// kUnreadable / kDamaged after a line on standard error that says why.
+int ReadSource(Source* source);
+// The capability record of bytes of any of the kinds above, checked; kOk, or
+// kDamaged after a line on standard error that names the kind and the reason.
+int TakeRecord(std::vector<BYTE> bytes, Source* source);
 
 // ------------------------------------------------------------ record access
 
@@ -127,12 +136,24 @@ int WriteFileWhole(const std::wstring& file, const void* bytes, DWORD size);
 
 namespace inforec {
 extern const char kUsageLines[];
-// The capability record and DEVMODE of an info record of any version; false
-// with the reason when the bytes are no usable info record.
-bool CapsOf(const std::vector<BYTE>& bytes, std::vector<BYTE>* caps, DEVMODEW* devMode, std::string* why);
+// The capability record, DEVMODE and driver name of an info record of any
+// version; false with the reason when the bytes are no usable info record.
+bool CapsOf(const std::vector<BYTE>& bytes, std::vector<BYTE>* caps, DEVMODEW* devMode, std::wstring* driver, std::string* why);
 // True when the command line asks for one of the info-record operations.
 bool Wanted(int argc, LPWSTR* argv);
 int Run(int argc, LPWSTR* argv);
 }  // namespace inforec
+
+// ------------------------------------------------------------ the earlier info record (earlier_record.cpp)
+
+namespace earlier {
+// Whether the bytes are laid out as the earlier printer info record: its
+// header, and at the offset it names an earlier capability record.
+bool IsEarlierRecord(const std::vector<BYTE>& bytes);
+// Its earlier capability record as a capability record of today's layout,
+// its DEVMODE and its printer's name; false with the reason when a section
+// of it lies outside the bytes.
+bool CapsOf(const std::vector<BYTE>& bytes, std::vector<BYTE>* caps, DEVMODEW* devMode, std::wstring* printer, std::string* why);
+}  // namespace earlier
 
 }  // namespace kvcaps

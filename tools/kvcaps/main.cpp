@@ -10,8 +10,7 @@
 //   kvcaps --ipp SOURCE    the record as the printer attributes of an IPP Everywhere printer,
 //                          in the form `ippeveprinter -a FILE` reads (SOURCE as above)
 //   kvcaps --json SOURCE   the whole record as one JSON document
-//   kvcaps --ppd SOURCE    the record as a PostScript Printer Description (PPD 4.3); SOURCE
-//                          may also be a printer info record file, whose DEVMODE gives the defaults
+//   kvcaps --ppd SOURCE    the record as a PostScript Printer Description (PPD 4.3)
 //   kvcaps --diff [--px N] [--json] A B
 //                          what differs between two records, one line per
 //                          difference and a total; --px N lets form values in
@@ -20,6 +19,10 @@
 //   kvcaps --html SOURCE   the page report: the summary's tables and every paper's page and
 //                          printable area drawn to scale, as one self-contained HTML page
 //   kvcaps --from-json FILE.json OUT.kvp   such a document written back as a record
+//
+// Every SOURCE is told by its content (source.cpp): a capability record, a
+// printer info record of any version or the earlier one (whose DEVMODE gives
+// the defaults of --ipp and --ppd), or a record's JSON document.
 //
 // A printer info record (--info FILE, --info-registry PRINTER) carries the
 // printer's default DEVMODE: `kvcaps --ipp --info FILE` takes every default
@@ -59,13 +62,14 @@ int Usage() {
 
 namespace {
 
-enum class Export { kNone, kIpp, kJson, kHtml };
+enum class Export { kNone, kIpp, kJson, kHtml, kPpd };
 
 // The export option, or kNone for another argument.
 Export ExportOption(const std::wstring& arg) {
     return arg == L"--ipp"    ? Export::kIpp
            : arg == L"--json" ? Export::kJson
            : arg == L"--html" ? Export::kHtml
+           : arg == L"--ppd"  ? Export::kPpd
                               : Export::kNone;
 }
 
@@ -84,45 +88,37 @@ int Run() {
     if (argc == 2 && std::wstring(args.argv[1]) == L"--version") return PrintToolVersion("kvcaps");
     if (inforec::Wanted(argc, args.argv)) return inforec::Run(argc, args.argv);
     if (argc > 1 && std::wstring(args.argv[1]) == L"--diff") return RunDiff(argc, args.argv);
-    if (argc > 1 && std::wstring(args.argv[1]) == L"--ppd") {
-        Source source;
-        int i = 2;
-        if (argc < 3 || !ParseSource(argc, args.argv, &i, &source) || i != argc - 1) return Usage();
-        if (const int read = ReadSource(&source, true); read != kOk) return read;
-        return WritePpdExport(source);
-    }
     if (argc >= 2 && std::wstring(args.argv[1]) == L"--from-json")
         return argc == 4 ? WriteRecordFromJson(args.argv[2], args.argv[3]) : Usage();
 
     bool full = false;
     Export format = Export::kNone;
     Source source;
+    int given = 0;
     for (int i = 1; i < argc; ++i) {
         const std::wstring arg = args.argv[i];
         if (arg == L"--full") {
             full = true;
         } else if (ExportOption(arg) != Export::kNone && format == Export::kNone) {
             format = ExportOption(arg);
-        } else if (arg == L"--registry" && i + 1 < argc) {
-            source.registryPrinter = args.argv[++i];
-        } else if (arg == L"--printer-data" && i + 1 < argc) {
-            source.dataPrinter = args.argv[++i];
-        } else if (!arg.empty() && arg[0] != L'-' && source.file.empty()) {
-            source.file = arg;
+        } else if (given == 0 && ParseSource(argc, args.argv, &i, &source)) {
+            ++given;
         } else {
             return Usage();
         }
     }
-    if (static_cast<int>(!source.file.empty()) + !source.registryPrinter.empty() + !source.dataPrinter.empty() != 1) return Usage();
-    if (full && format != Export::kNone) return Usage();
+    if (given != 1 || (full && format != Export::kNone)) return Usage();
 
-    // A file source is a capability record here; info records have --info.
-    if (const int read = ReadSource(&source, false); read != kOk) return read;
+    // Every command takes every kind of source; an info record's DEVMODE gives
+    // the defaults of the exports that have defaults.
+    if (const int read = ReadSource(&source); read != kOk) return read;
     const std::vector<BYTE>& bytes = source.record;
-    if (format == Export::kIpp) return WriteIppExport(bytes, source.Printer(), nullptr);
+    if (format == Export::kIpp) return WriteIppExport(bytes, source.MakeAndModel(), source.Defaults());
+    if (format == Export::kPpd) return WritePpdExport(source);
     if (format == Export::kJson) return WriteJsonExport(bytes);
     if (format == Export::kHtml) return WriteHtmlExport(bytes, source.Printer());
-    std::printf("Capability record, %lu bytes, from %s\n", static_cast<unsigned long>(bytes.size()), source.where.c_str());
+    std::printf("Capability record, %lu bytes, from %s%s\n", static_cast<unsigned long>(bytes.size()), source.where.c_str(),
+                source.kind.c_str());
     PrintSummary(bytes);
     if (full) PrintFullDump(bytes);
     std::fflush(stdout);

@@ -11,15 +11,16 @@
 #include "print/printer_names.h"
 #include "printer/printer_keys.h"
 #include "records/caps4_check.h"
+#include "records/caps4_json.h"
+#include "records/printer_info.h"
 #include "tools/kvcaps/kvcaps.h"
 
 namespace kvcaps {
 
 const char kSourceUsageLines[] =
-    "       kvcaps [--full | --ipp | --json] FILE.kvp\n"
-    "       kvcaps [--full | --ipp | --json] --registry PRINTER\n"
-    "       kvcaps [--full | --ipp | --json] --printer-data PRINTER\n"
-    "       kvcaps --ppd SOURCE   (SOURCE: FILE, a .kvp record or an info record, or one of the two options)\n";
+    "       kvcaps [--full | --ipp | --json | --html | --ppd] SOURCE\n"
+    "         SOURCE: FILE (a .kvp record, a printer info record of any version, the earlier\n"
+    "         record, or a record's JSON document), --registry PRINTER or --printer-data PRINTER\n";
 
 bool ReadFileBytes(const std::wstring& path, std::vector<BYTE>* bytes, std::string* why) {
     HANDLE file =
@@ -109,7 +110,76 @@ bool ParseSource(int argc, LPWSTR* argv, int* i, Source* source) {
     return true;
 }
 
-int ReadSource(Source* source, bool infoRecordToo) {
+namespace {
+
+// A JSON document starts with "{" (after a byte order mark and blanks); no
+// record does at its second value, which holds 0, 401, 402 or 412 there.
+bool LooksLikeJson(const std::vector<BYTE>& bytes) {
+    size_t i = bytes.size() >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF ? 3 : 0;
+    while (i < bytes.size() && std::strchr(" \t\r\n", bytes[i]) && bytes[i]) ++i;
+    return i < bytes.size() && bytes[i] == '{';
+}
+
+// A record document written back as the record's bytes.
+bool RecordOfJson(const std::vector<BYTE>& bytes, std::vector<BYTE>* record, std::string* why) {
+    QueryBuffers set = {};
+    if (!vlibPRINT_Caps4FromJson(std::string(bytes.begin(), bytes.end()), &set, why)) return false;
+    caps4* packed = vlibPRINT_PackCaps4(&set);
+    vlibPRINT_FreeQueryBuffers(&set);
+    if (!packed) {
+        *why = "out of memory while packing the record";
+        return false;
+    }
+    const BYTE* begin = reinterpret_cast<const BYTE*>(packed);
+    record->assign(begin, begin + packed->dwSize);
+    platform::HeapFreeBlock(packed);
+    return true;
+}
+
+}  // namespace
+
+int TakeRecord(std::vector<BYTE> bytes, Source* source) {
+    // Told by the second 32-bit value: 412, where a capability record's first
+    // section starts; 0, 401 or 402, the version field of an info record (0 of
+    // a 400 record, or the default flag of the earlier record, which its
+    // earlier capability record at 6504 tells apart); else a JSON document.
+    DWORD second = 0;
+    if (bytes.size() >= 2 * sizeof(DWORD)) std::memcpy(&second, bytes.data() + 4, sizeof(second));
+    std::string why;
+    const char* kind = "capability record";
+    bool usable = true;
+    if (bytes.size() >= 2 * sizeof(DWORD) && second != kCaps4HeaderSize && earlier::IsEarlierRecord(bytes)) {
+        kind = "earlier printer info record";
+        std::vector<BYTE> caps;
+        usable = earlier::CapsOf(bytes, &caps, &source->devMode, &source->driver, &why);
+        if (usable) source->record = std::move(caps), source->hasDevMode = true;
+    } else if (bytes.size() >= 2 * sizeof(DWORD) &&
+               (second == 0 || second == kKVPrinterInfo401Version || second == kKVPrinterInfo402Version)) {
+        kind = "printer info record";
+        std::vector<BYTE> caps;
+        usable = inforec::CapsOf(bytes, &caps, &source->devMode, &source->driver, &why);
+        if (usable) source->record = std::move(caps), source->hasDevMode = true;
+    } else if (second != kCaps4HeaderSize && LooksLikeJson(bytes)) {
+        kind = "capability record document";
+        usable = RecordOfJson(bytes, &source->record, &why);
+    } else {
+        source->record = std::move(bytes);
+    }
+    if (usable && !source->hasDevMode) {
+        // A capability record, or the one a document gives: checked as every stored record is.
+        WCHAR reason[256] = {};
+        usable = vlibPRINT_CheckCaps4(source->record.data(), source->record.size(), reason, 256);
+        if (!usable) why = Utf8(reason);
+    }
+    if (!usable) {
+        std::fprintf(stderr, "kvcaps: %s: not a usable %s: %s\n", source->where.c_str(), kind, why.c_str());
+        return kDamaged;
+    }
+    if (std::strcmp(kind, "capability record")) source->kind = std::string(" (of a ") + kind + ")";
+    return kOk;
+}
+
+int ReadSource(Source* source) {
     std::vector<BYTE> bytes;
     std::string why;
     bool read = false;
@@ -127,26 +197,7 @@ int ReadSource(Source* source, bool infoRecordToo) {
         std::fprintf(stderr, "kvcaps: %s: %s\n", source->where.c_str(), why.c_str());
         return kUnreadable;
     }
-    // A capability record starts its sections at 412, right behind its header;
-    // a file with another value there is taken for a printer info record.
-    const bool infoFile = infoRecordToo && !source->file.empty() && bytes.size() >= 2 * sizeof(DWORD);
-    DWORD second = 0;
-    if (infoFile) std::memcpy(&second, bytes.data() + 4, sizeof(second));
-    if (infoFile && second != kCaps4HeaderSize) {
-        if (!inforec::CapsOf(bytes, &source->record, &source->devMode, &why)) {
-            std::fprintf(stderr, "kvcaps: %s: not a usable printer info record: %s\n", source->where.c_str(), why.c_str());
-            return kDamaged;
-        }
-        source->hasDevMode = true;
-        return kOk;
-    }
-    source->record = std::move(bytes);
-    WCHAR reason[256] = {};
-    if (!vlibPRINT_CheckCaps4(source->record.data(), source->record.size(), reason, 256)) {
-        std::fprintf(stderr, "kvcaps: %s: not a usable capability record: %s\n", source->where.c_str(), Utf8(reason).c_str());
-        return kDamaged;
-    }
-    return kOk;
+    return TakeRecord(std::move(bytes), source);
 }
 
 }  // namespace kvcaps
