@@ -141,30 +141,33 @@ bool RecordOfJson(const std::vector<BYTE>& bytes, std::vector<BYTE>* record, std
 int TakeRecord(std::vector<BYTE> bytes, Source* source) {
     // Told by the second 32-bit value: 412, where a capability record's first
     // section starts; 0, 401 or 402, the version field of an info record (0 of
-    // a 400 record, or the default flag of the earlier record, which its
-    // earlier capability record at 6504 tells apart); else a JSON document.
+    // a 400 record). The earlier record holds its default flag there, 0 or 1,
+    // and is told by the earlier capability record its header places; a JSON
+    // document holds text.
     DWORD second = 0;
     if (bytes.size() >= 2 * sizeof(DWORD)) std::memcpy(&second, bytes.data() + 4, sizeof(second));
     std::string why;
     const char* kind = "capability record";
     bool usable = true;
-    if (bytes.size() >= 2 * sizeof(DWORD) && second != kCaps4HeaderSize && earlier::IsEarlierRecord(bytes)) {
+    std::vector<BYTE> caps;
+    const bool infoVersion = bytes.size() >= 2 * sizeof(DWORD) &&
+                             (second == 0 || second == kKVPrinterInfo401Version || second == kKVPrinterInfo402Version);
+    // An info record that is sound is one, whatever its bytes at 6504 hold.
+    const bool info = infoVersion && inforec::CapsOf(bytes, &caps, &source->devMode, &source->driver, &why);
+    if (!info && second != kCaps4HeaderSize && bytes.size() >= 2 * sizeof(DWORD) && earlier::IsEarlierRecord(bytes)) {
         kind = "earlier printer info record";
-        std::vector<BYTE> caps;
+        why.clear();
         usable = earlier::CapsOf(bytes, &caps, &source->devMode, &source->driver, &why);
-        if (usable) source->record = std::move(caps), source->hasDevMode = true;
-    } else if (bytes.size() >= 2 * sizeof(DWORD) &&
-               (second == 0 || second == kKVPrinterInfo401Version || second == kKVPrinterInfo402Version)) {
+    } else if (infoVersion) {
         kind = "printer info record";
-        std::vector<BYTE> caps;
-        usable = inforec::CapsOf(bytes, &caps, &source->devMode, &source->driver, &why);
-        if (usable) source->record = std::move(caps), source->hasDevMode = true;
+        usable = info;
     } else if (second != kCaps4HeaderSize && LooksLikeJson(bytes)) {
         kind = "capability record document";
         usable = RecordOfJson(bytes, &source->record, &why);
     } else {
         source->record = std::move(bytes);
     }
+    if (usable && !caps.empty()) source->record = std::move(caps), source->hasDevMode = true;
     if (usable && !source->hasDevMode) {
         // A capability record, or the one a document gives: checked as every stored record is.
         WCHAR reason[256] = {};
