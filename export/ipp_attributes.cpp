@@ -54,12 +54,13 @@ std::string Cut(std::string text, size_t bytes) {
     return text.substr(0, bytes);
 }
 
-// One media-col collection: the size, the margins when known, and the source
-// and type when given.
+// One media-col collection: the size, the margins when known, and the size
+// name, source and type when given.
 std::string MediaCol(LONG width, LONG length, const DescribedMargins* margins, const std::string& source = "",
-                     const std::string& type = "") {
+                     const std::string& type = "", const std::string& sizeName = "") {
     std::string text = "{ MEMBER collection media-size { MEMBER integer x-dimension " + Int(width) +
                        " MEMBER integer y-dimension " + Int(length) + " }";
+    if (!sizeName.empty()) text += " MEMBER keyword media-size-name " + sizeName;
     if (margins)
         text += " MEMBER integer media-left-margin " + Int(margins->left) + " MEMBER integer media-top-margin " +
                 Int(margins->top) + " MEMBER integer media-right-margin " + Int(margins->right) +
@@ -67,6 +68,24 @@ std::string MediaCol(LONG width, LONG length, const DescribedMargins* margins, c
     if (!source.empty()) text += " MEMBER keyword media-source " + source;
     if (!type.empty()) text += " MEMBER keyword media-type " + type;
     return text + " }";
+}
+
+// A paper's medium: its size as it lies, x-dimension across, and its margins
+// the same way. A paper listed long side across lies so; its margins are
+// kept upright, turned a quarter back here.
+struct Medium {
+    LONG x, y;
+    DescribedMargins margins;
+};
+Medium MediumOf(const DescribedPaper& p) {
+    if (!p.across) return {p.width, p.length, p.margins};
+    const DescribedMargins& m = p.margins;
+    return {p.length, p.width, {m.bottom, m.left, m.top, m.right}};
+}
+std::string MediaCol(const DescribedPaper& p, const std::string& source = "", const std::string& type = "",
+                     const std::string& sizeName = "") {
+    const Medium m = MediumOf(p);
+    return MediaCol(m.x, m.y, p.measured ? &m.margins : nullptr, source, type, sizeName);
 }
 
 void Attr(std::string* out, const char* tag, const char* name, const std::string& values) {
@@ -94,7 +113,7 @@ std::string vlibPRINT_IppAttributes(const PrinterDescription& d) {
     // Where the printer is and who runs it (printer-location, -geo-location,
     // -organization) the server says.
 
-    // Media: one name per size; a borderless paper of a size already named is
+    // Media: one name per paper; a borderless paper of a size already named is
     // a media-col entry of that name with four zero margins.
     const std::string source = def.bin >= 0 ? d.bins[def.bin].source : "";
     const std::string type = def.mediaType >= 0 && !d.mediaTypes[def.mediaType].keyword.empty()
@@ -102,12 +121,14 @@ std::string vlibPRINT_IppAttributes(const PrinterDescription& d) {
     std::vector<std::string> names, sizes, database;
     std::vector<LONG> left, top, right, bottom;
     for (const DescribedPaper& p : d.papers) {
+        const Medium m = MediumOf(p);
         AddUnique(&names, p.media);
-        AddUnique(&sizes, "{ MEMBER integer x-dimension " + Int(p.width) + " MEMBER integer y-dimension " + Int(p.length) + " }");
-        AddUnique(&database, MediaCol(p.width, p.length, p.measured ? &p.margins : nullptr));
+        AddUnique(&sizes, "{ MEMBER integer x-dimension " + Int(m.x) + " MEMBER integer y-dimension " + Int(m.y) + " }");
+        // Each entry names its medium: two papers of one size stay two entries.
+        AddUnique(&database, MediaCol(p, "", "", p.media));
         if (!p.measured) continue;
-        AddUnique(&left, p.margins.left), AddUnique(&top, p.margins.top);
-        AddUnique(&right, p.margins.right), AddUnique(&bottom, p.margins.bottom);
+        AddUnique(&left, m.margins.left), AddUnique(&top, m.margins.top);
+        AddUnique(&right, m.margins.right), AddUnique(&bottom, m.margins.bottom);
     }
     if (d.custom.present) {
         const PwgMedia low = vlibPRINT_PwgCustomMedia({d.custom.minWidth / 10, d.custom.minLength / 10}, "min", true);
@@ -138,7 +159,7 @@ std::string vlibPRINT_IppAttributes(const PrinterDescription& d) {
     if (def.paper >= 0) {
         const DescribedPaper& p = d.papers[def.paper];
         Attr(&out, "keyword", "media-default", p.media);
-        Attr(&out, "collection", "media-col-default", MediaCol(p.width, p.length, p.measured ? &p.margins : nullptr, source, type));
+        Attr(&out, "collection", "media-col-default", MediaCol(p, source, type));
     } else {
         out += "ATTR no-value media-default\n";
     }
@@ -147,7 +168,7 @@ std::string vlibPRINT_IppAttributes(const PrinterDescription& d) {
     for (const std::string& media : d.mediaReady)
         for (const DescribedPaper& p : d.papers)
             if (p.media == media) {
-                ready.push_back(MediaCol(p.width, p.length, p.measured ? &p.margins : nullptr, source, type));
+                ready.push_back(MediaCol(p, source, type));
                 break;
             }
     Attr(&out, "keyword", "media-ready", Joined(d.mediaReady));
@@ -168,9 +189,13 @@ std::string vlibPRINT_IppAttributes(const PrinterDescription& d) {
 
     // Resolutions and quality.
     std::vector<std::string> resolutions;
+    // The resolutions a page is printed at: a coarse one only when there is nothing finer.
+    bool fine = false;
+    for (const DescribedResolution& r : d.resolutions) fine = fine || (Usable(r.dpi) && !r.coarse);
+    const auto offered = [fine](const DescribedResolution& r) { return Usable(r.dpi) && !(fine && r.coarse); };
     for (const DescribedResolution& r : d.resolutions)
-        if (Usable(r.dpi)) AddUnique(&resolutions, Resolution(r.dpi));
-    const bool defaultUsable = def.resolution >= 0 && Usable(d.resolutions[def.resolution].dpi);
+        if (offered(r)) AddUnique(&resolutions, Resolution(r.dpi));
+    const bool defaultUsable = def.resolution >= 0 && offered(d.resolutions[def.resolution]);
     if (resolutions.empty()) resolutions.push_back("300dpi");  // a driver that gives none: the common raster resolution
     const std::string defaultResolution = defaultUsable ? Resolution(d.resolutions[def.resolution].dpi) : resolutions.front();
     Attr(&out, "resolution", "printer-resolution-supported", Joined(resolutions));

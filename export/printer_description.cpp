@@ -29,6 +29,8 @@ DescribedMargins Largest(const DescribedMargins& a, const DescribedMargins& b) {
 // by a quarter turn: its listed top edge becomes the left edge.
 DescribedMargins Upright(const DescribedMargins& m) { return {m.top, m.right, m.bottom, m.left}; }
 
+bool Coarse(const ResolutionPair& dpi) { return dpi.x < kFinestCoarseDpi || dpi.y < kFinestCoarseDpi; }
+
 // The list the forms were measured at and whether it is the indexed one.
 const ResolutionPair* InUse(const QueryBuffers* set, DWORD* count) {
     const bool indexed = set->dwIndexedResolutionsOnly != 0;
@@ -41,7 +43,7 @@ void DescribePapers(const QueryBuffers* set, PrinterDescription* d, std::vector<
     const PaperBuffer* papers = set->pPapers;
     if (!papers) return;
     DWORD resolutions = 0;
-    InUse(set, &resolutions);
+    const ResolutionPair* inUse = InUse(set, &resolutions);
     // Forms are resolution-major: the form of paper j at slot s is s x (paper sizes) + j.
     const DWORD perResolution = papers->dwNumPaperSize;
     for (DWORD j = 0; j < papers->dwNumPaperSize; ++j) {
@@ -61,6 +63,8 @@ void DescribePapers(const QueryBuffers* set, PrinterDescription* d, std::vector<
         paper.standard = media.standard;
         paper.width = media.width;
         paper.length = media.length;
+        DescribedMargins printed, everywhere;  // over the pages printed at; over all pages
+        bool anyPrinted = false;
         for (DWORD s = 0; s < resolutions && set->pForms; ++s) {
             const unsigned long long at = static_cast<unsigned long long>(s) * perResolution + j;
             if (at >= set->dwNumForms) break;
@@ -77,14 +81,44 @@ void DescribePapers(const QueryBuffers* set, PrinterDescription* d, std::vector<
                             HundredthsUp(0LL + f.physW - f.offX - f.hres, f.logX),
                             HundredthsUp(0LL + f.physH - f.offY - f.vres, f.logY)};
             page.pixels = {f.physW, f.physH, f.offX, f.offY, f.hres, f.vres};
-            paper.margins = Largest(paper.margins, paper.turned ? Upright(page.margins) : page.margins);
+            const DescribedMargins upright = paper.turned ? Upright(page.margins) : page.margins;
+            everywhere = Largest(everywhere, upright);
+            if (!Coarse(inUse[s]) && !Coarse({f.logX, f.logY})) printed = Largest(printed, upright), anyPrinted = true;
             paper.pages.push_back(page);
         }
+        paper.margins = anyPrinted ? printed : everywhere;
         paper.measured = !paper.pages.empty();
         paper.borderless = paper.measured && !paper.margins.left && !paper.margins.top && !paper.margins.right &&
                            !paper.margins.bottom;
         byDriverIndex->back() = static_cast<int>(d->papers.size());
         d->papers.push_back(paper);
+    }
+}
+
+// A medium of its own for every paper: a second paper of a size already
+// named (but the borderless paper of a size with margins, or the paper with
+// margins of a borderless size), and every paper listed long side across,
+// which IPP describes as it lies, get custom names made of their own names
+// and sizes ("custom_other_8.5x14in", "custom_envdlrotated_220x110mm"); a
+// name still taken gets a number ("custom_other-2_8.5x14in").
+void NameMedia(PrinterDescription* d) {
+    std::vector<DescribedPaper>& papers = d->papers;
+    for (size_t i = 0; i < papers.size(); ++i) {
+        DescribedPaper& p = papers[i];
+        bool sameKind = false;
+        for (size_t k = 0; k < i; ++k) sameKind = sameKind || (papers[k].media == p.media && papers[k].borderless == p.borderless);
+        if (!p.turned && !sameKind) continue;
+        std::string part = vlibPRINT_KeywordPart(p.name.c_str());
+        if (part.empty()) part = "paper";
+        PwgMedia media = vlibPRINT_PwgCustomMedia(p.own, part.c_str(), p.turned);
+        for (int n = 2; std::any_of(papers.begin(), papers.begin() + static_cast<std::ptrdiff_t>(i),
+                                    [&](const DescribedPaper& k) { return k.media == media.name; }); ++n)
+            media = vlibPRINT_PwgCustomMedia(p.own, (part + "-" + std::to_string(n)).c_str(), p.turned);
+        p.media = media.name;
+        p.standard = false;
+        p.across = p.turned;
+        p.width = std::min(media.width, media.length);
+        p.length = std::max(media.width, media.length);
     }
 }
 
@@ -144,7 +178,7 @@ void DescribeResolutions(const QueryBuffers* set, PrinterDescription* d) {
     DWORD count = 0;
     const ResolutionPair* list = InUse(set, &count);
     for (DWORD i = 0; i < count; ++i)
-        d->resolutions.push_back({list[i], set->dwIndexedResolutionsOnly ? -1 - static_cast<LONG>(i) : 0});
+        d->resolutions.push_back({list[i], set->dwIndexedResolutionsOnly ? -1 - static_cast<LONG>(i) : 0, Coarse(list[i])});
     // The quality levels the driver offers, whatever resolutions it has.
     for (DWORD i = 0; set->pResolutionsIndexed && i < set->dwNumResolutionsIndexed; ++i) {
         const int q = QualityOfLevel(-1 - static_cast<LONG>(i));
@@ -272,6 +306,7 @@ PrinterDescription vlibPRINT_DescribePrinter(const QueryBuffers* set, const DEVM
 
     std::vector<int> byDriverIndex;
     DescribePapers(set, &d, &byDriverIndex);
+    NameMedia(&d);
     DescribeCustomRange(set, &d);
     DescribeBins(set, &d);
     DescribeMediaTypes(set, &d);

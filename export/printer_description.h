@@ -25,7 +25,13 @@ struct DescribedMargins {
 struct DescribedResolution {
     ResolutionPair dpi;  // x and y; either may be 0 or less when the driver gave no usable value
     LONG quality;        // for a quality level its DEVMODE index (-1 draft ... -4 high); 0 for a real resolution
+    // Fewer than kFinestCoarseDpi dots per inch either way: one dot is larger
+    // than a point, and no page is printed at it (Wine reads "1202dpi" as
+    // 120 x 2). The margins and the resolutions offered leave it out
+    // unless the printer has nothing finer.
+    bool coarse;
 };
+inline constexpr LONG kFinestCoarseDpi = 72;
 
 // The form as the driver measured it, in its device pixels, as the paper is
 // listed. The printable area may reach beyond the sheet (a negative offset,
@@ -48,14 +54,20 @@ struct DescribedPaper {
     std::wstring name;       // the driver's display name
     PaperSize own;           // the driver's size, tenths of a millimetre, as listed (width may be the long side)
     bool turned;             // listed long side across: the PWG size below is the paper turned upright
-    std::string media;       // PWG 5101.1 media name
+    // PWG 5101.1 media name, never the same for two papers but a borderless
+    // paper and the paper with margins of its size: a second paper of a size
+    // already named, and a paper listed long side across, get custom names of
+    // their own (see vlibPRINT_DescribePrinter).
+    std::string media;
     bool standard;           // media is a PWG standard size (the size below is the standard's, within 0.5 mm)
+    bool across;             // its medium lies as the paper is listed, long side across (turned papers)
     LONG width, length;      // hundredths of a millimetre, short side first
     std::vector<DescribedPage> pages;  // one per resolution whose form was measured
     bool measured;           // pages is not empty: the margins below are known
-    // The margins that hold at every resolution (the largest of each side),
-    // upright as width and length are: printing inside them never leaves the
-    // printable area of any form.
+    // The margins that hold at every resolution a page is printed at (the
+    // largest of each side over the resolutions that are not coarse, over all
+    // when every one is), upright as width and length are: printing inside
+    // them never leaves the printable area of a form it is printed at.
     DescribedMargins margins;
     bool borderless;         // measured, and every margin 0
 };

@@ -51,7 +51,7 @@ struct PpdPage {
 // The page sizes of the printer's PPD in the order they first appear; none
 // when the file cannot be read.
 inline std::vector<PpdPage> ReadPpdPages(const std::wstring& printer) {
-    static const std::regex entry(R"re(\*(PaperDimension|ImageableArea) ([^/:]+)(/(.*))?: "([^"]*)"\r?)re");
+    static const std::regex entry(R"re(\*(PaperDimension|ImageableArea) ([^/:]+)(/(.*))?:[ \t]*"([^"]*)"[ \t]*\r?)re");
     std::istringstream ppd(testsupport::ReadFileBytes(PpdPath(printer)));
     std::vector<PpdPage> pages;
     std::smatch m;

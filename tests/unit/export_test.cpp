@@ -41,15 +41,17 @@ json Form(LONG dpi, LONG left, LONG top, LONG right, LONG bottom) {  // a 2400 x
                                    {"offY", top}, {"hres", 2400 - left - right}, {"vres", 3200 - top - bottom}});
 }
 json Size(LONG w, LONG l) { return {{"width", w}, {"length", l}}; }
+// Wine's 120 x 2 dpi reading of 1202 dpi, where one dot down is 12.7 mm.
+json Coarse() { json f = Form(120, 0, 1, 0, 1); f["logY"] = 2; return f; }
 json Dpi(LONG x, LONG y) { return {{"x", x}, {"y", y}}; }
 
-// Letter, A4 and a borderless A4 at 300 and 600 dpi; duplex, colour, landscape.
+// Letter, A4 and a borderless A4 at 300, 600 and a coarse dpi; duplex, colour, landscape.
 json Printer() {
     return {{"papers", {1, 9, 300}}, {"paperNames", {"Letter", "A4", "A4 Borderless"}},
             {"paperSizes", {Size(2159, 2794), Size(2100, 2970), Size(2100, 2970)}},
-            {"resolutions", {Dpi(300, 300), Dpi(600, 600)}}, {"resolutionsIndexed", {Dpi(300, 300), Dpi(600, 600), Dpi(600, 600)}},
+            {"resolutions", {Dpi(300, 300), Dpi(600, 600), Dpi(120, 2)}}, {"resolutionsIndexed", {Dpi(300, 300), Dpi(600, 600), Dpi(600, 600)}},
             {"forms", {Form(300, 50, 50, 50, 50), Form(300, 50, 61, 50, 50), Form(300, 0, 0, 0, 0),
-                       Form(600, 99, 99, 110, 99), Form(600, 99, 99, 110, 99), Form(600, 0, 0, 0, 0)}},
+                       Form(600, 99, 99, 110, 99), Form(600, 99, 99, 110, 99), Form(600, 0, 0, 0, 0), Coarse(), Coarse(), Coarse()}},
             {"bins", {15, 7, 4, 260, 261, 262, 263, 264, 6}},
             {"binNames", {"Automatically Select", "Auto", "Manual Feed", "Tray 1", "Envelope Feeder", "Bypass", "Cassette X",
                           "Drawer", "Envelope Manual Feed"}},
@@ -58,7 +60,7 @@ json Printer() {
             {"dwMinExtent", 0x0AEA0834}, {"dwMaxExtent", 0x0B9A086F}};  // the papers' bounding box: no evidence
 }
 
-TEST(PrinterDescription, MarginsRoundUpAndHoldAtEveryResolutionBinsSayWhatTheyAreDefaultsComeFromTheDevMode) {
+TEST(PrinterDescription, MarginsRoundUpAndHoldAtEveryResolutionPagesArePrintedAtBinsSayWhatTheyAreDefaultsComeFromTheDevMode) {
     Set set;
     ASSERT_TRUE(vlibPRINT_Caps4FromJson(Printer().dump(), &set.b));
     DEVMODEW dm = {};
@@ -108,7 +110,7 @@ std::string Values(const std::string& text, const std::string& name) {
     return std::regex_search(text, m, std::regex("ATTR \\w+ " + name + " ([^\n]*(\n  [^\n]*)*)\n")) ? m[1].str() : "";
 }
 
-TEST(IppAttributes, ABorderlessPaperIsACollectionOfItsSizesNameAndTheDefaultsAreThePrinters) {
+TEST(IppAttributes, ABorderlessPaperIsACollectionOfItsSizesNameOtherPapersMediaOfTheirOwnAndTheDefaultsAreThePrinters) {
     Set set;
     ASSERT_TRUE(vlibPRINT_Caps4FromJson(Printer().dump(), &set.b));
     DEVMODEW dm = {};
@@ -118,7 +120,7 @@ TEST(IppAttributes, ABorderlessPaperIsACollectionOfItsSizesNameAndTheDefaultsAre
     const std::string text = vlibPRINT_IppAttributes(vlibPRINT_DescribePrinter(&set.b, &dm, L"Acme Laser"));
     EXPECT_EQ(Values(text, "media-supported"), "na_letter_8.5x11in,iso_a4_210x297mm");
     EXPECT_EQ(std::regex_replace(Values(text, "media-col-database"), std::regex("[^0-9]+"), " "),
-              " 21590 27940 424 424 466 424 21000 29700 424 517 466 424 21000 29700 0 0 0 0 ");
+              " 21590 27940 8 5 11 424 424 466 424 21000 29700 4 210 297 424 517 466 424 21000 29700 4 210 297 0 0 0 0 ");
     EXPECT_EQ(Values(text, "media-left-margin-supported") + " " + Values(text, "media-top-margin-supported"), "0,424 0,424,517");
     EXPECT_EQ(Values(text, "media-default") + " " + Values(text, "media-ready") + " " + Values(text, "sides-default") + " " +
                   Values(text, "print-color-mode-default") + " " + Values(text, "media-source-default"),
@@ -126,6 +128,20 @@ TEST(IppAttributes, ABorderlessPaperIsACollectionOfItsSizesNameAndTheDefaultsAre
     EXPECT_NE(Values(text, "media-col-default").find("media-source auto MEMBER keyword media-type stationery }"), std::string::npos);
     EXPECT_EQ(Values(text, "printer-device-id"), "\"MFG:Acme;MDL:Acme Laser;CMD:PWGRaster;\"");
     EXPECT_EQ(Values(text, "media-type-supported") + " " + Values(text, "printer-resolution-default"), "heavy,stationery 600dpi");
+
+    // Letter listed long side across lies so, margins and all; the second A4
+    // has margins and a name of its own; A4, measured at the coarse
+    // resolution only, keeps its margins; the coarse resolution is not offered.
+    json printer = Printer();
+    printer["paperSizes"][0] = Size(2794, 2159), printer["forms"][0] = printer["forms"][3] = Form(300, 20, 40, 60, 80);
+    printer["forms"][2] = Form(300, 1, 1, 1, 1), printer["forms"][1]["logX"] = printer["forms"][4]["logX"] = 0;
+    Set other;
+    ASSERT_TRUE(vlibPRINT_Caps4FromJson(printer.dump(), &other.b));
+    const std::string media = vlibPRINT_IppAttributes(vlibPRINT_DescribePrinter(&other.b, nullptr, L"P"));
+    EXPECT_EQ(Values(media, "media-supported") + " " + Values(media, "printer-resolution-supported") + " " +
+                  Values(media, "media-left-margin-supported") + " " + Values(media, "media-top-margin-supported"),
+              "custom_letter_11x8.5in,iso_a4_210x297mm,custom_a4-borderless_210x297mm 300dpi,600dpi 0,9,170 9,339,1270");
+    EXPECT_EQ(Values(media, "media-size-supported").substr(0, 69), "{ MEMBER integer x-dimension 27940 MEMBER integer y-dimension 21590 }");
 }
 
 }  // namespace
