@@ -122,17 +122,7 @@ bool CapsOf(const std::vector<BYTE>& bytes, std::vector<BYTE>* caps, DEVMODEW* d
     }
     doc["forms"] = forms;
 
-    QueryBuffers set = {};
-    if (!vlibPRINT_Caps4FromJson(doc.dump(-1, ' ', false, Json::error_handler_t::replace), &set, why)) return false;
-    caps4* packed = vlibPRINT_PackCaps4(&set);
-    vlibPRINT_FreeQueryBuffers(&set);
-    if (!packed) {
-        *why = "out of memory while packing its capability record";
-        return false;
-    }
-    const BYTE* begin = reinterpret_cast<const BYTE*>(packed);
-    caps->assign(begin, begin + packed->dwSize);
-    platform::HeapFreeBlock(packed);
+    if (!RecordOfJson(doc.dump(-1, ' ', false, Json::error_handler_t::replace), caps, why)) return false;
 
     const KVPrinterInfo2* info = reinterpret_cast<const KVPrinterInfo2*>(bytes.data());
     *devMode = info->DevMode.dm;

@@ -156,6 +156,10 @@ int Run(int argc, LPWSTR* argv);
 
 // ------------------------------------------------------------ the earlier info record (earlier_record.cpp)
 
+// A record's JSON document packed as the record's bytes; false with the
+// reason when the import refuses it.
+bool RecordOfJson(const std::string& json, std::vector<BYTE>* record, std::string* why);
+
 namespace earlier {
 // Whether the bytes are laid out as the earlier printer info record: its
 // header, and at the offset it names an earlier capability record.

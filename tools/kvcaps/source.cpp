@@ -120,10 +120,12 @@ bool LooksLikeJson(const std::vector<BYTE>& bytes) {
     return i < bytes.size() && bytes[i] == '{';
 }
 
+}  // namespace
+
 // A record document written back as the record's bytes.
-bool RecordOfJson(const std::vector<BYTE>& bytes, std::vector<BYTE>* record, std::string* why) {
+bool RecordOfJson(const std::string& json, std::vector<BYTE>* record, std::string* why) {
     QueryBuffers set = {};
-    if (!vlibPRINT_Caps4FromJson(std::string(bytes.begin(), bytes.end()), &set, why)) return false;
+    if (!vlibPRINT_Caps4FromJson(json, &set, why)) return false;
     caps4* packed = vlibPRINT_PackCaps4(&set);
     vlibPRINT_FreeQueryBuffers(&set);
     if (!packed) {
@@ -135,8 +137,6 @@ bool RecordOfJson(const std::vector<BYTE>& bytes, std::vector<BYTE>* record, std
     platform::HeapFreeBlock(packed);
     return true;
 }
-
-}  // namespace
 
 int TakeRecord(std::vector<BYTE> bytes, Source* source) {
     // Told by the second 32-bit value: 412, where a capability record's first
@@ -163,7 +163,7 @@ int TakeRecord(std::vector<BYTE> bytes, Source* source) {
         usable = info;
     } else if (second != kCaps4HeaderSize && LooksLikeJson(bytes)) {
         kind = "capability record document";
-        usable = RecordOfJson(bytes, &source->record, &why);
+        usable = RecordOfJson(std::string(bytes.begin(), bytes.end()), &source->record, &why);
     } else {
         source->record = std::move(bytes);
     }
