@@ -2,6 +2,8 @@
 
 #include "support/temp_dir.h"
 
+#include <string>
+
 namespace testsupport {
 
 DWORD RunProgram(const std::wstring& program, const std::wstring& arguments, std::string* output) {
@@ -19,15 +21,26 @@ DWORD RunProgram(const std::wstring& program, const std::wstring& arguments, std
     startup.hStdOutput = startup.hStdError = file;
     PROCESS_INFORMATION process = {};
     DWORD exitCode = 0xFFFFFFFF;
-    if (::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, DETACHED_PROCESS, nullptr, nullptr,
-                         &startup, &process)) {
+    // Wine has been seen to refuse a start once on a loaded machine; a second
+    // refusal is the test's failure, with the reason as the program's output.
+    BOOL started = FALSE;
+    DWORD startError = 0;
+    for (int attempt = 0; attempt < 2 && !started; ++attempt) {
+        if (attempt) ::Sleep(500);
+        started = ::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, DETACHED_PROCESS, nullptr,
+                                   nullptr, &startup, &process);
+        if (!started) startError = ::GetLastError();
+    }
+    if (started) {
         if (::WaitForSingleObject(process.hProcess, 300000) == WAIT_OBJECT_0)
             ::GetExitCodeProcess(process.hProcess, &exitCode);
         ::CloseHandle(process.hThread);
         ::CloseHandle(process.hProcess);
     }
     ::CloseHandle(file);
-    if (output) *output = ReadFileBytes(dir.File(L"output.txt"));
+    if (output)
+        *output = started ? ReadFileBytes(dir.File(L"output.txt"))
+                          : "CreateProcessW failed with error " + std::to_string(startError) + "\n";
     return exitCode;
 }
 
