@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 
 #include "export/pwg_names.h"
 
@@ -82,15 +83,15 @@ std::string Translation(const std::wstring& name) {
 
 // An option keyword made of the name's ASCII letters and digits (at most 32),
 // never a keyword already taken nor one the driver maps to a paper code.
-std::string Keyword(const std::wstring& name, const char* fallback, std::vector<std::string>* taken) {
+std::string Keyword(const std::wstring& name, const char* fallback, std::set<std::string>* taken) {
     std::string base;
     for (WCHAR c : name)
         if (c < 128 && std::isalnum(c) && base.size() < 32) base += static_cast<char>(c);
     if (base.empty()) base = fallback;
     std::string keyword = base;
-    for (int n = 2; KnownKeyword(keyword) || std::find(taken->begin(), taken->end(), keyword) != taken->end(); ++n)
+    for (int n = 2; KnownKeyword(keyword) || taken->count(keyword); ++n)
         keyword = base + "_" + std::to_string(n);
-    taken->push_back(keyword);
+    taken->insert(keyword);
     return keyword;
 }
 
@@ -209,15 +210,16 @@ std::string vlibPRINT_PpdText(const PpdPrinter& p, std::vector<std::string>* mov
     out.Line("*TTRasterizer: Type42");
 
     // Papers: the keyword of a standard code, else one of the name's own.
-    std::vector<std::string> taken, keywords, names;
+    std::set<std::string> taken;
+    std::vector<std::string> keywords, names;
     WORD nextUser = kFirstUserCode;
     for (const PpdPaper& paper : p.papers) {
         const auto standard = std::find_if(std::begin(kPageKeywords), std::end(kPageKeywords),
                                            [&](const PageKeyword& k) { return k.code == paper.id; });
         std::string keyword;
-        if (standard != std::end(kPageKeywords) && std::find(taken.begin(), taken.end(), standard->keyword) == taken.end()) {
+        if (standard != std::end(kPageKeywords) && !taken.count(standard->keyword)) {
             keyword = standard->keyword;
-            taken.push_back(keyword);
+            taken.insert(keyword);
         } else {
             keyword = Keyword(paper.name, "Paper", &taken);
         }
@@ -317,7 +319,8 @@ std::string vlibPRINT_PpdText(const PpdPrinter& p, std::vector<std::string>* mov
     };
     if (manual == 0) manualFeed();
     if (!slots.empty()) {
-        std::vector<std::string> binKeywords, binTaken;
+        std::vector<std::string> binKeywords;
+        std::set<std::string> binTaken;
         for (const PpdBin* bin : slots) binKeywords.push_back(Keyword(bin->name, "Tray", &binTaken));
         size_t defaultSlot = 0;
         if (p.defaultBin >= 0 && static_cast<size_t>(p.defaultBin) < p.bins.size())

@@ -158,7 +158,9 @@ void DescribeBins(const QueryBuffers* set, PrinterDescription* d) {
         d->bins.push_back(bin);
     }
     // tray-N only as the last resort, once every bin that says what it is has its keyword.
-    for (size_t i : unknown) taken.push_back(d->bins[i].source = vlibPRINT_PwgNextTray(taken));
+    std::set<std::string> used(taken.begin(), taken.end());
+    int last = 0;
+    for (size_t i : unknown) used.insert(d->bins[i].source = vlibPRINT_PwgNextTray(used, &last));
 }
 
 void DescribeMediaTypes(const QueryBuffers* set, PrinterDescription* d) {

@@ -132,9 +132,9 @@ PwgMedia vlibPRINT_PwgCustomMedia(PaperSize size, const char* namePart, bool asG
             shortSide * 10, longSide * 10, false};
 }
 
-std::string vlibPRINT_PwgNextTray(const std::vector<std::string>& taken) {
-    for (int n = 1;; ++n)
-        if (std::find(taken.begin(), taken.end(), "tray-" + std::to_string(n)) == taken.end()) return "tray-" + std::to_string(n);
+std::string vlibPRINT_PwgNextTray(const std::set<std::string>& taken, int* last) {
+    for (int n = *last + 1;; ++n)
+        if (std::string keyword = "tray-" + std::to_string(n); !taken.count(keyword)) return *last = n, keyword;
 }
 
 std::string vlibPRINT_PwgMediaSource(WORD id, const WCHAR* name, const std::vector<std::string>& taken) {

@@ -4,6 +4,7 @@
 // names everything through these; the exports only copy the names.
 #pragma once
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -44,8 +45,10 @@ PwgMedia vlibPRINT_PwgCustomMedia(PaperSize size, const char* namePart, bool asG
 std::string vlibPRINT_PwgMediaSource(WORD id, const WCHAR* name, const std::vector<std::string>& taken);
 
 // The keyword a bin gets when neither its id nor its name tells what it is:
-// the first tray-N no other bin has.
-std::string vlibPRINT_PwgNextTray(const std::vector<std::string>& taken);
+// the first tray-N no other bin has with N above *last, the number the bin
+// before it took (0 for the first), which it then holds. Every number up to
+// *last is taken by then, so a printer's bins cost one pass, not one each.
+std::string vlibPRINT_PwgNextTray(const std::set<std::string>& taken, int* last);
 
 // A media type as a PWG media-type keyword: the three standard types by their
 // codes ("stationery", "transparency", "photographic-glossy"), a

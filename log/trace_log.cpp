@@ -448,25 +448,43 @@ DWORD SessionNumber() {
 }
 
 // The bracketed local time, with the thread id or session number of the
-// thread and session forms. Returns the length written into head.
+// thread and session forms. Returns the length written into head. Lines come
+// many to a second: a thread formats its stamp again only when the second or
+// the form changes (its id and the process's session stay what they were).
+struct LastStamp {
+    Stamp stamp;
+    SYSTEMTIME time;  // to the second
+    CHAR text[96];
+    size_t length;
+};
+thread_local LastStamp lastStamp = {Stamp::None, {}, {}, 0};
+
 size_t FormatStamp(Stamp stamp, CHAR* head, size_t capacity) {
     if (stamp == Stamp::None) return 0;
     SYSTEMTIME now;
     ::GetLocalTime(&now);
-    int length = 0;
-    if (stamp == Stamp::Thread) {
-        length = _snprintf(head, capacity, "[%04d/%02d/%02d %02d:%02d:%02d Thread:%lu] ", now.wYear, now.wMonth,
-                           now.wDay, now.wHour, now.wMinute, now.wSecond,
-                           static_cast<unsigned long>(::GetCurrentThreadId()));
-    } else if (stamp == Stamp::Session) {
-        // The session forms print the Terminal Services session of this process.
-        length = _snprintf(head, capacity, "[%04d/%02d/%02d %02d:%02d:%02d Session:%lu] ", now.wYear, now.wMonth,
-                           now.wDay, now.wHour, now.wMinute, now.wSecond, static_cast<unsigned long>(SessionNumber()));
-    } else {
-        length = _snprintf(head, capacity, "[%04d/%02d/%02d %02d:%02d:%02d] ", now.wYear, now.wMonth, now.wDay,
-                           now.wHour, now.wMinute, now.wSecond);
+    now.wMilliseconds = 0;
+    LastStamp& last = lastStamp;
+    if (last.stamp != stamp || std::memcmp(&last.time, &now, sizeof(now))) {
+        int length = 0;
+        if (stamp == Stamp::Thread) {
+            length = _snprintf(last.text, sizeof(last.text), "[%04d/%02d/%02d %02d:%02d:%02d Thread:%lu] ", now.wYear,
+                               now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond,
+                               static_cast<unsigned long>(::GetCurrentThreadId()));
+        } else if (stamp == Stamp::Session) {
+            // The session forms print the Terminal Services session of this process.
+            length = _snprintf(last.text, sizeof(last.text), "[%04d/%02d/%02d %02d:%02d:%02d Session:%lu] ", now.wYear,
+                               now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond,
+                               static_cast<unsigned long>(SessionNumber()));
+        } else {
+            length = _snprintf(last.text, sizeof(last.text), "[%04d/%02d/%02d %02d:%02d:%02d] ", now.wYear, now.wMonth,
+                               now.wDay, now.wHour, now.wMinute, now.wSecond);
+        }
+        last.stamp = stamp, last.time = now, last.length = length < 0 ? 0 : static_cast<size_t>(length);
     }
-    return length < 0 ? 0 : static_cast<size_t>(length);
+    if (last.length > capacity) return 0;
+    std::memcpy(head, last.text, last.length);
+    return last.length;
 }
 
 // Appends of several processes must not land on one another. Windows places

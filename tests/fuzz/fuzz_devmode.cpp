@@ -34,7 +34,7 @@ void Public(const uint8_t* data, size_t size, TraceLog* log, void (*convert)(con
     FuzzBlock a = Devmode<DM>(data, size, 0), b = Devmode<DM>(data, size, size / 2);
     Other converted{};
     convert(a.as<DM>(), &converted);
-    FUZZ_EXPECT(CompareDM(a.as<DM>(), a.as<DM>(), log) == 0);
+    FUZZ_EXPECT(CompareDM(a.as<DM>(), a.as<DM>(), nullptr) == 0);  // untraced: its dumps would repeat those of `dump`
     const DWORD before = b.as<DM>()->dmFields;
     MergeDM(a.as<DM>(), b.as<DM>(), log);
     FUZZ_EXPECT((b.as<DM>()->dmFields & before) == before);  // a merge never clears a bit

@@ -1,12 +1,15 @@
 // A capability record (and the DEVMODE an info record carries) through the
 // printer description to the exports: each one well formed in its own syntax.
 // The input's first byte says whether its last bytes are a DEVMODE.
+#include <set>
+
 #include <nlohmann/json.hpp>
 
 #include "export/ipp_attributes.h"
 #include "export/ppd.h"
 #include "records/caps4_json.h"
-#include "tests/fuzz/fuzz_exports.h"
+#include "tests/fuzz/fuzz_support.h"
+#include "tools/kvcaps/kvcaps.h"
 
 namespace {
 
@@ -72,7 +75,7 @@ int FuzzInput(const uint8_t* data, size_t size) {
     CheckPpd(vlibPRINT_PpdText(vlibPRINT_PpdPrinter(description, "Fuzz Laser 9"), &moved));
     FUZZ_EXPECT(nlohmann::json::accept(vlibPRINT_Caps4Json(&set)));
     // No name reaches the page report as markup.
-    const std::string html = PageReportHtml(record.bytes, L"P<b>");
+    const std::string html = kvcaps::WriteHtmlExport(record.bytes, L"P<b>") == kvcaps::kOk ? fuzzOut : std::string();
     FUZZ_EXPECT(html.find("P<b>") == std::string::npos);
     for (const DescribedPaper& paper : description.papers)
         FUZZ_EXPECT(paper.name.find(L'<') == std::wstring::npos || html.find(platform::Utf8(paper.name.c_str())) == std::string::npos);

@@ -4,7 +4,8 @@
 #include <unistd.h>
 
 #include "records/caps4_check.h"
-#include "tests/fuzz/fuzz_exports.h"
+#include "tests/fuzz/fuzz_support.h"
+#include "tools/kvcaps/kvcaps.h"
 #include "tools/kvcaps/page_report.h"
 
 namespace {

@@ -30,13 +30,11 @@ HANDLE WINAPI First(HANDLE, DWORD, DWORD, LPVOID) { return reinterpret_cast<HAND
 BOOL WINAPI Next(HANDLE, PDWORD change, LPVOID, LPVOID* info) { return *change = 0, *info = given, TRUE; }
 BOOL WINAPI FreeInfo(PPRINTER_NOTIFY_INFO) { return TRUE; }
 HANDLE WINAPI NoFile(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) { return INVALID_HANDLE_VALUE; }
-BOOL WINAPI Version(LPOSVERSIONINFOW v) { return v->dwPlatformId = VER_PLATFORM_WIN32_NT, TRUE; }
 void WINAPI Told(LPVOID, LPCWSTR change, DWORD) { FUZZ_EXPECT(change && *change), ++told; }
 
 CPrinter* Printer() {
     static CPrinter* printer = [] {
         platform::kernel = {Event, Yes, Yes, WaitOne, WaitMany, Thread, Nap, Yes, Sleeps, Wakes};
-        platform::version.GetVersionExW = Version;
         platform::spooler.OpenPrinterW = Open;
         platform::spooler.ClosePrinter = Yes;
         platform::spooler.FindFirstPrinterChangeNotification = First;

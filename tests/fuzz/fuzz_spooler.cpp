@@ -40,7 +40,6 @@ BOOL WINAPI Printers(DWORD, LPWSTR, DWORD, LPBYTE b, DWORD n, LPDWORD need, LPDW
 BOOL WINAPI Printer(HANDLE, DWORD, LPBYTE b, DWORD n, LPDWORD need) { return Hand(b, n, need, nullptr); }
 BOOL WINAPI Driver(HANDLE, LPWSTR, DWORD, LPBYTE b, DWORD n, LPDWORD need) { return Hand(b, n, need, nullptr); }
 BOOL WINAPI Drivers(LPWSTR, LPWSTR, DWORD, LPBYTE b, DWORD n, LPDWORD need, LPDWORD got) { return Hand(b, n, need, got); }
-BOOL WINAPI Version(LPOSVERSIONINFOW v) { return v->dwPlatformId = VER_PLATFORM_WIN32_NT, TRUE; }
 
 }  // namespace
 
@@ -52,7 +51,6 @@ int FuzzInput(const uint8_t* data, size_t size) {
     platform::spooler.GetPrinterW = Printer;
     platform::spooler.GetPrinterDriverW = Driver;
     platform::spooler.EnumPrinterDriversW = Drivers;
-    platform::version.GetVersionExW = Version;
     TraceLog* log = FuzzLog();
     const DWORD levels[] = {2, 4, 8, 9, 1, 5, 3, 7};
     const DWORD level = levels[data[0] % 8], driverLevel = data[1] % 8;

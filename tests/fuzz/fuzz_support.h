@@ -18,6 +18,8 @@
 extern std::map<std::wstring, std::vector<BYTE>> fuzzRegistry;
 // The files in memory (read whole), by their path.
 extern std::map<std::wstring, std::vector<BYTE>> fuzzFiles;
+// What kvcaps writes to its standard output or an export file.
+extern std::string fuzzOut;
 
 #define FUZZ_EXPECT(condition) \
     ((condition) ? void() : (dprintf(2, "%s:%d: property broken: %s\n", __FILE__, __LINE__, #condition), FuzzTraceSave(), std::abort()))

@@ -128,7 +128,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const bool once = (__sanitizer_set_death_callback(FuzzTraceSave), std::atexit(FuzzTraceSave), true);
     (void)once;
     traceUsed = 0;
-    return FuzzInput(data, size);
+    const int result = FuzzInput(data, size);
+    // An input's registry, files and output go with it: nothing carries over
+    // or grows, and an input frees all it takes, so libFuzzer never reruns
+    // it to look for a leak.
+    fuzzRegistry.clear(), fuzzFiles.clear(), std::string().swap(fuzzOut);
+    return result;
 }
 
 // Each of these the readers or the C++ library call (scripts/fuzz checks
@@ -296,6 +301,7 @@ BOOL WINAPI UnmapViewOfFile(LPCVOID) { return TRUE; }
 // The registry: every key exists; a key's handle is its path from
 // HKEY_LOCAL_MACHINE, a value's name a path below it.
 std::map<std::wstring, std::vector<BYTE>> fuzzRegistry, fuzzFiles;
+std::string fuzzOut;
 
 namespace {
 
@@ -327,7 +333,6 @@ LSTATUS WINAPI Close(HKEY key) { return delete reinterpret_cast<std::wstring*>(k
 }  // namespace
 
 // kvcaps: an export goes to memory; no file is written.
-std::string fuzzOut;
 namespace kvcaps {
 int WriteOut(const std::string& text) { return fuzzOut += text, 0; }
 int Usage() { return 1; }  // kUsage
@@ -338,7 +343,8 @@ namespace platform {
 RegistryApi registry{Open, nullptr, Query, nullptr, Create, Set, nullptr, Close, nullptr};
 // The print system's tables, filled by the targets that answer for it.
 SpoolerApi spooler{};
-VersionApi version{};
+BOOL WINAPI Nt(LPOSVERSIONINFOW v) { return v->dwPlatformId = VER_PLATFORM_WIN32_NT, TRUE; }
+VersionApi version{Nt};
 KernelApi kernel{};
 FileApi files{};
 GdiApi gdi{};
