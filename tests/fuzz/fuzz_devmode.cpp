@@ -1,5 +1,6 @@
 // Public DEVMODEs of any dmSize / dmDriverExtra (each its own block of that
 // many bytes) and private DEVMODEs: conversions both ways, merge, compare, dumps.
+#include <algorithm>
 #include <cstddef>
 
 #include "print/devmode_convert.h"
@@ -13,12 +14,15 @@ namespace {
 // The DEVMODE at `at` in the input, in a block of dmSize + dmDriverExtra
 // bytes, and at least `least`: the dumps take any DEVMODE that has the fields
 // every version since 0x0320 has (up to dmDisplayFrequency), merge, compare
-// and the converters a whole public DEVMODE.
+// and the converters a whole public DEVMODE. Nothing reads past the largest
+// record laid over it: a block cut there finds every read past its end the
+// whole block would, without zeroing up to 128 KB for each.
 template <class DM>
 FuzzBlock Devmode(const uint8_t* data, size_t size, size_t at, size_t least = sizeof(DM)) {
     at = at < size ? at : size;
     const DM head = *FuzzBlock(data + at, size - at, sizeof(DM)).as<DM>();
-    const size_t length = std::max<size_t>(size_t{head.dmSize} + head.dmDriverExtra, least);
+    const size_t most = std::max({sizeof(PRIVATE_DEVMODEW), sizeof(PRIVATE_DEVMODE2W), sizeof(TESS_DEVMODEW)});
+    const size_t length = std::max<size_t>(std::min<size_t>(size_t{head.dmSize} + head.dmDriverExtra, most), least);
     return FuzzBlock(data + at, size - at, length);
 }
 

@@ -26,6 +26,11 @@ struct Output {
         if (length < count) out[length] = static_cast<Ch>(sizeof(Ch) == 1 && unit > 255 ? '?' : unit);
         ++length;
     }
+    // Units of the output's own width, stored at once.
+    void Copy(const Ch* from, size_t units) {
+        if (length < count) memcpy(out + length, from, std::min(units, count - length) * sizeof(Ch));
+        length += units;
+    }
     void Pad(size_t from, int width) {
         for (size_t n = length - from; n < static_cast<size_t>(width > 0 ? width : 0); ++n) Put(' ');
     }
@@ -36,7 +41,9 @@ int Format(Ch* out, size_t count, const Ch* f, va_list args) {
     Output<Ch> to{out, count};
     for (; *f; ++f) {
         if (*f != '%') {
-            to.Put(static_cast<unsigned>(*f));
+            const Ch* text = f;
+            while (f[1] && f[1] != '%') ++f;
+            to.Copy(text, static_cast<size_t>(f + 1 - text));
             continue;
         }
         bool left = false, zero = false;
@@ -63,7 +70,8 @@ int Format(Ch* out, size_t count, const Ch* f, va_list args) {
             size_t units = 0;
             while (units < most && unit(units)) ++units;
             if (!left) for (size_t i = units; i < static_cast<size_t>(width); ++i) to.Put(' ');
-            for (size_t i = 0; i < units; ++i) to.Put(unit(i));
+            if ((wide && p) == (sizeof(Ch) == 2)) to.Copy(static_cast<const Ch*>(text), units);
+            else for (size_t i = 0; i < units; ++i) to.Put(unit(i));
             if (left) to.Pad(start, width);
         } else if (c == '%') {
             to.Put('%');
