@@ -114,6 +114,17 @@ int Limited(Ch* out, size_t count, const Ch* format, va_list args) {
     return length;
 }
 
+// wcstoul and wcstol: the number of the text's leading ASCII characters.
+template <class T>
+T Number(T (*parse)(const char*, char**, int), const WCHAR* s, WCHAR** end, int base) {
+    std::string narrow;
+    for (const WCHAR* c = s; *c && *c < 128; ++c) narrow += static_cast<char>(*c);
+    char* stop = nullptr;
+    const T value = parse(narrow.c_str(), &stop, base);
+    if (end) *end = const_cast<WCHAR*>(s + (stop - narrow.c_str()));
+    return value;
+}
+
 // The trace of the input being run: the logger's lines as the file would
 // hold them, in memory, emptied before each input. Lines past its end are
 // dropped.
@@ -172,22 +183,8 @@ int wcscmp(const WCHAR* a, const WCHAR* b) {
     for (; *a && *a == *b; ++a, ++b) {}
     return *a < *b ? -1 : *a > *b;
 }
-unsigned long wcstoul(const WCHAR* s, WCHAR** end, int base) {
-    std::string narrow;
-    for (const WCHAR* c = s; *c && *c < 128; ++c) narrow += static_cast<char>(*c);
-    char* stop = nullptr;
-    const unsigned long value = strtoul(narrow.c_str(), &stop, base);
-    if (end) *end = const_cast<WCHAR*>(s + (stop - narrow.c_str()));
-    return value;
-}
-long wcstol(const WCHAR* s, WCHAR** end, int base) {
-    std::string narrow;
-    for (const WCHAR* c = s; *c && *c < 128; ++c) narrow += static_cast<char>(*c);
-    char* stop = nullptr;
-    const long value = strtol(narrow.c_str(), &stop, base);
-    if (end) *end = const_cast<WCHAR*>(s + (stop - narrow.c_str()));
-    return value;
-}
+unsigned long wcstoul(const WCHAR* s, WCHAR** end, int base) { return Number(strtoul, s, end, base); }
+long wcstol(const WCHAR* s, WCHAR** end, int base) { return Number(strtol, s, end, base); }
 WCHAR* wmemcpy(WCHAR* d, const WCHAR* s, size_t n) { return static_cast<WCHAR*>(memcpy(d, s, n * sizeof(WCHAR))); }
 WCHAR* wmemmove(WCHAR* d, const WCHAR* s, size_t n) { return static_cast<WCHAR*>(memmove(d, s, n * sizeof(WCHAR))); }
 WCHAR* wcsstr(const WCHAR* s, const WCHAR* t) {

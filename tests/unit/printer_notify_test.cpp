@@ -246,25 +246,6 @@ TEST_F(PrinterNotify, RegistrationsDeliveryAndAnswers) {
     for (DWORD id : {MAXDWORD, 0u, 0u}) EXPECT_EQ(p->RegisterForPrinterNotify(0, Record, nullptr), id);
 }
 
-// A full change list gives up its oldest records to the newest ones, and a
-// record somebody still holds keeps what it says.
-TEST_F(PrinterNotify, ChangeListKeepsTheNewestAndLeavesAHeldRecordAlone) {
-    auto p = Make(7, false);
-    p->RegisterForPrinterNotify(0, Record, nullptr);
-    p->StartPrinterNotifyThread();
-    const boost::shared_ptr<_PRINTER_CHANGE> held = p->lstChanges.front();  // "started monitoring"
-    Answer many;
-    for (size_t i = 0; i < kMaxPrinterChanges + 2; ++i) many.entries.push_back(Entry(PRINTER_NOTIFY_TYPE, i % 2 ? 22 : 0));
-    ASSERT_TRUE(Send({many}));
-    p->StopPrinterNotifyThread();
-    EXPECT_TRUE(held->strChange == L"started monitoring" && held->dwField == 0);
-    const auto server = std::count_if(p->lstChanges.begin(), p->lstChanges.end(), [](const auto& c) {
-        return c->strChange == L"Printer server name changed" && c->dwField == 0;
-    });
-    EXPECT_TRUE(p->lstChanges.size() == kMaxPrinterChanges && server == kMaxPrinterChanges / 2);
-    EXPECT_TRUE(p->lstChanges.back()->strChange == L"Printer total pages changed" && p->lstChanges.back()->dwField == 22);
-}
-
 // A callback stops, destroys or leaves its object: the call returns at once,
 // and nothing more is delivered (leaving: to it).
 TEST_F(PrinterNotify, CallbackStopsDestroysOrUnregisters) {
