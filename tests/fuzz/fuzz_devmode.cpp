@@ -6,7 +6,6 @@
 #include "print/devmode_convert.h"
 #include "print/devmode_merge.h"
 #include "print/private_devmode.h"
-#include "print/struct_dumps.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {
@@ -26,12 +25,12 @@ FuzzBlock Devmode(const uint8_t* data, size_t size, size_t at, size_t least = si
     return FuzzBlock(data + at, size - at, length);
 }
 
-// The dumps of the public, private (both forms) and other drivers' DEVMODEs,
-// the conversion to the other width, compare and merge.
+// The dumps of the private (both forms) and other drivers' DEVMODEs, each
+// with the public one it starts with, the conversion to the other width,
+// compare and merge.
 template <class DM, class Ch, class Other>
 void Public(const uint8_t* data, size_t size, TraceLog* log, void (*convert)(const DM*, Other*)) {
     FuzzBlock dump = Devmode<DM>(data, size, 0, offsetof(DM, dmICMMethod));
-    LogDevmode(dump.as<DM>(), log);
     LogDM(dump.as<PrivateDevmode<DM, Ch, PrivateDevmodeDm3Form>>(), log);
     LogDM(dump.as<PrivateDevmode<DM, Ch, PrivateDevmodeEarlierForm>>(), log);
     LogTessDM(dump.as<TessDevmode<DM, Ch>>(), log);
