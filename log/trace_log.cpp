@@ -119,7 +119,10 @@ int Format(TextBuffer<Ch>& text, const Ch* format, va_list args) {
 // written as \xNN. A message whose string arguments hold none, or whose
 // format holds a conversion not known here, is formatted as it always was;
 // only a message with such a character is put together piece by piece, each
-// conversion formatted alone exactly as it would be within the whole.
+// conversion formatted alone exactly as it would be within the whole. Only a
+// string (or a %c) argument adds such characters to those of the format's own
+// text: a formatted message that holds no more of them than its format is
+// kept without a look at the arguments.
 namespace escaping {
 
 enum class Arg { None, Int, Long, LongLong, Size, Double, LongDouble, Pointer, Narrow, Wide, Unknown };
@@ -225,6 +228,20 @@ bool HoldsControl(const Text* text, int limit) {
     for (int i = 0; text && (limit < 0 || i < limit) && text[i]; ++i)
         if (Below32(text[i])) return true;
     return false;
+}
+
+// How many of the first `count` characters of a text are below 32.
+template <class Text>
+size_t CountControls(const Text* text, size_t count) {
+    size_t controls = 0;
+    for (size_t i = 0; i < count; ++i) controls += Below32(text[i]);
+    return controls;
+}
+template <class Text>
+size_t CountControls(const Text* text) {
+    size_t controls = 0;
+    for (; *text; ++text) controls += Below32(*text);
+    return controls;
 }
 
 // One conversion's arguments, taken from the list in order.
@@ -557,8 +574,9 @@ void GiveBackTurn(volatile LONG* turn, LONG taken) {
 // so the stamps of one file never go backwards when several threads write.
 template <class Log>
 void EmitLine(Log* log, Stamp stamp, const CHAR* message, size_t length) {
+    const CHAR* const end = message + length;
     size_t breaks = 0;
-    for (size_t i = 0; i < length; ++i) breaks += message[i] == '\n';
+    for (const CHAR* at = message; (at = static_cast<const CHAR*>(std::memchr(at, '\n', end - at))); ++at) ++breaks;
     ::EnterCriticalSection(&log->lock);
     log->file = platform::OpenForAppend(log->path);
     if (log->file) {
@@ -572,9 +590,12 @@ void EmitLine(Log* log, Stamp stamp, const CHAR* message, size_t length) {
             at += headLength;
             std::memset(at, ' ', indent);
             at += indent;
-            for (size_t i = 0; i < length; ++i) {
-                if (message[i] == '\n') *at++ = '\r';
-                *at++ = message[i];
+            for (const CHAR* from = message; from < end;) {
+                const CHAR* lineEnd = static_cast<const CHAR*>(std::memchr(from, '\n', end - from));
+                const size_t run = static_cast<size_t>((lineEnd ? lineEnd : end) - from);
+                std::memcpy(at, from, run);
+                at += run, from += run;
+                if (lineEnd) *at++ = '\r', *at++ = '\n', ++from;
             }
             const BOOL waitedBefore = !log->turnGivenUp;
             const LONG turn = TakeTurn(log);
@@ -597,8 +618,14 @@ void EmitLine(Log* log, Stamp stamp, const CHAR* message, size_t length) {
 // A message, its string arguments escaped unless told otherwise.
 template <class Ch>
 int FormatMessageText(TextBuffer<Ch>& text, const Ch* format, va_list args, bool escape) {
-    if (escape && escaping::Needed(format, args)) return escaping::Format(text, format, args);
-    return Format(text, format, args);
+    va_list copy;
+    va_copy(copy, args);
+    const int length = Format(text, format, copy);
+    va_end(copy);
+    if (!escape || (length >= 0 && escaping::CountControls(text.data(), static_cast<size_t>(length)) ==
+                                       escaping::CountControls(format)))
+        return length;
+    return escaping::Needed(format, args) ? escaping::Format(text, format, args) : length;
 }
 
 template <class Log>

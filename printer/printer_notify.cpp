@@ -271,8 +271,17 @@ bool Deliver(_NOTIFY_RUN* run, const WCHAR* text, DWORD field) {
             });
             if (next == registrations.end()) return true;
             last = (*next)->dwId, notify = (*next)->pfnNotify, context = (*next)->pContext;
-            printer->lstChanges.push_back(boost::make_shared<_PRINTER_CHANGE>(_PRINTER_CHANGE{text, field}));
-            if (printer->lstChanges.size() > kMaxPrinterChanges) printer->lstChanges.pop_front();
+            auto& changes = printer->lstChanges;
+            if (changes.size() >= kMaxPrinterChanges && changes.front().use_count() == 1) {
+                // The oldest record, held by nobody else, becomes the newest: a
+                // printer watched for days takes no heap block per change.
+                changes.front()->strChange.assign(text);
+                changes.front()->dwField = field;
+                changes.splice(changes.end(), changes, changes.begin());
+            } else {
+                changes.push_back(boost::make_shared<_PRINTER_CHANGE>(_PRINTER_CHANGE{text, field}));
+                if (changes.size() > kMaxPrinterChanges) changes.pop_front();
+            }
             ++run->dwCallSeq;
             ::InterlockedExchange(&run->dwCalling, static_cast<LONG>(last));
         }

@@ -1,11 +1,11 @@
 // Public DEVMODEs of any dmSize / dmDriverExtra (each its own block of that
 // many bytes) and private DEVMODEs: conversions both ways, merge, compare, dumps.
+#include <algorithm>
 #include <cstddef>
 
 #include "print/devmode_convert.h"
 #include "print/devmode_merge.h"
 #include "print/private_devmode.h"
-#include "print/struct_dumps.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {
@@ -13,21 +13,24 @@ namespace {
 // The DEVMODE at `at` in the input, in a block of dmSize + dmDriverExtra
 // bytes, and at least `least`: the dumps take any DEVMODE that has the fields
 // every version since 0x0320 has (up to dmDisplayFrequency), merge, compare
-// and the converters a whole public DEVMODE.
+// and the converters a whole public DEVMODE. Nothing reads past the largest
+// record laid over it: a block cut there finds every read past its end the
+// whole block would, without zeroing up to 128 KB for each.
 template <class DM>
 FuzzBlock Devmode(const uint8_t* data, size_t size, size_t at, size_t least = sizeof(DM)) {
     at = at < size ? at : size;
     const DM head = *FuzzBlock(data + at, size - at, sizeof(DM)).as<DM>();
-    const size_t length = std::max<size_t>(size_t{head.dmSize} + head.dmDriverExtra, least);
+    const size_t most = std::max({sizeof(PRIVATE_DEVMODEW), sizeof(PRIVATE_DEVMODE2W), sizeof(TESS_DEVMODEW)});
+    const size_t length = std::max<size_t>(std::min<size_t>(size_t{head.dmSize} + head.dmDriverExtra, most), least);
     return FuzzBlock(data + at, size - at, length);
 }
 
-// The dumps of the public, private (both forms) and other drivers' DEVMODEs,
-// the conversion to the other width, compare and merge.
+// The dumps of the private (both forms) and other drivers' DEVMODEs, each
+// with the public one it starts with, the conversion to the other width,
+// compare and merge.
 template <class DM, class Ch, class Other>
 void Public(const uint8_t* data, size_t size, TraceLog* log, void (*convert)(const DM*, Other*)) {
     FuzzBlock dump = Devmode<DM>(data, size, 0, offsetof(DM, dmICMMethod));
-    LogDevmode(dump.as<DM>(), log);
     LogDM(dump.as<PrivateDevmode<DM, Ch, PrivateDevmodeDm3Form>>(), log);
     LogDM(dump.as<PrivateDevmode<DM, Ch, PrivateDevmodeEarlierForm>>(), log);
     LogTessDM(dump.as<TessDevmode<DM, Ch>>(), log);

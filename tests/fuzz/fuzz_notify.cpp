@@ -30,7 +30,12 @@ HANDLE WINAPI First(HANDLE, DWORD, DWORD, LPVOID) { return reinterpret_cast<HAND
 BOOL WINAPI Next(HANDLE, PDWORD change, LPVOID, LPVOID* info) { return *change = 0, *info = given, TRUE; }
 BOOL WINAPI FreeInfo(PPRINTER_NOTIFY_INFO) { return TRUE; }
 HANDLE WINAPI NoFile(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) { return INVALID_HANDLE_VALUE; }
-void WINAPI Told(LPVOID, LPCWSTR change, DWORD) { FUZZ_EXPECT(change && *change), ++told; }
+boost::shared_ptr<_PRINTER_CHANGE> held;  // the first change record, which the full list must leave alone
+// The newest record of the (full) change list is the change told.
+void WINAPI Told(LPVOID printer, LPCWSTR change, DWORD field) {
+    const _PRINTER_CHANGE& newest = *static_cast<CPrinter*>(printer)->lstChanges.back();
+    FUZZ_EXPECT(change && *change && newest.strChange == change && newest.dwField == field), ++told;
+}
 
 CPrinter* Printer() {
     static CPrinter* printer = [] {
@@ -43,7 +48,9 @@ CPrinter* Printer() {
         platform::spooler.FindClosePrinterChangeNotification = Yes;
         platform::files.CreateFileW = NoFile;
         auto* made = new CPrinter(FuzzLog(), L"P", 0, 1);  // not available: the spooler opens nothing yet
-        made->RegisterForPrinterNotify(0, Told, nullptr);
+        made->RegisterForPrinterNotify(0, Told, made);
+        held = made->lstChanges.front();  // and the list starts full: each input's records are its oldest ones
+        while (made->lstChanges.size() < kMaxPrinterChanges) made->lstChanges.emplace_back(new _PRINTER_CHANGE{});
         opens = true;
         return made;
     }();
@@ -80,7 +87,7 @@ int FuzzInput(const uint8_t* data, size_t size) {
     routine(routineArgument);
     routine = nullptr;
     printer->StopPrinterNotifyThread();
-    // Every change of a known type and field is told to the one registration, once.
-    FUZZ_EXPECT(told == known);
+    // Every change of a known type and field is told to the one registration, once; the list stays full.
+    FUZZ_EXPECT(told == known && printer->lstChanges.size() == kMaxPrinterChanges && held->strChange == L"started monitoring");
     return 0;
 }

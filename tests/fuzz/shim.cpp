@@ -26,6 +26,11 @@ struct Output {
         if (length < count) out[length] = static_cast<Ch>(sizeof(Ch) == 1 && unit > 255 ? '?' : unit);
         ++length;
     }
+    // Units of the output's own width, stored at once.
+    void Copy(const Ch* from, size_t units) {
+        if (length < count) memcpy(out + length, from, std::min(units, count - length) * sizeof(Ch));
+        length += units;
+    }
     void Pad(size_t from, int width) {
         for (size_t n = length - from; n < static_cast<size_t>(width > 0 ? width : 0); ++n) Put(' ');
     }
@@ -36,7 +41,9 @@ int Format(Ch* out, size_t count, const Ch* f, va_list args) {
     Output<Ch> to{out, count};
     for (; *f; ++f) {
         if (*f != '%') {
-            to.Put(static_cast<unsigned>(*f));
+            const Ch* text = f;
+            while (f[1] && f[1] != '%') ++f;
+            to.Copy(text, static_cast<size_t>(f + 1 - text));
             continue;
         }
         bool left = false, zero = false;
@@ -63,7 +70,8 @@ int Format(Ch* out, size_t count, const Ch* f, va_list args) {
             size_t units = 0;
             while (units < most && unit(units)) ++units;
             if (!left) for (size_t i = units; i < static_cast<size_t>(width); ++i) to.Put(' ');
-            for (size_t i = 0; i < units; ++i) to.Put(unit(i));
+            if ((wide && p) == (sizeof(Ch) == 2)) to.Copy(static_cast<const Ch*>(text), units);
+            else for (size_t i = 0; i < units; ++i) to.Put(unit(i));
             if (left) to.Pad(start, width);
         } else if (c == '%') {
             to.Put('%');
@@ -104,6 +112,17 @@ int Limited(Ch* out, size_t count, const Ch* format, va_list args) {
     if (length < 0 || static_cast<size_t>(length) > count) return -1;
     if (static_cast<size_t>(length) < count) out[length] = 0;
     return length;
+}
+
+// wcstoul and wcstol: the number of the text's leading ASCII characters.
+template <class T>
+T Number(T (*parse)(const char*, char**, int), const WCHAR* s, WCHAR** end, int base) {
+    std::string narrow;
+    for (const WCHAR* c = s; *c && *c < 128; ++c) narrow += static_cast<char>(*c);
+    char* stop = nullptr;
+    const T value = parse(narrow.c_str(), &stop, base);
+    if (end) *end = const_cast<WCHAR*>(s + (stop - narrow.c_str()));
+    return value;
 }
 
 // The trace of the input being run: the logger's lines as the file would
@@ -164,22 +183,8 @@ int wcscmp(const WCHAR* a, const WCHAR* b) {
     for (; *a && *a == *b; ++a, ++b) {}
     return *a < *b ? -1 : *a > *b;
 }
-unsigned long wcstoul(const WCHAR* s, WCHAR** end, int base) {
-    std::string narrow;
-    for (const WCHAR* c = s; *c && *c < 128; ++c) narrow += static_cast<char>(*c);
-    char* stop = nullptr;
-    const unsigned long value = strtoul(narrow.c_str(), &stop, base);
-    if (end) *end = const_cast<WCHAR*>(s + (stop - narrow.c_str()));
-    return value;
-}
-long wcstol(const WCHAR* s, WCHAR** end, int base) {
-    std::string narrow;
-    for (const WCHAR* c = s; *c && *c < 128; ++c) narrow += static_cast<char>(*c);
-    char* stop = nullptr;
-    const long value = strtol(narrow.c_str(), &stop, base);
-    if (end) *end = const_cast<WCHAR*>(s + (stop - narrow.c_str()));
-    return value;
-}
+unsigned long wcstoul(const WCHAR* s, WCHAR** end, int base) { return Number(strtoul, s, end, base); }
+long wcstol(const WCHAR* s, WCHAR** end, int base) { return Number(strtol, s, end, base); }
 WCHAR* wmemcpy(WCHAR* d, const WCHAR* s, size_t n) { return static_cast<WCHAR*>(memcpy(d, s, n * sizeof(WCHAR))); }
 WCHAR* wmemmove(WCHAR* d, const WCHAR* s, size_t n) { return static_cast<WCHAR*>(memmove(d, s, n * sizeof(WCHAR))); }
 WCHAR* wcsstr(const WCHAR* s, const WCHAR* t) {
@@ -270,6 +275,7 @@ void WINAPI InitializeConditionVariable(CONDITION_VARIABLE*) {}
 // are read from memory, whole. No file mapping (the cross-process turn is
 // then absent).
 HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) {
+    if (fuzzFiles.empty()) return reinterpret_cast<HANDLE>(1);  // no key made for each trace line
     const auto file = fuzzFiles.find(path);
     return file == fuzzFiles.end() ? reinterpret_cast<HANDLE>(1) : reinterpret_cast<HANDLE>(&file->second);
 }
