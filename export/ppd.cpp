@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <set>
+#include <unordered_map>
 
 #include "export/pwg_names.h"
 
@@ -49,10 +50,15 @@ constexpr PageKeyword kPageKeywords[] = {
 };
 constexpr WORD kFirstUserCode = 256;  // DMPAPER_USER and DMBIN_USER
 
+// Looked up by hash: every paper and bin keyword made up is checked here.
 const PageKeyword* KnownKeyword(const std::string& keyword) {
-    for (const PageKeyword& k : kPageKeywords)
-        if (keyword == k.keyword) return &k;
-    return nullptr;
+    static const std::unordered_map<std::string, const PageKeyword*> known = [] {
+        std::unordered_map<std::string, const PageKeyword*> byKeyword;
+        for (const PageKeyword& k : kPageKeywords) byKeyword.emplace(k.keyword, &k);
+        return byKeyword;
+    }();
+    const auto found = known.find(keyword);
+    return found == known.end() ? nullptr : found->second;
 }
 
 // The name in the file's encoding (Windows-1252, which the driver decodes
@@ -81,17 +87,28 @@ std::string Translation(const std::wstring& name) {
     return out + (hex ? ">" : "");
 }
 
+// The keywords of one option given so far, and for each name's keyword the
+// number its next namesake tries first: every number below it is taken, and
+// stays so.
+struct Taken {
+    std::set<std::string> keywords;
+    std::unordered_map<std::string, int> next;
+};
+
 // An option keyword made of the name's ASCII letters and digits (at most 32),
 // never a keyword already taken nor one the driver maps to a paper code.
-std::string Keyword(const std::wstring& name, const char* fallback, std::set<std::string>* taken) {
+std::string Keyword(const std::wstring& name, const char* fallback, Taken* taken) {
     std::string base;
     for (WCHAR c : name)
         if (c < 128 && std::isalnum(c) && base.size() < 32) base += static_cast<char>(c);
     if (base.empty()) base = fallback;
     std::string keyword = base;
-    for (int n = 2; KnownKeyword(keyword) || taken->count(keyword); ++n)
-        keyword = base + "_" + std::to_string(n);
-    taken->insert(keyword);
+    if (KnownKeyword(keyword) || taken->keywords.count(keyword)) {
+        int& n = taken->next.try_emplace(base, 2).first->second;
+        do keyword = base + "_" + std::to_string(n++);
+        while (KnownKeyword(keyword) || taken->keywords.count(keyword));
+    }
+    taken->keywords.insert(keyword);
     return keyword;
 }
 
@@ -210,16 +227,16 @@ std::string vlibPRINT_PpdText(const PpdPrinter& p, std::vector<std::string>* mov
     out.Line("*TTRasterizer: Type42");
 
     // Papers: the keyword of a standard code, else one of the name's own.
-    std::set<std::string> taken;
+    Taken taken;
     std::vector<std::string> keywords, names;
     WORD nextUser = kFirstUserCode;
     for (const PpdPaper& paper : p.papers) {
         const auto standard = std::find_if(std::begin(kPageKeywords), std::end(kPageKeywords),
                                            [&](const PageKeyword& k) { return k.code == paper.id; });
         std::string keyword;
-        if (standard != std::end(kPageKeywords) && !taken.count(standard->keyword)) {
+        if (standard != std::end(kPageKeywords) && !taken.keywords.count(standard->keyword)) {
             keyword = standard->keyword;
-            taken.insert(keyword);
+            taken.keywords.insert(keyword);
         } else {
             keyword = Keyword(paper.name, "Paper", &taken);
         }
@@ -320,7 +337,7 @@ std::string vlibPRINT_PpdText(const PpdPrinter& p, std::vector<std::string>* mov
     if (manual == 0) manualFeed();
     if (!slots.empty()) {
         std::vector<std::string> binKeywords;
-        std::set<std::string> binTaken;
+        Taken binTaken;
         for (const PpdBin* bin : slots) binKeywords.push_back(Keyword(bin->name, "Tray", &binTaken));
         size_t defaultSlot = 0;
         if (p.defaultBin >= 0 && static_cast<size_t>(p.defaultBin) < p.bins.size())
