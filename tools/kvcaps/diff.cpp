@@ -36,8 +36,9 @@ const NamedValue<FormEntry> kComparedForm[] = {
     {"logY", &FormEntry::logY},             {"aspX", &FormEntry::aspX},   {"aspY", &FormEntry::aspY},
     {"aspXY", &FormEntry::aspXY},           {"physW", &FormEntry::physW}, {"physH", &FormEntry::physH},
     {"offX", &FormEntry::offX},             {"offY", &FormEntry::offY}};
-bool InPixels(const std::string& field) {
-    return field == "hres" || field == "vres" || field == "physW" || field == "physH" || field == "offX" || field == "offY";
+bool InPixels(const LONG FormEntry::*field) {
+    return field == &FormEntry::hres || field == &FormEntry::vres || field == &FormEntry::physW ||
+           field == &FormEntry::physH || field == &FormEntry::offX || field == &FormEntry::offY;
 }
 
 std::string Text(const Json& value) { return value.is_string() ? value.get<std::string>() : value.dump(); }
@@ -282,8 +283,8 @@ private:
                 for (const NamedValue<FormEntry>& field : kComparedForm) {
                     const long long x = formA.*field.member, y = formB.*field.member;
                     const long long dpi = std::max<long long>(1, field.name[0] == 'v' ? formA.logY : formA.logX);
-                    const bool millimetres = !std::strcmp(field.name, "hsize") || !std::strcmp(field.name, "vsize");
-                    const long long tolerance = InPixels(field.name) ? px_ : millimetres ? (px_ * 254 + dpi * 10 - 1) / (dpi * 10) : 0;
+                    const bool millimetres = field.member == &FormEntry::hsize || field.member == &FormEntry::vsize;
+                    const long long tolerance = InPixels(field.member) ? px_ : millimetres ? (px_ * 254 + dpi * 10 - 1) / (dpi * 10) : 0;
                     if (std::llabs(x - y) > tolerance)
                         names += (names.empty() ? "" : ",") + std::string(field.name), va.push_back(x), vb.push_back(y);
                 }
