@@ -121,6 +121,20 @@ long long DriverUnits(float points, LONG units) {
     return static_cast<LONG>(scaled);
 }
 
+// k / 10^decimals as vlibPRINT_ShortNumber writes it: no trailing zeros, no
+// "-0". (The points lie within 10^9 of 0, so |k| stays near 10^15 at most,
+// where k x 10^-decimals in double precision still rounds back to k.)
+std::string Decimals(long long k, int decimals) {
+    std::string digits = std::to_string(k < 0 ? -k : k);
+    if (decimals > 0) {
+        if (digits.size() <= static_cast<size_t>(decimals)) digits.insert(0, decimals + 1 - digits.size(), '0');
+        digits.insert(digits.size() - decimals, 1, '.');
+        while (digits.back() == '0') digits.pop_back();
+        if (digits.back() == '.') digits.pop_back();
+    }
+    return k < 0 && digits != "0" ? "-" + digits : digits;
+}
+
 bool Reaches(const std::string& text, const std::vector<PpdTarget>& targets) {
     const float points = std::strtof(text.c_str(), nullptr);  // as the driver reads it
     for (const PpdTarget& t : targets)
@@ -183,16 +197,20 @@ std::string vlibPRINT_PpdPoints(const std::vector<PpdTarget>& targets) {
     // The interval every target allows, widened by the rounding of single
     // precision; each candidate is checked the driver's way.
     const double slack = 1e-4 * std::max({1.0, std::fabs(low), std::fabs(high)});
+    // The candidates as multiples k of the step, written without the
+    // formatter: the text of k x step at that many decimals is k's own digits.
+    std::vector<double> multiples;
+    multiples.reserve(64);
     for (int decimals = 0; decimals <= 6; ++decimals) {
         const double step = std::pow(10.0, -decimals);
         const double middle = (low + high) / 2;
-        std::vector<double> candidates;
-        for (double k = std::ceil((low - slack) / step); k * step < high + slack && candidates.size() < 64; ++k)
-            candidates.push_back(k * step);
-        std::sort(candidates.begin(), candidates.end(),
-                  [&](double a, double b) { return std::fabs(a - middle) < std::fabs(b - middle); });
-        for (double candidate : candidates)
-            if (const std::string text = vlibPRINT_ShortNumber(candidate, decimals); Reaches(text, targets)) return text;
+        multiples.clear();
+        for (double k = std::ceil((low - slack) / step); k * step < high + slack && multiples.size() < 64; ++k)
+            multiples.push_back(k);
+        std::sort(multiples.begin(), multiples.end(),
+                  [&](double a, double b) { return std::fabs(a * step - middle) < std::fabs(b * step - middle); });
+        for (double k : multiples)
+            if (const std::string text = Decimals(static_cast<long long>(k), decimals); Reaches(text, targets)) return text;
     }
     return "";
 }
