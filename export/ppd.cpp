@@ -135,11 +135,23 @@ std::string Decimals(long long k, int decimals) {
     return k < 0 && digits != "0" ? "-" + digits : digits;
 }
 
-bool Reaches(const std::string& text, const std::vector<PpdTarget>& targets) {
-    const float points = std::strtof(text.c_str(), nullptr);  // as the driver reads it
-    for (const PpdTarget& t : targets)
-        if (DriverUnits(points, t.units) != t.value) return false;
-    return true;
+// What the driver makes of k / 10^decimals against the targets: whether it
+// falls short of one and whether it goes past one. The driver's value grows
+// with the points, so along the multiples of a step those that give every
+// target lie together: after every one short of a target, before every one
+// past a target.
+struct Reading {
+    bool under = false, over = false;
+};
+Reading Read(long long k, int decimals, const std::vector<PpdTarget>& targets) {
+    const float points = std::strtof(Decimals(k, decimals).c_str(), nullptr);  // as the driver reads it
+    Reading reading;
+    for (const PpdTarget& t : targets) {
+        const long long units = DriverUnits(points, t.units);
+        if (units == LLONG_MIN) (points > 0 ? reading.over : reading.under) = true;  // beyond any LONG
+        else if (units != t.value) (units < t.value ? reading.under : reading.over) = true;
+    }
+    return reading;
 }
 
 // The points truncation toward zero turns into the target: [v, v + 1) units
@@ -199,6 +211,8 @@ std::string vlibPRINT_PpdPoints(const std::vector<PpdTarget>& targets) {
     const double slack = 1e-4 * std::max({1.0, std::fabs(low), std::fabs(high)});
     // The candidates as multiples k of the step, written without the
     // formatter: the text of k x step at that many decimals is k's own digits.
+    // Those that give every target are a run of them, found by halving; the
+    // one taken is the first of the run in the order of nearness to the middle.
     std::vector<double> multiples;
     multiples.reserve(64);
     for (int decimals = 0; decimals <= 6; ++decimals) {
@@ -207,10 +221,25 @@ std::string vlibPRINT_PpdPoints(const std::vector<PpdTarget>& targets) {
         multiples.clear();
         for (double k = std::ceil((low - slack) / step); k * step < high + slack && multiples.size() < 64; ++k)
             multiples.push_back(k);
+        if (multiples.empty()) continue;
+        const long long first = static_cast<long long>(multiples.front());
+        const long long count = static_cast<long long>(multiples.size());
+        long long from = 0, to = count;  // the first multiple not short of any target
+        while (from < to) {
+            const long long at = (from + to) / 2;
+            Read(first + at, decimals, targets).under ? from = at + 1 : to = at;
+        }
+        const long long runFrom = from;
+        from = 0, to = count;  // one past the last multiple not past any target
+        while (from < to) {
+            const long long at = (from + to) / 2;
+            Read(first + at, decimals, targets).over ? to = at : from = at + 1;
+        }
+        if (runFrom >= from) continue;
         std::sort(multiples.begin(), multiples.end(),
                   [&](double a, double b) { return std::fabs(a * step - middle) < std::fabs(b * step - middle); });
         for (double k : multiples)
-            if (const std::string text = Decimals(static_cast<long long>(k), decimals); Reaches(text, targets)) return text;
+            if (k >= first + runFrom && k < first + from) return Decimals(static_cast<long long>(k), decimals);
     }
     return "";
 }
