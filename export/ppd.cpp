@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <set>
+#include <unordered_map>
 
 #include "export/pwg_names.h"
 
@@ -49,10 +50,15 @@ constexpr PageKeyword kPageKeywords[] = {
 };
 constexpr WORD kFirstUserCode = 256;  // DMPAPER_USER and DMBIN_USER
 
+// Looked up by hash: every paper and bin keyword made up is checked here.
 const PageKeyword* KnownKeyword(const std::string& keyword) {
-    for (const PageKeyword& k : kPageKeywords)
-        if (keyword == k.keyword) return &k;
-    return nullptr;
+    static const std::unordered_map<std::string, const PageKeyword*> known = [] {
+        std::unordered_map<std::string, const PageKeyword*> byKeyword;
+        for (const PageKeyword& k : kPageKeywords) byKeyword.emplace(k.keyword, &k);
+        return byKeyword;
+    }();
+    const auto found = known.find(keyword);
+    return found == known.end() ? nullptr : found->second;
 }
 
 // The name in the file's encoding (Windows-1252, which the driver decodes
@@ -81,17 +87,28 @@ std::string Translation(const std::wstring& name) {
     return out + (hex ? ">" : "");
 }
 
+// The keywords of one option given so far, and for each name's keyword the
+// number its next namesake tries first: every number below it is taken, and
+// stays so.
+struct Taken {
+    std::set<std::string> keywords;
+    std::unordered_map<std::string, int> next;
+};
+
 // An option keyword made of the name's ASCII letters and digits (at most 32),
 // never a keyword already taken nor one the driver maps to a paper code.
-std::string Keyword(const std::wstring& name, const char* fallback, std::set<std::string>* taken) {
+std::string Keyword(const std::wstring& name, const char* fallback, Taken* taken) {
     std::string base;
     for (WCHAR c : name)
         if (c < 128 && std::isalnum(c) && base.size() < 32) base += static_cast<char>(c);
     if (base.empty()) base = fallback;
     std::string keyword = base;
-    for (int n = 2; KnownKeyword(keyword) || taken->count(keyword); ++n)
-        keyword = base + "_" + std::to_string(n);
-    taken->insert(keyword);
+    if (KnownKeyword(keyword) || taken->keywords.count(keyword)) {
+        int& n = taken->next.try_emplace(base, 2).first->second;
+        do keyword = base + "_" + std::to_string(n++);
+        while (KnownKeyword(keyword) || taken->keywords.count(keyword));
+    }
+    taken->keywords.insert(keyword);
     return keyword;
 }
 
@@ -104,11 +121,37 @@ long long DriverUnits(float points, LONG units) {
     return static_cast<LONG>(scaled);
 }
 
-bool Reaches(const std::string& text, const std::vector<PpdTarget>& targets) {
-    const float points = std::strtof(text.c_str(), nullptr);  // as the driver reads it
-    for (const PpdTarget& t : targets)
-        if (DriverUnits(points, t.units) != t.value) return false;
-    return true;
+// k / 10^decimals as vlibPRINT_ShortNumber writes it: no trailing zeros, no
+// "-0". (The points lie within 10^9 of 0, so |k| stays near 10^15 at most,
+// where k x 10^-decimals in double precision still rounds back to k.)
+std::string Decimals(long long k, int decimals) {
+    std::string digits = std::to_string(k < 0 ? -k : k);
+    if (decimals > 0) {
+        if (digits.size() <= static_cast<size_t>(decimals)) digits.insert(0, decimals + 1 - digits.size(), '0');
+        digits.insert(digits.size() - decimals, 1, '.');
+        while (digits.back() == '0') digits.pop_back();
+        if (digits.back() == '.') digits.pop_back();
+    }
+    return k < 0 && digits != "0" ? "-" + digits : digits;
+}
+
+// What the driver makes of k / 10^decimals against the targets: whether it
+// falls short of one and whether it goes past one. The driver's value grows
+// with the points, so along the multiples of a step those that give every
+// target lie together: after every one short of a target, before every one
+// past a target.
+struct Reading {
+    bool under = false, over = false;
+};
+Reading Read(long long k, int decimals, const std::vector<PpdTarget>& targets) {
+    const float points = std::strtof(Decimals(k, decimals).c_str(), nullptr);  // as the driver reads it
+    Reading reading;
+    for (const PpdTarget& t : targets) {
+        const long long units = DriverUnits(points, t.units);
+        if (units == LLONG_MIN) (points > 0 ? reading.over : reading.under) = true;  // beyond any LONG
+        else if (units != t.value) (units < t.value ? reading.under : reading.over) = true;
+    }
+    return reading;
 }
 
 // The points truncation toward zero turns into the target: [v, v + 1) units
@@ -166,16 +209,37 @@ std::string vlibPRINT_PpdPoints(const std::vector<PpdTarget>& targets) {
     // The interval every target allows, widened by the rounding of single
     // precision; each candidate is checked the driver's way.
     const double slack = 1e-4 * std::max({1.0, std::fabs(low), std::fabs(high)});
+    // The candidates as multiples k of the step, written without the
+    // formatter: the text of k x step at that many decimals is k's own digits.
+    // Those that give every target are a run of them, found by halving; the
+    // one taken is the first of the run in the order of nearness to the middle.
+    std::vector<double> multiples;
+    multiples.reserve(64);
     for (int decimals = 0; decimals <= 6; ++decimals) {
         const double step = std::pow(10.0, -decimals);
         const double middle = (low + high) / 2;
-        std::vector<double> candidates;
-        for (double k = std::ceil((low - slack) / step); k * step < high + slack && candidates.size() < 64; ++k)
-            candidates.push_back(k * step);
-        std::sort(candidates.begin(), candidates.end(),
-                  [&](double a, double b) { return std::fabs(a - middle) < std::fabs(b - middle); });
-        for (double candidate : candidates)
-            if (const std::string text = vlibPRINT_ShortNumber(candidate, decimals); Reaches(text, targets)) return text;
+        multiples.clear();
+        for (double k = std::ceil((low - slack) / step); k * step < high + slack && multiples.size() < 64; ++k)
+            multiples.push_back(k);
+        if (multiples.empty()) continue;
+        const long long first = static_cast<long long>(multiples.front());
+        const long long count = static_cast<long long>(multiples.size());
+        long long from = 0, to = count;  // the first multiple not short of any target
+        while (from < to) {
+            const long long at = (from + to) / 2;
+            Read(first + at, decimals, targets).under ? from = at + 1 : to = at;
+        }
+        const long long runFrom = from;
+        from = 0, to = count;  // one past the last multiple not past any target
+        while (from < to) {
+            const long long at = (from + to) / 2;
+            Read(first + at, decimals, targets).over ? to = at : from = at + 1;
+        }
+        if (runFrom >= from) continue;
+        std::sort(multiples.begin(), multiples.end(),
+                  [&](double a, double b) { return std::fabs(a * step - middle) < std::fabs(b * step - middle); });
+        for (double k : multiples)
+            if (k >= first + runFrom && k < first + from) return Decimals(static_cast<long long>(k), decimals);
     }
     return "";
 }
@@ -210,16 +274,16 @@ std::string vlibPRINT_PpdText(const PpdPrinter& p, std::vector<std::string>* mov
     out.Line("*TTRasterizer: Type42");
 
     // Papers: the keyword of a standard code, else one of the name's own.
-    std::set<std::string> taken;
+    Taken taken;
     std::vector<std::string> keywords, names;
     WORD nextUser = kFirstUserCode;
     for (const PpdPaper& paper : p.papers) {
         const auto standard = std::find_if(std::begin(kPageKeywords), std::end(kPageKeywords),
                                            [&](const PageKeyword& k) { return k.code == paper.id; });
         std::string keyword;
-        if (standard != std::end(kPageKeywords) && !taken.count(standard->keyword)) {
+        if (standard != std::end(kPageKeywords) && !taken.keywords.count(standard->keyword)) {
             keyword = standard->keyword;
-            taken.insert(keyword);
+            taken.keywords.insert(keyword);
         } else {
             keyword = Keyword(paper.name, "Paper", &taken);
         }
@@ -320,7 +384,7 @@ std::string vlibPRINT_PpdText(const PpdPrinter& p, std::vector<std::string>* mov
     if (manual == 0) manualFeed();
     if (!slots.empty()) {
         std::vector<std::string> binKeywords;
-        std::set<std::string> binTaken;
+        Taken binTaken;
         for (const PpdBin* bin : slots) binKeywords.push_back(Keyword(bin->name, "Tray", &binTaken));
         size_t defaultSlot = 0;
         if (p.defaultBin >= 0 && static_cast<size_t>(p.defaultBin) < p.bins.size())

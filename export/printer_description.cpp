@@ -4,6 +4,9 @@
 #include <climits>
 #include <cstdlib>
 #include <cwchar>
+#include <map>
+#include <set>
+#include <tuple>
 
 #include "export/pwg_names.h"
 #include "print/form_matching.h"
@@ -102,23 +105,30 @@ void DescribePapers(const QueryBuffers* set, PrinterDescription* d, std::vector<
 // and sizes ("custom_other_8.5x14in", "custom_envdlrotated_220x110mm"); a
 // name still taken gets a number ("custom_other-2_8.5x14in").
 void NameMedia(PrinterDescription* d) {
-    std::vector<DescribedPaper>& papers = d->papers;
-    for (size_t i = 0; i < papers.size(); ++i) {
-        DescribedPaper& p = papers[i];
-        bool sameKind = false;
-        for (size_t k = 0; k < i; ++k) sameKind = sameKind || (papers[k].media == p.media && papers[k].borderless == p.borderless);
-        if (!p.turned && !sameKind) continue;
-        std::string part = vlibPRINT_KeywordPart(p.name.c_str());
-        if (part.empty()) part = "paper";
-        PwgMedia media = vlibPRINT_PwgCustomMedia(p.own, part.c_str(), p.turned);
-        for (int n = 2; std::any_of(papers.begin(), papers.begin() + static_cast<std::ptrdiff_t>(i),
-                                    [&](const DescribedPaper& k) { return k.media == media.name; }); ++n)
-            media = vlibPRINT_PwgCustomMedia(p.own, (part + "-" + std::to_string(n)).c_str(), p.turned);
-        p.media = media.name;
-        p.standard = false;
-        p.across = p.turned;
-        p.width = std::min(media.width, media.length);
-        p.length = std::max(media.width, media.length);
+    // The media names, and names with kinds, of the papers before the one
+    // named; and for each custom name's parts the number its next namesake
+    // tries first: every number below it is taken, and stays so.
+    std::set<std::string> taken;
+    std::set<std::pair<std::string, bool>> kinds;
+    std::map<std::tuple<std::string, LONG, LONG, bool>, int> next;
+    for (DescribedPaper& p : d->papers) {
+        if (p.turned || kinds.count({p.media, p.borderless})) {
+            std::string part = vlibPRINT_KeywordPart(p.name.c_str());
+            if (part.empty()) part = "paper";
+            PwgMedia media = vlibPRINT_PwgCustomMedia(p.own, part.c_str(), p.turned);
+            if (taken.count(media.name)) {
+                int& n = next.try_emplace({part, p.own.width, p.own.length, p.turned}, 2).first->second;
+                do media = vlibPRINT_PwgCustomMedia(p.own, (part + "-" + std::to_string(n++)).c_str(), p.turned);
+                while (taken.count(media.name));
+            }
+            p.media = media.name;
+            p.standard = false;
+            p.across = p.turned;
+            p.width = std::min(media.width, media.length);
+            p.length = std::max(media.width, media.length);
+        }
+        taken.insert(p.media);
+        kinds.insert({p.media, p.borderless});
     }
 }
 

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwctype>
+#include <vector>
 
 namespace {
 
@@ -107,9 +108,18 @@ PwgMedia vlibPRINT_PwgMedia(PaperSize size, const WCHAR* paperName) {
     const char* nearest = nullptr;
     long long best = 0;
     LONG bestWidth = 0, bestLength = 0;
-    for (const char* name : kPwgSizes) {
-        LONG width = 0, length = 0;
-        if (!PwgNameSize(name, &width, &length)) continue;
+    // The sizes the names give, read from them once.
+    struct Named {
+        const char* name;
+        LONG width, length;
+    };
+    static const std::vector<Named> sizes = [] {
+        std::vector<Named> list;
+        for (const char* name : kPwgSizes)
+            if (LONG width = 0, length = 0; PwgNameSize(name, &width, &length)) list.push_back({name, width, length});
+        return list;
+    }();
+    for (const auto& [name, width, length] : sizes) {
         for (const auto& [x, y] : {std::pair{w, l}, std::pair{l, w}}) {
             const long long dx = std::llabs(x - width), dy = std::llabs(y - length);
             if (dx > 50 || dy > 50 || (nearest && dx + dy >= best)) continue;

@@ -374,14 +374,19 @@ bool TakeArray(QueryBuffers& b, const BYTE* record, const SectionHolder& holder,
     return block || !wanted;
 }
 
-// A list block built from its checked sections, its lists right behind the
-// header in the block's order with the record's counts and sizes; null when
-// all of them are empty or unreadable. An unreadable list is left empty.
+// Where a list of an unpacked block starts: at an even offset. A record's
+// list may hold an odd number of bytes, and the names behind it are read in
+// place as 16-bit characters (the numbers are read by copy).
+uint64_t ListStart(uint64_t at) { return (at + 1) & ~uint64_t{1}; }
+
+// A list block built from its checked sections, its lists behind the header
+// in the block's order with the record's counts and sizes; null when all of
+// them are empty or unreadable. An unreadable list is left empty.
 // False only when memory ran out.
 bool TakeList(QueryBuffers& b, const BYTE* record, const ListBlock& list, const Section* s) {
     uint64_t total = list.headerBytes;
     for (int k : list.order)
-        if (k >= 0 && s[k].readable) total += s[k].size;
+        if (k >= 0 && s[k].readable && s[k].size) total = ListStart(total) + s[k].size;
     BYTE* block = nullptr;
     if (total > list.headerBytes && total <= 0x7FFFFFFF)
         block = platform::HeapAllocZeroAs<BYTE>(static_cast<size_t>(total));
@@ -394,6 +399,7 @@ bool TakeList(QueryBuffers& b, const BYTE* record, const ListBlock& list, const 
         if (k < 0) continue;
         const Section& section = s[k];
         const DWORD size = section.readable ? section.size : 0;
+        if (size) at = static_cast<DWORD>(ListStart(at));
         kCaps4Holders[k].place(block, at, size, section.readable ? section.count : 0);
         if (size) std::memcpy(block + at, record + section.offset, size);
         at += size;

@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "devcaps/devcaps_types.h"
+#include "records/query_buffers.h"
 
 template <class T>
 struct NamedValue {
@@ -63,3 +64,35 @@ inline constexpr NamedValue<LowLevelCaps> kLowLevelFields[] = {
     {"QUERYDIBSUPPORT", &LowLevelCaps::QueryDibSupport},
 };
 static_assert(std::size(kLowLevelFields) * sizeof(LONG) == sizeof(LowLevelCaps));
+
+// The scalar capabilities of a set by name, in the JSON document's order.
+struct NamedScalar {
+    const char* name;
+    DWORD QueryBuffers::*member;
+};
+inline constexpr NamedScalar kNamedScalars[] = {
+    {"dwCollate", &QueryBuffers::dwCollate},
+    {"dwColor", &QueryBuffers::dwColor},
+    {"dwCopies", &QueryBuffers::dwCopies},
+    {"dwDriver", &QueryBuffers::dwDriver},
+    {"dwDatatype", &QueryBuffers::dwDatatype},
+    {"dwDuplex", &QueryBuffers::dwDuplex},
+    {"dwEMF", &QueryBuffers::dwEMF},
+    {"dwIndexedResolutionsOnly", &QueryBuffers::dwIndexedResolutionsOnly},
+    {"dwExtra", &QueryBuffers::dwExtra},
+    {"dwFields", &QueryBuffers::dwFields},
+    {"dwManufacturer", &QueryBuffers::dwManufacturer},
+    {"dwMaxExtent", &QueryBuffers::dwMaxExtent},
+    {"dwMinExtent", &QueryBuffers::dwMinExtent},
+    {"dwModel", &QueryBuffers::dwModel},
+    {"dwOrientation", &QueryBuffers::dwOrientation},
+    {"dwPrinterMem", &QueryBuffers::dwPrinterMem},
+    {"dwPrintRate", &QueryBuffers::dwPrintRate},
+    {"dwPrintRatePPM", &QueryBuffers::dwPrintRatePPM},
+    {"dwPrintRateUnit", &QueryBuffers::dwPrintRateUnit},
+    {"dwDevModeSize", &QueryBuffers::dwDevModeSize},
+    {"dwStaple", &QueryBuffers::dwStaple},
+    {"dwTrueType", &QueryBuffers::dwTrueType},
+    {"dwVersion", &QueryBuffers::dwVersion},
+    {"dwAnsiOnly", &QueryBuffers::dwAnsiOnly},
+};

@@ -15,37 +15,6 @@ namespace {
 
 using Json = nlohmann::ordered_json;  // keeps the record's order
 
-struct Scalar {
-    const char* name;
-    DWORD QueryBuffers::*member;
-};
-constexpr Scalar kScalars[] = {
-    {"dwCollate", &QueryBuffers::dwCollate},
-    {"dwColor", &QueryBuffers::dwColor},
-    {"dwCopies", &QueryBuffers::dwCopies},
-    {"dwDriver", &QueryBuffers::dwDriver},
-    {"dwDatatype", &QueryBuffers::dwDatatype},
-    {"dwDuplex", &QueryBuffers::dwDuplex},
-    {"dwEMF", &QueryBuffers::dwEMF},
-    {"dwIndexedResolutionsOnly", &QueryBuffers::dwIndexedResolutionsOnly},
-    {"dwExtra", &QueryBuffers::dwExtra},
-    {"dwFields", &QueryBuffers::dwFields},
-    {"dwManufacturer", &QueryBuffers::dwManufacturer},
-    {"dwMaxExtent", &QueryBuffers::dwMaxExtent},
-    {"dwMinExtent", &QueryBuffers::dwMinExtent},
-    {"dwModel", &QueryBuffers::dwModel},
-    {"dwOrientation", &QueryBuffers::dwOrientation},
-    {"dwPrinterMem", &QueryBuffers::dwPrinterMem},
-    {"dwPrintRate", &QueryBuffers::dwPrintRate},
-    {"dwPrintRatePPM", &QueryBuffers::dwPrintRatePPM},
-    {"dwPrintRateUnit", &QueryBuffers::dwPrintRateUnit},
-    {"dwDevModeSize", &QueryBuffers::dwDevModeSize},
-    {"dwStaple", &QueryBuffers::dwStaple},
-    {"dwTrueType", &QueryBuffers::dwTrueType},
-    {"dwVersion", &QueryBuffers::dwVersion},
-    {"dwAnsiOnly", &QueryBuffers::dwAnsiOnly},
-};
-
 template <class T>
 using Field = NamedValue<T>;
 
@@ -277,14 +246,14 @@ struct Reader {
         if (!document.is_object()) return Fail("the document is not an object");
         for (const auto& member : document.items()) {
             const std::string& name = member.key();
-            const bool scalar = std::any_of(std::begin(kScalars), std::end(kScalars), [&](const Scalar& s) { return name == s.name; });
+            const bool scalar = std::any_of(std::begin(kNamedScalars), std::end(kNamedScalars), [&](const NamedScalar& s) { return name == s.name; });
             const bool list = std::any_of(std::begin(kListMembers), std::end(kListMembers), [&](const char* l) { return name == l; });
             if (!scalar && !list) Fail("the document has an unknown member \"" + name + "\"");
         }
         if (const auto version = document.find("schemaVersion"); version != document.end() &&
                                                                   !(version->is_number_integer() && *version == kCaps4JsonSchemaVersion))
             Fail("schemaVersion " + version->dump() + " is not " + std::to_string(kCaps4JsonSchemaVersion));
-        for (const Scalar& scalar : kScalars) {
+        for (const NamedScalar& scalar : kNamedScalars) {
             const auto value = document.find(scalar.name);
             if (value != document.end()) set->*scalar.member = Dword(*value, scalar.name);
         }
@@ -351,7 +320,7 @@ struct Reader {
 std::string vlibPRINT_Caps4Json(const QueryBuffers* set) {
     Json document = Json::object();
     document["schemaVersion"] = kCaps4JsonSchemaVersion;
-    for (const Scalar& scalar : kScalars) document[scalar.name] = static_cast<LONG>(set->*scalar.member);
+    for (const NamedScalar& scalar : kNamedScalars) document[scalar.name] = static_cast<LONG>(set->*scalar.member);
 
     Json binIds = Json::array(), mediaIds = Json::array(), paperIds = Json::array(), sizes = Json::array();
     const BinBuffer* bins = set->pBins;

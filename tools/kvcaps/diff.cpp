@@ -12,7 +12,7 @@
 #include <cwchar>
 #include <nlohmann/json.hpp>
 
-#include "records/caps4_json.h"
+#include "records/caps4_fields.h"
 #include "tools/kvcaps/kvcaps.h"
 
 namespace kvcaps {
@@ -30,68 +30,150 @@ struct Difference {
 };
 
 // The form values compared, and those counted in device pixels.
-const char* const kFormFields[] = {"orientFlag", "hsize", "vsize", "hres", "vres", "logX", "logY", "aspX",
-                                   "aspY",       "aspXY", "physW", "physH", "offX", "offY"};
-bool InPixels(const std::string& field) {
-    return field == "hres" || field == "vres" || field == "physW" || field == "physH" || field == "offX" || field == "offY";
+const NamedValue<FormEntry> kComparedForm[] = {
+    {"orientFlag", &FormEntry::orientFlag}, {"hsize", &FormEntry::hsize}, {"vsize", &FormEntry::vsize},
+    {"hres", &FormEntry::hres},             {"vres", &FormEntry::vres},   {"logX", &FormEntry::logX},
+    {"logY", &FormEntry::logY},             {"aspX", &FormEntry::aspX},   {"aspY", &FormEntry::aspY},
+    {"aspXY", &FormEntry::aspXY},           {"physW", &FormEntry::physW}, {"physH", &FormEntry::physH},
+    {"offX", &FormEntry::offX},             {"offY", &FormEntry::offY}};
+bool InPixels(const LONG FormEntry::*field) {
+    return field == &FormEntry::hres || field == &FormEntry::vres || field == &FormEntry::physW ||
+           field == &FormEntry::physH || field == &FormEntry::offX || field == &FormEntry::offY;
 }
 
 std::string Text(const Json& value) { return value.is_string() ? value.get<std::string>() : value.dump(); }
 std::string Quoted(const std::string& name) { return "\"" + name + "\""; }
 
+bool Equal(const ResolutionPair& x, const ResolutionPair& y) { return x.x == y.x && x.y == y.y; }
+bool Equal(const PaperSize& x, const PaperSize& y) { return x.width == y.width && x.length == y.length; }
+bool Equal(const std::string& x, const std::string& y) { return x == y; }
+bool Equal(DWORD x, DWORD y) { return x == y; }
+
 // An entry of a list with ids and names (papers, bins, media types); the
 // names and sizes lists may be shorter than the id list and the reverse.
 struct Entry {
-    Json id, name, size;
+    bool hasId = false, hasName = false, hasSize = false;
+    DWORD id = 0;
+    std::string name;
+    PaperSize size = {};
     int partner = -1;
-    std::string Item() const { return (id.is_null() ? std::string("-") : Text(id)) + (name.is_null() ? "" : " " + Quoted(Text(name))); }
+    Json Id() const { return hasId ? Json(id) : Json(); }
+    Json Name() const { return hasName ? Json(name) : Json(); }
+    std::string Item() const { return (hasId ? std::to_string(id) : std::string("-")) + (hasName ? " " + Quoted(name) : ""); }
 };
-std::vector<Entry> Entries(const Json& doc, const char* ids, const char* names, const char* sizes) {
-    std::vector<Entry> list;
-    size_t count = std::max(doc[ids].size(), doc[names].size());
-    if (sizes) count = std::max(count, doc[sizes].size());
-    for (size_t i = 0; i < count; ++i) {
-        Entry e;
-        if (i < doc[ids].size()) e.id = doc[ids][i];
-        if (i < doc[names].size()) e.name = doc[names][i];
-        if (sizes && i < doc[sizes].size()) e.size = doc[sizes][i];
-        list.push_back(e);
+// The lists of one block, each through its accessor (which knows the list's bounds).
+struct Block {
+    std::vector<DWORD> ids;
+    std::vector<std::string> names;
+    std::vector<PaperSize> sizes;
+};
+template <class B, class Id>
+Block Read(const B* block, bool (*idAt)(const B*, DWORD, Id*), const WCHAR* (*nameAt)(const B*, DWORD), size_t chars) {
+    Block lists;
+    Id id = 0;
+    for (DWORD i = 0; block && idAt(block, i, &id); ++i) lists.ids.push_back(id);
+    for (DWORD i = 0; block && nameAt(block, i); ++i) lists.names.push_back(Utf8(nameAt(block, i), chars));
+    return lists;
+}
+std::vector<Entry> Entries(const Block& lists, bool sizes) {
+    std::vector<Entry> list(std::max({lists.ids.size(), lists.names.size(), sizes ? lists.sizes.size() : 0}));
+    for (size_t i = 0; i < list.size(); ++i) {
+        Entry& e = list[i];
+        if ((e.hasId = i < lists.ids.size())) e.id = lists.ids[i];
+        if ((e.hasName = i < lists.names.size())) e.name = lists.names[i];
+        if ((e.hasSize = sizes && i < lists.sizes.size())) e.size = lists.sizes[i];
     }
     return list;
 }
+std::vector<std::string> Names(const WCHAR* slots, DWORD count, size_t chars) {
+    std::vector<std::string> list;
+    for (DWORD i = 0; slots && i < count; ++i) list.push_back(Utf8(slots + i * chars, chars));
+    return list;
+}
+std::vector<ResolutionPair> Pairs(const ResolutionPair* pairs, DWORD count) {
+    return pairs ? std::vector<ResolutionPair>(pairs, pairs + count) : std::vector<ResolutionPair>();
+}
+
+// A record as the diff compares it, from its unpacked set.
+struct Record {
+    const QueryBuffers* set;
+    Block papers, bins, media;
+    std::vector<ResolutionPair> resolutions, indexed;
+    std::vector<std::string> files, mediaReady, personality;
+    std::vector<DWORD> nup;
+    LowLevelCaps lowLevel = {};
+
+    explicit Record(const QueryBuffers* s)
+        : set(s),
+          papers(Read(s->pPapers, PaperIdAt, PaperNameAt, kPaperNameChars)),
+          bins(Read(s->pBins, BinIdAt, BinNameAt, kBinNameChars)),
+          media(Read(s->pMedias, MediaIdAt, MediaNameAt, kMediaNameChars)),
+          resolutions(Pairs(s->pResolutions, s->dwNumResolutions)),
+          indexed(Pairs(s->pResolutionsIndexed, s->dwNumResolutionsIndexed)),
+          files(Names(s->pFiles, s->dwNumFiles, kFileNameChars)),
+          mediaReady(Names(s->pMediaReady, s->dwNumMediaReady, kMediaReadyChars)),
+          personality(Names(s->pPersonality, s->dwNumPersonality, kPersonalityChars)) {
+        PaperSize size = {};
+        for (DWORD i = 0; s->pPapers && PaperSizeAt(s->pPapers, i, &size); ++i) papers.sizes.push_back(size);
+        if (s->pNUP) nup.assign(s->pNUP, s->pNUP + s->dwNumNUP);
+        if (s->pLowLevel) lowLevel = *s->pLowLevel;
+    }
+    // The list the forms were measured at.
+    const std::vector<ResolutionPair>& InUse() const { return set->dwIndexedResolutionsOnly ? indexed : resolutions; }
+};
 
 // A paper size as its reader writes it: "2100 x 2970".
-std::string Size(const Json& size) {
-    return size.is_null() ? "-" : std::to_string(size["width"].get<long long>()) + " x " + std::to_string(size["length"].get<long long>());
+std::string Size(const Entry& e) {
+    return e.hasSize ? std::to_string(e.size.width) + " x " + std::to_string(e.size.length) : "-";
 }
 // How far apart two sizes are: the larger of the two differences, tenths of a millimetre.
-long long SizeGap(const Json& x, const Json& y) {
-    return std::max(std::llabs(x["width"].get<long long>() - y["width"].get<long long>()),
-                    std::llabs(x["length"].get<long long>() - y["length"].get<long long>()));
+long long SizeGap(const PaperSize& x, const PaperSize& y) {
+    return std::max(std::llabs(static_cast<long long>(x.width) - y.width), std::llabs(static_cast<long long>(x.length) - y.length));
 }
 // Papers this close in size are taken for the same paper when their ids do not pair them.
 constexpr long long kSizeSlack = 5;
-std::string Pair(const Json& pair) { return std::to_string(pair["x"].get<long long>()) + " x " + std::to_string(pair["y"].get<long long>()); }
+std::string Pair(const ResolutionPair& pair) { return std::to_string(pair.x) + " x " + std::to_string(pair.y); }
+std::string Number(DWORD value) { return std::to_string(value); }
+std::string Same(const std::string& name) { return name; }
+
+// The fields of a table in the order of their names.
+template <class T, size_t N>
+std::vector<NamedValue<T>> ByName(const NamedValue<T> (&fields)[N], size_t from, size_t to) {
+    std::vector<NamedValue<T>> sorted(fields + from, fields + to);
+    std::sort(sorted.begin(), sorted.end(), [](const auto& x, const auto& y) { return std::strcmp(x.name, y.name) < 0; });
+    return sorted;
+}
 
 class Differ {
 public:
-    Differ(const Json& a, const Json& b, long px) : a_(a), b_(b), px_(px) {}
+    Differ(const Record& a, const Record& b, long px) : a_(a), b_(b), px_(px) {}
 
     std::vector<Difference> Run() {
-        const std::vector<std::pair<int, int>> papers = Listed("paper", "papers", "paperNames", "paperSizes");
-        Listed("bin", "bins", "binNames", nullptr);
-        Listed("media type", "mediaTypes", "mediaTypeNames", nullptr);
-        Values("resolution", "resolutions", Pair);
-        Values("indexed resolution", "resolutionsIndexed", Pair);
+        const std::vector<std::pair<int, int>> papers = Listed("paper", a_.papers, b_.papers, true);
+        Listed("bin", a_.bins, b_.bins, false);
+        Listed("media type", a_.media, b_.media, false);
+        Values("resolution", a_.resolutions, b_.resolutions, Pair);
+        Values("indexed resolution", a_.indexed, b_.indexed, Pair);
         Forms(papers);
-        for (auto [kind, member] : {std::pair{"file", "files"}, {"media ready", "mediaReady"}, {"N-up", "nup"},
-                                    {"personality", "personality"}})
-            Values(kind, member, Text);
-        for (auto it = a_.begin(); it != a_.end(); ++it)
-            if (it->is_number() && (*it) != b_.value(it.key(), Json())) Add("scalar", it.key(), "value", *it, b_.value(it.key(), Json()));
-        for (auto [kind, member] : {std::pair{"graphics", "lowLevel"}, {"escape", "escapes"}})
-            for (auto it = a_[member].begin(); it != a_[member].end(); ++it)
-                if (*it != b_[member][it.key()]) Add(kind, it.key(), "value", *it, b_[member][it.key()]);
+        Values("file", a_.files, b_.files, Same);
+        Values("media ready", a_.mediaReady, b_.mediaReady, Same);
+        Values("N-up", a_.nup, b_.nup, Number);
+        Values("personality", a_.personality, b_.personality, Same);
+        // The scalars, graphics values and escape answers in the order of their names.
+        static const std::vector<NamedScalar> scalars = [] {
+            std::vector<NamedScalar> sorted(std::begin(kNamedScalars), std::end(kNamedScalars));
+            std::sort(sorted.begin(), sorted.end(), [](const auto& x, const auto& y) { return std::strcmp(x.name, y.name) < 0; });
+            return sorted;
+        }();
+        for (const NamedScalar& s : scalars) {
+            const LONG x = static_cast<LONG>(a_.set->*s.member), y = static_cast<LONG>(b_.set->*s.member);
+            if (x != y) Add("scalar", s.name, "value", x, y);
+        }
+        static const std::vector<NamedValue<LowLevelCaps>> graphics = ByName(kLowLevelFields, 0, kDeviceValues),
+                                                           escapes = ByName(kLowLevelFields, kDeviceValues, std::size(kLowLevelFields));
+        for (auto [kind, fields] : {std::pair{"graphics", &graphics}, {"escape", &escapes}})
+            for (const NamedValue<LowLevelCaps>& f : *fields)
+                if (a_.lowLevel.*f.member != b_.lowLevel.*f.member) Add(kind, f.name, "value", a_.lowLevel.*f.member, b_.lowLevel.*f.member);
         return std::move(out_);
     }
 
@@ -103,8 +185,8 @@ private:
     // Pairs the entries by id, then what is left by size (papers) or name;
     // reports every unpaired entry and every difference of a pair. The pairs
     // as indexes into A's and B's lists, in A's order.
-    std::vector<std::pair<int, int>> Listed(const char* kind, const char* ids, const char* names, const char* sizes) {
-        std::vector<Entry> a = Entries(a_, ids, names, sizes), b = Entries(b_, ids, names, sizes);
+    std::vector<std::pair<int, int>> Listed(const char* kind, const Block& listsA, const Block& listsB, bool sizes) {
+        std::vector<Entry> a = Entries(listsA, sizes), b = Entries(listsB, sizes);
         auto pairBy = [&](auto same) {
             for (size_t i = 0; i < a.size(); ++i)
                 for (size_t j = 0; a[i].partner < 0 && j < b.size(); ++j)
@@ -114,110 +196,104 @@ private:
         // alone (nearest first: a driver of another kind numbers custom papers its
         // own way and may snap sizes to a standard's), then the same id.
         auto alike = [](const Entry& x, const Entry& y) {
-            return x.size.is_null() || y.size.is_null() ? x.size == y.size : SizeGap(x.size, y.size) <= kSizeSlack;
+            return !x.hasSize || !y.hasSize ? x.hasSize == y.hasSize : SizeGap(x.size, y.size) <= kSizeSlack;
         };
-        pairBy([&](const Entry& x, const Entry& y) { return !x.id.is_null() && x.id == y.id && (!sizes || alike(x, y)); });
+        pairBy([&](const Entry& x, const Entry& y) { return x.hasId && y.hasId && x.id == y.id && (!sizes || alike(x, y)); });
         if (sizes) {
             for (size_t i = 0; i < a.size(); ++i) {
                 int best = -1;
                 for (size_t j = 0; a[i].partner < 0 && j < b.size(); ++j)
-                    if (b[j].partner < 0 && alike(a[i], b[j]) && !a[i].size.is_null() &&
+                    if (b[j].partner < 0 && alike(a[i], b[j]) && a[i].hasSize &&
                         (best < 0 || SizeGap(a[i].size, b[j].size) < SizeGap(a[i].size, b[best].size)))
                         best = static_cast<int>(j);
                 if (best >= 0) a[i].partner = best, b[best].partner = static_cast<int>(i);
             }
         } else {
-            pairBy([](const Entry& x, const Entry& y) { return !x.name.is_null() && x.name == y.name; });
+            pairBy([](const Entry& x, const Entry& y) { return x.hasName && y.hasName && x.name == y.name; });
         }
-        pairBy([](const Entry& x, const Entry& y) { return !x.id.is_null() && x.id == y.id; });
+        pairBy([](const Entry& x, const Entry& y) { return x.hasId && y.hasId && x.id == y.id; });
         std::vector<std::pair<int, int>> pairs;
         for (size_t i = 0; i < a.size(); ++i) {
             const Entry& x = a[i];
             if (x.partner < 0) {
-                Add(kind, x.Item(), "", sizes ? Json(Size(x.size)) : Json(true), Json());
+                Add(kind, x.Item(), "", sizes ? Json(Size(x)) : Json(true), Json());
                 continue;
             }
             const Entry& y = b[x.partner];
             pairs.emplace_back(static_cast<int>(i), x.partner);
-            if (x.id != y.id) Add(kind, x.Item(), "id", x.id, y.id);
-            if (x.name != y.name) Add(kind, x.Item(), "name", x.name, y.name);
-            if (sizes && x.size != y.size) Add(kind, x.Item(), "size", Size(x.size), Size(y.size));
+            if (x.hasId != y.hasId || x.id != y.id) Add(kind, x.Item(), "id", x.Id(), y.Id());
+            if (x.hasName != y.hasName || x.name != y.name) Add(kind, x.Item(), "name", x.Name(), y.Name());
+            if (sizes && (x.hasSize != y.hasSize || !Equal(x.size, y.size))) Add(kind, x.Item(), "size", Size(x), Size(y));
         }
         for (const Entry& y : b)
-            if (y.partner < 0) Add(kind, y.Item(), "", Json(), sizes ? Json(Size(y.size)) : Json(true));
+            if (y.partner < 0) Add(kind, y.Item(), "", Json(), sizes ? Json(Size(y)) : Json(true));
         // Forms and the server's lists go by position: a list in another order is a difference of its own.
         bool ordered = true;
         for (size_t k = 1; k < pairs.size(); ++k) ordered = ordered && pairs[k].second > pairs[k - 1].second;
         if (!ordered) {
             Json orderA = Json::array(), orderB = Json::array();
-            for (const Entry& x : a) if (x.partner >= 0) orderA.push_back(x.id);
-            for (const Entry& y : b) if (y.partner >= 0) orderB.push_back(y.id);
+            for (const Entry& x : a) if (x.partner >= 0) orderA.push_back(x.Id());
+            for (const Entry& y : b) if (y.partner >= 0) orderB.push_back(y.Id());
             Add(kind, "list", "order", orderA, orderB);
         }
         return pairs;
     }
 
     // A list compared as a set of values: each value that only one record has.
-    template <class Show>
-    void Values(const char* kind, const char* member, Show show) {
-        Json a = a_[member], b = b_[member];
-        for (const Json& value : a) {
-            const auto found = std::find(b.begin(), b.end(), value);
+    template <class T, class Show>
+    void Values(const char* kind, const std::vector<T>& a, std::vector<T> b, Show show) {
+        for (const T& value : a) {
+            const auto found = std::find_if(b.begin(), b.end(), [&](const T& other) { return Equal(other, value); });
             if (found != b.end()) b.erase(found);
             else Add(kind, show(value), "", true, Json());
         }
-        for (const Json& value : b) Add(kind, show(value), "", Json(), true);
-    }
-
-    // The list the forms were measured at.
-    static const Json& InUse(const Json& doc) {
-        return doc["dwIndexedResolutionsOnly"].get<long long>() ? doc["resolutionsIndexed"] : doc["resolutions"];
+        for (const T& value : b) Add(kind, show(value), "", Json(), true);
     }
 
     // Every form of a paired paper at a resolution both records have: one
     // difference per form, naming each value that differs. Pixel values may
     // differ by px, millimetre values by what px pixels make at the form's dpi.
     void Forms(const std::vector<std::pair<int, int>>& papers) {
-        const Json &resA = InUse(a_), &resB = InUse(b_);
-        const size_t perA = a_["paperSizes"].size(), perB = b_["paperSizes"].size();
-        const Json &formsA = a_["forms"], &formsB = b_["forms"];
+        const std::vector<ResolutionPair> &resA = a_.InUse(), &resB = b_.InUse();
+        const size_t perA = a_.papers.sizes.size(), perB = b_.papers.sizes.size();
+        const size_t formsA = a_.set->pForms ? a_.set->dwNumForms : 0, formsB = b_.set->pForms ? b_.set->dwNumForms : 0;
         for (size_t ra = 0; ra < resA.size(); ++ra) {
             // A resolution listed twice pairs its n-th time in A with its n-th
             // time in B: the forms of each time are a block of their own.
+            auto same = [&](const ResolutionPair& pair) { return Equal(pair, resA[ra]); };
             auto rb = resB.begin();
-            for (size_t earlier = std::count(resA.begin(), resA.begin() + ra, resA[ra]);; --earlier, ++rb) {
-                rb = std::find(rb, resB.end(), resA[ra]);
+            for (size_t earlier = std::count_if(resA.begin(), resA.begin() + ra, same);; --earlier, ++rb) {
+                rb = std::find_if(rb, resB.end(), same);
                 if (rb == resB.end() || !earlier) break;
             }
             if (rb == resB.end()) continue;  // reported with the resolutions
             for (auto [i, j] : papers) {
                 const size_t fa = ra * perA + i, fb = static_cast<size_t>(rb - resB.begin()) * perB + j;
                 if (i >= static_cast<int>(perA) || j >= static_cast<int>(perB)) continue;  // no size, no form
-                const Json& ids = a_["papers"];
-                const std::string item = "paper " + (static_cast<size_t>(i) < ids.size() ? Text(ids[i]) : "-") + " at " + Pair(resA[ra]);
-                if (fa >= formsA.size() || fb >= formsB.size()) {
-                    if ((fa < formsA.size()) != (fb < formsB.size()))
-                        Add("form", item, "", fa < formsA.size() ? Json(true) : Json(), fb < formsB.size() ? Json(true) : Json());
+                const std::vector<DWORD>& ids = a_.papers.ids;
+                const std::string item = "paper " + (static_cast<size_t>(i) < ids.size() ? Number(ids[i]) : "-") + " at " + Pair(resA[ra]);
+                if (fa >= formsA || fb >= formsB) {
+                    if ((fa < formsA) != (fb < formsB))
+                        Add("form", item, "", fa < formsA ? Json(true) : Json(), fb < formsB ? Json(true) : Json());
                     continue;
                 }
-                Json fields = Json::array(), va = Json::array(), vb = Json::array();
-                for (const char* field : kFormFields) {
-                    const long long x = formsA[fa][field], y = formsB[fb][field];
-                    const long long dpi = std::max<long long>(1, formsA[fa][field[0] == 'v' ? "logY" : "logX"]);
-                    const bool millimetres = !std::strcmp(field, "hsize") || !std::strcmp(field, "vsize");
-                    const long long tolerance = InPixels(field) ? px_ : millimetres ? (px_ * 254 + dpi * 10 - 1) / (dpi * 10) : 0;
-                    if (std::llabs(x - y) > tolerance) fields.push_back(field), va.push_back(x), vb.push_back(y);
+                const FormEntry &formA = a_.set->pForms[fa], &formB = b_.set->pForms[fb];
+                std::string names;
+                Json va = Json::array(), vb = Json::array();
+                for (const NamedValue<FormEntry>& field : kComparedForm) {
+                    const long long x = formA.*field.member, y = formB.*field.member;
+                    const long long dpi = std::max<long long>(1, field.name[0] == 'v' ? formA.logY : formA.logX);
+                    const bool millimetres = field.member == &FormEntry::hsize || field.member == &FormEntry::vsize;
+                    const long long tolerance = InPixels(field.member) ? px_ : millimetres ? (px_ * 254 + dpi * 10 - 1) / (dpi * 10) : 0;
+                    if (std::llabs(x - y) > tolerance)
+                        names += (names.empty() ? "" : ",") + std::string(field.name), va.push_back(x), vb.push_back(y);
                 }
-                if (!fields.empty()) {
-                    std::string names;
-                    for (const Json& f : fields) names += (names.empty() ? "" : ",") + f.get<std::string>();
-                    Add("form", item, names, va, vb);
-                }
+                if (!names.empty()) Add("form", item, names, va, vb);
             }
         }
     }
 
-    const Json &a_, &b_;
+    const Record &a_, &b_;
     long px_;
     std::vector<Difference> out_;
 };
@@ -226,18 +302,21 @@ std::string Line(const Difference& d) {
     std::string line = d.kind + " " + d.item + ": ";
     if (d.field.empty()) return line + "only in " + (d.a.is_null() ? "B" : "A") + (d.kind == "paper" ? " (" + Text(d.a.is_null() ? d.b : d.a) + ")" : "");
     if (d.kind == "scalar" || d.kind == "graphics" || d.kind == "escape") return d.kind + " " + d.item + ": " + Text(d.a) + " -> " + Text(d.b);
-    if (d.field == "name") return line + "name " + d.a.dump() + " -> " + d.b.dump();
+    // A name that is not UTF-8 is shown with its bytes replaced, as the JSON form shows it.
+    const auto quoted = [](const Json& name) { return name.dump(-1, ' ', false, Json::error_handler_t::replace); };
+    if (d.field == "name") return line + "name " + quoted(d.a) + " -> " + quoted(d.b);
     return line + d.field + " " + Text(d.a) + " -> " + Text(d.b);
 }
 
-// The record as the JSON export describes it, or null when it does not load.
-Json Document(const std::vector<BYTE>& bytes) {
-    QueryBuffers set;
-    if (!Unpack(bytes, &set)) return Json();
-    const std::string text = vlibPRINT_Caps4Json(&set);
-    vlibPRINT_FreeQueryBuffers(&set);
-    return Json::parse(text);
-}
+// A set unpacked from a record, freed with it.
+struct Unpacked {
+    QueryBuffers set = {};
+    bool loaded = false;
+    explicit Unpacked(const std::vector<BYTE>& bytes) : loaded(Unpack(bytes, &set)) {}
+    ~Unpacked() { vlibPRINT_FreeQueryBuffers(&set); }
+    Unpacked(const Unpacked&) = delete;
+    Unpacked& operator=(const Unpacked&) = delete;
+};
 
 }  // namespace
 
@@ -262,12 +341,12 @@ int RunDiff(int argc, LPWSTR* argv) {
     if (given != 2) return Usage();
     for (Source& source : sources)
         if (const int read = ReadSource(&source); read != kOk) return read;
-    const Json a = Document(sources[0].record), b = Document(sources[1].record);
-    if (a.is_null() || b.is_null()) {  // both passed their check: only memory can be missing
+    const Unpacked a(sources[0].record), b(sources[1].record);
+    if (!a.loaded || !b.loaded) {  // both passed their check: only memory can be missing
         std::fprintf(stderr, "kvcaps: out of memory while loading the records\n");
         return kNoMemory;
     }
-    const std::vector<Difference> differences = Differ(a, b, px).Run();
+    const std::vector<Difference> differences = Differ(Record(&a.set), Record(&b.set), px).Run();
     std::string text;
     if (json) {
         Json list = Json::array();
